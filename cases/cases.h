@@ -1,0 +1,28 @@
+// The test procedures, one source per group. Each takes the operator's port
+// name and settings and returns true when the test passed.
+#pragma once
+
+bool testOpenPort(const char* portName, const char* portSettings);
+bool testBadPortName(const char* portName, const char* portSettings);
+bool testPortLocking(const char* portName, const char* portSettings);
+bool testWrite(const char* portName, const char* portSettings);
+bool testWriteOfflineTimeout(const char* portName, const char* portSettings);
+bool testWriteDisconnect(const char* portName, const char* portSettings);
+bool testRead(const char* portName, const char* portSettings);
+bool testReadDisconnect(const char* portName, const char* portSettings);
+bool testResetDevice(const char* portName, const char* portSettings);
+bool testResetDeviceDisconnect(const char* portName, const char* portSettings);
+bool testGetOnlineStatus(const char* portName, const char* portSettings);
+bool testGetOnlineStatusDisconnect(const char* portName, const char* portSettings);
+bool testGetParsedStatus(const char* portName, const char* portSettings);
+bool testOldGetParsedStatus(const char* portName, const char* portSettings);
+bool testGetParsedStatusDisconnect(const char* portName, const char* portSettings);
+bool testHybridGetParsedStatus(const char* portName, const char* portSettings);
+bool testBeginCheckedBlock(const char* portName, const char* portSettings);
+bool testBeginCheckedBlockDisconnect(const char* portName, const char* portSettings);
+bool testEndCheckedBlockRaster(const char* portName, const char* portSettings);
+bool testEndCheckedBlockAscii(const char* portName, const char* portSettings);
+bool testTooMuchDataForParallelPort(const char* portName, const char* portSettings);
+
+// The open-time limit every test uses but one.
+const unsigned OPEN_TIME_LIMIT = 5000;

@@ -1,0 +1,53 @@
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <time.h>
+
+extern char** environ;
+
+namespace platform {
+
+uint32_t GetTickCount()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+void Sleep(uint32_t milliseconds)
+{
+    timespec left;
+    left.tv_sec = milliseconds / 1000u;
+    left.tv_nsec = static_cast<long>(milliseconds % 1000u) * 1000000L;
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) { }
+}
+
+uint32_t GetLastError()
+{
+    // The library signals "held by another process" with EBUSY; no errno
+    // value reaches 183, so the mapping cannot be confused with another code.
+    int error = errno;
+    if (error == EBUSY) return ERROR_ALREADY_EXISTS;
+    return static_cast<uint32_t>(error);
+}
+
+int startAndWait(const char* path, const char* const* argv)
+{
+    // Whatever the child prints must follow what we printed before it.
+    fflush(stdout);
+    pid_t child;
+    if (posix_spawn(&child, path, nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) return -1;
+    int status;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    // A child killed by a signal has no exit status; report it as a shell would.
+    return 128 + WTERMSIG(status);
+}
+
+} // namespace platform

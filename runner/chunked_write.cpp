@@ -1,0 +1,38 @@
+#include "platform/platform.h"
+#include "runner/harness.h"
+
+WriteOutcome timedChunkedWrite(PortHandle port, const unsigned char* bytes, uint32_t total)
+{
+    uint32_t sent = 0;
+    while (sent < total) {
+        uint32_t start = platform::GetTickCount();
+        uint32_t written = 0;
+        for (;;) {
+            // No pause between attempts: the stall limit is the only bound.
+            if (WritePort(port, bytes + sent, total - sent, &written) == VX_FALSE) return WRITE_RETURNED_FALSE;
+            // A count above what was offered would make total - sent wrap and
+            // the next call read past the buffer.
+            if (written > total - sent) return WRITE_COUNT_TOO_LARGE;
+            if (written != 0) break;
+            // Unsigned difference, so a wrapping tick counter is no stall.
+            if (platform::GetTickCount() - start >= WRITE_STALL_LIMIT_MS) return WRITE_STALLED;
+        }
+        sent += written;
+    }
+    return WRITE_ALL_WRITTEN;
+}
+
+bool checkWriteOutcome(PortHandle port, unsigned line, WriteOutcome outcome)
+{
+    switch (outcome) {
+    case WRITE_ALL_WRITTEN:
+        return true;
+    case WRITE_RETURNED_FALSE:
+        return closeAndFail(port, line, "WritePort returned VX_FALSE\n");
+    case WRITE_STALLED:
+        return closeAndFail(port, line, "WritePort timed out\n");
+    case WRITE_COUNT_TOO_LARGE:
+        break;
+    }
+    return closeAndFail(port, line, "WritePort reported more bytes written than it was given\n");
+}

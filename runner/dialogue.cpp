@@ -1,0 +1,75 @@
+#include <ctype.h>
+#include <stdio.h>
+
+#include "runner/harness.h"
+
+// Behaves like scanf("%2s") followed by one discarded character. Returns
+// false at end of input, so the menu never acts on a stale choice.
+static bool readChoice(char* choice)
+{
+    int c;
+    do {
+        c = getchar();
+    } while (c != EOF && isspace(c));
+    if (c == EOF) return false;
+    choice[0] = static_cast<char>(c);
+    choice[1] = '\0';
+    c = getchar();
+    if (c != EOF && !isspace(c)) {
+        choice[1] = static_cast<char>(c);
+        choice[2] = '\0';
+        getchar();
+    }
+    return true;
+}
+
+// An optional sign, then decimal digits as far as they go; no digits gives 0.
+static int choiceNumber(const char* choice)
+{
+    int sign = 1;
+    if (*choice == '+' || *choice == '-') {
+        if (*choice == '-') sign = -1;
+        ++choice;
+    }
+    int value = 0;
+    while (isdigit(static_cast<unsigned char>(*choice))) value = value * 10 + (*choice++ - '0');
+    return sign * value;
+}
+
+int runDialogue()
+{
+    static char portName[ANSWER_SIZE];
+    static char portSettings[ANSWER_SIZE];
+
+    printf("devbench\n");
+    printf("Enter the port name: ");
+    readAnswer(portName, ANSWER_SIZE);
+    printf("\n");
+    printf("Enter the port settings: ");
+    readAnswer(portSettings, ANSWER_SIZE);
+    printf("\n");
+
+    for (;;) {
+        printf("Available tests:\n");
+        for (unsigned i = 0; i < TEST_COUNT; ++i) printf("%u - %s\n", i, testNames[i]);
+        printf("\n");
+        printf("Enter the test number to execute, or a for all, or e for exit: ");
+        char choice[3] = { 0, 0, 0 };
+        bool answered = readChoice(choice);
+        printf("\n\n");
+        if (!answered || choice[0] == 'e') return 0;
+        if (choice[0] == 'a') {
+            for (unsigned i = 0; i < TEST_COUNT; ++i) {
+                testProcedures[i](portName, portSettings);
+                printf("\n");
+            }
+        } else {
+            unsigned number = static_cast<unsigned>(choiceNumber(choice));
+            if (number < TEST_COUNT) {
+                testProcedures[number](portName, portSettings);
+                printf("\n");
+            }
+        }
+        printf("\n");
+    }
+}
