@@ -36,7 +36,7 @@ static int choiceNumber(const char* choice)
     return sign * value;
 }
 
-int runDialogue()
+int runDialogue(const TestProcedure* procedures, const char* const* names)
 {
     static char portName[ANSWER_SIZE];
     static char portSettings[ANSWER_SIZE];
@@ -51,7 +51,7 @@ int runDialogue()
 
     for (;;) {
         printf("Available tests:\n");
-        for (unsigned i = 0; i < TEST_COUNT; ++i) printf("%u - %s\n", i, testNames[i]);
+        for (unsigned i = 0; i < TEST_COUNT; ++i) printf("%u - %s\n", i, names[i]);
         printf("\n");
         printf("Enter the test number to execute, or a for all, or e for exit: ");
         char choice[3] = { 0, 0, 0 };
@@ -60,13 +60,13 @@ int runDialogue()
         if (!answered || choice[0] == 'e') return 0;
         if (choice[0] == 'a') {
             for (unsigned i = 0; i < TEST_COUNT; ++i) {
-                testProcedures[i](portName, portSettings);
+                procedures[i](portName, portSettings);
                 printf("\n");
             }
         } else {
             unsigned number = static_cast<unsigned>(choiceNumber(choice));
             if (number < TEST_COUNT) {
-                testProcedures[number](portName, portSettings);
+                procedures[number](portName, portSettings);
                 printf("\n");
             }
         }

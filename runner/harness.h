@@ -73,5 +73,5 @@ bool checkWriteOutcome(PortHandle port, unsigned line, WriteOutcome outcome);
 void readAnswer(char* buffer, unsigned size);
 
 // The whole program after the payloads are built: banner, questions, menu
-// loop. Returns the exit status.
-int runDialogue();
+// loop over the given table of TEST_COUNT entries. Returns the exit status.
+int runDialogue(const TestProcedure* procedures, const char* const* names);

@@ -10,5 +10,5 @@ int main()
         fprintf(stderr, "devbench: cannot allocate the test payloads\n");
         return 2;
     }
-    return runDialogue();
+    return runDialogue(testProcedures, testNames);
 }
