@@ -1,7 +1,3 @@
-#include <stdio.h>
+#include "probe/holdprobe.h"
 
-int main()
-{
-    printf("failure - %u\n", static_cast<unsigned>(__LINE__));
-    return 1;
-}
+int main(int argc, char** argv) { return holdprobeMain(argc, argv); }
