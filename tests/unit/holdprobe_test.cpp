@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "probe/holdprobe.h"
+#include "tests/fakes/console.h"
+#include "tests/fakes/fake_port.h"
+
+namespace {
+
+const uint32_t ALREADY_EXISTS = 183;
+const uint32_t NO_SUCH_FILE = 2;
+
+bool isOneProbeFailureLine(const std::string& out) { return std::regex_match(out, std::regex("failure - [0-9]+\n")); }
+
+class HoldprobeTests : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake::reset();
+        // The started copy runs in-process, so both roles share one fake
+        // library, just as two processes share one printer.
+        fake::startAndWait() = [this](const char* path, const char* const* argv) {
+            childPath = path;
+            childArgv.clear();
+            for (int i = 0; argv[i] != nullptr; ++i) childArgv.push_back(argv[i]);
+            heldWhileChildRan = fake::library().openHandles;
+            closesBeforeChild = fake::count("ClosePort");
+            return childRuns ? holdprobeMain(static_cast<int>(childArgv.size()), argv) : childStatus;
+        };
+    }
+
+    // A library that refuses a port already open anywhere with `refusal`.
+    static void exclusiveLibrary(uint32_t refusal)
+    {
+        fake::library().open = [refusal](const char*, const char*, uint32_t) -> PortHandle {
+            static uintptr_t next = 0x100;
+            if (fake::library().openHandles > 0) {
+                fake::lastError() = refusal;
+                return nullptr;
+            }
+            return reinterpret_cast<PortHandle>(next += 16);
+        };
+    }
+
+    int runParent(std::string& out)
+    {
+        const char* argv[] = { "holdprobe", "COM3", "baud=9600 parity=n", nullptr };
+        int status = -99;
+        out = fake::runConsole("", [&] { status = holdprobeMain(3, argv); });
+        return status;
+    }
+
+    bool childRuns = true;
+    int childStatus = 0;
+    std::string childPath;
+    std::vector<std::string> childArgv;
+    int heldWhileChildRan = -1;
+    size_t closesBeforeChild = 99;
+};
+
+TEST_F(HoldprobeTests, ExclusiveLibraryPassesWithThePortHeldAcrossTheChild)
+{
+    exclusiveLibrary(ALREADY_EXISTS);
+    std::string out;
+    EXPECT_EQ(runParent(out), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(childPath, "holdprobe");
+    EXPECT_EQ(childArgv, (std::vector<std::string> { "holdprobe", "COM3", "baud=9600 parity=n", "." }));
+    EXPECT_EQ(heldWhileChildRan, 1);
+    EXPECT_EQ(closesBeforeChild, 0u);
+    EXPECT_EQ(fake::library().calls, (std::vector<std::string> { "OpenPortA", "OpenPortA", "ClosePort" }));
+    EXPECT_EQ(fake::library().openHandles, 0);
+    EXPECT_EQ(fake::library().badCloses, 0);
+    for (uint32_t limit : fake::library().openTimeLimits) EXPECT_EQ(limit, 5000u);
+    EXPECT_EQ(fake::library().openedSettings[1], "baud=9600 parity=n");
+}
+
+TEST_F(HoldprobeTests, SecondOpenGrantedFailsBothRolesAndClosesBothHandles)
+{
+    std::string out;
+    EXPECT_EQ(runParent(out), 1);
+    EXPECT_TRUE(isOneProbeFailureLine(out)) << out;
+    EXPECT_EQ(fake::count("ClosePort"), 2u);
+    EXPECT_EQ(fake::library().openHandles, 0);
+    EXPECT_EQ(fake::library().badCloses, 0);
+}
+
+TEST_F(HoldprobeTests, RefusalForAnyReasonButAlreadyExistsFailsTheProbe)
+{
+    exclusiveLibrary(NO_SUCH_FILE);
+    std::string out;
+    EXPECT_EQ(runParent(out), 1);
+    EXPECT_TRUE(isOneProbeFailureLine(out)) << out;
+    EXPECT_EQ(fake::library().openHandles, 0);
+}
+
+TEST_F(HoldprobeTests, ChildReportsOnlyThroughItsStatus)
+{
+    struct Case {
+        bool granted;
+        uint32_t error;
+        int status;
+    };
+    const Case cases[] = { { false, ALREADY_EXISTS, 0 }, { false, NO_SUCH_FILE, 1 }, { false, 0, 1 }, { false, 16, 1 },
+        { true, ALREADY_EXISTS, 1 } };
+    for (const Case& c : cases) {
+        fake::reset();
+        fake::library().open = [c](const char*, const char*, uint32_t) -> PortHandle {
+            fake::lastError() = c.error;
+            return c.granted ? reinterpret_cast<PortHandle>(0x40) : nullptr;
+        };
+        // The role mark is never read, whatever it says.
+        const char* argv[] = { "holdprobe", "COM3", "", "not a dot", nullptr };
+        int status = -99;
+        std::string out = fake::runConsole("", [&] { status = holdprobeMain(4, argv); });
+        EXPECT_EQ(status, c.status) << "error " << c.error << " granted " << c.granted;
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(fake::library().openHandles, 0);
+        EXPECT_EQ(fake::count("ClosePort"), c.granted ? 1u : 0u);
+        EXPECT_EQ(fake::library().openedSettings, std::vector<std::string> { "" });
+    }
+}
+
+TEST_F(HoldprobeTests, WrongArgumentCountPrintsOneLineAndTouchesNothing)
+{
+    const char* argv[] = { "holdprobe", "COM3", "s", ".", "extra", "more", nullptr };
+    for (int argc : { 0, 1, 2, 5, 6 }) {
+        fake::reset();
+        bool started = false;
+        fake::startAndWait() = [&](const char*, const char* const*) {
+            started = true;
+            return 0;
+        };
+        const char* const* entries = argc == 0 ? argv + 6 : argv;
+        int status = -99;
+        std::string out = fake::runConsole("", [&] { status = holdprobeMain(argc, entries); });
+        EXPECT_EQ(status, 1) << argc;
+        EXPECT_TRUE(isOneProbeFailureLine(out)) << argc << ": " << out;
+        EXPECT_TRUE(fake::library().calls.empty()) << argc;
+        EXPECT_FALSE(started) << argc;
+    }
+}
+
+TEST_F(HoldprobeTests, ParentsOwnRefusalFailsWithoutStartingTheChild)
+{
+    fake::library().open = [](const char*, const char*, uint32_t) -> PortHandle { return nullptr; };
+    std::string out;
+    EXPECT_EQ(runParent(out), 1);
+    EXPECT_TRUE(isOneProbeFailureLine(out)) << out;
+    EXPECT_TRUE(childArgv.empty());
+    EXPECT_EQ(fake::count("ClosePort"), 0u);
+}
+
+// Only a child that reports 1 fails the parent; one that cannot be started
+// (-1) or ends any other way passes.
+TEST_F(HoldprobeTests, OnlyChildStatusOneFailsTheParent)
+{
+    for (int status : { 0, 1, -1, 2, 255, 137 }) {
+        SetUp();
+        childRuns = false;
+        childStatus = status;
+        std::string out;
+        int parent = runParent(out);
+        EXPECT_EQ(parent, status == 1 ? 1 : 0) << status;
+        EXPECT_EQ(isOneProbeFailureLine(out), status == 1) << status << ": " << out;
+        EXPECT_EQ(heldWhileChildRan, 1) << status;
+        EXPECT_EQ(fake::count("ClosePort"), 1u) << status;
+        EXPECT_EQ(fake::library().openHandles, 0) << status;
+    }
+}
+
+} // namespace
