@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Test Port Locking and holdprobe end to end, every party a real process:
+# devbench, the probe and its copy, a virtual printer and, where a case needs
+# one, a third process holding the port.
+#   locking.sh CASE BUILD_DIR VPRINTER PORT_TOOL
+#   locking.sh skip REASON
+set -u
+
+if [ "$1" = skip ]; then
+  echo "skipped: $2"
+  exit 77
+fi
+
+case_name=$1
+build=$2
+vprinter=$3
+port_tool=$4
+
+work=$(mktemp -d /tmp/devbench-lock-XXXXXX)
+sock=$work/printer.sock
+pids=()
+
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL ($case_name): $*"
+  for f in "$work"/*.out; do
+    [ -f "$f" ] && { echo "--- $(basename "$f")"; cat "$f"; }
+  done
+  exit 1
+}
+
+# Generous limits: CI shares two cores with other builds.
+wait_for() { # FILE TEXT PID
+  local i
+  for ((i = 0; i < 600; i++)); do
+    grep -qF -- "$2" "$1" 2>/dev/null && return 0
+    kill -0 "$3" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+
+start_printer() {
+  "$vprinter" serve "$sock" --no-console >"$work/vprinter.out" 2>&1 &
+  pids+=($!)
+  wait_for "$work/vprinter.out" "listening on $sock" "$!" || fail "vprinter did not get ready"
+}
+
+# Menu 2 with the socket as port name and empty settings, then leave.
+run_locking_test() { # CWD
+  (cd "$1" && printf '%s\n\n2\ne\n' "$sock" | timeout 60 "$build/devbench") >"$work/devbench.out" 2>&1
+  local status=$?
+  [ $status -eq 0 ] || fail "devbench ended with status $status"
+}
+
+# The two lines that follow the test's banner.
+after_banner() { sed -n '/^testPortLocking$/{n;p;n;p;q}' "$work/devbench.out"; }
+
+expect_port_free() {
+  "$port_tool" try "$sock" >"$work/try.out" 2>&1 || fail "the port is still held (status $?)"
+}
+
+suite_line='^failure: line\([0-9]+\) holdprobe did not return EXIT_SUCESS$'
+probe_line='^failure - [0-9]+$'
+
+case $case_name in
+passes)
+  start_printer
+  run_locking_test "$build"
+  grep -qx testPortLocking "$work/devbench.out" || fail "no banner"
+  ! grep -q failure "$work/devbench.out" || fail "failure reported with the port free"
+  expect_port_free
+  ;;
+
+held_elsewhere)
+  start_printer
+  "$port_tool" hold "$sock" >"$work/holder.out" 2>&1 &
+  pids+=($!)
+  wait_for "$work/holder.out" held "$!" || fail "the holder did not get the port"
+  run_locking_test "$build"
+  mapfile -t lines < <(after_banner)
+  [[ ${lines[0]:-} =~ $probe_line ]] || fail "the probe's own line is missing"
+  [[ ${lines[1]:-} =~ $suite_line ]] || fail "the suite's failure line does not follow the probe's"
+  ;;
+
+probe_missing)
+  start_printer
+  mkdir "$work/elsewhere"
+  run_locking_test "$work/elsewhere"
+  mapfile -t lines < <(after_banner)
+  [[ ${lines[0]:-} =~ $suite_line ]] || fail "no failure line without the probe"
+  ! grep -q 'failure - ' "$work/devbench.out" || fail "a probe ran from another directory"
+  expect_port_free
+  ;;
+
+killed_probe_frees_port)
+  start_printer
+  # The probe starts whatever its first entry names as its copy; naming this
+  # script keeps the probe holding the port until it is killed.
+  cat >"$work/stall" <<'STALL'
+#!/bin/sh
+echo $$ >"$0.pid.tmp" && mv "$0.pid.tmp" "$0.pid"
+exec sleep 120
+STALL
+  chmod +x "$work/stall"
+  (exec -a "$work/stall" "$build/holdprobe" "$sock" "") >"$work/probe.out" 2>&1 &
+  probe=$!
+  pids+=($probe)
+  for ((i = 0; i < 600; i++)); do
+    [ -f "$work/stall.pid" ] && break
+    kill -0 "$probe" 2>/dev/null || fail "the probe ended before starting its copy"
+    sleep 0.05
+  done
+  [ -f "$work/stall.pid" ] || fail "the probe did not start its copy"
+  pids+=("$(cat "$work/stall.pid")")
+
+  "$port_tool" try "$sock" >"$work/try.out" 2>&1
+  status=$?
+  [ $status -eq 3 ] || fail "a third process was not refused as held elsewhere while the probe held the port (status $status)"
+
+  kill -KILL "$probe"
+  wait "$probe" 2>/dev/null
+  # The printer may notice the dead connection a moment later.
+  for ((i = 0; i < 600; i++)); do
+    "$port_tool" try "$sock" >"$work/try.out" 2>&1
+    status=$?
+    [ $status -eq 0 ] && break
+    [ $status -eq 3 ] || fail "reopen after the kill refused for another reason (status $status)"
+    sleep 0.05
+  done
+  [ $status -eq 0 ] || fail "the port stayed held after the probe was killed"
+  ;;
+
+*)
+  echo "unknown case $case_name"
+  exit 2
+  ;;
+esac
+echo "ok ($case_name)"
