@@ -1,15 +1,460 @@
-// Placeholder: refuses everything until the stand-in library is written.
+// The stand-in KelmorPort: the port name says where a virtual printer
+// listens, the settings string carries this library's own options, and every
+// operation is one request to the printer over a session that is re-opened
+// by itself after the printer was unplugged.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "portlib/KelmorPort.h"
+#include "vprinter/endpoint.h"
+#include "vprinter/portlock.h"
+#include "vprinter/protocol.h"
+#include "vprinter/transport.h"
+
+namespace {
+
+using namespace vprinter;
+
+const uint32_t DEFAULT_TIME_LIMIT_MS = 5000;
+const uint32_t MAX_TIME_LIMIT_MS = 10 * 60 * 1000;
+// The printer answers an ended block at the limit it was given; this is for
+// the reply itself to arrive.
+const uint32_t END_BLOCK_MARGIN_MS = 2000;
+
+// Faults this library can be asked to show, for testing how the suite copes
+// with a misbehaving library. Each is one entry of FAULTS below.
+struct Faults {
+    uint32_t refuseOpen = 0;
+    uint32_t chunk = 0;
+    bool countOver = false;
+    bool onlineFlag2 = false;
+    bool noExclusive = false;
+    uint32_t stallStatusMs = 0;
+    bool paperOffset = false;
+    bool noReconnect = false;
+    bool keepLock = false;
+};
+
+struct Settings {
+    uint32_t timeoutMs = 0;
+    Faults faults;
+};
+
+struct FaultEntry {
+    const char* name;
+    bool takesNumber;
+    void (*apply)(Faults&, uint32_t);
+};
+
+const FaultEntry FAULTS[] = {
+    // The Nth OpenPortA of this process is refused.
+    { "refuse-open", true, [](Faults& f, uint32_t n) { f.refuseOpen = n; } },
+    // WritePort sends at most N bytes a call.
+    { "chunk", true, [](Faults& f, uint32_t n) { f.chunk = n; } },
+    // WritePort claims one byte more than it was given.
+    { "count-over", false, [](Faults& f, uint32_t) { f.countOver = true; } },
+    // Online is reported as 2 instead of 1.
+    { "online-flag-2", false, [](Faults& f, uint32_t) { f.onlineFlag2 = true; } },
+    // The port is not locked: a second opener is let in.
+    { "no-exclusive", false, [](Faults& f, uint32_t) { f.noExclusive = true; } },
+    // GetParsedStatus(Ex) take N ms longer.
+    { "stall-status", true, [](Faults& f, uint32_t n) { f.stallStatusMs = n; } },
+    // paperEmpty lands at the other record layout's offset.
+    { "paper-offset", false, [](Faults& f, uint32_t) { f.paperOffset = true; } },
+    // A session lost once is never opened again.
+    { "no-reconnect", false, [](Faults& f, uint32_t) { f.noReconnect = true; } },
+    // ClosePort keeps the port locked until the process ends.
+    { "keep-lock", false, [](Faults& f, uint32_t) { f.keepLock = true; } },
+};
+
+bool parseNumber(const std::string& text, uint32_t* value)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *value = static_cast<uint32_t>(std::stoul(text));
+    return true;
+}
+
+bool applyFault(Settings& settings, const std::string& value, std::string* error)
+{
+    size_t colon = value.find(':');
+    std::string name = value.substr(0, colon);
+    for (const FaultEntry& fault : FAULTS) {
+        if (name != fault.name) continue;
+        uint32_t number = 0;
+        if (fault.takesNumber != (colon != std::string::npos)
+            || (fault.takesNumber && !parseNumber(value.substr(colon + 1), &number))) {
+            *error = fault.takesNumber ? "fault " + name + " needs a number: fault=" + name + ":N"
+                                       : "fault " + name + " takes no number";
+            return false;
+        }
+        fault.apply(settings.faults, number);
+        return true;
+    }
+    *error = "unknown fault '" + value + "'";
+    return false;
+}
+
+struct SettingEntry {
+    const char* key;
+    bool (*apply)(Settings&, const std::string& value, std::string* error);
+};
+
+const SettingEntry SETTINGS[] = {
+    // Bounds every call instead of the open's time limit.
+    { "timeout",
+        [](Settings& s, const std::string& value, std::string* error) {
+            if (parseNumber(value, &s.timeoutMs) && s.timeoutMs > 0) return true;
+            *error = "timeout needs a number of milliseconds";
+            return false;
+        } },
+    { "fault", applyFault },
+};
+
+// "key=value,key=value"; empty items are skipped.
+bool parseSettings(const std::string& text, Settings* settings, std::string* error)
+{
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        std::string item = text.substr(start, end - start);
+        start = end + 1;
+        if (item.empty()) continue;
+        size_t equals = item.find('=');
+        std::string key = item.substr(0, equals);
+        const SettingEntry* entry = nullptr;
+        for (const SettingEntry& e : SETTINGS) {
+            if (key == e.key) entry = &e;
+        }
+        if (entry == nullptr || equals == std::string::npos) {
+            *error = "unknown setting '" + item + "' (known: timeout=MS, fault=NAME[:N])";
+            return false;
+        }
+        if (!entry->apply(*settings, item.substr(equals + 1), error)) return false;
+    }
+    return true;
+}
+
+struct Port {
+    std::mutex mutex;
+    Endpoint endpoint;
+    std::string lockName;
+    Settings settings;
+    uint32_t timeLimitMs = DEFAULT_TIME_LIMIT_MS;
+    Socket socket = NO_SOCKET;
+    LockHandle lock = NO_LOCK;
+    uint32_t seq = 0;
+    bool lost = false;
+};
+
+// Handles are numbers that are never reused, so a stale handle can only miss.
+std::mutex tableMutex;
+std::map<uintptr_t, std::shared_ptr<Port>> ports;
+uintptr_t nextHandle = 0x1000;
+uint32_t opensSoFar = 0;
+// Locks that keep-lock left held.
+std::vector<LockHandle> keptLocks;
+
+std::shared_ptr<Port> find(PortHandle handle)
+{
+    std::lock_guard<std::mutex> guard(tableMutex);
+    auto it = ports.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == ports.end()) return nullptr;
+    return it->second;
+}
+
+VX_BOOL fail(int error)
+{
+    errno = error;
+    return VX_FALSE;
+}
+
+void dropSession(Port& port)
+{
+    closeSocket(port.socket);
+    port.socket = NO_SOCKET;
+    port.lost = true;
+}
+
+bool openSession(Port& port)
+{
+    std::string error;
+    Socket socket = connectEndpoint(port.endpoint, &error);
+    if (socket == NO_SOCKET) return false;
+    Frame hello;
+    hello.op = OP_HELLO;
+    hello.seq = ++port.seq;
+    hello.payload = { ROLE_PORT };
+    Frame reply;
+    IoResult result = exchange(socket, hello, &reply, monotonicMs() + port.timeLimitMs);
+    if (result != IoResult::Done || reply.status != STATUS_OK) {
+        closeSocket(socket);
+        errno = result == IoResult::TimedOut ? ETIMEDOUT : EIO;
+        return false;
+    }
+    port.socket = socket;
+    return true;
+}
+
+// One request and its reply. A session that broke since the last call (the
+// printer was unplugged and is back) is replaced once; a fresh session that
+// fails, a timeout or an unreachable printer fails the call.
+bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, uint32_t waitMs)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool fresh = false;
+        if (port.socket == NO_SOCKET) {
+            if (port.lost && port.settings.faults.noReconnect) return fail(EIO);
+            if (!openSession(port)) return false;
+            fresh = true;
+        }
+        Frame request;
+        request.op = op;
+        request.seq = ++port.seq;
+        request.payload = payload;
+        IoResult result = exchange(port.socket, request, reply, monotonicMs() + waitMs);
+        if (result == IoResult::Done) {
+            if (reply->status != STATUS_UNREACHABLE) return true;
+            dropSession(port);
+            return fail(EIO);
+        }
+        // A timed-out request may still be answered later; only a new session
+        // keeps that answer from being taken for the next request's.
+        dropSession(port);
+        if (result != IoResult::Closed || fresh) return fail(result == IoResult::TimedOut ? ETIMEDOUT : EIO);
+    }
+    return fail(EIO);
+}
+
+bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply)
+{
+    return call(port, op, std::move(payload), reply, port.timeLimitMs);
+}
+
+std::vector<uint8_t> u32Payload(uint32_t value)
+{
+    std::vector<uint8_t> payload;
+    putU32(payload, value);
+    return payload;
+}
+
+uint32_t recordSize(Layout layout) { return layout == LAYOUT_OLD ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE; }
+
+// Copies a record reply into the caller's record, never more than its size.
+VX_BOOL fillRecord(const Port& port, const Frame& reply, Layout layout, void* record)
+{
+    if (reply.status != STATUS_OK || reply.payload.size() != recordSize(layout)) return fail(EIO);
+    std::vector<uint8_t> words = reply.payload;
+    if (port.settings.faults.paperOffset) {
+        uint32_t right = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_OLD : VX_OFFSET_PAPER_EMPTY_LEVEL1;
+        uint32_t wrong = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_LEVEL1 : VX_OFFSET_PAPER_EMPTY_OLD;
+        memcpy(words.data() + wrong, words.data() + right, 4);
+        memset(words.data() + right, 0, 4);
+    }
+    memcpy(record, words.data(), words.size());
+    return VX_TRUE;
+}
+
+bool layoutOf(uint32_t level, Layout* layout)
+{
+    if (level != VX_STATUS_LEVEL_1) return false;
+    *layout = LAYOUT_L1;
+    return true;
+}
+
+// Runs body on the port behind handle, one call at a time per port.
+template <typename Body> VX_BOOL withPort(PortHandle handle, Body body)
+{
+    std::shared_ptr<Port> port = find(handle);
+    if (!port) return fail(EBADF);
+    std::lock_guard<std::mutex> guard(port->mutex);
+    return body(*port);
+}
+
+VX_BOOL status(PortHandle handle, void* record, Layout layout)
+{
+    if (record == nullptr) return fail(EINVAL);
+    return withPort(handle, [&](Port& port) {
+        if (port.settings.faults.stallStatusMs) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(port.settings.faults.stallStatusMs));
+        }
+        Frame reply;
+        if (!call(port, OP_STATUS, u32Payload(layout), &reply)) return VX_FALSE;
+        return fillRecord(port, reply, layout, record);
+    });
+}
+
+} // namespace
 
 extern "C" {
-PortHandle OpenPortA(const char*, const char*, uint32_t) { return nullptr; }
-VX_BOOL ClosePort(PortHandle) { return VX_FALSE; }
-VX_BOOL WritePort(PortHandle, const void*, uint32_t, uint32_t*) { return VX_FALSE; }
-VX_BOOL ReadPort(PortHandle, void*, uint32_t, uint32_t*) { return VX_FALSE; }
-VX_BOOL ResetDevice(PortHandle) { return VX_FALSE; }
-VX_BOOL GetOnlineStatus(PortHandle, VX_BOOL*) { return VX_FALSE; }
-VX_BOOL GetParsedStatus(PortHandle, void*) { return VX_FALSE; }
-VX_BOOL GetParsedStatusEx(PortHandle, void*, uint32_t) { return VX_FALSE; }
-VX_BOOL BeginCheckedBlockEx(PortHandle, void*, uint32_t) { return VX_FALSE; }
-VX_BOOL EndCheckedBlockEx(PortHandle, void*, uint32_t) { return VX_FALSE; }
+
+PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t timeLimit)
+{
+    if (portName == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    auto port = std::make_shared<Port>();
+    std::string error;
+    if (!parseSettings(portSettings ? portSettings : "", &port->settings, &error)) {
+        fprintf(stderr, "KelmorPort: %s\n", error.c_str());
+        errno = EINVAL;
+        return nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> guard(tableMutex);
+        uint32_t refuse = port->settings.faults.refuseOpen;
+        if (++opensSoFar == refuse && refuse != 0) {
+            errno = EIO;
+            return nullptr;
+        }
+    }
+    if (!parseEndpoint(portName, &port->endpoint, &error)) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    port->lockName = lockName(port->endpoint);
+    uint32_t limit = port->settings.timeoutMs ? port->settings.timeoutMs : timeLimit;
+    port->timeLimitMs = limit == 0 ? DEFAULT_TIME_LIMIT_MS : std::min(limit, MAX_TIME_LIMIT_MS);
+
+    if (!openSession(*port)) return nullptr;
+    if (!port->settings.faults.noExclusive) {
+        LockResult locked = acquirePortLock(port->lockName, &port->lock, &error);
+        if (locked != LockResult::Locked) {
+            closeSocket(port->socket);
+            if (locked == LockResult::Failed) fprintf(stderr, "KelmorPort: %s\n", error.c_str());
+            // EBUSY is what tells the caller the port is held elsewhere.
+            errno = locked == LockResult::Busy ? EBUSY : EACCES;
+            return nullptr;
+        }
+    }
+    std::lock_guard<std::mutex> guard(tableMutex);
+    uintptr_t handle = nextHandle++;
+    ports[handle] = port;
+    return reinterpret_cast<PortHandle>(handle);
 }
+
+VX_BOOL ClosePort(PortHandle handle)
+{
+    std::shared_ptr<Port> port;
+    {
+        std::lock_guard<std::mutex> guard(tableMutex);
+        auto it = ports.find(reinterpret_cast<uintptr_t>(handle));
+        if (it == ports.end()) return fail(EBADF);
+        port = it->second;
+        ports.erase(it);
+    }
+    // A call still running on another thread finishes first.
+    std::lock_guard<std::mutex> portGuard(port->mutex);
+    dropSession(*port);
+    if (port->settings.faults.keepLock) {
+        std::lock_guard<std::mutex> guard(tableMutex);
+        keptLocks.push_back(port->lock);
+    } else {
+        releasePortLock(port->lock);
+    }
+    port->lock = NO_LOCK;
+    return VX_TRUE;
+}
+
+VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t* written)
+{
+    if (written == nullptr || (bytes == nullptr && size != 0)) return fail(EINVAL);
+    return withPort(handle, [&](Port& port) {
+        // A larger write goes out in part; the count says how much.
+        uint32_t offered = std::min(size, MAX_PAYLOAD);
+        if (port.settings.faults.chunk) offered = std::min(offered, port.settings.faults.chunk);
+        const uint8_t* data = static_cast<const uint8_t*>(bytes);
+        Frame reply;
+        if (!call(port, OP_WRITE, std::vector<uint8_t>(data, data + offered), &reply)) return VX_FALSE;
+        if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
+        uint32_t accepted = getU32(reply.payload.data());
+        if (accepted > offered) return fail(EIO);
+        *written = port.settings.faults.countOver ? size + 1 : accepted;
+        return VX_TRUE;
+    });
+}
+
+VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
+{
+    if (got == nullptr || (buffer == nullptr && size != 0)) return fail(EINVAL);
+    return withPort(handle, [&](Port& port) {
+        uint32_t wanted = std::min(size, MAX_PAYLOAD);
+        Frame reply;
+        if (!call(port, OP_READ, u32Payload(wanted), &reply)) return VX_FALSE;
+        // Never more than was asked for, whatever the printer sends.
+        if (reply.status != STATUS_OK || reply.payload.size() > wanted) return fail(EIO);
+        if (!reply.payload.empty()) memcpy(buffer, reply.payload.data(), reply.payload.size());
+        *got = static_cast<uint32_t>(reply.payload.size());
+        return VX_TRUE;
+    });
+}
+
+VX_BOOL ResetDevice(PortHandle handle)
+{
+    return withPort(handle, [&](Port& port) {
+        Frame reply;
+        if (!call(port, OP_RESET, {}, &reply)) return VX_FALSE;
+        return reply.status == STATUS_OK ? VX_TRUE : fail(EIO);
+    });
+}
+
+VX_BOOL GetOnlineStatus(PortHandle handle, VX_BOOL* online)
+{
+    if (online == nullptr) return fail(EINVAL);
+    return withPort(handle, [&](Port& port) {
+        Frame reply;
+        if (!call(port, OP_ONLINE, {}, &reply)) return VX_FALSE;
+        if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
+        VX_BOOL flag = getU32(reply.payload.data()) != 0 ? VX_TRUE : VX_FALSE;
+        if (flag == VX_TRUE && port.settings.faults.onlineFlag2) flag = 2;
+        *online = flag;
+        return VX_TRUE;
+    });
+}
+
+VX_BOOL GetParsedStatus(PortHandle handle, void* oldRecord) { return status(handle, oldRecord, LAYOUT_OLD); }
+
+VX_BOOL GetParsedStatusEx(PortHandle handle, void* record, uint32_t level)
+{
+    Layout layout;
+    if (!layoutOf(level, &layout)) return fail(EINVAL);
+    return status(handle, record, layout);
+}
+
+VX_BOOL BeginCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
+{
+    Layout layout;
+    if (record == nullptr || !layoutOf(level, &layout)) return fail(EINVAL);
+    return withPort(handle, [&](Port& port) {
+        Frame reply;
+        if (!call(port, OP_BEGIN_BLOCK, u32Payload(layout), &reply)) return VX_FALSE;
+        return fillRecord(port, reply, layout, record);
+    });
+}
+
+VX_BOOL EndCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
+{
+    Layout layout;
+    if (record == nullptr || !layoutOf(level, &layout)) return fail(EINVAL);
+    return withPort(handle, [&](Port& port) {
+        // The printer gives up on the job at the time limit and says so; the
+        // margin is for that answer to arrive.
+        std::vector<uint8_t> payload = u32Payload(layout);
+        putU32(payload, port.timeLimitMs);
+        Frame reply;
+        if (!call(port, OP_END_BLOCK, payload, &reply, port.timeLimitMs + END_BLOCK_MARGIN_MS)) return VX_FALSE;
+        return fillRecord(port, reply, layout, record);
+    });
+}
+
+} // extern "C"

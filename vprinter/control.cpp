@@ -1,0 +1,83 @@
+#include "vprinter/control.h"
+
+#include "vprinter/endpoint.h"
+#include "vprinter/protocol.h"
+#include "vprinter/transport.h"
+
+namespace vprinter {
+
+namespace {
+
+const uint32_t CONTROL_TIMEOUT_MS = 5000;
+
+bool fail(std::string* error, const std::string& reason)
+{
+    if (error) *error = reason;
+    return false;
+}
+
+// One control request on a fresh session.
+bool request(const std::string& name, uint16_t op, const std::string& text, Frame* reply, std::string* error)
+{
+    Endpoint endpoint;
+    std::string reason;
+    if (!parseEndpoint(name, &endpoint, &reason)) return fail(error, reason);
+    Socket socket = connectEndpoint(endpoint, &reason);
+    if (socket == NO_SOCKET) return fail(error, reason);
+    uint64_t deadline = monotonicMs() + CONTROL_TIMEOUT_MS;
+    Frame hello;
+    hello.op = OP_HELLO;
+    hello.seq = 1;
+    hello.payload = { ROLE_CONTROL };
+    Frame ask;
+    ask.op = op;
+    ask.seq = 2;
+    ask.payload.assign(text.begin(), text.end());
+    bool ok = exchange(socket, hello, reply, deadline) == IoResult::Done && reply->status == STATUS_OK
+        && exchange(socket, ask, reply, deadline) == IoResult::Done;
+    closeSocket(socket);
+    if (!ok) return fail(error, "the printer at " + name + " did not answer");
+    if (reply->status != STATUS_OK) return fail(error, std::string(reply->payload.begin(), reply->payload.end()));
+    return true;
+}
+
+} // namespace
+
+bool vprinterSet(const std::string& endpoint, const std::vector<std::string>& assignments, std::string* error)
+{
+    std::string text;
+    for (const std::string& word : assignments) {
+        // A word holding a blank or newline would be read as two words.
+        if (word.find_first_of(" \t\r\n") != std::string::npos) return fail(error, "bad setting '" + word + "'");
+        text += word + "\n";
+    }
+    Frame reply;
+    return request(endpoint, OP_SET, text, &reply, error);
+}
+
+bool vprinterGetText(const std::string& endpoint, std::string* text, std::string* error)
+{
+    Frame reply;
+    if (!request(endpoint, OP_GET, "", &reply, error)) return false;
+    text->assign(reply.payload.begin(), reply.payload.end());
+    return true;
+}
+
+bool vprinterGet(const std::string& endpoint, std::map<std::string, std::string>* state, std::string* error)
+{
+    std::string text;
+    if (!vprinterGetText(endpoint, &text, error)) return false;
+    state->clear();
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        size_t equals = line.find('=');
+        if (equals != std::string::npos) (*state)[line.substr(0, equals)] = line.substr(equals + 1);
+        start = end + 1;
+    }
+    return true;
+}
+
+} // namespace vprinter

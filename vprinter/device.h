@@ -1,0 +1,118 @@
+// The virtual printer itself: physical state in, status words out, bytes in,
+// replies out. It knows nothing of sockets or consoles; time comes in as a
+// millisecond count so every behaviour can be driven step by step.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "vprinter/protocol.h"
+
+namespace vprinter {
+
+// What the operator can touch.
+struct Physical {
+    bool power = true;
+    bool connected = true;
+    bool coverOpen = false;
+    bool paperIn = true;
+    bool onlineButton = true;
+    bool slipTOF = false;
+    bool slipBOF = false;
+    bool slipCOF = false;
+    bool validationPaper = false;
+};
+
+struct DeviceOptions {
+    std::string name = "VPRINTER-1.0";
+    // 0 takes data as fast as it comes.
+    uint32_t bytesPerSecond = 0;
+    // How long the job of a checked block takes to print once it is ended.
+    uint32_t printMs = 1000;
+};
+
+enum class JobState { Printing, Printed, Interrupted };
+
+class Device {
+public:
+    explicit Device(DeviceOptions options = {});
+
+    const Physical& physical() const { return physical_; }
+    const DeviceOptions& options() const { return options_; }
+
+    // Operator actions. Switching off forgets the paper in the slip, the
+    // latched error and everything in flight; switching on comes up online.
+    void setPower(bool on);
+    void setConnected(bool connected);
+    void setCover(bool open);
+    void setPaper(bool in);
+    // Pressing online (yes) also clears a latched error whose cause is gone.
+    void pressOnline(bool online);
+    void setSlipTOF(bool in) { physical_.slipTOF = in; }
+    void setSlipBOF(bool in) { physical_.slipBOF = in; }
+    void setSlipCOF(bool in) { physical_.slipCOF = in; }
+    void setValidationPaper(bool in) { physical_.validationPaper = in; }
+
+    // The host can talk to the printer at all.
+    bool reachable() const { return physical_.power && physical_.connected; }
+    bool offline() const;
+    // Data is taken when the printer is ready. A latched error alone does not
+    // stop it, or the command that clears the latch could never arrive.
+    bool takesData() const { return reachable() && physical_.onlineButton && !errorCause(); }
+    bool errorLatched() const { return errorLatched_; }
+    uint64_t bytesReceived() const { return bytesReceived_; }
+    const std::string& lastCommand() const { return lastCommand_; }
+
+    // Takes as many bytes as the printer accepts now and returns that count.
+    size_t receive(const uint8_t* bytes, size_t size, uint64_t nowMs);
+    // The earliest time at which receive() would take at least one byte.
+    uint64_t nextAcceptAt(uint64_t nowMs) const;
+    // Moves queued reply bytes (e.g. the firmware name) out.
+    size_t takeReply(uint8_t* out, size_t max);
+    size_t pendingReply() const { return replies_.size(); }
+
+    // Clears the error latch (it comes back at once if its cause remains),
+    // the queued replies, a half-received command and an open block.
+    void reset();
+
+    // The status record of the given layout; words the suite does not read
+    // stay zero.
+    std::vector<uint8_t> record(Layout layout) const;
+
+    // A checked block brackets a job: Begin starts it, End asks for it to be
+    // printed, which takes printMs from the moment End arrives.
+    void beginBlock();
+    void endBlock(uint64_t nowMs);
+    // After endBlock: Printing until the job is out; Interrupted while the
+    // printer is offline or unreachable.
+    JobState jobState(uint64_t nowMs) const;
+    uint64_t jobDoneAt() const { return jobDoneAt_; }
+
+private:
+    bool errorCause() const { return physical_.coverOpen || !physical_.paperIn; }
+    void latchIfCaused();
+    void command();
+    void forgetData();
+
+    DeviceOptions options_;
+    Physical physical_;
+    bool errorLatched_ = false;
+    uint64_t bytesReceived_ = 0;
+    std::string lastCommand_ = "-";
+    std::deque<uint8_t> replies_;
+    // The last bytes received, enough to recognise the longest command even
+    // when it arrives split over several writes.
+    std::vector<uint8_t> tail_;
+    bool inBlock_ = false;
+    bool blockHasData_ = false;
+    uint64_t jobDoneAt_ = 0;
+    // Rate limit: credit in byte-milliseconds, refilled by elapsed time.
+    mutable uint64_t credit_ = 0;
+    mutable uint64_t creditAt_ = 0;
+};
+
+} // namespace vprinter

@@ -1,0 +1,64 @@
+#include "vprinter/endpoint.h"
+
+namespace vprinter {
+
+namespace {
+
+// The smallest socket address path among the systems we build for, less the
+// terminator.
+const size_t MAX_SOCKET_PATH = 103;
+
+bool isLoopback(const std::string& host) { return host == "127.0.0.1" || host == "localhost"; }
+
+} // namespace
+
+bool parseEndpoint(const std::string& name, Endpoint* endpoint, std::string* error)
+{
+    *endpoint = Endpoint();
+    if (name.empty()) {
+        *error = "empty port name";
+        return false;
+    }
+    size_t colon = name.rfind(':');
+    bool tcp = name.find('/') == std::string::npos && colon != std::string::npos && colon > 0 && colon + 1 < name.size()
+        && name.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+    if (tcp) {
+        std::string digits = name.substr(colon + 1);
+        if (digits.size() > 5 || std::stoul(digits) > 65535) {
+            *error = "port number out of range in '" + name + "'";
+            return false;
+        }
+        endpoint->kind = Endpoint::Tcp;
+        endpoint->host = name.substr(0, colon);
+        endpoint->port = static_cast<uint16_t>(std::stoul(digits));
+        if (!isLoopback(endpoint->host)) {
+            *error = "host '" + endpoint->host + "' is not loopback (use 127.0.0.1 or localhost)";
+            return false;
+        }
+        return true;
+    }
+    if (name.size() > MAX_SOCKET_PATH) {
+        *error = "socket path longer than " + std::to_string(MAX_SOCKET_PATH) + " characters";
+        return false;
+    }
+    endpoint->kind = Endpoint::Local;
+    endpoint->path = name;
+    return true;
+}
+
+std::string endpointText(const Endpoint& endpoint)
+{
+    if (endpoint.kind == Endpoint::Tcp) return endpoint.host + ":" + std::to_string(endpoint.port);
+    return endpoint.path;
+}
+
+std::string lockName(const Endpoint& endpoint)
+{
+    if (endpoint.kind == Endpoint::Tcp) {
+        // Both spellings of loopback name the same printer, so they share a lock.
+        return "/tmp/kelmorport-127.0.0.1-" + std::to_string(endpoint.port) + ".lock";
+    }
+    return endpoint.path + ".lock";
+}
+
+} // namespace vprinter

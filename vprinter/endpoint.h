@@ -1,0 +1,30 @@
+// Where a virtual printer listens, as named by a port name: a filesystem path
+// (a local socket there), or HOST:PORT with a loopback host (TCP).
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+namespace vprinter {
+
+struct Endpoint {
+    enum Kind { Local, Tcp } kind = Local;
+    std::string path;
+    std::string host;
+    uint16_t port = 0;
+};
+
+// HOST:PORT is read as TCP when the text has no '/' and ends in ':' and
+// digits; anything else is a path. Fails, with a reason, for an empty name,
+// a path too long for a socket address or a host that is not loopback.
+bool parseEndpoint(const std::string& name, Endpoint* endpoint, std::string* error);
+
+// The text `vprinter serve` prints and a client can connect to.
+std::string endpointText(const Endpoint& endpoint);
+
+// A name for the lock that gives one process the port: beside the socket
+// file, or in /tmp for TCP, named after host and port.
+std::string lockName(const Endpoint& endpoint);
+
+} // namespace vprinter

@@ -1,0 +1,99 @@
+// vprinter: a virtual printer for the port library to talk to, and the
+// commands that play its operator.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "vprinter/control.h"
+#include "vprinter/server.h"
+
+namespace {
+
+const char USAGE[] = "usage:\n"
+                     "  vprinter serve ENDPOINT [--name NAME] [--rate BYTES_PER_SEC] [--print-ms N]\n"
+                     "                          [--capture FILE] [--no-console] [--quiet] [--fault NAME[=N]]...\n"
+                     "  vprinter set ENDPOINT key=value...\n"
+                     "  vprinter get ENDPOINT\n"
+                     "ENDPOINT is a socket path or 127.0.0.1:PORT (PORT 0 picks a free port).\n";
+
+int usage(const char* problem)
+{
+    fprintf(stderr, "vprinter: %s\n%s", problem, USAGE);
+    return 2;
+}
+
+bool parseNumber(const char* text, uint32_t* value)
+{
+    size_t length = strlen(text);
+    if (length == 0 || length > 9 || strspn(text, "0123456789") != length) return false;
+    *value = static_cast<uint32_t>(strtoul(text, nullptr, 10));
+    return true;
+}
+
+int serveCommand(int argc, char** argv)
+{
+    vprinter::ServerOptions options;
+    options.endpoint = argv[2];
+    for (int i = 3; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--no-console") {
+            options.console = false;
+            continue;
+        }
+        if (option == "--quiet") {
+            options.quiet = true;
+            continue;
+        }
+        if (i + 1 >= argc) return usage(("unknown option or missing value: " + option).c_str());
+        const char* value = argv[++i];
+        if (option == "--name") {
+            options.device.name = value;
+            if (options.device.name.empty() || options.device.name.find_first_of("\n") != std::string::npos) {
+                return usage("--name needs a one-line name");
+            }
+        } else if (option == "--rate") {
+            if (!parseNumber(value, &options.device.bytesPerSecond)) return usage("--rate needs a number");
+        } else if (option == "--print-ms") {
+            if (!parseNumber(value, &options.device.printMs)) return usage("--print-ms needs a number");
+        } else if (option == "--capture") {
+            options.capturePath = value;
+        } else if (option == "--fault") {
+            std::string error;
+            if (!vprinter::addPrinterFault(&options.faults, value, &error)) return usage(error.c_str());
+        } else {
+            return usage(("unknown option " + option).c_str());
+        }
+    }
+    return vprinter::serve(options);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) return usage("missing command or endpoint");
+    std::string command = argv[1];
+    if (command == "serve") return serveCommand(argc, argv);
+    std::string error;
+    if (command == "set") {
+        if (argc < 4) return usage("set needs at least one key=value");
+        if (!vprinterSet(argv[2], std::vector<std::string>(argv + 3, argv + argc), &error)) {
+            fprintf(stderr, "vprinter: %s\n", error.c_str());
+            return 2;
+        }
+        return 0;
+    }
+    if (command == "get") {
+        if (argc != 3) return usage("get takes only the endpoint");
+        std::string text;
+        if (!vprinter::vprinterGetText(argv[2], &text, &error)) {
+            fprintf(stderr, "vprinter: %s\n", error.c_str());
+            return 2;
+        }
+        fputs(text.c_str(), stdout);
+        return 0;
+    }
+    return usage(("unknown command " + command).c_str());
+}

@@ -1,0 +1,36 @@
+// `vprinter serve`: one device, many clients, one thread. The server moves
+// frames between sockets and the device; the console feeds operator lines to
+// the front panel.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+#include "vprinter/device.h"
+
+namespace vprinter {
+
+// Faults of the printer itself, for tests of how the suite copes.
+struct PrinterFaults {
+    // Status, online and block-start answers come this late.
+    uint32_t slowStatusMs = 0;
+};
+
+struct ServerOptions {
+    std::string endpoint;
+    DeviceOptions device;
+    std::string capturePath;
+    bool console = true;
+    bool quiet = false;
+    PrinterFaults faults;
+};
+
+// Adds one --fault NAME[=N]; false with a reason for an unknown fault.
+bool addPrinterFault(PrinterFaults* faults, const std::string& text, std::string* error);
+
+// Runs until quit, a signal, or (with the console) the end of standard
+// input. Returns the exit status: 0, or 2 when the endpoint is unusable.
+int serve(const ServerOptions& options);
+
+} // namespace vprinter
