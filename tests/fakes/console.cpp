@@ -2,10 +2,50 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace fake {
 
+#if defined(_WIN32)
+// No /tmp here, and an open file cannot be unlinked: the input goes through a
+// temporary file that vanishes once closed, and both streams stay binary so
+// no newline is translated on the way.
+std::string runConsole(const std::string& input, const std::function<void()>& body)
+{
+    FILE* in = tmpfile();
+    if (in == nullptr || fwrite(input.data(), 1, input.size(), in) != input.size() || fflush(in) != 0) abort();
+    rewind(in);
+    if (_dup2(_fileno(in), 0) != 0) abort();
+    fclose(in);
+    _setmode(0, _O_BINARY);
+    // Drops what stdin had buffered and its end-of-file mark.
+    if (fseek(stdin, 0, SEEK_SET) != 0) abort();
+
+    FILE* out = tmpfile();
+    if (out == nullptr) abort();
+    fflush(stdout);
+    int saved = _dup(1);
+    _dup2(_fileno(out), 1);
+    _setmode(1, _O_BINARY);
+    body();
+    fflush(stdout);
+    _dup2(saved, 1);
+    _close(saved);
+
+    std::string text;
+    rewind(out);
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, out)) > 0) text.append(chunk, n);
+    fclose(out);
+    return text;
+}
+#else
 std::string runConsole(const std::string& input, const std::function<void()>& body)
 {
     char inPath[] = "/tmp/devbench-in-XXXXXX";
@@ -32,5 +72,6 @@ std::string runConsole(const std::string& input, const std::function<void()>& bo
     fclose(out);
     return text;
 }
+#endif
 
 } // namespace fake

@@ -1,0 +1,56 @@
+#include "platform/platform.h"
+
+#include <stdio.h>
+
+#include "platform/win_cmdline.h"
+
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace platform {
+
+uint32_t GetTickCount() { return ::GetTickCount(); }
+
+void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+uint32_t GetLastError() { return ::GetLastError(); }
+
+int startAndWait(const char* path, const char* const* argv)
+{
+    // Whatever the child prints must follow what we printed before it.
+    fflush(stdout);
+
+    // A full path from the current directory: CreateProcess then has nothing
+    // to search, whatever the name looks like.
+    static char fullPath[COMMAND_LINE_CAPACITY];
+    DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
+    if (length == 0 || length >= sizeof fullPath) return -1;
+    static char commandLine[COMMAND_LINE_CAPACITY];
+    if (!buildCommandLine(argv, commandLine, sizeof commandLine)) return -1;
+
+    // The child shares our console and standard handles, so its lines land in
+    // the same stream as ours even when that stream is a pipe or a file.
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(fullPath, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        return -1;
+    }
+    CloseHandle(process.hThread);
+
+    DWORD status = 0;
+    bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0
+        && GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    if (!ended) return -1;
+    // Exit codes are 32-bit; exit(-1) in the child reads back as -1 here.
+    return static_cast<int>(status);
+}
+
+} // namespace platform

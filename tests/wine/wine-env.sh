@@ -1,0 +1,44 @@
+# Sourced by the Wine scripts: wine_start EXE makes a private Wine prefix and
+# proves that Wine can run programs of EXE's word size; wine_stop ends that
+# prefix's server and removes it. A machine without a working Wine is told
+# plainly, never taken as a pass.
+
+# Wine as it was installed, with no window and no add-on downloads.
+unset DISPLAY WAYLAND_DISPLAY
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+wine_skip() {
+    echo "skipped: wine not available ($1)"
+    [ -n "${WINEPREFIX:-}" ] && wine_stop
+    return 1
+}
+
+# 8664 for x86-64, 14c for 32-bit x86.
+pe_machine() {
+    offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ' | sed 's/^0*//'
+}
+
+wine_start() {
+    command -v wine >/dev/null 2>&1 || { wine_skip "no wine command; see .ci/wine-setup.sh"; return 1; }
+    WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/devbench-wine.XXXXXX") || return 1
+    export WINEPREFIX
+    timeout 300 wine wineboot --init >/dev/null 2>&1
+    timeout 60 wine cmd.exe /c exit 3 >/dev/null 2>&1
+    [ $? = 3 ] || { wine_skip "wine cannot run a 64-bit program"; return 1; }
+    for exe in "$@"; do
+        [ "$(pe_machine "$exe")" = 14c ] || continue
+        timeout 60 wine 'C:\windows\syswow64\cmd.exe' /c exit 3 >/dev/null 2>&1
+        [ $? = 3 ] || { wine_skip "wine cannot run a 32-bit program; see .ci/wine-setup.sh"; return 1; }
+        break
+    done
+    return 0
+}
+
+wine_stop() {
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    rm -rf "$WINEPREFIX"
+    unset WINEPREFIX
+}
