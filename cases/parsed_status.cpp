@@ -1,28 +1,190 @@
+#include "cases/parsed_status.h"
+
 #include <stdio.h>
 
 #include "cases/cases.h"
+#include "platform/platform.h"
 #include "runner/harness.h"
 
-bool testGetParsedStatus(const char*, const char*)
+// The first status call of a session may take at most this long.
+static const uint32_t FIRST_QUERY_LIMIT_MS = 200;
+// Time the printer gets to validate the slip before its status is read.
+static const uint32_t VALIDATION_WAIT_MS = 5000;
+
+static const unsigned char ESC_K_COMMAND[] = { 0x1B, 0x4B, 0x01, 0x00 };
+// ESC + A 3, then six line feeds.
+static const unsigned char VALIDATION_COMMAND[] = { 0x1B, 0x2B, 0x41, 0x33, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A };
+
+// A put-in step fails only on a flag of 0 and a take-out step only on 1, so
+// a library that reports some other value passes both.
+static const VX_BOOL PUT_IN_FAILS_ON = VX_FALSE;
+static const VX_BOOL TAKE_OUT_FAILS_ON = VX_TRUE;
+
+bool coverAndPaperOut(const unsigned char* record, uint32_t paperEmptyOffset)
 {
-    printf("testGetParsedStatus\n");
-    return failure(__LINE__, "test not built yet\n");
+    // Each flag must be exactly 1; any other non-zero value is a library fault.
+    return statusWord(record, VX_OFFSET_OFFLINE) == 1 && statusWord(record, VX_OFFSET_COVER_OPEN) == 1
+        && statusWord(record, paperEmptyOffset) == 1;
 }
 
-bool testOldGetParsedStatus(const char*, const char*)
+VX_BOOL writeEscK(PortHandle port)
 {
-    printf("testOldGetParsedStatus\n");
-    return failure(__LINE__, "test not built yet\n");
+    // The status call that follows is the check, so the count is not examined.
+    uint32_t written = 0;
+    return WritePort(port, ESC_K_COMMAND, sizeof ESC_K_COMMAND, &written);
 }
 
-bool testGetParsedStatusDisconnect(const char*, const char*)
+static VX_BOOL queryLevel1(PortHandle port, unsigned char* record)
 {
-    printf("testGetParsedStatusDisconnect\n");
-    return failure(__LINE__, "test not built yet\n");
+    return GetParsedStatusEx(port, record, VX_STATUS_LEVEL_1);
 }
 
-bool testHybridGetParsedStatus(const char*, const char*)
+static VX_BOOL queryOld(PortHandle port, unsigned char* record) { return GetParsedStatus(port, record); }
+
+// The first call of a session: offline is reported before time, and the
+// clock covers the call and its offline check.
+static bool firstQueryInTime(
+    PortHandle port, StatusQuery query, unsigned char* record, unsigned line, const char* offlineText)
 {
+    uint32_t start = platform::GetTickCount();
+    if (query(port, record) == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
+    if (reportsOffline(record)) return closeAndFail(port, line, "%s", offlineText);
+    // Unsigned difference, so a wrapping tick counter does not matter.
+    uint32_t elapsed = platform::GetTickCount() - start;
+    if (elapsed > FIRST_QUERY_LIMIT_MS)
+        return closeAndFail(port, line, "GetParsedStatus took toooooooo looooooooooooong\n");
+    return true;
+}
+
+static bool queryOnline(PortHandle port, StatusQuery query, unsigned char* record, unsigned line)
+{
+    if (query(port, record) == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
+    if (reportsOffline(record)) return closeAndFail(port, line, "offlineStatus != VX_FALSE\n");
+    return true;
+}
+
+// testGetParsedStatus and testOldGetParsedStatus: the same steps on the
+// level-1 and the old record, which keep paperEmpty in different places.
+static bool parsedStatusTest(const char* portName, const char* portSettings, const char* banner, StatusQuery query,
+    unsigned char* record, uint32_t paperEmptyOffset)
+{
+    printf("%s\n", banner);
+    operatorPrompt("Make the printer online, then hit enter");
+    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
+    if (!firstQueryInTime(port, query, record, __LINE__, "offlineStatus != VX_FALSE\n")) return false;
+
+    operatorPrompt("Make the printer offline (cover open + no paper), then hit enter");
+    if (query(port, record) == VX_FALSE) return closeAndFail(port, __LINE__, "GetParsedStatus returned VX_FALSE\n");
+    if (!coverAndPaperOut(record, paperEmptyOffset)) return closeAndFail(port, __LINE__, "status.offline != VX_TRUE\n");
+
+    operatorPrompt("Make the printer online, then hit enter");
+    if (writeEscK(port) == VX_FALSE) return closeAndFail(port, __LINE__, "WritePort returned VX_FALSE\n");
+    if (!queryOnline(port, query, record, __LINE__)) return false;
+
+    ClosePort(port);
+    return true;
+}
+
+bool testGetParsedStatus(const char* portName, const char* portSettings)
+{
+    // Zeroed once, so a library that reports success without filling the
+    // record is read as zeros rather than as whatever the stack held.
+    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
+    return parsedStatusTest(
+        portName, portSettings, "testGetParsedStatus", queryLevel1, record, VX_OFFSET_PAPER_EMPTY_LEVEL1);
+}
+
+bool testOldGetParsedStatus(const char* portName, const char* portSettings)
+{
+    unsigned char record[VX_STATUS_OLD_SIZE] = {};
+    return parsedStatusTest(
+        portName, portSettings, "testOldGetParsedStatus", queryOld, record, VX_OFFSET_PAPER_EMPTY_OLD);
+}
+
+bool statusDisconnectTest(
+    const char* portName, const char* portSettings, const char* banner, StatusQuery query, const char* queryName)
+{
+    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
+    printf("%s\n", banner);
+    operatorPrompt("Make the printer online, then hit enter");
+    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
+    if (query(port, record) == VX_FALSE) return closeAndFail(port, __LINE__, "%s returned VX_FALSE\n", queryName);
+    if (reportsOffline(record)) return closeAndFail(port, __LINE__, "offlineStatus != VX_FALSE\n");
+
+    operatorPrompt("Disconnect the printer and hit enter");
+    if (query(port, record) != VX_FALSE)
+        return closeAndFail(port, __LINE__, "GetParsedStatus did not fail as expected\n");
+
+    operatorPrompt("Connect the printer and make it offline (cover open + no paper), then hit enter");
+    if (query(port, record) == VX_FALSE) return closeAndFail(port, __LINE__, "%s returned VX_FALSE\n", queryName);
+    if (!coverAndPaperOut(record, VX_OFFSET_PAPER_EMPTY_LEVEL1))
+        return closeAndFail(port, __LINE__, "status.offline != VX_TRUE\n");
+
+    ClosePort(port);
+    return true;
+}
+
+bool testGetParsedStatusDisconnect(const char* portName, const char* portSettings)
+{
+    return statusDisconnectTest(
+        portName, portSettings, "testGetParsedStatusDisconnect", queryLevel1, "GetParsedStatus");
+}
+
+// One slip step: the printer must stay online and the flag must not read
+// failsOn.
+static bool slipStep(PortHandle port, unsigned char* record, unsigned line, uint32_t flagOffset, VX_BOOL failsOn,
+    const char* failureText)
+{
+    if (queryLevel1(port, record) == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
+    if (reportsOffline(record) || statusWord(record, flagOffset) == failsOn)
+        return closeAndFail(port, line, "%s", failureText);
+    return true;
+}
+
+bool testHybridGetParsedStatus(const char* portName, const char* portSettings)
+{
+    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
     printf("testHybridGetParsedStatus\n");
-    return failure(__LINE__, "test not built yet\n");
+    operatorPrompt("Make the printer online, then hit enter");
+    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
+    if (!firstQueryInTime(port, queryLevel1, record, __LINE__, "offlineStatus == VX_FALSE\n")) return false;
+
+    operatorPrompt("Put paper in the BOF, then hit enter");
+    if (!slipStep(port, record, __LINE__, VX_OFFSET_SLIP_BOF, PUT_IN_FAILS_ON, "status.slipBOF == VX_FALSE\n"))
+        return false;
+    operatorPrompt("Take the paper out of the BOF, then hit enter");
+    if (!slipStep(port, record, __LINE__, VX_OFFSET_SLIP_BOF, TAKE_OUT_FAILS_ON, "status.slipBOF == VX_TRUE\n"))
+        return false;
+
+    operatorPrompt("Put paper in the TOF, then hit enter");
+    if (!slipStep(port, record, __LINE__, VX_OFFSET_SLIP_TOF, PUT_IN_FAILS_ON, "status.slipTOF == VX_FALSE\n"))
+        return false;
+    operatorPrompt("Take the paper out of the TOF, then hit enter");
+    if (!slipStep(port, record, __LINE__, VX_OFFSET_SLIP_TOF, TAKE_OUT_FAILS_ON, "status.slipTOF == VX_TRUE\n"))
+        return false;
+
+    operatorPrompt("Put the paper in the BOF and wait for it to be validated, then hit enter");
+    WriteOutcome sent = timedChunkedWrite(port, VALIDATION_COMMAND, sizeof VALIDATION_COMMAND);
+    if (!checkWriteOutcome(port, __LINE__, sent)) return false;
+    platform::Sleep(VALIDATION_WAIT_MS);
+    if (!slipStep(port, record, __LINE__, VX_OFFSET_SLIP_COF, PUT_IN_FAILS_ON, "status.slipCOF == VX_FALSE\n"))
+        return false;
+    operatorPrompt("Take the paper out the slip, then hit enter");
+    if (!slipStep(port, record, __LINE__, VX_OFFSET_SLIP_COF, TAKE_OUT_FAILS_ON, "status.slipCOF != VX_TRUE\n"))
+        return false;
+
+    operatorPrompt("Put paper in the COF and wait for the paper to be validated, then hit enter");
+    if (!slipStep(port, record, __LINE__, VX_OFFSET_VALIDATION_PAPER_PRESENCE, PUT_IN_FAILS_ON,
+            "status.validationPaperPresence == VX_FALSE\n"))
+        return false;
+    operatorPrompt("Take the paper out of the COF, then hit enter");
+    if (!slipStep(port, record, __LINE__, VX_OFFSET_VALIDATION_PAPER_PRESENCE, TAKE_OUT_FAILS_ON,
+            "status.validationPaperPresence == VX_TRUE\n"))
+        return false;
+
+    ClosePort(port);
+    return true;
 }
