@@ -3,26 +3,93 @@
 #include "cases/cases.h"
 #include "runner/harness.h"
 
-bool testWrite(const char*, const char*)
+// A parallel port must take the whole raster job even when opened with a
+// short limit.
+static const uint32_t RASTER_OPEN_TIME_LIMIT = 2000;
+static const unsigned OFFLINE_WRITE_ATTEMPTS = 3;
+
+// Opens the port and sends the whole job; returns the still open port, or
+// null after the failure line has been printed (and the port closed).
+static PortHandle openAndSendJob(
+    const char* portName, const char* portSettings, uint32_t timeLimit, const unsigned char* job, uint32_t size)
+{
+    PortHandle port = OpenPortA(portName, portSettings, timeLimit);
+    if (port == nullptr) {
+        failure(__LINE__, "OpenPortA return NULL\n");
+        return nullptr;
+    }
+    if (!checkWriteOutcome(port, __LINE__, timedChunkedWrite(port, job, size))) return nullptr;
+    return port;
+}
+
+// One WritePort of the whole bulk payload, without retry or timer. A count of
+// 0 reads as a time-out and any other count in range as progress, so the
+// outcome names match the timed write's failure lines.
+static WriteOutcome writeBulkOnce(PortHandle port, uint32_t* written)
+{
+    if (WritePort(port, bulkPayload, BULK_PAYLOAD_SIZE, written) == VX_FALSE) return WRITE_RETURNED_FALSE;
+    if (*written > BULK_PAYLOAD_SIZE) return WRITE_COUNT_TOO_LARGE;
+    if (*written == 0) return WRITE_STALLED;
+    return WRITE_ALL_WRITTEN;
+}
+
+bool testWrite(const char* portName, const char* portSettings)
 {
     printf("testWrite\n");
-    return failure(__LINE__, "test not built yet\n");
+    operatorPrompt("Make the printer online, then hit enter");
+    PortHandle port = openAndSendJob(portName, portSettings, OPEN_TIME_LIMIT, bulkPayload, BULK_PAYLOAD_SIZE);
+    if (port == nullptr) return false;
+    ClosePort(port);
+    return true;
 }
 
-bool testWriteOfflineTimeout(const char*, const char*)
-{
-    printf("testWriteOfflineTimeout\n");
-    return failure(__LINE__, "test not built yet\n");
-}
-
-bool testWriteDisconnect(const char*, const char*)
-{
-    printf("testWriteDisconnect\n");
-    return failure(__LINE__, "test not built yet\n");
-}
-
-bool testTooMuchDataForParallelPort(const char*, const char*)
+bool testTooMuchDataForParallelPort(const char* portName, const char* portSettings)
 {
     printf("testTooMuchDataForParallelPort\n");
-    return failure(__LINE__, "test not built yet\n");
+    operatorPrompt("Turn the printer off, then press enter");
+    operatorPrompt("Make the printer online, then press enter");
+    PortHandle port = openAndSendJob(portName, portSettings, RASTER_OPEN_TIME_LIMIT, rasterJob, RASTER_JOB_SIZE);
+    if (port == nullptr) return false;
+    // A port that choked on the job shows it when it is released.
+    return ClosePort(port) != VX_FALSE;
+}
+
+bool testWriteOfflineTimeout(const char* portName, const char* portSettings)
+{
+    printf("testWriteOfflineTimeout\n");
+    operatorPrompt("Make the printer online, then make it offline, then hit enter");
+    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
+
+    uint32_t written = 0;
+    for (unsigned attempt = 0; attempt < OFFLINE_WRITE_ATTEMPTS; ++attempt) {
+        WriteOutcome outcome = writeBulkOnce(port, &written);
+        if (outcome == WRITE_COUNT_TOO_LARGE) return checkWriteOutcome(port, __LINE__, outcome);
+        if (outcome != WRITE_ALL_WRITTEN) {
+            ClosePort(port);
+            return true;
+        }
+    }
+    return closeAndFail(port, __LINE__, "all data written out without the expected failure\n");
+}
+
+bool testWriteDisconnect(const char* portName, const char* portSettings)
+{
+    printf("testWriteDisconnect\n");
+    operatorPrompt("Make the printer online and hit enter");
+    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
+
+    uint32_t written = 0;
+    if (!checkWriteOutcome(port, __LINE__, writeBulkOnce(port, &written))) return false;
+
+    operatorPrompt("Disconnect the printer and hit enter");
+    WriteOutcome outcome = writeBulkOnce(port, &written);
+    if (outcome == WRITE_COUNT_TOO_LARGE) return checkWriteOutcome(port, __LINE__, outcome);
+    if (outcome == WRITE_ALL_WRITTEN) return closeAndFail(port, __LINE__, "WritePort did not fail as expected\n");
+
+    operatorPrompt("Connect the printer and hit enter");
+    if (!checkWriteOutcome(port, __LINE__, writeBulkOnce(port, &written))) return false;
+    ClosePort(port);
+    return true;
 }
