@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds everything into build/ and runs all of devbench's tests against a
+# virtual printer, with vpoperator playing the technician at every prompt.
+#
+#   scripts/run-virtual.sh [--build-dir DIR] [vpoperator options...]
+#
+# Extra options go to vpoperator (for example --verbose, or --tests 3,4 to
+# run only those tests instead of all). Exits with vpoperator's status:
+# 0 when every test passed, 1 when one failed, 2 on a usage or setup error.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=$root/build
+if [ "${1:-}" = --build-dir ]; then
+  [ $# -ge 2 ] || { echo "run-virtual.sh: --build-dir needs a directory" >&2; exit 2; }
+  dir=$(realpath -m "$2")
+  shift 2
+fi
+if [ ! -f "$dir/build.ninja" ]; then
+  cmake -S "$root" -B "$dir" -G Ninja >/dev/null
+fi
+ninja -C "$dir" >/dev/null
+status=0
+"$dir/vpoperator" --tests a "$@" || status=$?
+exit "$status"

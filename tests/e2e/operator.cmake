@@ -1,0 +1,32 @@
+# The automated operator: its own unit tests, runs against the virtual printer,
+# and runs against fake suites that misbehave.
+set(vpop_tests ${CMAKE_SOURCE_DIR}/vprinter/operator/tests)
+
+gtest_add_tests(TARGET vpoperator_tests TEST_PREFIX "operator."
+  SOURCES ${vpop_tests}/prompts_test.cpp ${vpop_tests}/session_test.cpp)
+
+add_test(NAME operator_open_tests
+  COMMAND vpoperator --dir ${CMAKE_BINARY_DIR} --tests 0,1 --verbose)
+set_tests_properties(operator_open_tests PROPERTIES TIMEOUT 120)
+
+# The whole suite against a healthy printer: every test must pass (~10 s).
+add_test(NAME operator_all_tests
+  COMMAND vpoperator --dir ${CMAKE_BINARY_DIR} --tests a --verbose)
+set_tests_properties(operator_all_tests PROPERTIES TIMEOUT 300 LABELS operator-all)
+
+# Fake suites need no printer: none of them reaches a prompt that changes it.
+function(vpop_fake_run name status regex)
+  add_test(NAME ${name}
+    COMMAND bash ${vpop_tests}/expect_exit.sh ${status} ${regex}
+      $<TARGET_FILE:vpoperator> --dir ${CMAKE_BINARY_DIR} --endpoint /nonexistent/printer ${ARGN})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 60)
+endfunction()
+
+vpop_fake_run(operator_times_out_silent_devbench 1 "devbench printed nothing for 1 s"
+  --timeout 1 --tests 0 --devbench ${vpop_tests}/fake_devbench_silent.sh)
+vpop_fake_run(operator_reports_failure_line 1 "0  Test Open Port +FAIL"
+  --tests 0 --devbench ${vpop_tests}/fake_devbench_failing.sh)
+vpop_fake_run(operator_refuses_unknown_prompt 1 "'Make the printer sparkle, then hit enter'.*not guessing"
+  --tests 3 --devbench ${vpop_tests}/fake_devbench_unknown_prompt.sh)
+vpop_fake_run(operator_rejects_bad_test_number 2 "not a test number"
+  --tests 21 --devbench ${vpop_tests}/fake_devbench_silent.sh)

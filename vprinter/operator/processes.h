@@ -1,0 +1,46 @@
+// Starting and stopping the programs the operator drives. Each child runs in
+// a process group of its own, so stopping it also stops what it started
+// (devbench's holdprobe), and a terminal's Ctrl-C reaches only the operator.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace vpop {
+
+struct Child {
+    pid_t pid = -1;
+    // The child's standard input and output, when piped (else -1).
+    int input = -1;
+    int output = -1;
+};
+
+struct ChildOptions {
+    std::string directory;
+    bool pipeInput = false;
+    bool pipeOutput = false;
+    // Discard standard output instead of sharing the operator's.
+    bool quietOutput = false;
+};
+
+// Starts `path` with `args` (args[0] included). Fails, saying why, when the
+// program cannot be started at all.
+bool startChild(const std::string& path, const std::vector<std::string>& args, const ChildOptions& options,
+    Child* child, std::string* error);
+
+// Waits up to `seconds` for the child to end; true with its status (exit code,
+// or 128 + signal) when it did.
+bool waitChild(Child& child, double seconds, int* status);
+
+// Ends the child's group (SIGTERM, then SIGKILL after `graceSeconds`), reaps
+// the child and closes its pipes. Safe to call twice.
+void stopChild(Child& child, double graceSeconds);
+
+// Writes all of `text`; false when the reader is gone.
+bool writeAll(int fd, const std::string& text);
+
+double monotonicSeconds();
+
+} // namespace vpop

@@ -1,0 +1,56 @@
+// What the operator knows about devbench: the questions it asks, the prompts
+// of its tests with the printer state each one asks for, and its test table.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vpop {
+
+// The three questions devbench asks without ending the line.
+inline constexpr std::string_view portNameQuestion = "Enter the port name: ";
+inline constexpr std::string_view portSettingsQuestion = "Enter the port settings: ";
+inline constexpr std::string_view menuQuestion = "Enter the test number to execute, or a for all, or e for exit: ";
+
+inline constexpr std::string_view failurePrefix = "failure: line(";
+
+struct PromptRule {
+    std::string_view text;
+    // Printer control words (key=value), applied in this order.
+    std::vector<std::string_view> settings;
+    // False for the line that wants the printer changed while the test goes
+    // on without reading any input.
+    bool answerWithEnter;
+};
+
+const std::vector<PromptRule>& promptTable();
+
+// The rule for a line exactly as devbench printed it (without its newline).
+const PromptRule* findPrompt(std::string_view line);
+
+// True for a line that asks the operator to do something. Such a line that is
+// not in the table is refused rather than answered with a guess.
+bool looksLikePrompt(std::string_view line);
+
+struct SuiteTest {
+    std::string_view name;
+    // The first line the test prints; not unique (two tests share one).
+    std::string_view banner;
+};
+
+inline constexpr unsigned suiteTestCount = 21;
+const std::array<SuiteTest, suiteTestCount>& suiteTests();
+
+// One answer at the menu and the tests it runs, in the order they run.
+struct MenuChoice {
+    std::string answer;
+    std::vector<unsigned> tests;
+};
+
+// "a" (all tests as one menu answer) or "N,N,..." (one answer per number).
+std::optional<std::vector<MenuChoice>> parseTestList(std::string_view text, std::string* error);
+
+} // namespace vpop

@@ -1,0 +1,165 @@
+#include "vprinter/operator/session.h"
+
+#include <utility>
+
+namespace vpop {
+
+std::string_view TestRecord::verdict() const
+{
+    if (!bannerSeen) return "NOT RUN";
+    if (!failures.empty()) return "FAIL";
+    if (!finished) return "CUT";
+    return "PASS";
+}
+
+Session::Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan)
+    : portName_(std::move(portName))
+    , portSettings_(std::move(portSettings))
+    , plan_(std::move(plan))
+{
+}
+
+std::vector<Action> Session::feed(std::string_view output, double now)
+{
+    std::vector<Action> actions;
+    for (char c : output) {
+        if (stopped_) break;
+        if (c == '\n') {
+            std::string text;
+            text.swap(partial_);
+            line(text, now, actions);
+        } else {
+            partial_ += c;
+        }
+    }
+    // The questions end without a newline and devbench then waits: only what
+    // is pending after all output read so far can be one.
+    if (!stopped_) question(now, actions);
+    return actions;
+}
+
+void Session::line(std::string_view text, double now, std::vector<Action>& actions)
+{
+    actions.push_back({ Action::Echo, std::string(text), {} });
+    const auto& tests = suiteTests();
+    // Two tests share a banner, so a banner only counts as the one the run
+    // order expects next.
+    if (nextBanner_ < records_.size() && text == tests[records_[nextBanner_].number].banner) {
+        endCurrent(now);
+        current_ = nextBanner_++;
+        records_[current_].bannerSeen = true;
+        records_[current_].started = now;
+        return;
+    }
+    if (text.substr(0, failurePrefix.size()) == failurePrefix) {
+        if (current_ < records_.size()) {
+            records_[current_].failures.emplace_back(text);
+        } else {
+            strayFailures_.emplace_back(text);
+        }
+        actions.push_back({ Action::Failure, std::string(text), {} });
+        return;
+    }
+    if (const PromptRule* rule = findPrompt(text)) {
+        if (current_ >= records_.size()) return stop("prompt outside any test: '" + std::string(text) + "'", actions);
+        Action set { Action::SetPrinter, {}, {} };
+        for (std::string_view word : rule->settings) set.settings.emplace_back(word);
+        actions.push_back(set);
+        if (rule->answerWithEnter) actions.push_back({ Action::Write, "\n", {} });
+        return;
+    }
+    if (looksLikePrompt(text)) {
+        stop("devbench asks for something the operator does not know " + where() + ": '" + std::string(text)
+                + "'; not guessing",
+            actions);
+    }
+}
+
+void Session::question(double now, std::vector<Action>& actions)
+{
+    auto answer = [&](std::string text) {
+        actions.push_back({ Action::Echo, partial_ + text, {} });
+        partial_.clear();
+        actions.push_back({ Action::Write, std::move(text) + "\n", {} });
+    };
+    if (partial_ == portNameQuestion) {
+        if (stage_ != Stage::PortName) return stop("devbench asked for the port name again", actions);
+        stage_ = Stage::PortSettings;
+        return answer(portName_);
+    }
+    if (partial_ == portSettingsQuestion) {
+        if (stage_ != Stage::PortSettings) return stop("devbench asked for the port settings out of turn", actions);
+        stage_ = Stage::Menu;
+        return answer(portSettings_);
+    }
+    if (partial_ != menuQuestion) return;
+    if (stage_ != Stage::Menu) return stop("devbench showed the menu out of turn", actions);
+    endCurrent(now);
+    // Tests of the last choice whose banner never came stay NOT RUN.
+    nextBanner_ = records_.size();
+    current_ = records_.size();
+    if (choicesMade_ == plan_.size()) {
+        stage_ = Stage::Leaving;
+        return answer("e");
+    }
+    const MenuChoice& choice = plan_[choicesMade_++];
+    for (unsigned number : choice.tests) {
+        TestRecord record;
+        record.number = number;
+        records_.push_back(record);
+    }
+    current_ = records_.size();
+    answer(choice.answer);
+}
+
+void Session::endCurrent(double now)
+{
+    if (current_ >= records_.size()) return;
+    records_[current_].finished = true;
+    records_[current_].ended = now;
+    current_ = records_.size();
+}
+
+void Session::stop(std::string why, std::vector<Action>& actions)
+{
+    stopped_ = true;
+    actions.push_back({ Action::Stop, std::move(why), {} });
+}
+
+bool Session::finish(double now, std::string* why)
+{
+    if (current_ < records_.size()) records_[current_].ended = now;
+    if (stage_ == Stage::Leaving && partial_.empty()) return true;
+    if (why) *why = "devbench ended " + where();
+    return false;
+}
+
+std::string Session::where() const
+{
+    if (current_ < records_.size()) {
+        unsigned number = records_[current_].number;
+        return "in " + std::string(suiteTests()[number].banner) + " (" + std::to_string(number) + ")";
+    }
+    switch (stage_) {
+    case Stage::PortName:
+        return "before asking for the port name";
+    case Stage::PortSettings:
+        return "after the port name was typed";
+    case Stage::Menu:
+        return "between tests";
+    case Stage::Leaving:
+        return "after being asked to leave";
+    }
+    return "";
+}
+
+bool Session::passed() const
+{
+    if (stopped_ || stage_ != Stage::Leaving || !strayFailures_.empty()) return false;
+    for (const TestRecord& record : records_) {
+        if (!record.passed()) return false;
+    }
+    return records_.size() > 0;
+}
+
+} // namespace vpop

@@ -1,0 +1,90 @@
+// The operator's side of one devbench dialogue, without any processes: fed
+// devbench's output as it arrives, it says what to type, which printer state
+// to set, and keeps the record of each test. The clock is passed in.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vprinter/operator/prompts.h"
+
+namespace vpop {
+
+struct Action {
+    enum Kind {
+        // A complete line (or an answered question) devbench printed.
+        Echo,
+        // A failure line of the running test (also in `text`).
+        Failure,
+        // Set these printer control words before anything that follows.
+        SetPrinter,
+        // Type `text` into devbench.
+        Write,
+        // Give up: `text` says why. Nothing follows it.
+        Stop,
+    };
+    Kind kind;
+    std::string text;
+    std::vector<std::string> settings;
+};
+
+struct TestRecord {
+    unsigned number = 0;
+    bool bannerSeen = false;
+    // Its output ended in order: the next test's banner or the menu came.
+    bool finished = false;
+    std::vector<std::string> failures;
+    double started = 0;
+    double ended = 0;
+
+    bool passed() const { return bannerSeen && finished && failures.empty(); }
+    std::string_view verdict() const;
+    double seconds() const { return bannerSeen ? ended - started : 0; }
+};
+
+class Session {
+public:
+    Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan);
+
+    std::vector<Action> feed(std::string_view output, double now);
+
+    // devbench's output has ended. Returns false when that came before the
+    // operator asked it to leave; `why` then says where the run was.
+    bool finish(double now, std::string* why);
+
+    bool stopped() const { return stopped_; }
+    const std::vector<TestRecord>& records() const { return records_; }
+    // Failure lines printed while no test was running.
+    const std::vector<std::string>& strayFailures() const { return strayFailures_; }
+    // The start of a line devbench has not ended yet: shown when it goes quiet.
+    const std::string& pendingOutput() const { return partial_; }
+    // "in testRead (6)", "at the menu", ... for messages.
+    std::string where() const;
+    // Every planned test ran and passed, and nothing went wrong around them.
+    bool passed() const;
+
+private:
+    enum class Stage { PortName, PortSettings, Menu, Leaving };
+
+    void line(std::string_view text, double now, std::vector<Action>& actions);
+    void question(double now, std::vector<Action>& actions);
+    void endCurrent(double now);
+    void stop(std::string why, std::vector<Action>& actions);
+
+    std::string portName_;
+    std::string portSettings_;
+    std::vector<MenuChoice> plan_;
+    size_t choicesMade_ = 0;
+    Stage stage_ = Stage::PortName;
+    std::string partial_;
+    std::vector<TestRecord> records_;
+    // Index into records_ of the test whose banner comes next, and of the
+    // running test (records_.size() when none).
+    size_t nextBanner_ = 0;
+    size_t current_ = 0;
+    std::vector<std::string> strayFailures_;
+    bool stopped_ = false;
+};
+
+} // namespace vpop

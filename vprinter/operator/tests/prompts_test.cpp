@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "vprinter/operator/prompts.h"
+
+namespace {
+
+using namespace vpop;
+
+// String literals of one source file, with the escapes the cases use undone.
+std::vector<std::string> literals(const std::filesystem::path& file)
+{
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string source = text.str();
+    std::vector<std::string> found;
+    static const std::regex literal(R"re("((?:[^"\\\n]|\\.)*)")re");
+    for (auto it = std::sregex_iterator(source.begin(), source.end(), literal); it != std::sregex_iterator(); ++it) {
+        std::string raw = (*it)[1].str();
+        std::string value;
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '\\' && i + 1 < raw.size()) {
+                char next = raw[++i];
+                value += next == 'n' ? '\n' : next;
+            } else {
+                value += raw[i];
+            }
+        }
+        found.push_back(value);
+    }
+    return found;
+}
+
+struct CasesText {
+    std::vector<std::string> prompts;
+    std::string all;
+    bool complete = true;
+};
+
+CasesText casesText()
+{
+    CasesText cases;
+    for (const auto& entry : std::filesystem::directory_iterator(VPOP_CASES_DIR)) {
+        if (entry.path().extension() != ".cpp") continue;
+        for (std::string value : literals(entry.path())) {
+            if (value.find("test not built yet") != std::string::npos) cases.complete = false;
+            cases.all += value + '\x01';
+            // Prompts are printed either through operatorPrompt or, for the
+            // line that wants no answer, with their own newline.
+            if (!value.empty() && value.back() == '\n') value.pop_back();
+            if (looksLikePrompt(value)) cases.prompts.push_back(value);
+        }
+    }
+    return cases;
+}
+
+// A prompt the table does not know stops every run that reaches it.
+TEST(PromptTable, KnowsEveryPromptTheCasesPrint)
+{
+    for (const std::string& prompt : casesText().prompts) {
+        EXPECT_NE(findPrompt(prompt), nullptr) << "not in the operator's prompt table: '" << prompt << "'";
+    }
+}
+
+// A table text with a typo would never match and hide a missing prompt.
+TEST(PromptTable, HoldsNoTextTheCasesDoNotPrint)
+{
+    CasesText cases = casesText();
+    if (!cases.complete) GTEST_SKIP() << "some test cases are not written yet";
+    for (const PromptRule& rule : promptTable()) {
+        std::string printed = std::string(rule.text) + (rule.answerWithEnter ? "" : "\n");
+        EXPECT_NE(cases.all.find(printed + '\x01'), std::string::npos) << "no test prints '" << rule.text << "'";
+    }
+}
+
+// Were a table text not prompt-like, a misspelt variant of it in the cases
+// would be echoed instead of refused, and the run would hang at it.
+TEST(PromptTable, EveryTextLooksLikeAPromptAndOrdinaryOutputDoesNot)
+{
+    std::set<std::string_view> seen;
+    for (const PromptRule& rule : promptTable()) {
+        EXPECT_TRUE(looksLikePrompt(rule.text)) << rule.text;
+        EXPECT_TRUE(seen.insert(rule.text).second) << "twice: " << rule.text;
+        EXPECT_FALSE(rule.settings.empty()) << rule.text;
+    }
+    for (std::string_view line : { "testEndCheckedBlock", "failure: line(42) WritePort returned VX_FALSE",
+             "device firmware name: 1b", "2a", "Available tests:", "6 - Test Read", "devbench", "" }) {
+        EXPECT_FALSE(looksLikePrompt(line)) << line;
+    }
+    EXPECT_TRUE(looksLikePrompt("Make the printer go online, then hit enter"));
+    EXPECT_TRUE(looksLikePrompt("Open the cover, NOW"));
+}
+
+// Making the printer online must end with the online button, after the
+// causes of a latched error are gone.
+TEST(PromptTable, OnlineAnswersPressOnlineLast)
+{
+    const PromptRule* online = findPrompt("Make the printer online, then hit enter");
+    ASSERT_NE(online, nullptr);
+    EXPECT_EQ(online->settings.back(), "online=yes");
+    const PromptRule* thenOffline = findPrompt("Make the printer online, then make it offline, then hit enter");
+    ASSERT_NE(thenOffline, nullptr);
+    EXPECT_EQ(thenOffline->settings.back(), "online=no");
+    EXPECT_NE(std::find(thenOffline->settings.begin(), thenOffline->settings.end(), "cover=closed"),
+        thenOffline->settings.end());
+    const PromptRule* now = findPrompt("Make the printer offline (cover open), NOW");
+    ASSERT_NE(now, nullptr);
+    EXPECT_FALSE(now->answerWithEnter);
+}
+
+TEST(TestList, AllIsOneMenuAnswerRunningTheTableInOrder)
+{
+    auto plan = parseTestList("a", nullptr);
+    ASSERT_TRUE(plan);
+    ASSERT_EQ(plan->size(), 1u);
+    EXPECT_EQ((*plan)[0].answer, "a");
+    ASSERT_EQ((*plan)[0].tests.size(), suiteTestCount);
+    for (unsigned i = 0; i < suiteTestCount; ++i) EXPECT_EQ((*plan)[0].tests[i], i);
+}
+
+TEST(TestList, NumbersAreOneAnswerEachInTheGivenOrder)
+{
+    auto plan = parseTestList("19,0,19", nullptr);
+    ASSERT_TRUE(plan);
+    ASSERT_EQ(plan->size(), 3u);
+    EXPECT_EQ((*plan)[0].answer, "19");
+    EXPECT_EQ((*plan)[1].answer, "0");
+    EXPECT_EQ((*plan)[2].tests, std::vector<unsigned> { 19 });
+}
+
+// devbench would run some other test (or none) for these, and the verdict
+// would be about the wrong test.
+TEST(TestList, RefusesWhatDevbenchWouldReadAsAnotherTest)
+{
+    for (std::string_view text : { "", "21", "-1", "+5", "x", "1,,2", "3,", "007", "e", "A", "1 2" }) {
+        std::string error;
+        EXPECT_FALSE(parseTestList(text, &error)) << text;
+        EXPECT_FALSE(error.empty()) << text;
+    }
+}
+
+} // namespace

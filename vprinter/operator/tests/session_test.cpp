@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include "vprinter/operator/session.h"
+
+namespace {
+
+using namespace vpop;
+
+const std::string menu = "Available tests:\n0 - Test Open Port\n1 - Test Bad Port Name\n\n"
+                         "Enter the test number to execute, or a for all, or e for exit: ";
+const std::string start = "devbench\nEnter the port name: ";
+
+// Drives a session the way devbench's output arrives: in arbitrary pieces.
+struct Driver {
+    Session session;
+    double clock = 0;
+    std::string typed;
+    std::vector<std::vector<std::string>> printerSets;
+    std::string stopped;
+
+    explicit Driver(std::string tests)
+        : session("/tmp/p.sock", "opt=1", *parseTestList(tests, nullptr))
+    {
+    }
+
+    // Feeds one byte at a time, so every question and line is cut everywhere.
+    void out(const std::string& text, double seconds = 0)
+    {
+        clock += seconds;
+        for (char c : text) {
+            for (const Action& action : session.feed(std::string(1, c), clock)) {
+                if (action.kind == Action::Write) typed += action.text;
+                if (action.kind == Action::SetPrinter) printerSets.push_back(action.settings);
+                if (action.kind == Action::Stop) stopped = action.text;
+            }
+        }
+    }
+
+    void begin()
+    {
+        out(start);
+        out("\nEnter the port settings: ");
+        out("\n" + menu);
+    }
+};
+
+TEST(Session, AnswersTheQuestionsOnlyOnceEachIsComplete)
+{
+    Driver d("0");
+    d.out("devbench\nEnter the port name");
+    EXPECT_EQ(d.typed, "");
+    d.out(": ");
+    EXPECT_EQ(d.typed, "/tmp/p.sock\n");
+    d.out("\nEnter the port settings: ");
+    EXPECT_EQ(d.typed, "/tmp/p.sock\nopt=1\n");
+    d.out("\n" + menu);
+    EXPECT_EQ(d.typed, "/tmp/p.sock\nopt=1\n0\n");
+    d.out("\n\ntestOpenPort\n\n\n" + menu);
+    EXPECT_EQ(d.typed, "/tmp/p.sock\nopt=1\n0\ne\n");
+    d.out("\n\n");
+    EXPECT_TRUE(d.session.finish(d.clock, nullptr));
+    EXPECT_TRUE(d.session.passed());
+    EXPECT_EQ(d.stopped, "");
+}
+
+TEST(Session, ChangesThePrinterBeforeAnsweringAPrompt)
+{
+    Driver d("14");
+    d.begin();
+    size_t before = d.typed.size();
+    d.out("\n\ntestGetParsedStatusDisconnect\nMake the printer online, then hit enter\n");
+    ASSERT_EQ(d.printerSets.size(), 1u);
+    EXPECT_EQ(d.printerSets[0].back(), "online=yes");
+    EXPECT_EQ(d.typed.substr(before), "\n");
+    d.out("Disconnect the printer and hit enter\n");
+    d.out("Connect the printer and make it offline (cover open + no paper), then hit enter\n");
+    ASSERT_EQ(d.printerSets.size(), 3u);
+    EXPECT_EQ(d.printerSets[1], std::vector<std::string> { "connected=no" });
+    EXPECT_EQ(d.printerSets[2], (std::vector<std::string> { "connected=yes", "cover=open", "paper=out" }));
+    EXPECT_EQ(d.typed.substr(before), "\n\n\n");
+}
+
+// devbench reads no input after this line: an Enter typed here would answer
+// the next prompt before the operator has changed the printer for it.
+TEST(Session, OpensTheCoverAtTheNowLineWithoutTyping)
+{
+    Driver d("18");
+    d.begin();
+    size_t before = d.typed.size();
+    d.out("\n\ntestEndCheckedBlock\nMake the printer offline (cover open), NOW\n");
+    ASSERT_EQ(d.printerSets.size(), 1u);
+    EXPECT_EQ(d.printerSets[0], std::vector<std::string> { "cover=open" });
+    EXPECT_EQ(d.typed.size(), before);
+}
+
+TEST(Session, TheTwoEndCheckedBlockTestsAreToldApartByRunOrder)
+{
+    Driver d("a");
+    d.begin();
+    d.out("\n\n");
+    const auto& tests = suiteTests();
+    for (unsigned i = 0; i < suiteTestCount; ++i) {
+        d.out(std::string(tests[i].banner) + "\n", 1.0 + i);
+        if (i == 19) d.out("failure: line(77) EndCheckedBlock returned VX_FALSE\n");
+        d.out("\n");
+    }
+    d.out("\n" + menu, 0.5);
+    d.out("\n\n");
+    EXPECT_TRUE(d.session.finish(d.clock, nullptr));
+    const auto& records = d.session.records();
+    ASSERT_EQ(records.size(), suiteTestCount);
+    EXPECT_EQ(records[18].verdict(), "PASS");
+    EXPECT_EQ(records[19].verdict(), "FAIL");
+    EXPECT_EQ(records[19].failures, std::vector<std::string> { "failure: line(77) EndCheckedBlock returned VX_FALSE" });
+    EXPECT_DOUBLE_EQ(records[18].seconds(), 20.0);
+    EXPECT_DOUBLE_EQ(records[20].seconds(), 0.5);
+    EXPECT_FALSE(d.session.passed());
+}
+
+// Answering a prompt the operator does not know with a guess would make the
+// verdict about a printer state nobody asked for.
+TEST(Session, RefusesAnUnknownPromptInsteadOfGuessing)
+{
+    Driver d("3");
+    d.begin();
+    size_t before = d.typed.size();
+    d.out("\n\ntestWrite\nMake the printer onlin, then hit enter\n");
+    EXPECT_TRUE(d.session.stopped());
+    EXPECT_NE(d.stopped.find("'Make the printer onlin, then hit enter'"), std::string::npos);
+    EXPECT_NE(d.stopped.find("testWrite (3)"), std::string::npos);
+    EXPECT_EQ(d.typed.size(), before);
+    EXPECT_TRUE(d.printerSets.empty());
+    EXPECT_FALSE(d.session.passed());
+}
+
+TEST(Session, OrdinaryOutputIsNotAPrompt)
+{
+    Driver d("6");
+    d.begin();
+    d.out("\n\ntestRead\nMake the printer online, then hit enter\ndevice firmware name: "
+          "1b\n23\n2a\n2c\n56\nV31\n1a\n0\n\n");
+    d.out("\n" + menu + "\n\n");
+    EXPECT_EQ(d.stopped, "");
+    EXPECT_TRUE(d.session.finish(d.clock, nullptr));
+    EXPECT_TRUE(d.session.passed());
+}
+
+TEST(Session, ATestWhoseBannerNeverCameIsNotAPass)
+{
+    Driver d("2");
+    d.begin();
+    d.out("\n\n\n" + menu + "\n\n");
+    EXPECT_TRUE(d.session.finish(d.clock, nullptr));
+    ASSERT_EQ(d.session.records().size(), 1u);
+    EXPECT_EQ(d.session.records()[0].verdict(), "NOT RUN");
+    EXPECT_FALSE(d.session.passed());
+}
+
+TEST(Session, DevbenchEndingMidTestIsReportedWhereItHappened)
+{
+    Driver d("5");
+    d.begin();
+    d.out("\n\ntestWriteDisconnect\n", 2);
+    std::string why;
+    EXPECT_FALSE(d.session.finish(d.clock + 1, &why));
+    EXPECT_EQ(why, "devbench ended in testWriteDisconnect (5)");
+    EXPECT_EQ(d.session.records()[0].verdict(), "CUT");
+    EXPECT_FALSE(d.session.passed());
+}
+
+TEST(Session, AFailureLineOutsideAnyTestFailsTheRun)
+{
+    Driver d("1");
+    d.begin();
+    d.out("\n\ntestBadPortName\n\n\n" + menu);
+    d.out("\n\nfailure: line(9) stray\n");
+    EXPECT_TRUE(d.session.finish(d.clock, nullptr));
+    EXPECT_EQ(d.session.records()[0].verdict(), "PASS");
+    EXPECT_EQ(d.session.strayFailures().size(), 1u);
+    EXPECT_FALSE(d.session.passed());
+}
+
+} // namespace
