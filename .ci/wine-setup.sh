@@ -1,0 +1,31 @@
+#!/bin/bash
+# Installs what the Windows builds and their Wine checks need, from Debian's
+# packages: the MinGW-w64 cross compilers (required), GoogleTest's sources,
+# 64-bit Wine, and 32-bit Wine through the i386 multiarch for the 32-bit
+# holdprobe.exe. Wine is optional: without it the Wine checks say
+# "skipped: wine not available" and are counted as skipped, never as passed.
+set -u
+export DEBIAN_FRONTEND=noninteractive
+
+installed() { dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q '^install ok installed'; }
+
+missing=()
+for package in g++-mingw-w64 googletest wine wine64 wine32:i386; do
+    installed "$package" || missing+=("$package")
+done
+[ ${#missing[@]} = 0 ] && exit 0
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+apt-get update -q >/dev/null || echo "wine-setup: apt-get update failed" >&2
+
+if ! apt-get install -y -q --no-install-recommends g++-mingw-w64 googletest >/dev/null; then
+    echo "wine-setup: cannot install g++-mingw-w64; the Windows builds need it" >&2
+    exit 1
+fi
+apt-get install -y -q --no-install-recommends wine wine64 >/dev/null \
+    || echo "wine-setup: cannot install wine; the Wine checks will be skipped" >&2
+apt-get install -y -q --no-install-recommends wine32:i386 >/dev/null \
+    || echo "wine-setup: cannot install wine32:i386; 32-bit Wine checks will be skipped" >&2
+exit 0
