@@ -96,6 +96,8 @@ TEST_F(ResetOnlineTests, OnlineStatusAcrossADisconnect)
             "GetOnlineStatus returned VX_FALSE\n" },
         { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_FALSE, 0 }, { VX_TRUE, 0 } },
             "onlineStatus != VX_TRUE\n" },
+        { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_FALSE, 0 }, { VX_TRUE, 2 } },
+            "onlineStatus != VX_TRUE\n" },
     };
     for (const Case& c : cases) runCase(c, "GetOnlineStatus");
 }
