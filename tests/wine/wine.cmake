@@ -10,3 +10,25 @@ target_link_libraries(argv_check PRIVATE platform)
 add_test(NAME wine_start_and_wait COMMAND sh ${wine_run} $<TARGET_FILE:argv_check>)
 
 set_tests_properties(wine_unit_tests wine_start_and_wait PROPERTIES SKIP_RETURN_CODE 77)
+
+# devbench.exe against a virtual printer running natively on Linux, with the
+# probe of this build and, given a 32-bit build's directory, its probe too.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(DEVBENCH_HOST_VPRINTER "" CACHE FILEPATH "A native vprinter for the Wine end-to-end check")
+  set(DEVBENCH_WIN32_DIR "" CACHE PATH "A 32-bit Windows build directory whose holdprobe.exe the check also uses")
+  set(wine_e2e ${CMAKE_CURRENT_LIST_DIR}/e2e.sh)
+  if(DEVBENCH_HOST_VPRINTER)
+    add_test(NAME wine_e2e COMMAND bash ${wine_e2e} ${DEVBENCH_HOST_VPRINTER} ${CMAKE_BINARY_DIR})
+    set(wine_e2e_tests wine_e2e)
+    if(DEVBENCH_WIN32_DIR)
+      add_test(NAME wine_e2e_probe32
+        COMMAND bash ${wine_e2e} ${DEVBENCH_HOST_VPRINTER} ${CMAKE_BINARY_DIR} ${DEVBENCH_WIN32_DIR})
+      list(APPEND wine_e2e_tests wine_e2e_probe32)
+    endif()
+    set_tests_properties(${wine_e2e_tests} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)
+  else()
+    add_test(NAME wine_e2e COMMAND sh -c
+      "echo 'skipped: no native vprinter to talk to (configure with -DDEVBENCH_HOST_VPRINTER=PATH)'; exit 77")
+    set_tests_properties(wine_e2e PROPERTIES SKIP_RETURN_CODE 77)
+  endif()
+endif()

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The Windows programs against a virtual printer running natively on Linux:
+# devbench.exe under Wine reaches the printer over loopback TCP and runs Test
+# Open Port, Test Bad Port Name and Test Port Locking, the last through
+# holdprobe.exe started with CreateProcess and its copy refused with
+# GetLastError() = 183.
+#   e2e.sh VPRINTER BIN_DIR [PROBE_DIR]
+# BIN_DIR holds devbench.exe and its KelmorPort.dll. PROBE_DIR (default
+# BIN_DIR) holds the holdprobe.exe to use, beside its own KelmorPort.dll, and
+# is devbench's current directory: a 32-bit probe works with a 64-bit
+# devbench that way. Exits 77 when Wine cannot run the programs.
+set -u
+
+vprinter=$1
+bin=$(cd "$2" && pwd)
+probe_dir=$(cd "${3:-$2}" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+
+for file in "$vprinter" "$bin/devbench.exe" "$bin/KelmorPort.dll" "$probe_dir/holdprobe.exe" "$probe_dir/KelmorPort.dll"; do
+    [ -f "$file" ] || { echo "FAIL: missing $file"; exit 1; }
+done
+
+. "$here/wine-env.sh"
+wine_start "$bin/devbench.exe" "$probe_dir/holdprobe.exe" || exit 77
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/devbench-wine-e2e.XXXXXX")
+printer=
+cleanup() {
+    [ -n "$printer" ] && kill -TERM "$printer" 2>/dev/null && wait "$printer" 2>/dev/null
+    wine_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+out=
+fail() {
+    echo "FAIL ($1): $2"
+    echo "--- devbench output"
+    cat "$out"
+    failures=$((failures + 1))
+}
+
+"$vprinter" serve 127.0.0.1:0 --no-console >"$work/vprinter.out" 2>&1 &
+printer=$!
+# Generous: CI shares two cores with other builds.
+for ((i = 0; i < 600; i++)); do
+    grep -q '^listening on ' "$work/vprinter.out" && break
+    kill -0 "$printer" 2>/dev/null || break
+    sleep 0.05
+done
+endpoint=$(sed -n 's/^listening on \(127\.0\.0\.1:[0-9]*\)$/\1/p' "$work/vprinter.out")
+if [ -z "$endpoint" ]; then
+    echo "FAIL: the virtual printer did not start"
+    cat "$work/vprinter.out"
+    exit 1
+fi
+
+# run_devbench CASE CWD SETTINGS CHOICE... : answers the dialogue, runs each
+# choice, leaves; the output goes to CASE.out without carriage returns.
+run_devbench() {
+    out=$work/$1.out
+    local cwd=$2 settings=$3
+    shift 3
+    local input
+    input=$(printf '%s\n%s\n' "$endpoint" "$settings"; printf '%s\n' "$@" e)
+    (cd "$cwd" && printf '%s\n' "$input" | timeout --kill-after=10 300 wine "$bin/devbench.exe") 2>&1 \
+        | tr -d '\r' >"$out"
+    local status=${PIPESTATUS[0]}
+    [ "$status" -eq 0 ] || echo "devbench ended with status $status" >>"$out"
+    return "$status"
+}
+
+# The lines that follow a test's banner, up to the next blank line.
+after_banner() { sed -n "/^$1\$/,/^\$/p" "$out" | sed '1d;/^$/d'; }
+
+suite_line='^failure: line\([0-9]+\) holdprobe did not return EXIT_SUCESS$'
+probe_line='^failure - [0-9]+$'
+
+# The three tests pass against a healthy printer and library.
+if run_devbench passes "$probe_dir" "" 0 1 2; then
+    for banner in testOpenPort testBadPortName testPortLocking; do
+        grep -qx "$banner" "$out" || fail passes "no $banner banner"
+    done
+    ! grep -q failure "$out" || fail passes "a failure was reported"
+else
+    fail passes "devbench did not run to the end"
+fi
+
+# A library that lets the copy in too: the probe and then the suite report it.
+if run_devbench no_exclusive "$probe_dir" "fault=no-exclusive" 2; then
+    mapfile -t lines < <(after_banner testPortLocking)
+    [[ ${lines[0]:-} =~ $probe_line ]] || fail no_exclusive "the probe's own line is missing"
+    [[ ${lines[1]:-} =~ $suite_line ]] || fail no_exclusive "the suite's failure line does not follow the probe's"
+else
+    fail no_exclusive "devbench did not run to the end"
+fi
+
+# holdprobe.exe is taken from the current directory only, never searched for.
+mkdir "$work/elsewhere"
+if run_devbench probe_missing "$work/elsewhere" "" 2; then
+    mapfile -t lines < <(after_banner testPortLocking)
+    [[ ${lines[0]:-} =~ $suite_line ]] || fail probe_missing "no failure line without the probe"
+else
+    fail probe_missing "devbench did not run to the end"
+fi
+
+echo "wine e2e ($(basename "$probe_dir")/holdprobe.exe): $failures failed"
+[ $failures -eq 0 ]
