@@ -24,7 +24,7 @@ int startAndWait(const char* path, const char* const* argv)
     // A full path from the current directory: CreateProcess then has nothing
     // to search, whatever the name looks like.
     static char fullPath[COMMAND_LINE_CAPACITY];
-    DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
+    DWORD length = GetFullPathNameA(path, static_cast<DWORD>(sizeof fullPath), fullPath, nullptr);
     if (length == 0 || length >= sizeof fullPath) return -1;
     static char commandLine[COMMAND_LINE_CAPACITY];
     if (!buildCommandLine(argv, commandLine, sizeof commandLine)) return -1;
