@@ -1,5 +1,6 @@
 // vpoperator: runs devbench against the virtual printer and plays the
 // technician, answering each prompt by changing the printer's state.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -249,7 +250,7 @@ bool Run::apply(const std::vector<Action>& actions, Session& session, std::strin
             for (const std::string& word : action.settings) words += (words.empty() ? "" : " ") + word;
             say(words);
             std::string error;
-            if (!setPrinter(vprinterProgram_, endpoint_, action.settings, &error)) {
+            if (!setPrinter(endpoint_, action.settings, &error)) {
                 *why = "cannot set the printer (" + words + ") " + session.where() + ": " + error;
                 return false;
             }
@@ -388,11 +389,18 @@ void Run::cleanUp()
 {
     stopChild(devbench_, 2);
     stopChild(printer_, 2);
-    if (!socketDir_.empty()) {
-        unlink((socketDir_ + "/printer.sock").c_str());
-        rmdir(socketDir_.c_str());
-        socketDir_.clear();
+    if (socketDir_.empty()) return;
+    // The directory is ours alone; besides the socket it holds what the
+    // library keeps beside a port (its lock file).
+    if (DIR* dir = opendir(socketDir_.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") unlink((socketDir_ + "/" + name).c_str());
+        }
+        closedir(dir);
     }
+    rmdir(socketDir_.c_str());
+    socketDir_.clear();
 }
 
 } // namespace

@@ -6,9 +6,7 @@
 
 namespace vpop {
 
-// Applies the control words (key=value) in order. `vprinterProgram` is the
-// vprinter executable, used when the control library is not built in.
-bool setPrinter(const std::string& vprinterProgram, const std::string& endpoint,
-    const std::vector<std::string>& settings, std::string* error);
+// Applies the control words (key=value) together, or none of them.
+bool setPrinter(const std::string& endpoint, const std::vector<std::string>& settings, std::string* error);
 
 } // namespace vpop

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -13,6 +12,7 @@ namespace {
 using namespace vpop;
 
 // String literals of one source file, with the escapes the cases use undone.
+// Comments and character literals are skipped so a '"' opens no string.
 std::vector<std::string> literals(const std::filesystem::path& file)
 {
     std::ifstream in(file);
@@ -20,16 +20,24 @@ std::vector<std::string> literals(const std::filesystem::path& file)
     text << in.rdbuf();
     std::string source = text.str();
     std::vector<std::string> found;
-    static const std::regex literal(R"re("((?:[^"\\\n]|\\.)*)")re");
-    for (auto it = std::sregex_iterator(source.begin(), source.end(), literal); it != std::sregex_iterator(); ++it) {
-        std::string raw = (*it)[1].str();
+    for (size_t i = 0; i < source.size(); ++i) {
+        if (source.compare(i, 2, "//") == 0) {
+            i = source.find('\n', i);
+            if (i == std::string::npos) break;
+            continue;
+        }
+        if (source[i] == '\'') {
+            i += source.compare(i, 2, "'\\") == 0 ? 3 : 2;
+            continue;
+        }
+        if (source[i] != '"') continue;
         std::string value;
-        for (size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i] == '\\' && i + 1 < raw.size()) {
-                char next = raw[++i];
+        for (++i; i < source.size() && source[i] != '"'; ++i) {
+            if (source[i] == '\\' && i + 1 < source.size()) {
+                char next = source[++i];
                 value += next == 'n' ? '\n' : next;
             } else {
-                value += raw[i];
+                value += source[i];
             }
         }
         found.push_back(value);
