@@ -243,8 +243,6 @@ bool Run::apply(const std::vector<Action>& actions, Session& session, std::strin
         case Action::Echo:
             if (options_.verbose) printf("%s\n", action.text.c_str());
             break;
-        case Action::Failure:
-            break;
         case Action::SetPrinter: {
             std::string words;
             for (const std::string& word : action.settings) words += (words.empty() ? "" : " ") + word;

@@ -57,7 +57,6 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
         } else {
             strayFailures_.emplace_back(text);
         }
-        actions.push_back({ Action::Failure, std::string(text), {} });
         return;
     }
     if (const PromptRule* rule = findPrompt(text)) {

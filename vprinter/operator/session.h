@@ -15,8 +15,6 @@ struct Action {
     enum Kind {
         // A complete line (or an answered question) devbench printed.
         Echo,
-        // A failure line of the running test (also in `text`).
-        Failure,
         // Set these printer control words before anything that follows.
         SetPrinter,
         // Type `text` into devbench.
