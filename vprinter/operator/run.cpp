@@ -1,0 +1,313 @@
+#include "vprinter/operator/run.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "vprinter/operator/printer_control.h"
+#include "vprinter/operator/processes.h"
+
+namespace vpop {
+
+namespace {
+
+// devbench keeps at most 255 characters of an answer.
+const size_t MAX_ANSWER = 255;
+
+bool fitsAnswer(const std::string& text)
+{
+    return text.size() <= MAX_ANSWER && text.find_first_of("\t\n") == std::string::npos;
+}
+
+class Run {
+public:
+    explicit Run(const RunOptions& options)
+        : options_(options)
+    {
+    }
+    ~Run() { cleanUp(); }
+
+    RunOutcome execute(const std::vector<MenuChoice>& plan);
+
+private:
+    bool startPrinter(std::string* error);
+    void printerOutput();
+    bool apply(const std::vector<Action>& actions, Session& session, std::string* why);
+    void cleanUp();
+    void say(const std::string& text) const
+    {
+        if (options_.verbose) printf("operator: %s\n", text.c_str());
+    }
+
+    const RunOptions& options_;
+    std::string endpoint_;
+    std::string socketDir_;
+    Child printer_;
+    Child devbench_;
+    std::string printerPartial_;
+};
+
+bool Run::startPrinter(std::string* error)
+{
+    const char* tmp = getenv("TMPDIR");
+    // A socket path must fit in sun_path (108 bytes).
+    std::string base = tmp != nullptr && *tmp != '\0' && strlen(tmp) < 60 ? tmp : "/tmp";
+    std::string pattern = base + "/vpoperator-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+        *error = "cannot make a temporary directory in " + base + ": " + strerror(errno);
+        return false;
+    }
+    socketDir_ = buffer.data();
+
+    std::string program = options_.dir + "/vprinter";
+    std::vector<std::string> args = { program, "serve", socketDir_ + "/printer.sock", "--no-console" };
+    args.insert(args.end(), options_.printerOptions.begin(), options_.printerOptions.end());
+    ChildOptions childOptions;
+    childOptions.pipeOutput = true;
+    if (!startChild(program, args, childOptions, &printer_, error)) return false;
+
+    const std::string listening = "listening on ";
+    double deadline = monotonicSeconds() + options_.timeout;
+    for (;;) {
+        double left = deadline - monotonicSeconds();
+        if (left <= 0) {
+            *error = "the virtual printer did not say it was listening in time";
+            return false;
+        }
+        pollfd fds[2] = { { printer_.output, POLLIN, 0 }, { options_.stopFd, POLLIN, 0 } };
+        int ready = poll(fds, 2, static_cast<int>(left * 1000) + 1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (fds[1].revents != 0) {
+            *error = "interrupted";
+            return false;
+        }
+        if (ready <= 0) continue;
+        char chunk[512];
+        ssize_t n = read(printer_.output, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int status = -1;
+            waitChild(printer_, 2, &status);
+            *error = "the virtual printer ended before listening (status " + std::to_string(status) + ")";
+            return false;
+        }
+        printerPartial_.append(chunk, static_cast<size_t>(n));
+        size_t newline;
+        while ((newline = printerPartial_.find('\n')) != std::string::npos) {
+            std::string line = printerPartial_.substr(0, newline);
+            printerPartial_.erase(0, newline + 1);
+            if (options_.verbose) printf("vprinter: %s\n", line.c_str());
+            if (line.compare(0, listening.size(), listening) == 0) {
+                endpoint_ = line.substr(listening.size());
+                return true;
+            }
+        }
+    }
+}
+
+// Keeps the printer's output pipe drained so it can never block on it.
+void Run::printerOutput()
+{
+    char chunk[4096];
+    ssize_t n = read(printer_.output, chunk, sizeof chunk);
+    if (n <= 0) {
+        if (n == 0 || errno != EINTR) {
+            close(printer_.output);
+            printer_.output = -1;
+        }
+        return;
+    }
+    printerPartial_.append(chunk, static_cast<size_t>(n));
+    size_t newline;
+    while ((newline = printerPartial_.find('\n')) != std::string::npos) {
+        if (options_.verbose) printf("vprinter: %s\n", printerPartial_.substr(0, newline).c_str());
+        printerPartial_.erase(0, newline + 1);
+    }
+}
+
+bool Run::apply(const std::vector<Action>& actions, Session& session, std::string* why)
+{
+    for (const Action& action : actions) {
+        switch (action.kind) {
+        case Action::Echo:
+            if (options_.verbose) printf("%s\n", action.text.c_str());
+            break;
+        case Action::SetPrinter: {
+            std::string words;
+            for (const std::string& word : action.settings) words += (words.empty() ? "" : " ") + word;
+            say(words);
+            std::string error;
+            if (!setPrinter(endpoint_, action.settings, &error)) {
+                *why = "cannot set the printer (" + words + ") " + session.where() + ": " + error;
+                return false;
+            }
+            break;
+        }
+        case Action::Write:
+            if (!writeAll(devbench_.input, action.text)) {
+                *why = "devbench stopped reading its input " + session.where();
+                return false;
+            }
+            break;
+        case Action::Stop:
+            *why = action.text;
+            return false;
+        }
+    }
+    return true;
+}
+
+RunOutcome Run::execute(const std::vector<MenuChoice>& plan)
+{
+    RunOutcome outcome;
+    auto setupFailed = [&](const std::string& why) {
+        outcome.setupFailed = true;
+        outcome.interrupted = why == "interrupted";
+        outcome.broken = why;
+        return outcome;
+    };
+    if (!fitsAnswer(options_.settings)) return setupFailed("the settings must be one line of at most 255 characters");
+    std::string error;
+    if (!options_.endpoint.empty()) {
+        endpoint_ = options_.endpoint;
+    } else if (!startPrinter(&error)) {
+        return setupFailed(error);
+    }
+    if (!fitsAnswer(endpoint_)) return setupFailed("the endpoint '" + endpoint_ + "' cannot be typed as a port name");
+    say("printer at " + endpoint_ + (options_.settings.empty() ? "" : ", settings " + options_.settings));
+
+    ChildOptions childOptions;
+    childOptions.directory = options_.dir;
+    childOptions.pipeInput = true;
+    childOptions.pipeOutput = true;
+    if (!startChild(options_.devbench, { options_.devbench }, childOptions, &devbench_, &error))
+        return setupFailed(error);
+
+    Session session(endpoint_, options_.settings, plan);
+    double started = monotonicSeconds();
+    double lastOutput = started;
+    std::string why;
+    for (;;) {
+        double quiet = monotonicSeconds() - lastOutput;
+        if (quiet >= options_.timeout) {
+            char seconds[32];
+            snprintf(seconds, sizeof seconds, "%g", options_.timeout);
+            const std::string& pending = session.pendingOutput();
+            why = "devbench printed nothing for " + std::string(seconds) + " s " + session.where()
+                + (pending.empty() ? "" : "; it last printed '" + pending + "'");
+            break;
+        }
+        pollfd fds[3] = {
+            { devbench_.output, POLLIN, 0 },
+            { options_.stopFd, POLLIN, 0 },
+            { printer_.output, POLLIN, 0 },
+        };
+        int ready = poll(fds, printer_.output >= 0 ? 3 : 2, static_cast<int>((options_.timeout - quiet) * 1000) + 1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (fds[1].revents != 0) {
+            outcome.interrupted = true;
+            why = "interrupted " + session.where();
+            break;
+        }
+        if (printer_.output >= 0 && fds[2].revents != 0) {
+            printerOutput();
+            if (printer_.output < 0) {
+                why = "the virtual printer ended " + session.where();
+                break;
+            }
+        }
+        if (fds[0].revents == 0) continue;
+        char chunk[4096];
+        ssize_t n = read(devbench_.output, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        double now = monotonicSeconds();
+        if (n <= 0) {
+            int status = -1;
+            if (!waitChild(devbench_, 5, &status)) stopChild(devbench_, 1);
+            if (!session.finish(now, &why)) {
+                why += " (status " + std::to_string(status) + ")";
+            } else if (status != 0) {
+                why = "devbench exited with status " + std::to_string(status);
+            }
+            break;
+        }
+        lastOutput = now;
+        if (!apply(session.feed(std::string_view(chunk, static_cast<size_t>(n)), now), session, &why)) break;
+    }
+    stopChild(devbench_, 2);
+    double ended = monotonicSeconds();
+    session.finish(ended, nullptr);
+    outcome.records = session.records();
+    outcome.strayFailures = session.strayFailures();
+    outcome.seconds = ended - started;
+    outcome.broken = why;
+    return outcome;
+}
+
+void Run::cleanUp()
+{
+    stopChild(devbench_, 2);
+    stopChild(printer_, 2);
+    if (socketDir_.empty()) return;
+    // The directory is ours alone; besides the socket it holds what the
+    // library keeps beside a port (its lock file).
+    if (DIR* dir = opendir(socketDir_.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") unlink((socketDir_ + "/" + name).c_str());
+        }
+        closedir(dir);
+    }
+    rmdir(socketDir_.c_str());
+    socketDir_.clear();
+}
+
+} // namespace
+
+bool RunOutcome::passed() const
+{
+    if (!broken.empty() || !strayFailures.empty() || records.empty()) return false;
+    for (const TestRecord& record : records) {
+        if (!record.passed()) return false;
+    }
+    return true;
+}
+
+RunOutcome runOperator(const RunOptions& options, const std::vector<MenuChoice>& plan)
+{
+    Run run(options);
+    return run.execute(plan);
+}
+
+void printReport(const RunOutcome& outcome)
+{
+    const auto& tests = suiteTests();
+    if (!outcome.records.empty()) printf("\n%3s  %-38s %-8s %8s\n", "#", "test", "verdict", "time");
+    unsigned passed = 0;
+    for (const TestRecord& record : outcome.records) {
+        if (record.passed()) ++passed;
+        std::string verdict(record.verdict());
+        printf("%3u  %-38s %-8s %6.2f s\n", record.number, std::string(tests[record.number].name).c_str(),
+            verdict.c_str(), record.seconds());
+    }
+    printf("%u of %zu passed, total %.2f s\n", passed, outcome.records.size(), outcome.seconds);
+    bool headed = false;
+    auto failureLine = [&](const std::string& where, const std::string& line) {
+        if (!headed) printf("failure lines:\n");
+        headed = true;
+        printf("  %s: %s\n", where.c_str(), line.c_str());
+    };
+    for (const TestRecord& record : outcome.records) {
+        for (const std::string& line : record.failures) failureLine(std::to_string(record.number), line);
+    }
+    for (const std::string& line : outcome.strayFailures) failureLine("outside any test", line);
+    fflush(stdout);
+}
+
+} // namespace vpop

@@ -1,0 +1,44 @@
+// One operator run: a virtual printer (or a given one), devbench, and the
+// dialogue between them until devbench leaves or the run breaks off.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "vprinter/operator/prompts.h"
+#include "vprinter/operator/session.h"
+
+namespace vpop {
+
+struct RunOptions {
+    // Where devbench, holdprobe and vprinter are; devbench runs in it.
+    std::string dir;
+    std::string devbench;
+    std::string settings;
+    bool verbose = false;
+    double timeout = 30;
+    std::vector<std::string> printerOptions;
+    // A printer already running; empty to start one.
+    std::string endpoint;
+    // Becomes readable when the operator is asked to stop.
+    int stopFd = -1;
+};
+
+struct RunOutcome {
+    std::vector<TestRecord> records;
+    std::vector<std::string> strayFailures;
+    double seconds = 0;
+    // Why the run broke off; empty when devbench left normally with status 0.
+    std::string broken;
+    // The printer or devbench could not be started.
+    bool setupFailed = false;
+    bool interrupted = false;
+    bool passed() const;
+};
+
+RunOutcome runOperator(const RunOptions& options, const std::vector<MenuChoice>& plan);
+
+// The table of tests, verdicts and times, and the failure lines.
+void printReport(const RunOutcome& outcome);
+
+} // namespace vpop
