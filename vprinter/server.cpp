@@ -50,8 +50,12 @@ struct Client {
     size_t outSent = 0;
     // The request being answered when its answer has to wait.
     std::optional<Frame> pending;
+    // Slow-status fault: no answer before this.
     uint64_t notBefore = 0;
+    // END_BLOCK: the latest answer.
     uint64_t deadline = 0;
+    // When to look at the pending request again if nothing else happens.
+    uint64_t wakeAt = 0;
     bool dead = false;
 };
 
@@ -97,6 +101,7 @@ private:
     bool consoleOpen_ = false;
     std::string consoleBuffer_;
     bool quit_ = false;
+    bool panelChanged_ = false;
     std::list<Client> clients_;
     std::string panelShown_;
     std::string panelSignature_;
@@ -301,7 +306,10 @@ bool Server::complete(Client& c, uint64_t now)
 {
     const Frame& request = *c.pending;
     const std::vector<uint8_t>& p = request.payload;
-    if (now < c.notBefore) return false;
+    if (now < c.notBefore) {
+        c.wakeAt = c.notBefore;
+        return false;
+    }
     if (c.role == ROLE_PORT && !device_.reachable()) {
         // Sessions are dropped when the printer goes away; this one is on its way out.
         c.dead = true;
@@ -313,7 +321,7 @@ bool Server::complete(Client& c, uint64_t now)
         // A slow printer holds the answer until it can take a byte, rather
         // than have the host spin; an offline one answers 0 at once.
         if (accepted == 0 && !p.empty() && device_.takesData() && device_.nextAcceptAt(now) > now) {
-            c.notBefore = device_.nextAcceptAt(now);
+            c.wakeAt = device_.nextAcceptAt(now);
             return false;
         }
         if (captureFd_ >= 0 && accepted > 0) {
@@ -351,7 +359,7 @@ bool Server::complete(Client& c, uint64_t now)
     case OP_END_BLOCK:
         if (device_.jobState(now) == JobState::Printing) {
             if (now < c.deadline) {
-                c.notBefore = std::min(device_.jobDoneAt(), c.deadline);
+                c.wakeAt = std::min(device_.jobDoneAt(), c.deadline);
                 return false;
             }
             reply(c, request, STATUS_TIMED_OUT);
@@ -383,6 +391,7 @@ bool Server::complete(Client& c, uint64_t now)
 
 void Server::afterPanelChange()
 {
+    panelChanged_ = true;
     // An unplugged or switched-off printer has no sessions: the host's next
     // call fails, and a later one opens a fresh session once it is back.
     if (device_.reachable()) return;
@@ -434,7 +443,7 @@ uint64_t Server::nextWake(uint64_t now) const
 {
     uint64_t wake = now + 60000;
     for (const Client& c : clients_) {
-        if (c.pending) wake = std::min(wake, c.notBefore);
+        if (c.pending) wake = std::min(wake, c.wakeAt);
     }
     if (!options_.quiet && stateLine(device_) != panelShown_) wake = std::min(wake, panelShownAt_ + PANEL_REFRESH_MS);
     return std::max(wake, now);
@@ -502,11 +511,16 @@ int Server::run()
             if (revents & POLLOUT) writeClient(c);
         }
         now = monotonicMs();
-        for (Client& c : clients_) {
-            if (c.pending && !c.dead && complete(c, now)) c.pending.reset();
-            processInput(c);
-            if (!c.out.empty() && !c.dead) writeClient(c);
-        }
+        // A change made by one client (or the console) can settle what another
+        // is waiting for, so go round again until nothing changes.
+        do {
+            panelChanged_ = false;
+            for (Client& c : clients_) {
+                if (c.pending && !c.dead && complete(c, now)) c.pending.reset();
+                processInput(c);
+                if (!c.out.empty() && !c.dead) writeClient(c);
+            }
+        } while (panelChanged_);
         for (auto it = clients_.begin(); it != clients_.end();) {
             if (it->dead) {
                 close(it->fd);

@@ -1,0 +1,16 @@
+# The virtual printer: its model, frames and front panel on their own, then
+# the printer, the library and the control client as real processes.
+if(TARGET vprinter)
+  set(vprinter_tests_dir ${CMAKE_SOURCE_DIR}/vprinter/tests)
+  add_executable(vprinter_tests ${vprinter_tests_dir}/device_test.cpp ${vprinter_tests_dir}/protocol_test.cpp
+    ${vprinter_tests_dir}/panel_test.cpp)
+  target_link_libraries(vprinter_tests PRIVATE vprinter_device vprinter_control GTest::gtest_main)
+  gtest_discover_tests(vprinter_tests TEST_PREFIX "vprinter." DISCOVERY_TIMEOUT 30)
+
+  add_executable(vprinter_e2e_tests ${vprinter_tests_dir}/e2e_test.cpp)
+  target_link_libraries(vprinter_e2e_tests PRIVATE KelmorPort vprinter_control GTest::gtest_main)
+  target_compile_definitions(vprinter_e2e_tests PRIVATE VPRINTER_PROGRAM="$<TARGET_FILE:vprinter>")
+  add_dependencies(vprinter_e2e_tests vprinter)
+  gtest_discover_tests(vprinter_e2e_tests TEST_PREFIX "vprinter.e2e." DISCOVERY_TIMEOUT 30
+    PROPERTIES TIMEOUT 120)
+endif()

@@ -1,0 +1,443 @@
+// The library, the control client and `vprinter serve` as real processes.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "portlib/KelmorPort.h"
+#include "vprinter/control.h"
+
+extern char** environ;
+
+namespace {
+
+const uint32_t LIMIT = 5000;
+const char FIRMWARE_QUERY[] = { 0x1B, 0x23, 0x2A, 0x0A, 0x00 };
+const char ESC_K[] = { 0x1B, 0x4B, 0x01, 0x00 };
+
+// Runs a program to its end; returns its exit status and, if asked, its
+// standard output.
+int run(const std::vector<std::string>& args, std::string* output = nullptr, pid_t* started = nullptr)
+{
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return -1;
+    }
+    if (started) {
+        // The caller reads the first line itself and waits later.
+        *started = pid;
+        if (output) {
+            output->clear();
+            char c;
+            pollfd p = { out[0], POLLIN, 0 };
+            while (poll(&p, 1, 20000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') *output += c;
+        }
+        close(out[0]);
+        return 0;
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
+    close(out[0]);
+    if (output) *output = text;
+    int status;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int waitFor(pid_t pid)
+{
+    int status;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A virtual printer in a fresh directory, stopped and cleaned up at the end.
+class PrinterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vprinter-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        endpoint = dir + "/printer.sock";
+    }
+
+    void TearDown() override
+    {
+        stop();
+        DIR* d = opendir(dir.c_str());
+        if (d) {
+            while (dirent* entry = readdir(d)) {
+                if (entry->d_name[0] != '.') unlink((dir + "/" + entry->d_name).c_str());
+            }
+            closedir(d);
+        }
+        rmdir(dir.c_str());
+    }
+
+    // Starts `vprinter serve` and returns its first line.
+    std::string start(const std::string& where, std::vector<std::string> options = {})
+    {
+        std::vector<std::string> args = { VPRINTER_PROGRAM, "serve", where, "--no-console", "--quiet" };
+        args.insert(args.end(), options.begin(), options.end());
+        std::string line;
+        run(args, &line, &server);
+        return line;
+    }
+
+    void startHere(std::vector<std::string> options = {})
+    {
+        ASSERT_EQ(start(endpoint, options), "listening on " + endpoint);
+    }
+
+    void stop()
+    {
+        if (server <= 0) return;
+        kill(server, SIGTERM);
+        serverStatus = waitFor(server);
+        server = -1;
+    }
+
+    void set(const std::vector<std::string>& words)
+    {
+        std::string error;
+        ASSERT_TRUE(vprinterSet(endpoint, words, &error)) << error;
+    }
+
+    std::string dir;
+    std::string endpoint;
+    pid_t server = -1;
+    int serverStatus = -1;
+};
+
+TEST_F(PrinterTest, OpenAndCloseAHundredTimes)
+{
+    startHere();
+    for (int i = 0; i < 100; ++i) {
+        PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+        ASSERT_NE(port, nullptr) << "open " << i;
+        ASSERT_NE(ClosePort(port), VX_FALSE);
+    }
+    EXPECT_EQ(OpenPortA((endpoint + "aReallyHorriblyBadSuffix").c_str(), "", LIMIT), nullptr);
+}
+
+TEST_F(PrinterTest, HeldPortIsRefusedWithEBUSYHereAndInAnotherProcess)
+{
+    startHere();
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    errno = 0;
+    EXPECT_EQ(OpenPortA(endpoint.c_str(), "", LIMIT), nullptr);
+    EXPECT_EQ(errno, EBUSY);
+
+    pid_t child = fork();
+    if (child == 0) {
+        PortHandle second = OpenPortA(endpoint.c_str(), "", LIMIT);
+        _exit(second == nullptr && errno == EBUSY ? 0 : 1);
+    }
+    EXPECT_EQ(waitFor(child), 0);
+
+    ClosePort(port);
+    child = fork();
+    if (child == 0) _exit(OpenPortA(endpoint.c_str(), "", LIMIT) != nullptr ? 0 : 1);
+    EXPECT_EQ(waitFor(child), 0) << "a closed port is free for another process at once";
+}
+
+TEST_F(PrinterTest, KillingTheHolderMidCallFreesThePortAndSparesThePrinter)
+{
+    startHere({ "--print-ms", "60000" });
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        PortHandle port = OpenPortA(endpoint.c_str(), "", 60000);
+        unsigned char record[VX_STATUS_LEVEL1_SIZE];
+        uint32_t written;
+        if (port == nullptr || BeginCheckedBlockEx(port, record, 1) == VX_FALSE) _exit(1);
+        WritePort(port, "job", 3, &written);
+        ssize_t ignored = write(ready[1], "r", 1);
+        (void)ignored;
+        // Waits for a job that takes a minute: killed in the middle.
+        EndCheckedBlockEx(port, record, 1);
+        _exit(0);
+    }
+    close(ready[1]);
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    errno = 0;
+    EXPECT_EQ(OpenPortA(endpoint.c_str(), "", LIMIT), nullptr);
+    EXPECT_EQ(errno, EBUSY);
+    kill(child, SIGKILL);
+    waitFor(child);
+
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    VX_BOOL online = 0;
+    EXPECT_NE(GetOnlineStatus(port, &online), VX_FALSE);
+    EXPECT_EQ(online, 1);
+    ClosePort(port);
+}
+
+TEST_F(PrinterTest, UnpluggedOrOffEveryCallFailsThenTheSameHandleWorksAgain)
+{
+    startHere();
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    for (const char* away : { "connected=no", "power=off" }) {
+        SCOPED_TRACE(away);
+        set({ away });
+        unsigned char record[VX_STATUS_LEVEL1_SIZE];
+        char buffer[100];
+        uint32_t count = 7;
+        VX_BOOL online = 1;
+        EXPECT_EQ(ResetDevice(port), VX_FALSE);
+        EXPECT_EQ(GetParsedStatusEx(port, record, 1), VX_FALSE);
+        EXPECT_EQ(GetParsedStatus(port, record), VX_FALSE);
+        EXPECT_EQ(BeginCheckedBlockEx(port, record, 1), VX_FALSE);
+        EXPECT_EQ(GetOnlineStatus(port, &online), VX_FALSE);
+        EXPECT_TRUE(WritePort(port, FIRMWARE_QUERY, 5, &count) == VX_FALSE || count == 0);
+        EXPECT_TRUE(ReadPort(port, buffer, sizeof buffer, &count) == VX_FALSE || count == 0);
+
+        set({ "connected=yes", "power=on" });
+        EXPECT_NE(ResetDevice(port), VX_FALSE);
+        ASSERT_NE(WritePort(port, FIRMWARE_QUERY, 5, &count), VX_FALSE);
+        EXPECT_EQ(count, 5u);
+        ASSERT_NE(ReadPort(port, buffer, sizeof buffer, &count), VX_FALSE);
+        EXPECT_EQ(std::string(buffer, count), std::string("\x1B#*,VPRINTER-1.0\n", 17) + '\0');
+        EXPECT_NE(GetOnlineStatus(port, &online), VX_FALSE);
+        EXPECT_EQ(online, 1);
+    }
+    ClosePort(port);
+}
+
+TEST_F(PrinterTest, StatusFollowsThePanelAndRecoversWithEscK)
+{
+    startHere();
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    unsigned char record[VX_STATUS_LEVEL1_SIZE];
+    unsigned char old[VX_STATUS_OLD_SIZE];
+    set({ "cover=open", "paper=out" });
+    ASSERT_NE(GetParsedStatusEx(port, record, 1), VX_FALSE);
+    EXPECT_EQ(statusWord(record, VX_OFFSET_OFFLINE), 1);
+    EXPECT_EQ(statusWord(record, VX_OFFSET_COVER_OPEN), 1);
+    EXPECT_EQ(statusWord(record, VX_OFFSET_PAPER_EMPTY_LEVEL1), 1);
+    ASSERT_NE(GetParsedStatus(port, old), VX_FALSE);
+    EXPECT_EQ(statusWord(old, VX_OFFSET_PAPER_EMPTY_OLD), 1);
+    uint32_t written = 1;
+    ASSERT_NE(WritePort(port, ESC_K, 4, &written), VX_FALSE);
+    EXPECT_EQ(written, 0u) << "an offline printer takes nothing";
+
+    set({ "cover=closed", "paper=in" });
+    VX_BOOL online = 1;
+    ASSERT_NE(GetOnlineStatus(port, &online), VX_FALSE);
+    EXPECT_EQ(online, 0) << "the error stays latched";
+    ASSERT_NE(WritePort(port, ESC_K, 4, &written), VX_FALSE);
+    ASSERT_NE(GetParsedStatusEx(port, record, 1), VX_FALSE);
+    EXPECT_EQ(statusWord(record, VX_OFFSET_OFFLINE), 0);
+    ClosePort(port);
+}
+
+TEST_F(PrinterTest, EndCheckedBlockReportsACoverOpenedWhilePrintingAndGivesUpAtTheLimit)
+{
+    startHere({ "--print-ms", "60000" });
+    PortHandle port = OpenPortA(endpoint.c_str(), "", 30000);
+    ASSERT_NE(port, nullptr);
+    unsigned char record[VX_STATUS_LEVEL1_SIZE];
+    uint32_t written;
+    ASSERT_NE(BeginCheckedBlockEx(port, record, 1), VX_FALSE);
+    ASSERT_NE(WritePort(port, "job", 3, &written), VX_FALSE);
+    VX_BOOL ended = VX_FALSE;
+    auto started = std::chrono::steady_clock::now();
+    std::thread end([&] { ended = EndCheckedBlockEx(port, record, 1); });
+    // However late this lands, the job still has most of a minute to go.
+    set({ "cover=open" });
+    end.join();
+    ASSERT_NE(ended, VX_FALSE);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20))
+        << "the open cover ends the wait, not the time limit";
+    EXPECT_EQ(statusWord(record, VX_OFFSET_OFFLINE), 1);
+    EXPECT_EQ(statusWord(record, VX_OFFSET_COVER_OPEN), 1);
+    ClosePort(port);
+
+    set({ "cover=closed", "online=yes" });
+    port = OpenPortA(endpoint.c_str(), "timeout=200", LIMIT);
+    ASSERT_NE(port, nullptr);
+    ASSERT_NE(BeginCheckedBlockEx(port, record, 1), VX_FALSE);
+    ASSERT_NE(WritePort(port, "job", 3, &written), VX_FALSE);
+    EXPECT_EQ(EndCheckedBlockEx(port, record, 1), VX_FALSE) << "the job outlasts the time limit";
+    EXPECT_NE(GetParsedStatusEx(port, record, 1), VX_FALSE) << "the handle is still good";
+    ClosePort(port);
+}
+
+TEST_F(PrinterTest, MalformedClientsLoseOnlyTheirOwnConnection)
+{
+    startHere();
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    const std::string garbage[] = {
+        "GET / HTTP/1.0\r\n\r\n",
+        // Right magic, a length far over the bound.
+        std::string("KPV1\x02\x00\x00\x00\x01\x00\x00\x00\xFF\xFF\xFF\x7F", 16),
+        // A port request before any HELLO.
+        std::string("KPV1\x05\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00", 16),
+    };
+    for (const std::string& bytes : garbage) {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        strcpy(address.sun_path, endpoint.c_str());
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+        char c;
+        pollfd p = { fd, POLLIN, 0 };
+        ASSERT_EQ(poll(&p, 1, 20000), 1);
+        EXPECT_EQ(recv(fd, &c, 1, 0), 0) << "the printer hangs up on " << bytes.size() << " bad bytes";
+        close(fd);
+    }
+    // A truncated frame from a client that then vanishes.
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strcpy(address.sun_path, endpoint.c_str());
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(send(fd, "KPV1\x01", 5, MSG_NOSIGNAL), 5);
+    close(fd);
+
+    uint32_t written = 0;
+    ASSERT_NE(WritePort(port, FIRMWARE_QUERY, 5, &written), VX_FALSE);
+    EXPECT_EQ(written, 5u);
+    char buffer[100];
+    uint32_t got = 0;
+    ASSERT_NE(ReadPort(port, buffer, sizeof buffer, &got), VX_FALSE);
+    EXPECT_EQ(got, 18u);
+    ClosePort(port);
+}
+
+TEST_F(PrinterTest, SetAndGetCommands)
+{
+    startHere();
+    std::string out;
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "set", endpoint, "cover=open", "tof=in" }, &out), 0);
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "get", endpoint }, &out), 0);
+    EXPECT_NE(out.find("\ncover=open\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\ntof=in\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\noffline=yes\n"), std::string::npos) << out;
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "set", endpoint, "cover=closed", "cover=ajar" }, &out), 2);
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "set", endpoint, "smoke=yes" }, &out), 2);
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "set", dir + "/nobody.sock", "cover=open" }, &out), 2);
+    std::map<std::string, std::string> state;
+    std::string error;
+    ASSERT_TRUE(vprinterGet(endpoint, &state, &error)) << error;
+    EXPECT_EQ(state["cover"], "open") << "a refused set changes nothing";
+    EXPECT_EQ(state["error"], "yes");
+}
+
+TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
+{
+    // A socket file nobody listens on, as a crashed printer leaves it.
+    int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strcpy(address.sun_path, endpoint.c_str());
+    ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(stale);
+    startHere();
+
+    std::string out;
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console" }, &out), 2) << "already served";
+    std::string plain = dir + "/plain";
+    close(open(plain.c_str(), O_CREAT | O_WRONLY, 0644));
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", plain, "--no-console" }, &out), 2) << "not a socket";
+    struct stat info;
+    EXPECT_EQ(stat(plain.c_str(), &info), 0) << "and left alone";
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", "10.1.2.3:9100", "--no-console" }, &out), 2);
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--rate", "fast" }, &out), 2);
+
+    stop();
+    EXPECT_EQ(serverStatus, 0);
+    EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "the socket file goes with the printer";
+}
+
+TEST_F(PrinterTest, TcpOnAFreePort)
+{
+    std::string line = start("127.0.0.1:0");
+    ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
+    std::string tcp = line.substr(strlen("listening on "));
+    ASSERT_NE(tcp, "127.0.0.1:0");
+    PortHandle port = OpenPortA(tcp.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    errno = 0;
+    std::string other = "localhost:" + tcp.substr(tcp.find(':') + 1);
+    EXPECT_EQ(OpenPortA(other.c_str(), "", LIMIT), nullptr);
+    EXPECT_EQ(errno, EBUSY);
+    uint32_t written = 0;
+    EXPECT_NE(WritePort(port, "abc", 3, &written), VX_FALSE);
+    EXPECT_EQ(written, 3u);
+    ClosePort(port);
+    unlink(("/tmp/kelmorport-127.0.0.1-" + tcp.substr(tcp.find(':') + 1) + ".lock").c_str());
+}
+
+TEST_F(PrinterTest, BadSettingsHandlesAndPointersFailCleanly)
+{
+    startHere();
+    errno = 0;
+    EXPECT_EQ(OpenPortA(endpoint.c_str(), "speed=fast", LIMIT), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(OpenPortA(endpoint.c_str(), "fault=chunk", LIMIT), nullptr);
+    EXPECT_EQ(OpenPortA(endpoint.c_str(), "timeout=soon", LIMIT), nullptr);
+    EXPECT_EQ(OpenPortA(nullptr, "", LIMIT), nullptr);
+
+    PortHandle port = OpenPortA(endpoint.c_str(), ",timeout=2000,,fault=chunk:3", LIMIT);
+    ASSERT_NE(port, nullptr);
+    uint32_t written = 0;
+    EXPECT_NE(WritePort(port, "abcdef", 6, &written), VX_FALSE);
+    EXPECT_EQ(written, 3u);
+    unsigned char record[VX_STATUS_LEVEL1_SIZE];
+    EXPECT_EQ(WritePort(port, "abc", 3, nullptr), VX_FALSE);
+    EXPECT_EQ(ReadPort(port, nullptr, 100, &written), VX_FALSE);
+    EXPECT_EQ(GetOnlineStatus(port, nullptr), VX_FALSE);
+    EXPECT_EQ(GetParsedStatusEx(port, nullptr, 1), VX_FALSE);
+    EXPECT_EQ(GetParsedStatusEx(port, record, 2), VX_FALSE) << "no record size is known for level 2";
+    EXPECT_EQ(BeginCheckedBlockEx(port, nullptr, 1), VX_FALSE);
+    ASSERT_NE(ClosePort(port), VX_FALSE);
+
+    EXPECT_EQ(ClosePort(port), VX_FALSE) << "closed twice";
+    EXPECT_EQ(GetParsedStatusEx(port, record, 1), VX_FALSE) << "stale handle";
+    EXPECT_EQ(ResetDevice(reinterpret_cast<PortHandle>(0x1)), VX_FALSE) << "never a handle";
+    EXPECT_EQ(WritePort(nullptr, "a", 1, &written), VX_FALSE);
+}
+
+} // namespace

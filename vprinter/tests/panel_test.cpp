@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include "vprinter/endpoint.h"
+#include "vprinter/panel.h"
+
+using namespace vprinter;
+
+namespace {
+
+std::string value(const Device& device, const std::string& key)
+{
+    for (const auto& [k, v] : describeState(device)) {
+        if (k == key) return v;
+    }
+    return "?";
+}
+
+} // namespace
+
+TEST(PanelTest, ABadWordChangesNothing)
+{
+    Device device;
+    std::string error;
+    EXPECT_FALSE(applyAssignments(device, { "cover=open", "paper=wet" }, &error));
+    EXPECT_NE(error.find("paper=wet"), std::string::npos);
+    EXPECT_FALSE(applyAssignments(device, { "cover=open", "lid=open" }, &error));
+    EXPECT_NE(error.find("unknown setting 'lid=open'"), std::string::npos);
+    EXPECT_FALSE(applyAssignments(device, { "cover" }, &error));
+    EXPECT_FALSE(device.physical().coverOpen);
+}
+
+TEST(PanelTest, OnlineButtonSeesTheRestOfTheSameChange)
+{
+    Device device;
+    ASSERT_TRUE(applyAssignments(device, { "cover=open", "paper=out" }, nullptr));
+    EXPECT_EQ(value(device, "error"), "yes");
+    ASSERT_TRUE(applyAssignments(device, { "online=yes", "cover=closed", "paper=in" }, nullptr));
+    EXPECT_EQ(value(device, "offline"), "no");
+    EXPECT_EQ(value(device, "error"), "no");
+}
+
+TEST(PanelTest, EveryKeyRoundTripsThroughTheDescription)
+{
+    Device device;
+    std::vector<std::string> words = { "power=on", "connected=no", "cover=open", "paper=out", "online=no", "tof=in",
+        "bof=in", "cof=in", "validation=in" };
+    ASSERT_TRUE(applyAssignments(device, words, nullptr));
+    for (const std::string& word : words) {
+        size_t equals = word.find('=');
+        EXPECT_EQ(value(device, word.substr(0, equals)), word.substr(equals + 1)) << word;
+    }
+}
+
+TEST(PanelTest, ConsoleWords)
+{
+    Device device;
+    bool quit = false;
+    EXPECT_EQ(consoleLine(device, "  ", &quit), "");
+    EXPECT_EQ(consoleLine(device, "cover=open paper=out", &quit), "");
+    EXPECT_TRUE(device.physical().coverOpen);
+    EXPECT_NE(consoleLine(device, "status", &quit).find("cover=open"), std::string::npos);
+    EXPECT_NE(consoleLine(device, "help", &quit).find("validation=in|out"), std::string::npos);
+    EXPECT_EQ(consoleLine(device, "bogus", &quit).substr(0, 7), "error: ");
+    EXPECT_FALSE(quit);
+    consoleLine(device, "quit", &quit);
+    EXPECT_TRUE(quit);
+}
+
+TEST(EndpointTest, NamesChooseTheTransport)
+{
+    Endpoint endpoint;
+    std::string error;
+    ASSERT_TRUE(parseEndpoint("/tmp/a:1", &endpoint, &error)) << "a path may hold a colon";
+    EXPECT_EQ(endpoint.kind, Endpoint::Local);
+    EXPECT_EQ(lockName(endpoint), "/tmp/a:1.lock");
+    ASSERT_TRUE(parseEndpoint("127.0.0.1:9100", &endpoint, &error));
+    EXPECT_EQ(endpoint.kind, Endpoint::Tcp);
+    EXPECT_EQ(endpoint.port, 9100);
+    Endpoint other;
+    ASSERT_TRUE(parseEndpoint("localhost:9100", &other, &error));
+    EXPECT_EQ(lockName(other), lockName(endpoint)) << "two spellings of one printer share one lock";
+    ASSERT_TRUE(parseEndpoint("127.0.0.1:9100aReallyHorriblyBadSuffix", &endpoint, &error));
+    EXPECT_EQ(endpoint.kind, Endpoint::Local) << "not a port number, so a (missing) file";
+
+    EXPECT_FALSE(parseEndpoint("", &endpoint, &error));
+    EXPECT_FALSE(parseEndpoint("10.0.0.1:9100", &endpoint, &error));
+    EXPECT_NE(error.find("not loopback"), std::string::npos);
+    EXPECT_FALSE(parseEndpoint("127.0.0.1:65536", &endpoint, &error));
+    EXPECT_FALSE(parseEndpoint("127.0.0.1:99999999999999999999", &endpoint, &error));
+    EXPECT_FALSE(parseEndpoint("/tmp/" + std::string(200, 'x'), &endpoint, &error));
+}
