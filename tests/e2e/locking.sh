@@ -53,9 +53,9 @@ start_printer() {
   wait_for "$work/vprinter.out" "listening on $sock" "$!" || fail "vprinter did not get ready"
 }
 
-# Menu 2 with the socket as port name and empty settings, then leave.
-run_locking_test() { # CWD
-  (cd "$1" && printf '%s\n\n2\ne\n' "$sock" | timeout 60 "$build/devbench") >"$work/devbench.out" 2>&1
+# Menu 2 with the socket as port name, then leave.
+run_locking_test() { # CWD [SETTINGS]
+  (cd "$1" && printf '%s\n%s\n2\ne\n' "$sock" "${2:-}" | timeout 60 "$build/devbench") >"$work/devbench.out" 2>&1
   local status=$?
   [ $status -eq 0 ] || fail "devbench ended with status $status"
 }
@@ -88,6 +88,17 @@ held_elsewhere)
   mapfile -t lines < <(after_banner)
   [[ ${lines[0]:-} =~ $probe_line ]] || fail "the probe's own line is missing"
   [[ ${lines[1]:-} =~ $suite_line ]] || fail "the suite's failure line does not follow the probe's"
+  ;;
+
+non_exclusive_library)
+  # The settings must reach the probe's copy too, or its open is refused and
+  # the fault goes unseen.
+  start_printer
+  run_locking_test "$build" fault=no-exclusive
+  mapfile -t lines < <(after_banner)
+  [[ ${lines[0]:-} =~ $probe_line ]] || fail "the probe did not report the second open"
+  [[ ${lines[1]:-} =~ $suite_line ]] || fail "the suite's failure line does not follow the probe's"
+  expect_port_free
   ;;
 
 probe_missing)
