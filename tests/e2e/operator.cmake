@@ -3,7 +3,7 @@
 set(vpop_tests ${CMAKE_SOURCE_DIR}/vprinter/operator/tests)
 
 gtest_add_tests(TARGET vpoperator_tests TEST_PREFIX "operator."
-  SOURCES ${vpop_tests}/prompts_test.cpp ${vpop_tests}/session_test.cpp)
+  SOURCES ${vpop_tests}/prompts_test.cpp ${vpop_tests}/session_test.cpp ${vpop_tests}/faults_test.cpp)
 
 add_test(NAME operator_open_tests
   COMMAND vpoperator --dir ${CMAKE_BINARY_DIR} --tests 0,1 --verbose)
@@ -13,6 +13,10 @@ set_tests_properties(operator_open_tests PROPERTIES TIMEOUT 120)
 add_test(NAME operator_all_tests
   COMMAND vpoperator --dir ${CMAKE_BINARY_DIR} --tests a --verbose)
 set_tests_properties(operator_all_tests PROPERTIES TIMEOUT 300 LABELS operator-all)
+
+# Every fault of the catalogue is caught by its own test's failure line.
+add_test(NAME operator_fault_matrix COMMAND vpoperator --dir ${CMAKE_BINARY_DIR} --matrix)
+set_tests_properties(operator_fault_matrix PROPERTIES TIMEOUT 400 LABELS operator-matrix)
 
 # Fake suites need no printer: none of them reaches a prompt that changes it.
 function(vpop_fake_run name status regex)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "vprinter/operator/faults.h"
 #include "vprinter/operator/run.h"
 
 namespace {
@@ -23,13 +24,16 @@ const int EXIT_USAGE = 2;
 const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|N,N,...] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--printer-option OPT ...] [--endpoint ENDPOINT]\n"
                      "                  [--devbench PATH]\n"
+                     "       vpoperator --matrix [--dir BUILD_DIR] [--settings TEXT] [--verbose] [--timeout SEC]\n"
                      "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
                      "printer it starts (or the one at ENDPOINT) and answers every prompt.\n"
+                     "--matrix runs the tests of every fault profile and shows which faults the suite catches.\n"
                      "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup error.\n";
 
 struct Options {
     RunOptions run;
     std::string tests = "a";
+    bool matrix = false;
 };
 
 int signalPipe[2] = { -1, -1 };
@@ -77,6 +81,10 @@ int parseOptions(int argc, char** argv, Options* options)
             run.verbose = true;
             continue;
         }
+        if (arg == "--matrix") {
+            options->matrix = true;
+            continue;
+        }
         if (i + 1 >= argc) return bad("missing value after " + arg);
         std::string value = argv[++i];
         if (arg == "--dir") {
@@ -100,29 +108,64 @@ int parseOptions(int argc, char** argv, Options* options)
             return bad("unknown option " + arg);
         }
     }
+    if (options->matrix && (!run.endpoint.empty() || !run.devbench.empty() || !run.printerOptions.empty()))
+        return bad("--matrix starts its own printers and suites");
     run.dir = absolute(run.dir.empty() ? programDirectory(argv[0]) : run.dir);
     run.devbench = run.devbench.empty() ? run.dir + "/devbench" : absolute(run.devbench);
     return -1;
 }
 
+std::vector<MenuChoice> oneByOne(const std::vector<unsigned>& tests)
+{
+    std::vector<MenuChoice> plan;
+    for (unsigned test : tests) plan.push_back({ std::to_string(test), { test } });
+    return plan;
+}
+
+int runMatrix(const RunOptions& options)
+{
+    // A test that fails without any fault would make every catch meaningless.
+    RunOutcome healthy = runOperator(options, oneByOne(catalogueTests()));
+    if (!healthy.passed()) {
+        printReport(healthy);
+        fprintf(stderr, "vpoperator: the healthy run failed%s%s; no fault can be judged\n",
+            healthy.broken.empty() ? "" : ": ", healthy.broken.c_str());
+        return healthy.setupFailed && !healthy.interrupted ? EXIT_USAGE : EXIT_FAILED;
+    }
+    printf("healthy run of the matrix tests: all passed (%.2f s)\n\n", healthy.seconds);
+    printf("%-18s %-42s %s\n", "fault", "expected test", "caught");
+    const auto& tests = suiteTests();
+    unsigned caught = 0;
+    double seconds = healthy.seconds;
+    for (const FaultCase& fault : faultCatalogue()) {
+        RunOptions faulty = options;
+        faulty.settings = combinedSettings(options.settings, fault.librarySetting);
+        for (std::string_view option : fault.printerOptions) faulty.printerOptions.emplace_back(option);
+        RunOutcome outcome = runOperator(faulty, oneByOne(fault.tests));
+        seconds += outcome.seconds;
+        if (outcome.interrupted) {
+            fprintf(stderr, "vpoperator: interrupted\n");
+            return EXIT_FAILED;
+        }
+        Judgement judgement = judge(fault, outcome);
+        if (judgement.caught) ++caught;
+        std::string expected = std::to_string(fault.expectedTest) + " " + std::string(tests[fault.expectedTest].name);
+        printf("%-18s %-42s %s%s%s\n", std::string(fault.fault).c_str(), expected.c_str(),
+            judgement.caught ? "yes" : "NO", judgement.note.empty() ? "" : "  ", judgement.note.c_str());
+    }
+    size_t total = faultCatalogue().size();
+    printf("%u of %zu faults caught, total %.2f s\n", caught, total, seconds);
+    return caught == total ? 0 : EXIT_FAILED;
+}
+
 } // namespace
 
-int main(int argc, char** argv)
+// A signal only wakes the run, which then stops what it started itself.
+bool installSignals()
 {
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    Options options;
-    int status = parseOptions(argc, argv, &options);
-    if (status >= 0) return status;
-    std::string error;
-    auto plan = parseTestList(options.tests, &error);
-    if (!plan) {
-        fprintf(stderr, "vpoperator: --tests: %s\n%s", error.c_str(), usage);
-        return EXIT_USAGE;
-    }
-
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         perror("vpoperator: pipe");
-        return EXIT_USAGE;
+        return false;
     }
     struct sigaction action { };
     action.sa_handler = onSignal;
@@ -131,7 +174,25 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+int main(int argc, char** argv)
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    Options options;
+    int status = parseOptions(argc, argv, &options);
+    if (status >= 0) return status;
+    if (!installSignals()) return EXIT_USAGE;
     options.run.stopFd = signalPipe[0];
+    if (options.matrix) return runMatrix(options.run);
+
+    std::string error;
+    auto plan = parseTestList(options.tests, &error);
+    if (!plan) {
+        fprintf(stderr, "vpoperator: --tests: %s\n%s", error.c_str(), usage);
+        return EXIT_USAGE;
+    }
 
     RunOutcome outcome = runOperator(options.run, *plan);
     if (outcome.setupFailed) {

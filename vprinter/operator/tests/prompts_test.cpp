@@ -1,49 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include "vprinter/operator/prompts.h"
+#include "vprinter/operator/tests/source_text.h"
 
 namespace {
 
 using namespace vpop;
-
-// String literals of one source file, with the escapes the cases use undone.
-// Comments and character literals are skipped so a '"' opens no string.
-std::vector<std::string> literals(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string source = text.str();
-    std::vector<std::string> found;
-    for (size_t i = 0; i < source.size(); ++i) {
-        if (source.compare(i, 2, "//") == 0) {
-            i = source.find('\n', i);
-            if (i == std::string::npos) break;
-            continue;
-        }
-        if (source[i] == '\'') {
-            i += source.compare(i, 2, "'\\") == 0 ? 3 : 2;
-            continue;
-        }
-        if (source[i] != '"') continue;
-        std::string value;
-        for (++i; i < source.size() && source[i] != '"'; ++i) {
-            if (source[i] == '\\' && i + 1 < source.size()) {
-                char next = source[++i];
-                value += next == 'n' ? '\n' : next;
-            } else {
-                value += source[i];
-            }
-        }
-        found.push_back(value);
-    }
-    return found;
-}
 
 struct CasesText {
     std::vector<std::string> prompts;
@@ -54,7 +19,7 @@ struct CasesText {
 CasesText casesText()
 {
     CasesText cases;
-    for (const auto& entry : std::filesystem::directory_iterator(VPOP_CASES_DIR)) {
+    for (const auto& entry : std::filesystem::directory_iterator(VPOP_SOURCE_DIR "/cases")) {
         if (entry.path().extension() != ".cpp") continue;
         for (std::string value : literals(entry.path())) {
             if (value.find("test not built yet") != std::string::npos) cases.complete = false;

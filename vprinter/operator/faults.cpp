@@ -1,0 +1,95 @@
+#include "vprinter/operator/faults.h"
+
+#include <algorithm>
+
+namespace vpop {
+
+namespace {
+
+// The text of a failure line after "failure: line(N) ".
+std::string_view failureText(std::string_view line)
+{
+    size_t close = line.find(") ");
+    return close == std::string_view::npos ? line : line.substr(close + 2);
+}
+
+} // namespace
+
+const std::vector<FaultCase>& faultCatalogue()
+{
+    // Neighbours are cheap tests that use the faulty call too, so a fault
+    // that breaks more than its own test shows up here.
+    static const std::vector<FaultCase> catalogue = {
+        { "refuse-open:37", "fault=refuse-open:37", {}, { 0, 1 }, 0, "OpenPortA return NULL" },
+        { "no-exclusive", "fault=no-exclusive", {}, { 2, 0 }, 2, "holdprobe did not return EXIT_SUCESS" },
+        // The suite takes partial writes in its stride, but not of a 5-byte query.
+        { "chunk:4", "fault=chunk:4", {}, { 6, 3 }, 6, "Size Communicated was not equal to 5" },
+        { "count-over", "fault=count-over", {}, { 3, 0 }, 3,
+            "WritePort reported more bytes written than it was given" },
+        { "stall-status:300", "fault=stall-status:300", {}, { 12, 10 }, 12,
+            "GetParsedStatus took toooooooo looooooooooooong" },
+        { "online-flag-2", "fault=online-flag-2", {}, { 10, 8 }, 10, "onlineStatus != VX_TRUE" },
+        { "paper-offset", "fault=paper-offset", {}, { 12, 10 }, 12, "status.offline != VX_TRUE" },
+        { "no-reconnect", "fault=no-reconnect", {}, { 9, 8 }, 9, "ResetDevice returned VX_FALSE" },
+        // The port stays locked after the first close, against the same process too.
+        { "keep-lock", "fault=keep-lock", {}, { 0, 1 }, 0, "OpenPortA return NULL" },
+    };
+    return catalogue;
+}
+
+Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
+{
+    Judgement judgement;
+    if (!outcome.broken.empty()) {
+        judgement.note = "run broke off: " + outcome.broken;
+        return judgement;
+    }
+    std::string others;
+    bool expectedSeen = false;
+    for (const TestRecord& record : outcome.records) {
+        if (record.number != fault.expectedTest) {
+            if (!record.passed()) {
+                others += " " + std::to_string(record.number) + " " + std::string(record.verdict());
+                for (const std::string& line : record.failures) others += " (" + line + ")";
+            }
+            continue;
+        }
+        expectedSeen = true;
+        bool matched = std::any_of(record.failures.begin(), record.failures.end(),
+            [&](const std::string& line) { return failureText(line) == fault.expectedLine; });
+        if (matched) {
+            judgement.caught = true;
+        } else if (record.failures.empty()) {
+            judgement.note = "test " + std::to_string(record.number) + " " + std::string(record.verdict());
+        } else {
+            judgement.note = "other failure: " + record.failures.front();
+        }
+    }
+    if (!expectedSeen) judgement.note = "test " + std::to_string(fault.expectedTest) + " did not run";
+    if (!outcome.strayFailures.empty()) others += " failure outside any test (" + outcome.strayFailures[0] + ")";
+    if (!others.empty()) {
+        // A fault caught along with unrelated damage is not the clean catch
+        // the catalogue promises.
+        judgement.caught = false;
+        judgement.note += (judgement.note.empty() ? "" : "; ") + std::string("also changed:") + others;
+    }
+    return judgement;
+}
+
+std::vector<unsigned> catalogueTests()
+{
+    std::vector<unsigned> tests;
+    for (const FaultCase& fault : faultCatalogue()) tests.insert(tests.end(), fault.tests.begin(), fault.tests.end());
+    std::sort(tests.begin(), tests.end());
+    tests.erase(std::unique(tests.begin(), tests.end()), tests.end());
+    return tests;
+}
+
+std::string combinedSettings(const std::string& settings, std::string_view librarySetting)
+{
+    if (librarySetting.empty()) return settings;
+    if (settings.empty()) return std::string(librarySetting);
+    return settings + "," + std::string(librarySetting);
+}
+
+} // namespace vpop

@@ -1,0 +1,43 @@
+// The fault matrix: for each way a library or printer can go wrong, the test
+// that exists to catch it and the failure line it must print.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vprinter/operator/run.h"
+
+namespace vpop {
+
+struct FaultCase {
+    std::string_view fault;
+    // Added to the port settings (the stand-in library's options).
+    std::string_view librarySetting;
+    // Added to `vprinter serve` (the printer's own faults).
+    std::vector<std::string_view> printerOptions;
+    // Run in this order; every one but the expected test must still pass.
+    std::vector<unsigned> tests;
+    unsigned expectedTest;
+    // The failure line without its "failure: line(N) " start.
+    std::string_view expectedLine;
+};
+
+const std::vector<FaultCase>& faultCatalogue();
+
+struct Judgement {
+    bool caught = false;
+    // Why not, or what else changed.
+    std::string note;
+};
+
+Judgement judge(const FaultCase& fault, const RunOutcome& outcome);
+
+// Every test of the catalogue, once, in table order: what a healthy run must
+// pass before any fault can be said to be caught.
+std::vector<unsigned> catalogueTests();
+
+// "fault=x" added to the operator's own settings.
+std::string combinedSettings(const std::string& settings, std::string_view librarySetting);
+
+} // namespace vpop

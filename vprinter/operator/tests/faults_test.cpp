@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "vprinter/operator/faults.h"
+#include "vprinter/operator/tests/source_text.h"
+
+namespace {
+
+using namespace vpop;
+
+const FaultCase fault { "online-flag-2", "fault=online-flag-2", {}, { 10, 8 }, 10, "onlineStatus != VX_TRUE" };
+
+TestRecord record(unsigned number, std::vector<std::string> failures = {})
+{
+    TestRecord r;
+    r.number = number;
+    r.bannerSeen = true;
+    r.finished = true;
+    r.failures = std::move(failures);
+    return r;
+}
+
+TEST(FaultMatrix, CaughtOnlyByTheExpectedLineOfTheExpectedTest)
+{
+    RunOutcome outcome;
+    outcome.records = { record(10, { "failure: line(57) onlineStatus != VX_TRUE" }), record(8) };
+    EXPECT_TRUE(judge(fault, outcome).caught);
+
+    // The same test failing for another reason proves nothing about the fault.
+    outcome.records[0].failures = { "failure: line(50) GetOnlineStatus returned VX_FALSE" };
+    Judgement other = judge(fault, outcome);
+    EXPECT_FALSE(other.caught);
+    EXPECT_NE(other.note.find("GetOnlineStatus returned VX_FALSE"), std::string::npos);
+
+    outcome.records[0].failures.clear();
+    EXPECT_FALSE(judge(fault, outcome).caught);
+}
+
+// A fault that also breaks an unrelated test is caught for the wrong reason,
+// or shows a suite that fails on what it should take in its stride.
+TEST(FaultMatrix, ANeighbourChangingVerdictSpoilsTheCatch)
+{
+    RunOutcome outcome;
+    outcome.records = { record(10, { "failure: line(57) onlineStatus != VX_TRUE" }),
+        record(8, { "failure: line(20) ResetDevice returned VX_FALSE" }) };
+    Judgement judgement = judge(fault, outcome);
+    EXPECT_FALSE(judgement.caught);
+    EXPECT_NE(judgement.note.find("8 FAIL"), std::string::npos);
+}
+
+TEST(FaultMatrix, ARunThatBrokeOffCatchesNothing)
+{
+    RunOutcome outcome;
+    outcome.records = { record(10, { "failure: line(57) onlineStatus != VX_TRUE" }), record(8) };
+    outcome.broken = "devbench printed nothing for 30 s in testResetDevice (8)";
+    Judgement judgement = judge(fault, outcome);
+    EXPECT_FALSE(judgement.caught);
+    EXPECT_NE(judgement.note.find("printed nothing"), std::string::npos);
+}
+
+// A catalogue line the suite never prints could never be caught; an expected
+// test that is not run would be reported as a miss for the wrong reason.
+TEST(FaultMatrix, CatalogueNamesLinesTheSuitePrintsAndRunsItsExpectedTest)
+{
+    std::vector<std::string> printed;
+    for (const char* dir : { VPOP_SOURCE_DIR "/cases", VPOP_SOURCE_DIR "/runner" }) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            for (std::string& text : literals(entry.path())) printed.push_back(text);
+        }
+    }
+    for (const FaultCase& c : faultCatalogue()) {
+        EXPECT_NE(std::find(printed.begin(), printed.end(), std::string(c.expectedLine) + "\n"), printed.end())
+            << c.fault << ": " << c.expectedLine;
+        EXPECT_NE(std::find(c.tests.begin(), c.tests.end(), c.expectedTest), c.tests.end()) << c.fault;
+        EXPECT_GE(c.tests.size(), 2u) << c.fault << " has no neighbour";
+    }
+}
+
+TEST(FaultMatrix, LibraryFaultJoinsTheOperatorsSettings)
+{
+    EXPECT_EQ(combinedSettings("", "fault=chunk:4"), "fault=chunk:4");
+    EXPECT_EQ(combinedSettings("timeout=900", "fault=chunk:4"), "timeout=900,fault=chunk:4");
+    EXPECT_EQ(combinedSettings("timeout=900", ""), "timeout=900");
+}
+
+} // namespace
