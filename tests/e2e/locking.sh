@@ -91,8 +91,7 @@ held_elsewhere)
   ;;
 
 non_exclusive_library)
-  # The settings must reach the probe's copy too, or its open is refused and
-  # the fault goes unseen.
+  # The library's settings turn its lock off: the copy gets in and says so.
   start_printer
   run_locking_test "$build" fault=no-exclusive
   mapfile -t lines < <(after_banner)
