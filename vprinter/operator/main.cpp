@@ -158,8 +158,6 @@ int runMatrix(const RunOptions& options)
     return caught == total ? 0 : EXIT_FAILED;
 }
 
-} // namespace
-
 // A signal only wakes the run, which then stops what it started itself.
 bool installSignals()
 {
@@ -176,6 +174,8 @@ bool installSignals()
     signal(SIGPIPE, SIG_IGN);
     return true;
 }
+
+} // namespace
 
 int main(int argc, char** argv)
 {
