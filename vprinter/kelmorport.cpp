@@ -56,7 +56,7 @@ struct FaultEntry {
 };
 
 const FaultEntry FAULTS[] = {
-    // The Nth OpenPortA of this process is refused.
+    // The Nth OpenPortA of this process that carries this fault is refused.
     { "refuse-open", true, [](Faults& f, uint32_t n) { f.refuseOpen = n; } },
     // WritePort sends at most N bytes a call.
     { "chunk", true, [](Faults& f, uint32_t n) { f.chunk = n; } },
@@ -160,6 +160,7 @@ struct Port {
 std::mutex tableMutex;
 std::map<uintptr_t, std::shared_ptr<Port>> ports;
 uintptr_t nextHandle = 0x1000;
+// Opens that carried refuse-open.
 uint32_t opensSoFar = 0;
 // Locks that keep-lock left held.
 std::vector<LockHandle> keptLocks;
@@ -313,7 +314,7 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
     {
         std::lock_guard<std::mutex> guard(tableMutex);
         uint32_t refuse = port->settings.faults.refuseOpen;
-        if (++opensSoFar == refuse && refuse != 0) {
+        if (refuse != 0 && ++opensSoFar == refuse) {
             errno = EIO;
             return nullptr;
         }
@@ -331,9 +332,12 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
         LockResult locked = acquirePortLock(port->lockName, &port->lock, &error);
         if (locked != LockResult::Locked) {
             closeSocket(port->socket);
-            if (locked == LockResult::Failed) fprintf(stderr, "KelmorPort: %s\n", error.c_str());
-            // EBUSY is what tells the caller the port is held elsewhere.
-            errno = locked == LockResult::Busy ? EBUSY : EACCES;
+            if (locked == LockResult::Busy) {
+                reportPortBusy();
+                return nullptr;
+            }
+            fprintf(stderr, "KelmorPort: %s\n", error.c_str());
+            errno = EACCES;
             return nullptr;
         }
     }

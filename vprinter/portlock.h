@@ -18,4 +18,9 @@ enum class LockResult { Locked, Busy, Failed };
 LockResult acquirePortLock(const std::string& name, LockHandle* lock, std::string* error);
 void releasePortLock(LockHandle lock);
 
+// Leaves the sign that the port is held elsewhere where the caller of a
+// refused open looks for it: EBUSY in errno, and on Windows the last error
+// ERROR_ALREADY_EXISTS. Called last, so nothing overwrites it.
+void reportPortBusy();
+
 } // namespace vprinter

@@ -36,4 +36,6 @@ void releasePortLock(LockHandle lock)
     if (lock != NO_LOCK) close(static_cast<int>(lock));
 }
 
+void reportPortBusy() { errno = EBUSY; }
+
 } // namespace vprinter

@@ -440,4 +440,62 @@ TEST_F(PrinterTest, BadSettingsHandlesAndPointersFailCleanly)
     EXPECT_EQ(WritePort(nullptr, "a", 1, &written), VX_FALSE);
 }
 
+// The library's own faults, for tests of how the suite copes: each must show.
+TEST_F(PrinterTest, LibraryFaultsMisbehaveAsNamed)
+{
+    startHere();
+    const char* name = endpoint.c_str();
+    uint32_t written = 0;
+    VX_BOOL online = 0;
+    unsigned char record[VX_STATUS_LEVEL1_SIZE];
+
+    PortHandle port = OpenPortA(name, "fault=count-over,fault=online-flag-2,fault=paper-offset", LIMIT);
+    ASSERT_NE(port, nullptr);
+    EXPECT_NE(WritePort(port, "abc", 3, &written), VX_FALSE);
+    EXPECT_EQ(written, 4u);
+    EXPECT_NE(GetOnlineStatus(port, &online), VX_FALSE);
+    EXPECT_EQ(online, 2);
+    set({ "paper=out" });
+    EXPECT_NE(GetParsedStatusEx(port, record, 1), VX_FALSE);
+    EXPECT_EQ(statusWord(record, VX_OFFSET_PAPER_EMPTY_LEVEL1), 0);
+    EXPECT_EQ(statusWord(record, VX_OFFSET_PAPER_EMPTY_OLD), 1);
+    set({ "paper=in", "online=yes" });
+    ClosePort(port);
+
+    port = OpenPortA(name, "fault=no-exclusive", LIMIT);
+    PortHandle second = OpenPortA(name, "fault=no-exclusive", LIMIT);
+    EXPECT_NE(second, nullptr);
+    ClosePort(second);
+    ClosePort(port);
+
+    port = OpenPortA(name, "fault=no-reconnect", LIMIT);
+    set({ "connected=no" });
+    set({ "connected=yes" });
+    EXPECT_EQ(GetOnlineStatus(port, &online), VX_FALSE);
+    EXPECT_EQ(GetOnlineStatus(port, &online), VX_FALSE) << "still, after the printer is back";
+    ClosePort(port);
+
+    port = OpenPortA(name, "fault=stall-status:300", LIMIT);
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_NE(GetParsedStatusEx(port, record, 1), VX_FALSE);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
+    ClosePort(port);
+
+    port = OpenPortA(name, "fault=keep-lock", LIMIT);
+    ClosePort(port);
+    errno = 0;
+    EXPECT_EQ(OpenPortA(name, "", LIMIT), nullptr);
+    EXPECT_EQ(errno, EBUSY);
+}
+
+TEST_F(PrinterTest, RefuseOpenRefusesExactlyTheNthOpen)
+{
+    startHere();
+    for (int i = 1; i <= 4; ++i) {
+        PortHandle port = OpenPortA(endpoint.c_str(), "fault=refuse-open:3", LIMIT);
+        EXPECT_EQ(port == nullptr, i == 3) << "open " << i;
+        if (port) ClosePort(port);
+    }
+}
+
 } // namespace

@@ -1,0 +1,44 @@
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <errno.h>
+
+#include "vprinter/portlock.h"
+
+namespace vprinter {
+
+// A named event held open for the life of the handle: it exists while any
+// holder has it, the system closes it with a dead process, and its handle is
+// not inherited by started programs. A second creator, in this process or
+// another, finds it already there.
+LockResult acquirePortLock(const std::string& name, LockHandle* lock, std::string* error)
+{
+    std::string objectName = "Local\\KelmorPort:";
+    for (char c : name) objectName += c == '\\' ? '/' : c;
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, objectName.c_str());
+    if (event == nullptr) {
+        *error = "cannot create the lock " + objectName + ": error " + std::to_string(GetLastError());
+        return LockResult::Failed;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(event);
+        return LockResult::Busy;
+    }
+    *lock = reinterpret_cast<LockHandle>(event);
+    return LockResult::Locked;
+}
+
+void releasePortLock(LockHandle lock)
+{
+    if (lock != NO_LOCK) CloseHandle(reinterpret_cast<HANDLE>(lock));
+}
+
+void reportPortBusy()
+{
+    errno = EBUSY;
+    // What the caller reads with GetLastError(): the port is held elsewhere.
+    SetLastError(ERROR_ALREADY_EXISTS);
+}
+
+} // namespace vprinter
