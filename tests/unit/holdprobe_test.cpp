@@ -94,15 +94,6 @@ TEST_F(HoldprobeTests, SecondOpenGrantedFailsBothRolesAndClosesBothHandles)
     EXPECT_EQ(fake::library().badCloses, 0);
 }
 
-TEST_F(HoldprobeTests, RefusalForAnyReasonButAlreadyExistsFailsTheProbe)
-{
-    exclusiveLibrary(NO_SUCH_FILE);
-    std::string out;
-    EXPECT_EQ(runParent(out), 1);
-    EXPECT_TRUE(isOneProbeFailureLine(out)) << out;
-    EXPECT_EQ(fake::library().openHandles, 0);
-}
-
 TEST_F(HoldprobeTests, ChildReportsOnlyThroughItsStatus)
 {
     struct Case {
