@@ -498,4 +498,23 @@ TEST_F(PrinterTest, RefuseOpenRefusesExactlyTheNthOpen)
     }
 }
 
+TEST_F(PrinterTest, AHungOrDeadPrinterFailsCallsInsteadOfHangingThem)
+{
+    startHere();
+    PortHandle port = OpenPortA(endpoint.c_str(), "timeout=300", LIMIT);
+    ASSERT_NE(port, nullptr);
+    unsigned char record[VX_STATUS_LEVEL1_SIZE];
+    kill(server, SIGSTOP);
+    EXPECT_EQ(GetParsedStatusEx(port, record, 1), VX_FALSE);
+    kill(server, SIGCONT);
+    EXPECT_NE(GetParsedStatusEx(port, record, 1), VX_FALSE) << "a late answer is not taken for the next one";
+
+    stop();
+    VX_BOOL online = 1;
+    uint32_t written = 1;
+    EXPECT_EQ(GetOnlineStatus(port, &online), VX_FALSE);
+    EXPECT_TRUE(WritePort(port, "x", 1, &written) == VX_FALSE || written == 0);
+    EXPECT_NE(ClosePort(port), VX_FALSE);
+}
+
 } // namespace
