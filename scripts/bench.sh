@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Prints the performance figures: devbench's start-up to the menu, the timed
+# chunked write against the bare library calls, the raster job and the first
+# status query through the stand-in library to a virtual printer, and the
+# automated run of all 21 tests against the suite's own mandated sleeps.
+# Timings from a shared machine; docs/performance.md keeps a dated set.
+#
+#   scripts/bench.sh [--build-dir DIR]     (default build/)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=$root/build
+if [ "${1:-}" = --build-dir ]; then
+  [ $# -ge 2 ] || { echo "bench.sh: --build-dir needs a directory" >&2; exit 2; }
+  dir=$(realpath -m "$2")
+fi
+if grep -q 'DEVBENCH_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then
+  echo "bench.sh: $dir is a sanitizer build; figures need a plain one" >&2
+  exit 2
+fi
+[ -f "$dir/build.ninja" ] || cmake -S "$root" -B "$dir" -G Ninja >/dev/null
+ninja -C "$dir" devbench holdprobe vprinter vpoperator chunked_write_bench vprinter_bench >/dev/null
+
+echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(date -u '+%Y-%m-%d %H:%M UTC')"
+compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")
+echo "build: $("$compiler" --version | head -1), flags $(sed -n 's/^  FLAGS = //p' "$dir/build.ninja" | head -1)"
+
+# The benchmarks' reporters colour their tables whatever the flags say.
+plain() { sed 's/\x1b\[[0-9;]*m//g'; }
+
+# Start-up: answers to both questions, then end of input, which leaves the
+# menu at once. A shell's own start of a program is the floor.
+runs=200
+ms_per_run() {
+  local start end
+  start=$(date +%s%N)
+  for _ in $(seq $runs); do printf 'P\nS\n' | "$@" >/dev/null; done
+  end=$(date +%s%N)
+  awk -v ns=$((end - start)) -v runs=$runs 'BEGIN { printf "%.2f", ns / runs / 1e6 }'
+}
+startup=$(cd "$dir" && ms_per_run ./devbench)
+floor=$(ms_per_run /bin/true)
+echo
+echo "== devbench start-up to the menu"
+echo "devbench start-up to the menu: $startup ms per run ($runs runs; starting /bin/true the same way: $floor ms)"
+
+echo
+echo "== timed chunked write against the bare calls (one byte per call, 120,100 calls)"
+"$dir/chunked_write_bench" | plain
+
+echo
+echo "== stand-in library to the virtual printer"
+"$dir/vprinter_bench" | plain
+
+echo
+echo "== automated run of all 21 tests"
+start=$(date +%s%N)
+"$dir/vpoperator" --dir "$dir" --tests a >/dev/null
+end=$(date +%s%N)
+awk -v ns=$((end - start)) 'BEGIN {
+  total = ns / 1e9; sleeps = 6.5
+  printf "all 21 tests: %.2f s; the suite'"'"'s mandated sleeps: %.1f s (500 ms x 3 + 5000 ms); ratio %.2f\n", total, sleeps, total / sleeps
+}'
