@@ -43,6 +43,11 @@ struct Faults {
     bool paperOffset = false;
     bool noReconnect = false;
     bool keepLock = false;
+    bool acceptNothing = false;
+    bool offlineStuck0 = false;
+    bool slipZero = false;
+    bool ignoreDisconnect = false;
+    bool loseTerminator = false;
 };
 
 struct Settings {
@@ -75,6 +80,16 @@ const FaultEntry FAULTS[] = {
     { "no-reconnect", false, [](Faults& f, uint32_t) { f.noReconnect = true; } },
     // ClosePort keeps the port locked until the process ends.
     { "keep-lock", false, [](Faults& f, uint32_t) { f.keepLock = true; } },
+    // WritePort succeeds without taking a byte, for ever.
+    { "accept-nothing", false, [](Faults& f, uint32_t) { f.acceptNothing = true; } },
+    // The records' offline word stays 0 whatever the printer says.
+    { "offline-stuck-0", false, [](Faults& f, uint32_t) { f.offlineStuck0 = true; } },
+    // The records' slip sensor words (TOF, COF, BOF) stay 0.
+    { "slip-zero", false, [](Faults& f, uint32_t) { f.slipZero = true; } },
+    // ResetDevice reports success while the printer is unreachable.
+    { "ignore-disconnect", false, [](Faults& f, uint32_t) { f.ignoreDisconnect = true; } },
+    // ReadPort drops zero bytes, the firmware reply's terminator among them.
+    { "lose-terminator", false, [](Faults& f, uint32_t) { f.loseTerminator = true; } },
 };
 
 bool parseNumber(const std::string& text, uint32_t* value)
@@ -262,6 +277,11 @@ VX_BOOL fillRecord(const Port& port, const Frame& reply, Layout layout, void* re
         memcpy(words.data() + wrong, words.data() + right, 4);
         memset(words.data() + right, 0, 4);
     }
+    if (port.settings.faults.offlineStuck0) memset(words.data() + VX_OFFSET_OFFLINE, 0, 4);
+    if (port.settings.faults.slipZero) {
+        for (uint32_t offset : { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF })
+            memset(words.data() + offset, 0, 4);
+    }
     memcpy(record, words.data(), words.size());
     return VX_TRUE;
 }
@@ -379,6 +399,10 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
         uint32_t offered = std::min(size, MAX_PAYLOAD);
         if (port.settings.faults.chunk) offered = std::min(offered, port.settings.faults.chunk);
         const uint8_t* data = static_cast<const uint8_t*>(bytes);
+        if (port.settings.faults.acceptNothing) {
+            *written = 0;
+            return VX_TRUE;
+        }
         Frame reply;
         if (!call(port, OP_WRITE, std::vector<uint8_t>(data, data + offered), &reply)) return VX_FALSE;
         if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
@@ -398,6 +422,9 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
         if (!call(port, OP_READ, u32Payload(wanted), &reply)) return VX_FALSE;
         // Never more than was asked for, whatever the printer sends.
         if (reply.status != STATUS_OK || reply.payload.size() > wanted) return fail(EIO);
+        if (port.settings.faults.loseTerminator) {
+            reply.payload.erase(std::remove(reply.payload.begin(), reply.payload.end(), 0), reply.payload.end());
+        }
         if (!reply.payload.empty()) memcpy(buffer, reply.payload.data(), reply.payload.size());
         *got = static_cast<uint32_t>(reply.payload.size());
         return VX_TRUE;
@@ -408,7 +435,7 @@ VX_BOOL ResetDevice(PortHandle handle)
 {
     return withPort(handle, [&](Port& port) {
         Frame reply;
-        if (!call(port, OP_RESET, {}, &reply)) return VX_FALSE;
+        if (!call(port, OP_RESET, {}, &reply)) return port.settings.faults.ignoreDisconnect ? VX_TRUE : VX_FALSE;
         return reply.status == STATUS_OK ? VX_TRUE : fail(EIO);
     });
 }

@@ -33,6 +33,14 @@ const std::vector<FaultCase>& faultCatalogue()
         { "no-reconnect", "fault=no-reconnect", {}, { 9, 8 }, 9, "ResetDevice returned VX_FALSE" },
         // The port stays locked after the first close, against the same process too.
         { "keep-lock", "fault=keep-lock", {}, { 0, 1 }, 0, "OpenPortA return NULL" },
+        { "accept-nothing", "fault=accept-nothing", {}, { 3, 0 }, 3, "WritePort timed out" },
+        { "offline-stuck-0", "fault=offline-stuck-0", {}, { 12, 10 }, 12, "status.offline != VX_TRUE" },
+        { "slip-zero", "fault=slip-zero", {}, { 15, 12 }, 15, "status.slipBOF == VX_FALSE" },
+        { "ignore-disconnect", "fault=ignore-disconnect", {}, { 9, 8 }, 9, "ResetDevice did not fail as expected" },
+        // Test Read Disconnect does not look at the reply, so it must not mind.
+        { "lose-terminator", "fault=lose-terminator", {}, { 6, 7 }, 6, "ReadPort timed out" },
+        { "slow-status=300 (printer)", "", { "--fault", "slow-status=300" }, { 12, 10 }, 12,
+            "GetParsedStatus took toooooooo looooooooooooong" },
     };
     return catalogue;
 }
