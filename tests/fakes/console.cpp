@@ -74,4 +74,25 @@ std::string runConsole(const std::string& input, const std::function<void()>& bo
 }
 #endif
 
+std::string capturedSoFar()
+{
+    fflush(stdout);
+#if defined(_WIN32)
+    // No pread here: read from the start, then put the write position back.
+    long end = _lseek(1, 0, SEEK_CUR);
+    std::string text(end > 0 ? static_cast<size_t>(end) : 0, '\0');
+    if (!text.empty()) {
+        if (_lseek(1, 0, SEEK_SET) != 0 || _read(1, &text[0], static_cast<unsigned>(text.size())) != end) text.clear();
+        _lseek(1, end, SEEK_SET);
+    }
+#else
+    off_t end = lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    std::string text(end > 0 ? static_cast<size_t>(end) : 0, '\0');
+    if (!text.empty() && pread(STDOUT_FILENO, &text[0], text.size(), 0) != static_cast<ssize_t>(text.size())) {
+        text.clear();
+    }
+#endif
+    return text;
+}
+
 } // namespace fake

@@ -9,4 +9,7 @@ namespace fake {
 
 std::string runConsole(const std::string& input, const std::function<void()>& body);
 
+// What the body has printed so far, read while runConsole captures it.
+std::string capturedSoFar();
+
 } // namespace fake

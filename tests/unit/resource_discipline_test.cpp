@@ -10,7 +10,6 @@
 // reached.
 #include <gtest/gtest.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -33,15 +32,7 @@ struct Printer {
 };
 
 // The console output so far: the fake's stdout is a file while a test runs.
-std::string outputSoFar()
-{
-    fflush(stdout);
-    off_t end = lseek(STDOUT_FILENO, 0, SEEK_CUR);
-    std::string text(end > 0 ? static_cast<size_t>(end) : 0, '\0');
-    if (!text.empty() && pread(STDOUT_FILENO, &text[0], text.size(), 0) != static_cast<ssize_t>(text.size()))
-        text.clear();
-    return text;
-}
+std::string outputSoFar() { return fake::capturedSoFar(); }
 
 bool contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
