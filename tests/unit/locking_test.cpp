@@ -9,6 +9,12 @@
 
 namespace {
 
+#if defined(_WIN32)
+const char PROBE[] = "holdprobe.exe";
+#else
+const char PROBE[] = "holdprobe";
+#endif
+
 class LockingTests : public ::testing::Test {
 protected:
     void SetUp() override
@@ -38,8 +44,8 @@ TEST_F(LockingTests, ProbeGetsTheOperatorsAnswersAsSeparateEntries)
     EXPECT_TRUE(passed);
     EXPECT_EQ(out, "testPortLocking\n");
     EXPECT_EQ(starts, 1);
-    EXPECT_EQ(probePath, "holdprobe");
-    EXPECT_EQ(probeArgv, (std::vector<std::string> { "holdprobe", "my port", "" }));
+    EXPECT_EQ(probePath, PROBE);
+    EXPECT_EQ(probeArgv, (std::vector<std::string> { PROBE, "my port", "" }));
     EXPECT_TRUE(fake::library().calls.empty());
 }
 
