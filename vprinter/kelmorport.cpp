@@ -191,7 +191,7 @@ std::shared_ptr<Port> find(PortHandle handle)
 
 VX_BOOL fail(int error)
 {
-    errno = error;
+    reportError(error);
     return VX_FALSE;
 }
 
@@ -206,7 +206,10 @@ bool openSession(Port& port)
 {
     std::string error;
     Socket socket = connectEndpoint(port.endpoint, &error);
-    if (socket == NO_SOCKET) return false;
+    if (socket == NO_SOCKET) {
+        reportError(errno);
+        return false;
+    }
     Frame hello;
     hello.op = OP_HELLO;
     hello.seq = ++port.seq;
@@ -215,7 +218,7 @@ bool openSession(Port& port)
     IoResult result = exchange(socket, hello, &reply, monotonicMs() + port.timeLimitMs);
     if (result != IoResult::Done || reply.status != STATUS_OK) {
         closeSocket(socket);
-        errno = result == IoResult::TimedOut ? ETIMEDOUT : EIO;
+        reportError(result == IoResult::TimedOut ? ETIMEDOUT : EIO);
         return false;
     }
     port.socket = socket;
@@ -322,26 +325,26 @@ extern "C" {
 PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t timeLimit)
 {
     if (portName == nullptr) {
-        errno = EINVAL;
+        reportError(EINVAL);
         return nullptr;
     }
     auto port = std::make_shared<Port>();
     std::string error;
     if (!parseSettings(portSettings ? portSettings : "", &port->settings, &error)) {
         fprintf(stderr, "KelmorPort: %s\n", error.c_str());
-        errno = EINVAL;
+        reportError(EINVAL);
         return nullptr;
     }
     {
         std::lock_guard<std::mutex> guard(tableMutex);
         uint32_t refuse = port->settings.faults.refuseOpen;
         if (refuse != 0 && ++opensSoFar == refuse) {
-            errno = EIO;
+            reportError(EIO);
             return nullptr;
         }
     }
     if (!parseEndpoint(portName, &port->endpoint, &error)) {
-        errno = ENOENT;
+        reportError(ENOENT);
         return nullptr;
     }
     port->lockName = lockName(port->endpoint);
@@ -354,11 +357,11 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
         if (locked != LockResult::Locked) {
             closeSocket(port->socket);
             if (locked == LockResult::Busy) {
-                reportPortBusy();
+                reportError(EBUSY);
                 return nullptr;
             }
             fprintf(stderr, "KelmorPort: %s\n", error.c_str());
-            errno = EACCES;
+            reportError(EACCES);
             return nullptr;
         }
     }

@@ -18,9 +18,10 @@ enum class LockResult { Locked, Busy, Failed };
 LockResult acquirePortLock(const std::string& name, LockHandle* lock, std::string* error);
 void releasePortLock(LockHandle lock);
 
-// Leaves the sign that the port is held elsewhere where the caller of a
-// refused open looks for it: EBUSY in errno, and on Windows the last error
-// ERROR_ALREADY_EXISTS. Called last, so nothing overwrites it.
-void reportPortBusy();
+// Leaves the reason for a failed call where the library's caller looks for
+// it: errno, and on Windows also the thread's last error, where EBUSY (the
+// port is held elsewhere) becomes ERROR_ALREADY_EXISTS. Every failure sets
+// it, and last, so no value left from before the call is taken for the reason.
+void reportError(int posixError);
 
 } // namespace vprinter

@@ -36,6 +36,6 @@ void releasePortLock(LockHandle lock)
     if (lock != NO_LOCK) close(static_cast<int>(lock));
 }
 
-void reportPortBusy() { errno = EBUSY; }
+void reportError(int posixError) { errno = posixError; }
 
 } // namespace vprinter

@@ -34,11 +34,37 @@ void releasePortLock(LockHandle lock)
     if (lock != NO_LOCK) CloseHandle(reinterpret_cast<HANDLE>(lock));
 }
 
-void reportPortBusy()
+namespace {
+
+DWORD windowsError(int posixError)
 {
-    errno = EBUSY;
-    // What the caller reads with GetLastError(): the port is held elsewhere.
-    SetLastError(ERROR_ALREADY_EXISTS);
+    switch (posixError) {
+    case EBUSY:
+        // What the caller reads with GetLastError(): the port is held elsewhere.
+        return ERROR_ALREADY_EXISTS;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case EBADF:
+        return ERROR_INVALID_HANDLE;
+    case EACCES:
+        return ERROR_ACCESS_DENIED;
+    case ETIMEDOUT:
+        return ERROR_TIMEOUT;
+    case ECONNREFUSED:
+        return ERROR_CONNECTION_REFUSED;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+} // namespace
+
+void reportError(int posixError)
+{
+    errno = posixError;
+    SetLastError(windowsError(posixError));
 }
 
 } // namespace vprinter

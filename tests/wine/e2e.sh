@@ -36,7 +36,7 @@ failures=0
 out=
 fail() {
     echo "FAIL ($1): $2"
-    echo "--- devbench output"
+    echo "--- output"
     cat "$out"
     failures=$((failures + 1))
 }
@@ -104,6 +104,15 @@ if run_devbench probe_missing "$work/elsewhere" "" 2; then
 else
     fail probe_missing "devbench did not run to the end"
 fi
+
+# The library's last error after a refused open, from each build at hand.
+for dir in "$bin" "$probe_dir"; do
+    [ -f "$dir/lasterror_check.exe" ] || continue
+    out=$work/lasterror.out
+    timeout --kill-after=10 120 wine "$dir/lasterror_check.exe" "$endpoint" 2>&1 | tr -d '\r' >"$out"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || fail last_error "$dir/lasterror_check.exe"
+    [ "$probe_dir" = "$bin" ] && break
+done
 
 echo "wine e2e ($(basename "$probe_dir")/holdprobe.exe): $failures failed"
 [ $failures -eq 0 ]

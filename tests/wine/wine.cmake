@@ -11,6 +11,10 @@ add_test(NAME wine_start_and_wait COMMAND sh ${wine_run} $<TARGET_FILE:argv_chec
 
 set_tests_properties(wine_unit_tests wine_start_and_wait PROPERTIES SKIP_RETURN_CODE 77)
 
+# Run by e2e.sh, which has a printer for it.
+add_executable(lasterror_check ${CMAKE_CURRENT_LIST_DIR}/lasterror_check.cpp)
+target_link_libraries(lasterror_check PRIVATE KelmorPort)
+
 # devbench.exe against a virtual printer running natively on Linux, with the
 # probe of this build and, given a 32-bit build's directory, its probe too.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
