@@ -13,6 +13,10 @@ root=$(pwd)
 test=no
 [ "${1:-}" = --test ] && test=yes
 
+for compiler in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix; do
+    command -v $compiler >/dev/null || { echo "build-windows: no $compiler; run .ci/wine-setup.sh" >&2; exit 1; }
+done
+
 cmake -S . -B build-winhost -G Ninja >/dev/null
 ninja -C build-winhost vprinter
 
