@@ -6,7 +6,8 @@
 #include "runner/harness.h"
 
 static const unsigned OPEN_REPEATS = 100;
-static const char BAD_NAME_SUFFIX[] = "aReallyHorriblyBadSuffix";
+// The suffix's 24 characters and the terminator.
+static const size_t BAD_NAME_EXTRA = 25;
 
 bool testOpenPort(const char* portName, const char* portSettings)
 {
@@ -22,7 +23,7 @@ bool testOpenPort(const char* portName, const char* portSettings)
 bool testBadPortName(const char* portName, const char* portSettings)
 {
     printf("testBadPortName\n");
-    size_t size = strlen(portName) + sizeof BAD_NAME_SUFFIX;
+    size_t size = strlen(portName) + BAD_NAME_EXTRA;
     char* badName = static_cast<char*>(malloc(size));
     if (badName == nullptr) return failure(__LINE__, "cannot allocate the bad port name\n");
     snprintf(badName, size, "%saReallyHorriblyBadSuffix", portName);
