@@ -11,6 +11,17 @@
 
 namespace fake {
 
+static std::string readAndClose(FILE* out)
+{
+    std::string text;
+    rewind(out);
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, out)) > 0) text.append(chunk, n);
+    fclose(out);
+    return text;
+}
+
 #if defined(_WIN32)
 // No /tmp here, and an open file cannot be unlinked: the input goes through a
 // temporary file that vanishes once closed, and both streams stay binary so
@@ -37,13 +48,7 @@ std::string runConsole(const std::string& input, const std::function<void()>& bo
     _dup2(saved, 1);
     _close(saved);
 
-    std::string text;
-    rewind(out);
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, out)) > 0) text.append(chunk, n);
-    fclose(out);
-    return text;
+    return readAndClose(out);
 }
 #else
 std::string runConsole(const std::string& input, const std::function<void()>& body)
@@ -64,13 +69,7 @@ std::string runConsole(const std::string& input, const std::function<void()>& bo
     dup2(saved, STDOUT_FILENO);
     close(saved);
 
-    std::string text;
-    rewind(out);
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, out)) > 0) text.append(chunk, n);
-    fclose(out);
-    return text;
+    return readAndClose(out);
 }
 #endif
 
