@@ -55,4 +55,8 @@ void setWord(unsigned char* record, uint32_t offset, VX_BOOL value);
 
 size_t count(const std::string& operation);
 
+// Expects the captured output to end in exactly one failure line whose text is
+// `text`, printed after the one ClosePort, with no port left open.
+void expectFailureAfterClose(const std::string& out, const std::string& text);
+
 } // namespace fake

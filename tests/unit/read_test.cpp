@@ -59,11 +59,7 @@ protected:
     void expectFailedAfterClose(const std::string& out, const std::string& text)
     {
         EXPECT_FALSE(passed);
-        size_t at = out.find("failure: line(");
-        ASSERT_NE(at, std::string::npos) << out;
-        EXPECT_EQ(out.substr(out.find(") ", at) + 2), text);
-        EXPECT_EQ(fake::library().closeOutputOffsets, std::vector<long> { static_cast<long>(at) });
-        EXPECT_EQ(fake::library().openHandles, 0);
+        fake::expectFailureAfterClose(out, text);
     }
 
     std::vector<ReadStep> reads;

@@ -48,10 +48,7 @@ protected:
             return;
         }
         EXPECT_FALSE(passed);
-        size_t at = out.find("failure: line(");
-        ASSERT_NE(at, std::string::npos) << out;
-        EXPECT_EQ(out.substr(out.find(") ", at) + 2), c.text);
-        EXPECT_EQ(fake::library().closeOutputOffsets, std::vector<long> { static_cast<long>(at) });
+        fake::expectFailureAfterClose(out, c.text);
     }
 };
 
@@ -132,6 +129,21 @@ TEST_F(ResetOnlineTests, PassingTestsPrintBannerAndPromptsOnly)
         EXPECT_TRUE(passed);
         EXPECT_EQ(fake::library().openTimeLimits, std::vector<uint32_t> { 5000 });
     }
+}
+
+// A library that answers without setting the flag must not pass for an
+// offline printer because of whatever the flag held before.
+TEST_F(ResetOnlineTests, SuccessWithoutAFlagIsNeitherOnlineNorOffline)
+{
+    int calls = 0;
+    fake::library().onlineStatus = [&](PortHandle, VX_BOOL* online) {
+        if (++calls == 1) *online = VX_TRUE;
+        return VX_TRUE;
+    };
+    bool passed = true;
+    std::string out = fake::runConsole("\n\n", [&] { passed = testGetOnlineStatus("a", "b"); });
+    EXPECT_FALSE(passed);
+    fake::expectFailureAfterClose(out, "onlineStatus != VX_FALSE\n");
 }
 
 } // namespace

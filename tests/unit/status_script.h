@@ -94,12 +94,7 @@ inline void expectCleanCalls()
 // the port was closed.
 inline void expectFailure(const std::string& out, const std::string& text)
 {
-    size_t at = out.find("failure: line(");
-    ASSERT_NE(at, std::string::npos) << out;
-    EXPECT_EQ(out.find("failure: line(", at + 1), std::string::npos) << out;
-    EXPECT_EQ(out.substr(out.find(") ", at) + 2), text);
-    ASSERT_EQ(fake::library().closeOutputOffsets.size(), 1u);
-    EXPECT_EQ(fake::library().closeOutputOffsets[0], static_cast<long>(at));
+    fake::expectFailureAfterClose(out, text);
     expectCleanCalls();
 }
 
