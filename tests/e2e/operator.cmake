@@ -34,3 +34,8 @@ vpop_fake_run(operator_refuses_unknown_prompt 1 "'Make the printer sparkle, then
   --tests 3 --devbench ${vpop_tests}/fake_devbench_unknown_prompt.sh)
 vpop_fake_run(operator_rejects_bad_test_number 2 "not a test number"
   --tests 21 --devbench ${vpop_tests}/fake_devbench_silent.sh)
+
+# The console of a run of all tests, as the technician sees it.
+add_test(NAME e2e_all_tests_transcript
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/transcript.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(e2e_all_tests_transcript PROPERTIES TIMEOUT 300 LABELS operator-all)
