@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "vprinter/protocol.h"
+#include "wire/protocol.h"
 
 using vprinter::decode;
 using vprinter::DecodeResult;

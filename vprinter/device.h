@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "vprinter/protocol.h"
+#include "wire/protocol.h"
 
 namespace vprinter {
 

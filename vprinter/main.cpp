@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "vprinter/control.h"
+#include "wire/control.h"
 #include "vprinter/server.h"
 
 namespace {

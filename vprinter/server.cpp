@@ -17,9 +17,9 @@
 #include <list>
 #include <optional>
 
-#include "vprinter/endpoint.h"
+#include "wire/endpoint.h"
 #include "vprinter/panel.h"
-#include "vprinter/transport.h"
+#include "wire/transport.h"
 
 namespace vprinter {
 

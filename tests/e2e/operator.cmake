@@ -1,6 +1,6 @@
 # The automated operator: its own unit tests, runs against the virtual printer,
 # and runs against fake suites that misbehave.
-set(vpop_tests ${CMAKE_SOURCE_DIR}/vprinter/operator/tests)
+set(vpop_tests ${CMAKE_SOURCE_DIR}/operator/tests)
 
 gtest_add_tests(TARGET vpoperator_tests TEST_PREFIX "operator."
   SOURCES ${vpop_tests}/prompts_test.cpp ${vpop_tests}/session_test.cpp ${vpop_tests}/faults_test.cpp)

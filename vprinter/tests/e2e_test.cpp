@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "portlib/KelmorPort.h"
-#include "vprinter/control.h"
+#include "wire/control.h"
 
 extern char** environ;
 

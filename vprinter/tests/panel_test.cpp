@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "vprinter/endpoint.h"
+#include "wire/endpoint.h"
 #include "vprinter/panel.h"
 
 using namespace vprinter;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "vprinter/operator/prompts.h"
-#include "vprinter/operator/session.h"
+#include "operator/prompts.h"
+#include "operator/session.h"
 
 namespace vpop {
 

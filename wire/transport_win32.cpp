@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "vprinter/transport.h"
+#include "wire/transport.h"
 
 namespace vprinter {
 

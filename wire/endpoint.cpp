@@ -1,4 +1,4 @@
-#include "vprinter/endpoint.h"
+#include "wire/endpoint.h"
 
 namespace vprinter {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "vprinter/operator/faults.h"
-#include "vprinter/operator/tests/source_text.h"
+#include "operator/faults.h"
+#include "operator/tests/source_text.h"
 
 namespace {
 

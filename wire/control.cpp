@@ -1,8 +1,8 @@
-#include "vprinter/control.h"
+#include "wire/control.h"
 
-#include "vprinter/endpoint.h"
-#include "vprinter/protocol.h"
-#include "vprinter/transport.h"
+#include "wire/endpoint.h"
+#include "wire/protocol.h"
+#include "wire/transport.h"
 
 namespace vprinter {
 

@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-#include "vprinter/transport.h"
+#include "wire/transport.h"
 
 namespace vprinter {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vprinter/operator/run.h"
+#include "operator/run.h"
 
 namespace vpop {
 

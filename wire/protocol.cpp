@@ -1,4 +1,4 @@
-#include "vprinter/protocol.h"
+#include "wire/protocol.h"
 
 namespace vprinter {
 

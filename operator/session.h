@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vprinter/operator/prompts.h"
+#include "operator/prompts.h"
 
 namespace vpop {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "vprinter/protocol.h"
+#include "wire/protocol.h"
 
 using namespace vprinter;
 

@@ -1,4 +1,4 @@
-#include "vprinter/operator/processes.h"
+#include "operator/processes.h"
 
 #include <errno.h>
 #include <fcntl.h>

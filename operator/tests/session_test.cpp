@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "vprinter/operator/session.h"
+#include "operator/session.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "vprinter/operator/faults.h"
-#include "vprinter/operator/run.h"
+#include "operator/faults.h"
+#include "operator/run.h"
 
 namespace {
 

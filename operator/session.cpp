@@ -1,4 +1,4 @@
-#include "vprinter/operator/session.h"
+#include "operator/session.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "vprinter/operator/faults.h"
+#include "operator/faults.h"
 
 #include <algorithm>
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "vprinter/endpoint.h"
-#include "vprinter/protocol.h"
+#include "wire/endpoint.h"
+#include "wire/protocol.h"
 
 namespace vprinter {
 

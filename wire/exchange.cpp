@@ -1,4 +1,4 @@
-#include "vprinter/transport.h"
+#include "wire/transport.h"
 
 namespace vprinter {
 

@@ -1,4 +1,4 @@
-#include "vprinter/operator/run.h"
+#include "operator/run.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -8,8 +8,8 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "vprinter/operator/printer_control.h"
-#include "vprinter/operator/processes.h"
+#include "operator/printer_control.h"
+#include "operator/processes.h"
 
 namespace vpop {
 

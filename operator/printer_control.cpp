@@ -1,6 +1,6 @@
-#include "vprinter/operator/printer_control.h"
+#include "operator/printer_control.h"
 
-#include "vprinter/control.h"
+#include "wire/control.h"
 
 namespace vpop {
 

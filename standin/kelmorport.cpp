@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "portlib/KelmorPort.h"
-#include "vprinter/endpoint.h"
-#include "vprinter/portlock.h"
-#include "vprinter/protocol.h"
-#include "vprinter/transport.h"
+#include "wire/endpoint.h"
+#include "wire/portlock.h"
+#include "wire/protocol.h"
+#include "wire/transport.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "vprinter/portlock.h"
+#include "wire/portlock.h"
 
 namespace vprinter {
 

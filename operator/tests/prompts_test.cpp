@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <set>
 
-#include "vprinter/operator/prompts.h"
-#include "vprinter/operator/tests/source_text.h"
+#include "operator/prompts.h"
+#include "operator/tests/source_text.h"
 
 namespace {
 

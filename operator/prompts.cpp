@@ -1,4 +1,4 @@
-#include "vprinter/operator/prompts.h"
+#include "operator/prompts.h"
 
 #include <algorithm>
 #include <cctype>

@@ -4,7 +4,7 @@
 
 #include <errno.h>
 
-#include "vprinter/portlock.h"
+#include "wire/portlock.h"
 
 namespace vprinter {
 
