@@ -24,8 +24,15 @@ if(WIN32 AND NOT MSVC)
   if(NOT (KELMORPORT_CALLCONV STREQUAL "stdcall" AND CMAKE_SIZEOF_VOID_P EQUAL 4))
     string(REGEX REPLACE "@[0-9]+" "" def_text "${def_text}")
   endif()
+  # Rewritten only when it changes, so a configure alone relinks nothing.
   set(KELMORPORT_DEF ${CMAKE_BINARY_DIR}/KelmorPort.def)
-  file(CONFIGURE OUTPUT ${KELMORPORT_DEF} CONTENT "${def_text}" @ONLY)
+  set(old_def_text "")
+  if(EXISTS ${KELMORPORT_DEF})
+    file(READ ${KELMORPORT_DEF} old_def_text)
+  endif()
+  if(NOT old_def_text STREQUAL def_text)
+    file(WRITE ${KELMORPORT_DEF} "${def_text}")
+  endif()
 
   set(import_library ${CMAKE_BINARY_DIR}/KelmorPort.lib)
   add_custom_command(OUTPUT ${import_library}
