@@ -1,6 +1,7 @@
 // The few system services the suite uses. One POSIX and one Win32
 // implementation sit behind this header; it names no system types so the
-// suite's code compiles the same everywhere.
+// suite's code compiles the same everywhere, and it declares no name that
+// <windows.h> defines as a macro, so it may come before or after that header.
 #pragma once
 
 #include <stdint.h>
@@ -14,10 +15,11 @@ uint32_t GetTickCount();
 void Sleep(uint32_t milliseconds);
 
 // The last error of the calling thread after a failed library call;
-// 183 (ERROR_ALREADY_EXISTS) means the port is held by another process.
+// LAST_ERROR_ALREADY_EXISTS (183, Windows' ERROR_ALREADY_EXISTS) means the
+// port is held by another process.
 uint32_t GetLastError();
 
-const uint32_t ERROR_ALREADY_EXISTS = 183;
+const uint32_t LAST_ERROR_ALREADY_EXISTS = 183;
 
 // Starts the program at path (relative to the current directory, never
 // searched for) with argv as its argument entries, passed one by one without a

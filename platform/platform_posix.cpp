@@ -31,7 +31,7 @@ uint32_t GetLastError()
     // The library signals "held by another process" with EBUSY; no errno
     // value reaches 183, so the mapping cannot be confused with another code.
     int error = errno;
-    if (error == EBUSY) return ERROR_ALREADY_EXISTS;
+    if (error == EBUSY) return LAST_ERROR_ALREADY_EXISTS;
     return static_cast<uint32_t>(error);
 }
 

@@ -1,12 +1,15 @@
+// <windows.h> first: the suite's header must not clash with its macros.
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
 #include "platform/platform.h"
 
 #include <stdio.h>
 
 #include "platform/win_cmdline.h"
 
-#define NOMINMAX
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+static_assert(platform::LAST_ERROR_ALREADY_EXISTS == ERROR_ALREADY_EXISTS, "the library's held-port code");
 
 namespace platform {
 
@@ -21,11 +24,6 @@ int startAndWait(const char* path, const char* const* argv)
     // Whatever the child prints must follow what we printed before it.
     fflush(stdout);
 
-    // A full path from the current directory: CreateProcess then has nothing
-    // to search, whatever the name looks like.
-    static char fullPath[COMMAND_LINE_CAPACITY];
-    DWORD length = GetFullPathNameA(path, static_cast<DWORD>(sizeof fullPath), fullPath, nullptr);
-    if (length == 0 || length >= sizeof fullPath) return -1;
     static char commandLine[COMMAND_LINE_CAPACITY];
     if (!buildCommandLine(argv, commandLine, sizeof commandLine)) return -1;
 
@@ -39,7 +37,10 @@ int startAndWait(const char* path, const char* const* argv)
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(fullPath, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    // Given as the application name, path is completed from the current
+    // directory and never searched for. It is not made absolute here: an ANSI
+    // full path turns a folder name outside the code page into "?".
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         return -1;
     }
     CloseHandle(process.hThread);

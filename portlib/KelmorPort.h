@@ -21,6 +21,16 @@
 #define KELMOR_API
 #endif
 
+// 32-bit Windows DLLs come in two calling conventions that their export
+// tables cannot tell apart; the build picks one (KELMORPORT_CALLCONV) to match
+// the vendor's. Definitions take it from these declarations. x86-64 has one
+// convention only.
+#if defined(_WIN32) && !defined(_WIN64) && defined(KELMORPORT_STDCALL)
+#define KELMOR_CALL __stdcall
+#else
+#define KELMOR_CALL
+#endif
+
 // Library boolean: the suite tests operation results against VX_FALSE only.
 typedef int32_t VX_BOOL;
 #define VX_TRUE 1
@@ -46,16 +56,16 @@ enum : uint32_t {
 #define VX_STATUS_LEVEL_1 1u
 
 extern "C" {
-KELMOR_API PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t timeLimit);
-KELMOR_API VX_BOOL ClosePort(PortHandle port);
-KELMOR_API VX_BOOL WritePort(PortHandle port, const void* bytes, uint32_t size, uint32_t* written);
-KELMOR_API VX_BOOL ReadPort(PortHandle port, void* buffer, uint32_t size, uint32_t* got);
-KELMOR_API VX_BOOL ResetDevice(PortHandle port);
-KELMOR_API VX_BOOL GetOnlineStatus(PortHandle port, VX_BOOL* online);
-KELMOR_API VX_BOOL GetParsedStatus(PortHandle port, void* oldRecord);
-KELMOR_API VX_BOOL GetParsedStatusEx(PortHandle port, void* record, uint32_t level);
-KELMOR_API VX_BOOL BeginCheckedBlockEx(PortHandle port, void* record, uint32_t level);
-KELMOR_API VX_BOOL EndCheckedBlockEx(PortHandle port, void* record, uint32_t level);
+KELMOR_API PortHandle KELMOR_CALL OpenPortA(const char* portName, const char* portSettings, uint32_t timeLimit);
+KELMOR_API VX_BOOL KELMOR_CALL ClosePort(PortHandle port);
+KELMOR_API VX_BOOL KELMOR_CALL WritePort(PortHandle port, const void* bytes, uint32_t size, uint32_t* written);
+KELMOR_API VX_BOOL KELMOR_CALL ReadPort(PortHandle port, void* buffer, uint32_t size, uint32_t* got);
+KELMOR_API VX_BOOL KELMOR_CALL ResetDevice(PortHandle port);
+KELMOR_API VX_BOOL KELMOR_CALL GetOnlineStatus(PortHandle port, VX_BOOL* online);
+KELMOR_API VX_BOOL KELMOR_CALL GetParsedStatus(PortHandle port, void* oldRecord);
+KELMOR_API VX_BOOL KELMOR_CALL GetParsedStatusEx(PortHandle port, void* record, uint32_t level);
+KELMOR_API VX_BOOL KELMOR_CALL BeginCheckedBlockEx(PortHandle port, void* record, uint32_t level);
+KELMOR_API VX_BOOL KELMOR_CALL EndCheckedBlockEx(PortHandle port, void* record, uint32_t level);
 }
 
 // Records are byte buffers filled by the library; words are read by offset so

@@ -33,7 +33,7 @@ static int holdAndStartChild(const char* const* argv)
 static int tryHeldPort(const char* portName, const char* portSettings)
 {
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
-    if (port == nullptr) return platform::GetLastError() == platform::ERROR_ALREADY_EXISTS ? 0 : 1;
+    if (port == nullptr) return platform::GetLastError() == platform::LAST_ERROR_ALREADY_EXISTS ? 0 : 1;
     ClosePort(port);
     return 1;
 }

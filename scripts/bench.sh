@@ -18,7 +18,7 @@ if grep -q 'DEVBENCH_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then
   exit 2
 fi
 [ -f "$dir/build.ninja" ] || cmake -S "$root" -B "$dir" -G Ninja >/dev/null
-ninja -C "$dir" --quiet devbench holdprobe vprinter vpoperator chunked_write_bench vprinter_bench
+ninja -C "$dir" -j"$(nproc)" --quiet devbench holdprobe vprinter vpoperator chunked_write_bench vprinter_bench
 
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(date -u '+%Y-%m-%d %H:%M UTC')"
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")

@@ -3,10 +3,14 @@
 # runs their checks under Wine.
 #   scripts/build-windows.sh [--test]
 # build-win64/   devbench.exe, holdprobe.exe, KelmorPort.dll, unit_tests.exe (x86-64)
-# build-win32/   the same for 32-bit x86; its holdprobe.exe is the 32-bit probe
-# build-winhost/ the native vprinter that the Wine end-to-end check talks to
-# .ci/wine-setup.sh installs the compilers and Wine. A check that Wine cannot
-# run says "skipped: wine not available" and counts as skipped.
+# build-win32/   the same for 32-bit x86, calling KelmorPort.dll as cdecl
+# build-win32-stdcall/  devbench.exe, holdprobe.exe and KelmorPort.dll for
+#                32-bit x86, calling as stdcall
+# build-winhost/ the native vprinter that the Wine end-to-end checks talk to
+# With --test, also the package of scripts/package-windows.sh in each
+# convention, from build-win-package/. .ci/wine-setup.sh installs the
+# compilers and Wine. A check that Wine cannot run says "skipped: wine not
+# available" and counts as skipped.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -16,19 +20,42 @@ test=no
 for compiler in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix; do
     command -v $compiler >/dev/null || { echo "build-windows: no $compiler; run .ci/wine-setup.sh" >&2; exit 1; }
 done
+# Plain ninja runs two jobs more than the machine has cores.
+jobs=$(nproc)
+vprinter=$root/build-winhost/vprinter
 
 cmake -S . -B build-winhost -G Ninja >/dev/null
-ninja -C build-winhost vprinter
+ninja -C build-winhost -j"$jobs" vprinter
 
-cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake >/dev/null
-ninja -C build-win32
+cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DKELMORPORT_CALLCONV=cdecl \
+    -DDEVBENCH_HOST_VPRINTER="$vprinter" >/dev/null
+ninja -C build-win32 -j"$jobs"
+
+# The unit tests run against fakes, whatever the convention: only the programs
+# and the library are built a second time.
+cmake -S . -B build-win32-stdcall -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+    -DKELMORPORT_CALLCONV=stdcall -DDEVBENCH_HOST_VPRINTER="$vprinter" >/dev/null
+ninja -C build-win32-stdcall -j"$jobs" devbench holdprobe lasterror_check
 
 cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DDEVBENCH_HOST_VPRINTER="$root/build-winhost/vprinter" -DDEVBENCH_WIN32_DIR="$root/build-win32" >/dev/null
-ninja -C build-win64
+    -DDEVBENCH_HOST_VPRINTER="$vprinter" -DDEVBENCH_WIN32_DIR="$root/build-win32" >/dev/null
+ninja -C build-win64 -j"$jobs"
 
 [ $test = yes ] || exit 0
 status=0
-(cd build-win64 && ctest --output-on-failure -j2) || status=1
-(cd build-win32 && ctest --output-on-failure -j2) || status=1
+(cd build-win64 && ctest --output-on-failure -j"$jobs") || status=1
+(cd build-win32 && ctest --output-on-failure -j"$jobs") || status=1
+(cd build-win32-stdcall && ctest --output-on-failure -R '^wine_e2e$') || status=1
+
+# The packages themselves, with the stand-in DLLs: built from the directories
+# above, so nothing is compiled again.
+for callconv in cdecl stdcall; do
+    out=$root/build-win-package/$callconv
+    echo "== package ($callconv) under Wine"
+    scripts/package-windows.sh --callconv $callconv --with-stand-in --out "$out" >/dev/null || { status=1; continue; }
+    check=0
+    bash tests/wine/package.sh "$vprinter" "$out" || check=$?
+    # 77: Wine cannot run it, said and counted as skipped as in CTest.
+    [ $check = 0 ] || [ $check = 77 ] || status=1
+done
 exit $status

@@ -16,7 +16,7 @@ targets=("$@")
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DDEVBENCH_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-ninja -C "$dir" "${targets[@]}"
+ninja -C "$dir" -j"$(nproc)" "${targets[@]}"
 
 mkdir -p "$dir/artifacts"
 for target in "${targets[@]}"; do

@@ -18,7 +18,7 @@ fi
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S "$root" -B "$dir" -G Ninja >/dev/null
 fi
-ninja -C "$dir" >/dev/null
+ninja -C "$dir" -j"$(nproc)" >/dev/null
 status=0
 "$dir/vpoperator" --tests a "$@" || status=$?
 exit "$status"

@@ -4,6 +4,8 @@
 # UndefinedBehaviorSanitizer instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Plain ninja runs two jobs more than the machine has cores.
+jobs=$(nproc)
 dir=build
 flags=()
 if [ "${DEVBENCH_SANITIZE:-0}" = 1 ]; then
@@ -11,6 +13,6 @@ if [ "${DEVBENCH_SANITIZE:-0}" = 1 ]; then
   flags+=(-DDEVBENCH_SANITIZE=ON)
 fi
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
-ninja -C "$dir"
+ninja -C "$dir" -j"$jobs"
 cd "$dir"
-ctest --output-on-failure -j2 "$@"
+ctest --output-on-failure -j"$jobs" "$@"

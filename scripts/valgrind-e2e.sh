@@ -29,7 +29,7 @@ if grep -q 'DEVBENCH_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then
   exit 2
 fi
 [ -f "$dir/build.ninja" ] || cmake -S "$root" -B "$dir" -G Ninja >/dev/null
-ninja -C "$dir" --quiet devbench holdprobe KelmorPort vprinter vpoperator
+ninja -C "$dir" -j"$(nproc)" --quiet devbench holdprobe kelmorport_standin vprinter vpoperator
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -15,7 +15,7 @@ static int refusal()
 {
     uint32_t error = platform::GetLastError();
     printf("refused %u\n", error);
-    return error == platform::ERROR_ALREADY_EXISTS ? 3 : 4;
+    return error == platform::LAST_ERROR_ALREADY_EXISTS ? 3 : 4;
 }
 
 int main(int argc, char** argv)

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Windows programs against a virtual printer running natively on Linux:
 # devbench.exe under Wine reaches the printer over loopback TCP and runs Test
-# Open Port, Test Bad Port Name and Test Port Locking, the last through
-# holdprobe.exe started with CreateProcess and its copy refused with
-# GetLastError() = 183.
+# Open Port, Test Bad Port Name, Test Write, Test Read and Test Port Locking,
+# the last through holdprobe.exe started with CreateProcess and its copy
+# refused with GetLastError() = 183.
 #   e2e.sh VPRINTER BIN_DIR [PROBE_DIR]
 # BIN_DIR holds devbench.exe and its KelmorPort.dll. PROBE_DIR (default
 # BIN_DIR) holds the holdprobe.exe to use, beside its own KelmorPort.dll, and
@@ -24,9 +24,9 @@ done
 wine_start "$bin/devbench.exe" "$probe_dir/holdprobe.exe" || exit 77
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/devbench-wine-e2e.XXXXXX")
-printer=
+. "$here/printer.sh"
 cleanup() {
-    [ -n "$printer" ] && kill -TERM "$printer" 2>/dev/null && wait "$printer" 2>/dev/null
+    printer_stop
     wine_stop
     rm -rf "$work"
 }
@@ -41,20 +41,7 @@ fail() {
     failures=$((failures + 1))
 }
 
-"$vprinter" serve 127.0.0.1:0 --no-console >"$work/vprinter.out" 2>&1 &
-printer=$!
-# Generous: CI shares two cores with other builds.
-for ((i = 0; i < 600; i++)); do
-    grep -q '^listening on ' "$work/vprinter.out" && break
-    kill -0 "$printer" 2>/dev/null || break
-    sleep 0.05
-done
-endpoint=$(sed -n 's/^listening on \(127\.0\.0\.1:[0-9]*\)$/\1/p' "$work/vprinter.out")
-if [ -z "$endpoint" ]; then
-    echo "FAIL: the virtual printer did not start"
-    cat "$work/vprinter.out"
-    exit 1
-fi
+printer_start "$vprinter" "$work" || exit 1
 
 # run_devbench CASE CWD SETTINGS CHOICE... : answers the dialogue, runs each
 # choice, leaves; the output goes to CASE.out without carriage returns.
@@ -77,9 +64,10 @@ after_banner() { sed -n "/^$1\$/,/^\$/p" "$out" | sed '1d;/^$/d'; }
 suite_line='^failure: line\([0-9]+\) holdprobe did not return EXIT_SUCESS$'
 probe_line='^failure - [0-9]+$'
 
-# The three tests pass against a healthy printer and library.
-if run_devbench passes "$probe_dir" "" 0 1 2; then
-    for banner in testOpenPort testBadPortName testPortLocking; do
+# The tests that need no change of the printer pass against a healthy printer
+# and library. An empty line answers a prompt.
+if run_devbench passes "$probe_dir" "" 0 1 2 3 '' 6 ''; then
+    for banner in testOpenPort testBadPortName testPortLocking testWrite testRead; do
         grep -qx "$banner" "$out" || fail passes "no $banner banner"
     done
     ! grep -q failure "$out" || fail passes "a failure was reported"

@@ -7,6 +7,9 @@
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine reads Unix file names and arguments in the locale's character set: in
+# the C locale "Ж日" arrives garbled. Its Windows ANSI code page stays 1252.
+export LC_ALL=C.UTF-8
 
 wine_skip() {
     echo "skipped: wine not available ($1)"

@@ -16,23 +16,24 @@ add_executable(lasterror_check ${CMAKE_CURRENT_LIST_DIR}/lasterror_check.cpp)
 target_link_libraries(lasterror_check PRIVATE KelmorPort)
 
 # devbench.exe against a virtual printer running natively on Linux, with the
-# probe of this build and, given a 32-bit build's directory, its probe too.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(DEVBENCH_HOST_VPRINTER "" CACHE FILEPATH "A native vprinter for the Wine end-to-end check")
-  set(DEVBENCH_WIN32_DIR "" CACHE PATH "A 32-bit Windows build directory whose holdprobe.exe the check also uses")
-  set(wine_e2e ${CMAKE_CURRENT_LIST_DIR}/e2e.sh)
-  if(DEVBENCH_HOST_VPRINTER)
-    add_test(NAME wine_e2e COMMAND bash ${wine_e2e} ${DEVBENCH_HOST_VPRINTER} ${CMAKE_BINARY_DIR})
-    set(wine_e2e_tests wine_e2e)
+# probe of this build and, in a 64-bit build given a 32-bit build's directory,
+# with that probe too.
+set(DEVBENCH_HOST_VPRINTER "" CACHE FILEPATH "A native vprinter for the Wine end-to-end check")
+set(wine_e2e ${CMAKE_CURRENT_LIST_DIR}/e2e.sh)
+if(DEVBENCH_HOST_VPRINTER)
+  add_test(NAME wine_e2e COMMAND bash ${wine_e2e} ${DEVBENCH_HOST_VPRINTER} ${CMAKE_BINARY_DIR})
+  set(wine_e2e_tests wine_e2e)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(DEVBENCH_WIN32_DIR "" CACHE PATH "A 32-bit Windows build directory whose holdprobe.exe the check also uses")
     if(DEVBENCH_WIN32_DIR)
       add_test(NAME wine_e2e_probe32
         COMMAND bash ${wine_e2e} ${DEVBENCH_HOST_VPRINTER} ${CMAKE_BINARY_DIR} ${DEVBENCH_WIN32_DIR})
       list(APPEND wine_e2e_tests wine_e2e_probe32)
     endif()
-    set_tests_properties(${wine_e2e_tests} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)
-  else()
-    add_test(NAME wine_e2e COMMAND sh -c
-      "echo 'skipped: no native vprinter to talk to (configure with -DDEVBENCH_HOST_VPRINTER=PATH)'; exit 77")
-    set_tests_properties(wine_e2e PROPERTIES SKIP_RETURN_CODE 77)
   endif()
+  set_tests_properties(${wine_e2e_tests} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)
+else()
+  add_test(NAME wine_e2e COMMAND sh -c
+    "echo 'skipped: no native vprinter to talk to (configure with -DDEVBENCH_HOST_VPRINTER=PATH)'; exit 77")
+  set_tests_properties(wine_e2e PROPERTIES SKIP_RETURN_CODE 77)
 endif()

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# A package of scripts/package-windows.sh --with-stand-in, as a technician
+# uses it: unpacked into a folder whose name is outside the ANSI code page,
+# started through devbench.cmd from another folder, against a virtual printer
+# running natively on Linux. Test Open Port, Test Bad Port Name, Test Port
+# Locking (64-bit devbench, 32-bit probe), Test Write and Test Read must pass.
+#   package.sh VPRINTER OUT_DIR
+# OUT_DIR is package-windows.sh's --out: it holds devbench-windows/ and, when
+# zip was there, devbench-windows.zip, which is then what gets unpacked.
+# Exits 77 when Wine cannot run the programs.
+set -u
+
+vprinter=$1
+out=$(cd "$2" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/devbench-wine-package.XXXXXX")
+# Cyrillic and CJK: no single ANSI code page holds both.
+folder="$work/Ж日"
+mkdir "$folder"
+if [ -f "$out/devbench-windows.zip" ] && command -v unzip >/dev/null; then
+    unzip -q "$out/devbench-windows.zip" -d "$folder"
+else
+    cp -R "$out/devbench-windows" "$folder/"
+fi
+package=$folder/devbench-windows
+
+for file in devbench.cmd README.txt x64/devbench.exe x64/KelmorPort.dll x86/holdprobe.exe x86/KelmorPort.dll; do
+    [ -f "$package/$file" ] || { echo "FAIL: the package has no $file"; rm -rf "$work"; exit 1; }
+done
+
+. "$here/wine-env.sh"
+. "$here/printer.sh"
+wine_start "$package/x64/devbench.exe" "$package/x86/holdprobe.exe" || { rm -rf "$work"; exit 77; }
+cleanup() {
+    printer_stop
+    wine_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+printer_start "$vprinter" "$work" || exit 1
+
+# An empty line answers a prompt.
+log=$work/devbench.out
+printf '%s\n' "$endpoint" "" 0 1 2 3 "" 6 "" e \
+    | (cd "$work" && timeout --kill-after=10 300 wine cmd.exe /c 'Ж日\devbench-windows\devbench.cmd') 2>&1 \
+    | tr -d '\r' >"$log"
+status=${PIPESTATUS[1]}
+
+failures=0
+fail() {
+    echo "FAIL: $1"
+    failures=$((failures + 1))
+}
+[ "$status" -eq 0 ] || fail "devbench.cmd ended with status $status"
+for banner in testOpenPort testBadPortName testPortLocking testWrite testRead; do
+    grep -qx "$banner" "$log" || fail "no $banner banner"
+done
+! grep -q failure "$log" || fail "a failure was reported"
+[ $failures -eq 0 ] || { echo "--- output"; cat "$log"; }
+
+echo "wine package $(basename "$out"): $failures failed"
+[ $failures -eq 0 ]
