@@ -4,10 +4,10 @@
 
 #include "platform/platform.h"
 #include "portlib/KelmorPort.h"
+#include "portlib/open_limit.h"
 
 static const int PARENT_ENTRIES = 3;
 static const int CHILD_ENTRIES = 4;
-static const uint32_t OPEN_TIME_LIMIT = 5000;
 // Only marks the child role; the child never reads it.
 static const char CHILD_MARK[] = ".";
 
