@@ -4,12 +4,12 @@
 // there finds the failing condition, not an unrelated line of another file.
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -37,6 +37,21 @@ const std::vector<std::string>& sourceLines(const std::string& relative)
     return lines;
 }
 
+// "testSomething" or "testSomething\n" literals in one source line.
+std::vector<std::string> bannerLiterals(const std::string& line)
+{
+    std::vector<std::string> found;
+    for (size_t at = line.find("\"test"); at != std::string::npos; at = line.find("\"test", at + 1)) {
+        size_t end = at + 1;
+        while (end < line.size() && isalpha(static_cast<unsigned char>(line[end]))) ++end;
+        std::string name = line.substr(at + 1, end - at - 1);
+        if (line.compare(end, 2, "\\n") == 0) end += 2;
+        if (end < line.size() && line[end] == '"' && name.size() > 4 && isupper(static_cast<unsigned char>(name[4])))
+            found.push_back(name);
+    }
+    return found;
+}
+
 // Banner -> the source under cases/ whose string literals hold it.
 const std::map<std::string, std::string>& bannerSources()
 {
@@ -46,10 +61,8 @@ const std::map<std::string, std::string>& bannerSources()
     for (const auto& entry : std::filesystem::directory_iterator(sourcePath("cases"), error)) {
         if (entry.path().extension() != ".cpp") continue;
         std::string relative = "cases/" + entry.path().filename().string();
-        static const std::regex banner("\"(test[A-Z][A-Za-z]*)(\\\\n)?\"");
         for (const std::string& line : sourceLines(relative)) {
-            for (std::sregex_iterator it(line.begin(), line.end(), banner), end; it != end; ++it)
-                banners[(*it)[1]] = relative;
+            for (const std::string& banner : bannerLiterals(line)) banners[banner] = relative;
         }
     }
     return banners;
