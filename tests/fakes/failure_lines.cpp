@@ -1,7 +1,7 @@
-// Every failure line a unit test makes the suite print must name a line of
-// the source that defines the running test's procedure (holdprobe's lines:
-// the probe's source), and that line must hold a check: a reader who looks
-// there finds the failing condition, not an unrelated line of another file.
+// Every failure line a unit test makes a test procedure print must name a
+// line of the source that defines that procedure, and that line must hold a
+// check: a reader who looks there finds the failing condition, not an
+// unrelated line of another file.
 #include <gtest/gtest.h>
 
 #include <ctype.h>
@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,100 +20,70 @@ namespace fake {
 
 namespace {
 
-const std::string SUITE_FAILURE = "failure: line(";
-const std::string PROBE_FAILURE = "failure - ";
-const char PROBE_SOURCE[] = "probe/holdprobe.cpp";
+const std::string FAILURE = "failure: line(";
+const std::string CASES = std::string(DEVBENCH_SOURCE_DIR) + "/cases";
 
-std::string sourcePath(const std::string& relative) { return std::string(DEVBENCH_SOURCE_DIR) + "/" + relative; }
-
-// The lines of a source file, read once; empty when it cannot be read.
-const std::vector<std::string>& sourceLines(const std::string& relative)
+std::string readFile(const std::filesystem::path& path)
 {
-    static std::map<std::string, std::vector<std::string>> cache;
-    auto found = cache.find(relative);
-    if (found != cache.end()) return found->second;
-    std::vector<std::string>& lines = cache[relative];
-    std::ifstream in(sourcePath(relative));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
-// "testSomething" or "testSomething\n" literals in one source line.
-std::vector<std::string> bannerLiterals(const std::string& line)
+// The source under cases/ that holds the banner as a literal; empty if none.
+std::string bannerSource(const std::string& banner)
 {
-    std::vector<std::string> found;
-    for (size_t at = line.find("\"test"); at != std::string::npos; at = line.find("\"test", at + 1)) {
-        size_t end = at + 1;
-        while (end < line.size() && isalpha(static_cast<unsigned char>(line[end]))) ++end;
-        std::string name = line.substr(at + 1, end - at - 1);
-        if (line.compare(end, 2, "\\n") == 0) end += 2;
-        if (end < line.size() && line[end] == '"' && name.size() > 4 && isupper(static_cast<unsigned char>(name[4])))
-            found.push_back(name);
+    static std::map<std::string, std::string> sources;
+    if (sources.empty()) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(CASES, error))
+            sources[entry.path().string()] = readFile(entry.path());
     }
-    return found;
+    for (const auto& [path, text] : sources) {
+        if (text.find('"' + banner + "\\n\"") != std::string::npos
+            || text.find('"' + banner + '"') != std::string::npos)
+            return path;
+    }
+    return "";
 }
 
-// Banner -> the source under cases/ whose string literals hold it.
-const std::map<std::string, std::string>& bannerSources()
+bool isBanner(const std::string& line)
 {
-    static std::map<std::string, std::string> banners;
-    if (!banners.empty()) return banners;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(sourcePath("cases"), error)) {
-        if (entry.path().extension() != ".cpp") continue;
-        std::string relative = "cases/" + entry.path().filename().string();
-        for (const std::string& line : sourceLines(relative)) {
-            for (const std::string& banner : bannerLiterals(line)) banners[banner] = relative;
-        }
+    if (line.compare(0, 4, "test") != 0 || line.size() < 5) return false;
+    for (char c : line) {
+        if (!isalpha(static_cast<unsigned char>(c))) return false;
     }
-    return banners;
+    return true;
 }
 
-void expectCheckAt(const std::string& source, unsigned long number, const std::string& line)
+void expectCheckAt(const std::string& source, unsigned long number, const std::string& failure)
 {
-    const std::vector<std::string>& lines = sourceLines(source);
-    if (lines.empty()) {
-        ADD_FAILURE() << "cannot read " << sourcePath(source) << " to check: " << line;
-        return;
-    }
-    bool holdsCheck = number >= 1 && number <= lines.size() && lines[number - 1].find("__LINE__") != std::string::npos;
-    EXPECT_TRUE(holdsCheck) << "'" << line << "' names line " << number << " of " << source
-                            << ", which holds no check: "
-                            << (number >= 1 && number <= lines.size() ? lines[number - 1] : "(no such line)");
+    std::stringstream text(readFile(source));
+    std::string line;
+    for (unsigned long i = 0; i < number && std::getline(text, line);) ++i;
+    EXPECT_NE(line.find("__LINE__"), std::string::npos)
+        << "'" << failure << "' names line " << number << " of " << source << ", which holds no check: " << line;
 }
 
 } // namespace
 
 void expectFailureLinesNameChecks(const std::string& out)
 {
-    const std::map<std::string, std::string>& banners = bannerSources();
-    if (banners.empty()) {
-        ADD_FAILURE() << "no test banners found under " << sourcePath("cases");
-        return;
-    }
-    // Lines printed before any banner come from helpers a unit test called
+    // Failure lines before any banner come from helpers a unit test called
     // directly with a made-up line number: no test's source to look in.
     std::string source;
-    size_t start = 0;
-    while (start < out.size()) {
-        size_t end = out.find('\n', start);
-        if (end == std::string::npos) end = out.size();
-        std::string line = out.substr(start, end - start);
-        start = end + 1;
-        auto banner = banners.find(line);
-        if (banner != banners.end()) {
-            source = banner->second;
-            continue;
-        }
-        if (line.compare(0, PROBE_FAILURE.size(), PROBE_FAILURE) == 0) {
-            expectCheckAt(PROBE_SOURCE, strtoul(line.c_str() + PROBE_FAILURE.size(), nullptr, 10), line);
+    std::stringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (isBanner(line)) {
+            source = bannerSource(line);
+            EXPECT_NE(source, "") << "no source under " << CASES << " prints the banner " << line;
             continue;
         }
         // Test Read prints its failures after name characters, mid-line.
-        for (size_t at = line.find(SUITE_FAILURE); at != std::string::npos; at = line.find(SUITE_FAILURE, at + 1)) {
-            if (source.empty()) continue;
-            expectCheckAt(source, strtoul(line.c_str() + at + SUITE_FAILURE.size(), nullptr, 10), line.substr(at));
-        }
+        for (size_t at = line.find(FAILURE); at != std::string::npos && !source.empty();
+             at = line.find(FAILURE, at + 1))
+            expectCheckAt(source, strtoul(line.c_str() + at + FAILURE.size(), nullptr, 10), line.substr(at));
     }
 }
 
