@@ -2,6 +2,8 @@
 // name and settings and returns true when the test passed.
 #pragma once
 
+#include "portlib/open_limit.h"
+
 bool testOpenPort(const char* portName, const char* portSettings);
 bool testBadPortName(const char* portName, const char* portSettings);
 bool testPortLocking(const char* portName, const char* portSettings);
@@ -23,6 +25,3 @@ bool testBeginCheckedBlockDisconnect(const char* portName, const char* portSetti
 bool testEndCheckedBlockRaster(const char* portName, const char* portSettings);
 bool testEndCheckedBlockAscii(const char* portName, const char* portSettings);
 bool testTooMuchDataForParallelPort(const char* portName, const char* portSettings);
-
-// The open-time limit every test uses but one.
-const unsigned OPEN_TIME_LIMIT = 5000;

@@ -21,6 +21,14 @@ static bool beginOnline(PortHandle port, unsigned char* record, unsigned line)
     return true;
 }
 
+static bool beginCoverAndPaperOut(PortHandle port, unsigned char* record, unsigned line)
+{
+    if (beginBlock(port, record) == VX_FALSE) return closeAndFail(port, line, "BeginCheckedBlock returned VX_FALSE\n");
+    if (!coverAndPaperOut(record, VX_OFFSET_PAPER_EMPTY_LEVEL1))
+        return closeAndFail(port, line, "status.offline != VX_TRUE\n");
+    return true;
+}
+
 bool testBeginCheckedBlock(const char* portName, const char* portSettings)
 {
     // Zeroed once, so a library that reports success without filling the
@@ -33,10 +41,7 @@ bool testBeginCheckedBlock(const char* portName, const char* portSettings)
     if (!beginOnline(port, record, __LINE__)) return false;
 
     operatorPrompt("Make the printer offline (cover open + no paper), then hit enter");
-    if (beginBlock(port, record) == VX_FALSE)
-        return closeAndFail(port, __LINE__, "BeginCheckedBlock returned VX_FALSE\n");
-    if (!coverAndPaperOut(record, VX_OFFSET_PAPER_EMPTY_LEVEL1))
-        return closeAndFail(port, __LINE__, "status.offline != VX_TRUE\n");
+    if (!beginCoverAndPaperOut(port, record, __LINE__)) return false;
 
     operatorPrompt("Make the printer online, then hit enter");
     if (writeEscK(port) == VX_FALSE) return closeAndFail(port, __LINE__, "WritePort returned VX_FALSE\n");
@@ -49,8 +54,22 @@ bool testBeginCheckedBlock(const char* portName, const char* portSettings)
 
 bool testBeginCheckedBlockDisconnect(const char* portName, const char* portSettings)
 {
-    return statusDisconnectTest(
-        portName, portSettings, "testBeginCheckedBlockDisconnect", beginBlock, "BeginCheckedBlock");
+    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
+    printf("testBeginCheckedBlockDisconnect\n");
+    operatorPrompt("Make the printer online, then hit enter");
+    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
+    if (!beginOnline(port, record, __LINE__)) return false;
+
+    operatorPrompt("Disconnect the printer and hit enter");
+    if (beginBlock(port, record) != VX_FALSE)
+        return closeAndFail(port, __LINE__, "GetParsedStatus did not fail as expected\n");
+
+    operatorPrompt("Connect the printer and make it offline (cover open + no paper), then hit enter");
+    if (!beginCoverAndPaperOut(port, record, __LINE__)) return false;
+
+    ClosePort(port);
+    return true;
 }
 
 // testEndCheckedBlockRaster and testEndCheckedBlockAscii: the same steps
@@ -76,8 +95,7 @@ static bool endCheckedBlockTest(
     // No wait for Enter: the cover must open while the library is ending the
     // block, so an error and a record showing the open cover are both right.
     printf("Make the printer offline (cover open), NOW\n");
-    if (EndCheckedBlockEx(port, record, VX_STATUS_LEVEL_1) != VX_FALSE
-        && !(statusWord(record, VX_OFFSET_OFFLINE) == 1 && statusWord(record, VX_OFFSET_COVER_OPEN) == 1))
+    if (EndCheckedBlockEx(port, record, VX_STATUS_LEVEL_1) != VX_FALSE && !offlineWithCoverOpen(record))
         return closeAndFail(port, __LINE__, "offlineStatus != VX_TRUE\n");
 
     ClosePort(port);

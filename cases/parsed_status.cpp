@@ -20,11 +20,15 @@ static const unsigned char VALIDATION_COMMAND[] = { 0x1B, 0x2B, 0x41, 0x33, 0x0A
 static const VX_BOOL PUT_IN_FAILS_ON = VX_FALSE;
 static const VX_BOOL TAKE_OUT_FAILS_ON = VX_TRUE;
 
+// Each flag must be exactly 1; any other non-zero value is a library fault.
+bool offlineWithCoverOpen(const unsigned char* record)
+{
+    return statusWord(record, VX_OFFSET_OFFLINE) == 1 && statusWord(record, VX_OFFSET_COVER_OPEN) == 1;
+}
+
 bool coverAndPaperOut(const unsigned char* record, uint32_t paperEmptyOffset)
 {
-    // Each flag must be exactly 1; any other non-zero value is a library fault.
-    return statusWord(record, VX_OFFSET_OFFLINE) == 1 && statusWord(record, VX_OFFSET_COVER_OPEN) == 1
-        && statusWord(record, paperEmptyOffset) == 1;
+    return offlineWithCoverOpen(record) && statusWord(record, paperEmptyOffset) == 1;
 }
 
 VX_BOOL writeEscK(PortHandle port)
@@ -33,6 +37,9 @@ VX_BOOL writeEscK(PortHandle port)
     uint32_t written = 0;
     return WritePort(port, ESC_K_COMMAND, sizeof ESC_K_COMMAND, &written);
 }
+
+// A library call that reports the printer status into the record it is given.
+typedef VX_BOOL (*StatusQuery)(PortHandle port, unsigned char* record);
 
 static VX_BOOL queryLevel1(PortHandle port, unsigned char* record)
 {
@@ -63,6 +70,14 @@ static bool queryOnline(PortHandle port, StatusQuery query, unsigned char* recor
     return true;
 }
 
+static bool queryCoverAndPaperOut(
+    PortHandle port, StatusQuery query, unsigned char* record, uint32_t paperEmptyOffset, unsigned line)
+{
+    if (query(port, record) == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
+    if (!coverAndPaperOut(record, paperEmptyOffset)) return closeAndFail(port, line, "status.offline != VX_TRUE\n");
+    return true;
+}
+
 // testGetParsedStatus and testOldGetParsedStatus: the same steps on the
 // level-1 and the old record, which keep paperEmpty in different places.
 static bool parsedStatusTest(const char* portName, const char* portSettings, const char* banner, StatusQuery query,
@@ -75,8 +90,7 @@ static bool parsedStatusTest(const char* portName, const char* portSettings, con
     if (!firstQueryInTime(port, query, record, __LINE__, "offlineStatus != VX_FALSE\n")) return false;
 
     operatorPrompt("Make the printer offline (cover open + no paper), then hit enter");
-    if (query(port, record) == VX_FALSE) return closeAndFail(port, __LINE__, "GetParsedStatus returned VX_FALSE\n");
-    if (!coverAndPaperOut(record, paperEmptyOffset)) return closeAndFail(port, __LINE__, "status.offline != VX_TRUE\n");
+    if (!queryCoverAndPaperOut(port, query, record, paperEmptyOffset, __LINE__)) return false;
 
     operatorPrompt("Make the printer online, then hit enter");
     if (writeEscK(port) == VX_FALSE) return closeAndFail(port, __LINE__, "WritePort returned VX_FALSE\n");
@@ -102,34 +116,24 @@ bool testOldGetParsedStatus(const char* portName, const char* portSettings)
         portName, portSettings, "testOldGetParsedStatus", queryOld, record, VX_OFFSET_PAPER_EMPTY_OLD);
 }
 
-bool statusDisconnectTest(
-    const char* portName, const char* portSettings, const char* banner, StatusQuery query, const char* queryName)
+bool testGetParsedStatusDisconnect(const char* portName, const char* portSettings)
 {
     unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
-    printf("%s\n", banner);
+    printf("testGetParsedStatusDisconnect\n");
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (query(port, record) == VX_FALSE) return closeAndFail(port, __LINE__, "%s returned VX_FALSE\n", queryName);
-    if (reportsOffline(record)) return closeAndFail(port, __LINE__, "offlineStatus != VX_FALSE\n");
+    if (!queryOnline(port, queryLevel1, record, __LINE__)) return false;
 
     operatorPrompt("Disconnect the printer and hit enter");
-    if (query(port, record) != VX_FALSE)
+    if (queryLevel1(port, record) != VX_FALSE)
         return closeAndFail(port, __LINE__, "GetParsedStatus did not fail as expected\n");
 
     operatorPrompt("Connect the printer and make it offline (cover open + no paper), then hit enter");
-    if (query(port, record) == VX_FALSE) return closeAndFail(port, __LINE__, "%s returned VX_FALSE\n", queryName);
-    if (!coverAndPaperOut(record, VX_OFFSET_PAPER_EMPTY_LEVEL1))
-        return closeAndFail(port, __LINE__, "status.offline != VX_TRUE\n");
+    if (!queryCoverAndPaperOut(port, queryLevel1, record, VX_OFFSET_PAPER_EMPTY_LEVEL1, __LINE__)) return false;
 
     ClosePort(port);
     return true;
-}
-
-bool testGetParsedStatusDisconnect(const char* portName, const char* portSettings)
-{
-    return statusDisconnectTest(
-        portName, portSettings, "testGetParsedStatusDisconnect", queryLevel1, "GetParsedStatus");
 }
 
 // One slip step: the printer must stay online and the flag must not read

@@ -18,10 +18,23 @@ static const unsigned char REPLY_END = 0x00;
 static const uint32_t READ_SIZE = 100;
 static const unsigned MISMATCH_LIMIT = 50;
 static const uint32_t READ_SILENCE_LIMIT_MS = 5000;
+// A firmware name is a few dozen characters and comes within a second or
+// two; a reply whose name never ends, fast or trickling, must still end the
+// test with little on the console.
+static const unsigned NAME_LENGTH_LIMIT = 1000;
+static const uint32_t REPLY_TIME_LIMIT_MS = 20000;
+// The failure lines name both limits, whole, so they can be looked up.
+static_assert(NAME_LENGTH_LIMIT == 1000 && REPLY_TIME_LIMIT_MS == 20000, "the failure lines name the limits");
 // Time the printer gets to answer before the first read of a phase.
 static const uint32_t REPLY_WAIT_MS = 500;
 // Empty reads allowed over both read phases of testReadDisconnect together.
 static const unsigned EMPTY_READ_BUDGET = 2;
+
+struct ReplyParse {
+    unsigned state;
+    unsigned wrongCount;
+    unsigned nameLength;
+};
 
 static bool sendQuery(PortHandle port, uint32_t* written, unsigned line)
 {
@@ -31,28 +44,47 @@ static bool sendQuery(PortHandle port, uint32_t* written, unsigned line)
     return true;
 }
 
+enum ReadResult {
+    READ_OK,
+    READ_RETURNED_FALSE,
+    // The port is closed and the failure line printed.
+    READ_FAILED,
+};
+
+// One ReadPort of READ_SIZE bytes. The count is not cleared first: a library
+// that succeeds without setting it leaves the caller's previous value.
+static ReadResult checkedRead(PortHandle port, unsigned char* buffer, uint32_t* got, unsigned line)
+{
+    if (ReadPort(port, buffer, READ_SIZE, got) == VX_FALSE) return READ_RETURNED_FALSE;
+    if (*got <= READ_SIZE) return READ_OK;
+    // A larger count would send the parser past the end of the buffer.
+    closeAndFail(port, line, "ReadPort reported more bytes than it was asked for\n");
+    return READ_FAILED;
+}
+
 // Feeds one reply byte to the parser; returns true when the reply is complete.
 // A byte that breaks the pattern restarts it from the next byte, even if it
 // was itself an ESC.
-static bool parseReplyByte(unsigned char byte, unsigned* state, unsigned* wrongCount)
+static bool parseReplyByte(unsigned char byte, ReplyParse* parse)
 {
-    if (*state < NAME_STATE) {
-        if (byte == REPLY_HEAD[*state]) {
-            ++*state;
+    if (parse->state < NAME_STATE) {
+        if (byte == REPLY_HEAD[parse->state]) {
+            ++parse->state;
             return false;
         }
-    } else if (*state == NAME_STATE) {
+    } else if (parse->state == NAME_STATE) {
         if (byte == NAME_END) {
-            *state = NAME_END_STATE;
+            parse->state = NAME_END_STATE;
         } else {
             putchar(byte);
+            ++parse->nameLength;
         }
         return false;
     } else if (byte == REPLY_END) {
         return true;
     }
-    *state = 0;
-    ++*wrongCount;
+    parse->state = 0;
+    ++parse->wrongCount;
     return false;
 }
 
@@ -64,19 +96,21 @@ bool testRead(const char* portName, const char* portSettings)
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
     uint32_t written = 0;
     if (!sendQuery(port, &written, __LINE__)) return false;
+    uint32_t queriedAt = platform::GetTickCount();
 
     printf("device firmware name: ");
-    unsigned state = 0;
-    unsigned wrongCount = 0;
-    uint32_t lastByteAt = platform::GetTickCount();
+    ReplyParse parse = { 0, 0, 0 };
+    uint32_t lastByteAt = queriedAt;
     // Checked only before a read, so every byte of a read is examined.
-    while (wrongCount < MISMATCH_LIMIT) {
+    while (parse.wrongCount < MISMATCH_LIMIT) {
+        // Name characters keep the silence timer from running out, not this one.
+        if (platform::GetTickCount() - queriedAt >= REPLY_TIME_LIMIT_MS)
+            return closeAndFail(port, __LINE__, "ReadPort did not complete the reply within 20 s of the query\n");
         unsigned char buffer[READ_SIZE];
         uint32_t got = 0;
-        if (ReadPort(port, buffer, READ_SIZE, &got) == VX_FALSE)
-            return closeAndFail(port, __LINE__, "ReadPort returned VX_FALSE\n");
-        if (got > READ_SIZE)
-            return closeAndFail(port, __LINE__, "ReadPort reported more bytes than it was asked for\n");
+        ReadResult result = checkedRead(port, buffer, &got, __LINE__);
+        if (result == READ_FAILED) return false;
+        if (result == READ_RETURNED_FALSE) return closeAndFail(port, __LINE__, "ReadPort returned VX_FALSE\n");
         if (got == 0) {
             // No pause between empty reads, as in the timed write: the reply is
             // taken the moment it arrives, and the silence limit is the bound.
@@ -87,15 +121,17 @@ bool testRead(const char* portName, const char* portSettings)
         lastByteAt = platform::GetTickCount();
         for (uint32_t i = 0; i < got; ++i) {
             printf("%x\n", static_cast<unsigned>(buffer[i]));
-            if (parseReplyByte(buffer[i], &state, &wrongCount)) {
+            if (parseReplyByte(buffer[i], &parse)) {
                 printf("\n");
                 ClosePort(port);
                 return true;
             }
+            if (parse.nameLength > NAME_LENGTH_LIMIT)
+                return closeAndFail(port, __LINE__, "ReadPort returned a firmware name of more than 1000 characters\n");
         }
     }
     // The operator sees the count before the port is released.
-    failure(__LINE__, "ReadPort did not produce the expected response - wrongCount = %u\n", wrongCount);
+    failure(__LINE__, "ReadPort did not produce the expected response - wrongCount = %u\n", parse.wrongCount);
     printf("\n");
     ClosePort(port);
     return false;
@@ -103,15 +139,15 @@ bool testRead(const char* portName, const char* portSettings)
 
 // Reads until something arrives, spending the test's shared budget of empty
 // reads.
-static bool readPhase(PortHandle port, unsigned* emptyReads, unsigned line)
+static bool readPhase(PortHandle port, unsigned char* buffer, uint32_t* got, unsigned* emptyReads, unsigned line)
 {
-    unsigned char buffer[READ_SIZE];
-    uint32_t got = 0;
+    // Nothing read yet in this phase, whatever the read before it left.
+    *got = 0;
     for (;;) {
-        if (ReadPort(port, buffer, READ_SIZE, &got) == VX_FALSE)
-            return closeAndFail(port, line, "ReadPort returned VX_FALSE\n");
-        if (got > READ_SIZE) return closeAndFail(port, line, "ReadPort reported more bytes than it was asked for\n");
-        if (got != 0) return true;
+        ReadResult result = checkedRead(port, buffer, got, line);
+        if (result == READ_FAILED) return false;
+        if (result == READ_RETURNED_FALSE) return closeAndFail(port, line, "ReadPort returned VX_FALSE\n");
+        if (*got != 0) return true;
         if (*emptyReads >= EMPTY_READ_BUDGET) return closeAndFail(port, line, "ReadPort timed out\n");
         ++*emptyReads;
     }
@@ -121,28 +157,28 @@ bool testReadDisconnect(const char* portName, const char* portSettings)
 {
     printf("testReadDisconnect\n");
     unsigned emptyReads = 0;
+    unsigned char buffer[READ_SIZE];
+    // The read during the disconnect starts from the count before it, so a
+    // success that does not set the count is taken for bytes read.
+    uint32_t got = 0;
     operatorPrompt("Make the printer online and hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
     uint32_t written = 0;
     if (!sendQuery(port, &written, __LINE__)) return false;
     platform::Sleep(REPLY_WAIT_MS);
-    if (!readPhase(port, &emptyReads, __LINE__)) return false;
+    if (!readPhase(port, buffer, &got, &emptyReads, __LINE__)) return false;
 
     operatorPrompt("Disconnect the printer and hit enter");
     platform::Sleep(REPLY_WAIT_MS);
-    unsigned char buffer[READ_SIZE];
-    uint32_t got = 0;
-    if (ReadPort(port, buffer, READ_SIZE, &got) != VX_FALSE) {
-        if (got > READ_SIZE)
-            return closeAndFail(port, __LINE__, "ReadPort reported more bytes than it was asked for\n");
-        if (got != 0) return closeAndFail(port, __LINE__, "ReadPort did not fail as expected\n");
-    }
+    ReadResult result = checkedRead(port, buffer, &got, __LINE__);
+    if (result == READ_FAILED) return false;
+    if (result == READ_OK && got != 0) return closeAndFail(port, __LINE__, "ReadPort did not fail as expected\n");
 
     operatorPrompt("Connect the printer and hit enter");
     if (!sendQuery(port, &written, __LINE__)) return false;
     platform::Sleep(REPLY_WAIT_MS);
-    if (!readPhase(port, &emptyReads, __LINE__)) return false;
+    if (!readPhase(port, buffer, &got, &emptyReads, __LINE__)) return false;
     ClosePort(port);
     return true;
 }

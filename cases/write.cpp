@@ -51,7 +51,8 @@ bool testTooMuchDataForParallelPort(const char* portName, const char* portSettin
     PortHandle port = openAndSendJob(portName, portSettings, RASTER_OPEN_TIME_LIMIT, rasterJob, RASTER_JOB_SIZE);
     if (port == nullptr) return false;
     // A port that choked on the job shows it when it is released.
-    return ClosePort(port) != VX_FALSE;
+    if (ClosePort(port) == VX_FALSE) return failure(__LINE__, "ClosePort returned VX_FALSE\n");
+    return true;
 }
 
 bool testWriteOfflineTimeout(const char* portName, const char* portSettings)

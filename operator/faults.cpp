@@ -41,6 +41,25 @@ const std::vector<FaultCase>& faultCatalogue()
         { "lose-terminator", "fault=lose-terminator", {}, { 6, 7 }, 6, "ReadPort timed out" },
         { "slow-status=300 (printer)", "", { "--fault", "slow-status=300" }, { 12, 10 }, 12,
             "GetParsedStatus took toooooooo looooooooooooong" },
+        // The probe's copy aborts instead of being refused.
+        { "crash-held", "fault=crash-held", {}, { 2, 0 }, 2, "holdprobe did not return EXIT_SUCESS" },
+        // The raster job is 120,100 bytes; Test Write's 10,240 stay below the limit.
+        { "close-fails-after:100000", "fault=close-fails-after:100000", {}, { 20, 3 }, 20,
+            "ClosePort returned VX_FALSE" },
+        // Successes that set nothing while the printer is unplugged: the
+        // disconnect step sees the previous call's flag or count.
+        { "online-keeps-flag", "fault=online-keeps-flag", {}, { 11, 10 }, 11,
+            "GetOnlineStatus did not fail as expected" },
+        { "read-keeps-count", "fault=read-keeps-count", {}, { 7, 6 }, 7, "ReadPort did not fail as expected" },
+        { "write-keeps-count", "fault=write-keeps-count", {}, { 5, 3 }, 5, "WritePort did not fail as expected" },
+        // Test Read Disconnect does not look at the reply, so a name that
+        // never ends must not bother it.
+        { "endless-name (printer)", "", { "--fault", "endless-name" }, { 6, 7 }, 6,
+            "ReadPort returned a firmware name of more than 1000 characters" },
+        { "trickle-name=1000 (printer)", "", { "--fault", "trickle-name=1000" }, { 6, 7 }, 6,
+            "ReadPort did not complete the reply within 20 s of the query" },
+        // Test Read prints this failure on the line "device firmware name: ".
+        { "no-firmware-reply (printer)", "", { "--fault", "no-firmware-reply" }, { 6, 3 }, 6, "ReadPort timed out" },
     };
     return catalogue;
 }

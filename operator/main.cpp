@@ -133,7 +133,7 @@ int runMatrix(const RunOptions& options)
         return healthy.setupFailed && !healthy.interrupted ? EXIT_USAGE : EXIT_FAILED;
     }
     printf("healthy run of the matrix tests: all passed (%.2f s)\n\n", healthy.seconds);
-    printf("%-26s %-42s %s\n", "fault", "expected test", "caught");
+    printf("%-28s %-42s %s\n", "fault", "expected test", "caught");
     const auto& tests = suiteTests();
     unsigned caught = 0;
     double seconds = healthy.seconds;
@@ -150,7 +150,7 @@ int runMatrix(const RunOptions& options)
         Judgement judgement = judge(fault, outcome);
         if (judgement.caught) ++caught;
         std::string expected = std::to_string(fault.expectedTest) + " " + std::string(tests[fault.expectedTest].name);
-        printf("%-26s %-42s %s%s%s\n", std::string(fault.fault).c_str(), expected.c_str(),
+        printf("%-28s %-42s %s%s%s\n", std::string(fault.fault).c_str(), expected.c_str(),
             judgement.caught ? "yes" : "NO", judgement.note.empty() ? "" : "  ", judgement.note.c_str());
     }
     size_t total = faultCatalogue().size();

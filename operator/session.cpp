@@ -51,11 +51,14 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
         records_[current_].started = now;
         return;
     }
-    if (text.substr(0, failurePrefix.size()) == failurePrefix) {
+    // Test Read prints its failure on the line it is on: after "device
+    // firmware name: " or after name characters.
+    if (size_t at = text.find(failurePrefix); at != std::string_view::npos) {
+        std::string failure(text.substr(at));
         if (current_ < records_.size()) {
-            records_[current_].failures.emplace_back(text);
+            records_[current_].failures.push_back(std::move(failure));
         } else {
-            strayFailures_.emplace_back(text);
+            strayFailures_.push_back(std::move(failure));
         }
         return;
     }

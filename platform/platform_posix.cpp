@@ -28,10 +28,11 @@ void Sleep(uint32_t milliseconds)
 
 uint32_t GetLastError()
 {
-    // The library signals "held by another process" with EBUSY; no errno
-    // value reaches 183, so the mapping cannot be confused with another code.
+    // A library says "held by another process" with EBUSY, or passes on
+    // flock's own EWOULDBLOCK (EAGAIN here). No errno value reaches 183, so
+    // the mapping cannot be confused with another code.
     int error = errno;
-    if (error == EBUSY) return LAST_ERROR_ALREADY_EXISTS;
+    if (error == EBUSY || error == EWOULDBLOCK) return LAST_ERROR_ALREADY_EXISTS;
     return static_cast<uint32_t>(error);
 }
 

@@ -34,13 +34,3 @@ bool closeAndFail(PortHandle port, unsigned line, const char* format, ...)
     va_end(args);
     return false;
 }
-
-void readAnswer(char* buffer, unsigned size)
-{
-    unsigned length = 0;
-    int c;
-    while ((c = getchar()) != EOF && c != '\t' && c != '\n') {
-        if (length + 1 < size) buffer[length++] = static_cast<char>(c);
-    }
-    if (size > 0) buffer[length] = '\0';
-}

@@ -3,6 +3,16 @@
 
 #include "runner/harness.h"
 
+void readAnswer(char* buffer, unsigned size)
+{
+    unsigned length = 0;
+    int c;
+    while ((c = getchar()) != EOF && c != '\t' && c != '\n') {
+        if (length + 1 < size) buffer[length++] = static_cast<char>(c);
+    }
+    if (size > 0) buffer[length] = '\0';
+}
+
 // Behaves like scanf("%2s") followed by one discarded character. Returns
 // false at end of input, so the menu never acts on a stale choice.
 static bool readChoice(char* choice)

@@ -4,6 +4,7 @@
 // by itself after the printer was unplugged.
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -48,6 +49,11 @@ struct Faults {
     bool slipZero = false;
     bool ignoreDisconnect = false;
     bool loseTerminator = false;
+    bool crashHeld = false;
+    uint32_t closeFailsAfter = 0;
+    bool onlineKeepsFlag = false;
+    bool readKeepsCount = false;
+    bool writeKeepsCount = false;
 };
 
 struct Settings {
@@ -90,6 +96,15 @@ const FaultEntry FAULTS[] = {
     { "ignore-disconnect", false, [](Faults& f, uint32_t) { f.ignoreDisconnect = true; } },
     // ReadPort drops zero bytes, the firmware reply's terminator among them.
     { "lose-terminator", false, [](Faults& f, uint32_t) { f.loseTerminator = true; } },
+    // Opening a port that another process holds aborts this process.
+    { "crash-held", false, [](Faults& f, uint32_t) { f.crashHeld = true; } },
+    // ClosePort reports failure once N bytes or more went through the port.
+    { "close-fails-after", true, [](Faults& f, uint32_t n) { f.closeFailsAfter = n; } },
+    // While the printer is unreachable these report success without setting
+    // their flag or count.
+    { "online-keeps-flag", false, [](Faults& f, uint32_t) { f.onlineKeepsFlag = true; } },
+    { "read-keeps-count", false, [](Faults& f, uint32_t) { f.readKeepsCount = true; } },
+    { "write-keeps-count", false, [](Faults& f, uint32_t) { f.writeKeepsCount = true; } },
 };
 
 bool parseNumber(const std::string& text, uint32_t* value)
@@ -170,6 +185,7 @@ struct Port {
     LockHandle lock = NO_LOCK;
     uint32_t seq = 0;
     bool lost = false;
+    uint64_t bytesWritten = 0;
 };
 
 // Handles are numbers that are never reused, so a stale handle can only miss.
@@ -356,6 +372,8 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
         LockResult locked = acquirePortLock(port->lockName, &port->lock, &error);
         if (locked != LockResult::Locked) {
             closeSocket(port->socket);
+            // As a library with a failed assertion would.
+            if (locked == LockResult::Busy && port->settings.faults.crashHeld) abort();
             if (locked == LockResult::Busy) {
                 reportError(EBUSY);
                 return nullptr;
@@ -391,6 +409,8 @@ VX_BOOL ClosePort(PortHandle handle)
         releasePortLock(port->lock);
     }
     port->lock = NO_LOCK;
+    uint32_t failAfter = port->settings.faults.closeFailsAfter;
+    if (failAfter != 0 && port->bytesWritten >= failAfter) return fail(EIO);
     return VX_TRUE;
 }
 
@@ -407,10 +427,12 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
             return VX_TRUE;
         }
         Frame reply;
-        if (!call(port, OP_WRITE, std::vector<uint8_t>(data, data + offered), &reply)) return VX_FALSE;
+        if (!call(port, OP_WRITE, std::vector<uint8_t>(data, data + offered), &reply))
+            return port.settings.faults.writeKeepsCount ? VX_TRUE : VX_FALSE;
         if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
         uint32_t accepted = getU32(reply.payload.data());
         if (accepted > offered) return fail(EIO);
+        port.bytesWritten += accepted;
         *written = port.settings.faults.countOver ? size + 1 : accepted;
         return VX_TRUE;
     });
@@ -422,7 +444,8 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
     return withPort(handle, [&](Port& port) {
         uint32_t wanted = std::min(size, MAX_PAYLOAD);
         Frame reply;
-        if (!call(port, OP_READ, u32Payload(wanted), &reply)) return VX_FALSE;
+        if (!call(port, OP_READ, u32Payload(wanted), &reply))
+            return port.settings.faults.readKeepsCount ? VX_TRUE : VX_FALSE;
         // Never more than was asked for, whatever the printer sends.
         if (reply.status != STATUS_OK || reply.payload.size() > wanted) return fail(EIO);
         if (port.settings.faults.loseTerminator) {
@@ -448,7 +471,7 @@ VX_BOOL GetOnlineStatus(PortHandle handle, VX_BOOL* online)
     if (online == nullptr) return fail(EINVAL);
     return withPort(handle, [&](Port& port) {
         Frame reply;
-        if (!call(port, OP_ONLINE, {}, &reply)) return VX_FALSE;
+        if (!call(port, OP_ONLINE, {}, &reply)) return port.settings.faults.onlineKeepsFlag ? VX_TRUE : VX_FALSE;
         if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
         VX_BOOL flag = getU32(reply.payload.data()) != 0 ? VX_TRUE : VX_FALSE;
         if (flag == VX_TRUE && port.settings.faults.onlineFlag2) flag = 2;

@@ -96,25 +96,21 @@ size_t Device::receive(const uint8_t* bytes, size_t size, uint64_t nowMs)
     for (size_t i = 0; i < accepted; ++i) {
         tail_.push_back(bytes[i]);
         if (tail_.size() > LONGEST_COMMAND) tail_.erase(tail_.begin());
-        command();
+        command(nowMs);
     }
     bytesReceived_ += accepted;
     if (inBlock_ && accepted > 0) blockHasData_ = true;
     return accepted;
 }
 
-void Device::command()
+void Device::command(uint64_t nowMs)
 {
     if (endsWith(tail_, ESC_K, sizeof ESC_K)) {
         lastCommand_ = "recover (ESC K)";
         if (!errorCause()) errorLatched_ = false;
     } else if (endsWith(tail_, FIRMWARE_QUERY, sizeof FIRMWARE_QUERY)) {
         lastCommand_ = "firmware query";
-        std::string reply = "\x1B#*,";
-        reply += options_.name;
-        reply += '\n';
-        reply += '\0';
-        if (replies_.size() + reply.size() <= REPLY_LIMIT) replies_.insert(replies_.end(), reply.begin(), reply.end());
+        answerFirmwareQuery(nowMs);
     } else if (endsWith(tail_, VALIDATE, sizeof VALIDATE)) {
         lastCommand_ = "validate slip";
         if (physical_.slipBOF) {
@@ -128,6 +124,23 @@ void Device::command()
     tail_.clear();
 }
 
+void Device::answerFirmwareQuery(uint64_t nowMs)
+{
+    if (firmwareFault_.kind == FirmwareFault::NoReply) return;
+    std::string reply = "\x1B#*,";
+    if (firmwareFault_.kind == FirmwareFault::EndlessName) {
+        // A new query starts a new reply; the old name is abandoned.
+        endlessName_ = true;
+        endlessNameSince_ = nowMs;
+        endlessNameTaken_ = 0;
+    } else {
+        reply += options_.name;
+        reply += '\n';
+        reply += '\0';
+    }
+    if (replies_.size() + reply.size() <= REPLY_LIMIT) replies_.insert(replies_.end(), reply.begin(), reply.end());
+}
+
 uint64_t Device::nextAcceptAt(uint64_t nowMs) const
 {
     if (options_.bytesPerSecond == 0) return nowMs;
@@ -139,17 +152,27 @@ uint64_t Device::nextAcceptAt(uint64_t nowMs) const
     return nowMs + (1000 - credit + rate - 1) / rate;
 }
 
-size_t Device::takeReply(uint8_t* out, size_t max)
+size_t Device::takeReply(uint8_t* out, size_t max, uint64_t nowMs)
 {
     size_t count = std::min(max, replies_.size());
     std::copy(replies_.begin(), replies_.begin() + static_cast<std::ptrdiff_t>(count), out);
     replies_.erase(replies_.begin(), replies_.begin() + static_cast<std::ptrdiff_t>(count));
+    if (!endlessName_) return count;
+    uint64_t due = max - count;
+    if (firmwareFault_.everyMs != 0) {
+        uint64_t made = nowMs > endlessNameSince_ ? (nowMs - endlessNameSince_) / firmwareFault_.everyMs : 0;
+        due = std::min(due, made - std::min(made, endlessNameTaken_));
+    }
+    // The name over and over: never the LF that would end it.
+    std::string name = options_.name.empty() ? "X" : options_.name;
+    for (uint64_t i = 0; i < due; ++i) out[count++] = static_cast<uint8_t>(name[endlessNameTaken_++ % name.size()]);
     return count;
 }
 
 void Device::forgetData()
 {
     replies_.clear();
+    endlessName_ = false;
     tail_.clear();
     inBlock_ = false;
     blockHasData_ = false;

@@ -37,6 +37,20 @@ struct DeviceOptions {
 
 enum class JobState { Printing, Printed, Interrupted };
 
+// Ways the firmware reply goes wrong, for testing how the suite copes.
+struct FirmwareFault {
+    enum Kind {
+        None,
+        // The query is never answered.
+        NoReply,
+        // The reply starts, but its name never ends: as many characters as
+        // are read, or (everyMs above 0) one character every everyMs.
+        EndlessName,
+    };
+    Kind kind = None;
+    uint32_t everyMs = 0;
+};
+
 class Device {
 public:
     explicit Device(DeviceOptions options = {});
@@ -56,6 +70,7 @@ public:
     void setSlipBOF(bool in) { physical_.slipBOF = in; }
     void setSlipCOF(bool in) { physical_.slipCOF = in; }
     void setValidationPaper(bool in) { physical_.validationPaper = in; }
+    void setFirmwareFault(FirmwareFault fault) { firmwareFault_ = fault; }
 
     // The host can talk to the printer at all.
     bool reachable() const { return physical_.power && physical_.connected; }
@@ -72,7 +87,8 @@ public:
     // The earliest time at which receive() would take at least one byte.
     uint64_t nextAcceptAt(uint64_t nowMs) const;
     // Moves queued reply bytes (e.g. the firmware name) out.
-    size_t takeReply(uint8_t* out, size_t max);
+    size_t takeReply(uint8_t* out, size_t max, uint64_t nowMs);
+    // Queued bytes, not counting a name that never ends.
     size_t pendingReply() const { return replies_.size(); }
 
     // Clears the error latch (it comes back at once if its cause remains),
@@ -95,7 +111,8 @@ public:
 private:
     bool errorCause() const { return physical_.coverOpen || !physical_.paperIn; }
     void latchIfCaused();
-    void command();
+    void command(uint64_t nowMs);
+    void answerFirmwareQuery(uint64_t nowMs);
     void forgetData();
 
     DeviceOptions options_;
@@ -104,6 +121,12 @@ private:
     uint64_t bytesReceived_ = 0;
     std::string lastCommand_ = "-";
     std::deque<uint8_t> replies_;
+    FirmwareFault firmwareFault_;
+    // An endless name follows the queued replies: when it began, and how many
+    // of its characters were taken.
+    bool endlessName_ = false;
+    uint64_t endlessNameSince_ = 0;
+    uint64_t endlessNameTaken_ = 0;
     // The last bytes received, enough to recognise the longest command even
     // when it arrives split over several writes.
     std::vector<uint8_t> tail_;

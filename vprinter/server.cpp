@@ -40,6 +40,12 @@ struct Fault {
 
 const Fault FAULTS[] = {
     { "slow-status", true, [](PrinterFaults& f, uint32_t ms) { f.slowStatusMs = ms; } },
+    { "no-firmware-reply", false, [](PrinterFaults& f, uint32_t) { f.firmware.kind = FirmwareFault::NoReply; } },
+    { "endless-name", false, [](PrinterFaults& f, uint32_t) { f.firmware.kind = FirmwareFault::EndlessName; } },
+    { "trickle-name", true,
+        [](PrinterFaults& f, uint32_t n) {
+            f.firmware = { FirmwareFault::EndlessName, n };
+        } },
 };
 
 struct Client {
@@ -76,6 +82,7 @@ public:
         : options_(options)
         , device_(options.device)
     {
+        device_.setFirmwareFault(options.faults.firmware);
     }
     int run();
 
@@ -335,7 +342,7 @@ bool Server::complete(Client& c, uint64_t now)
     }
     case OP_READ: {
         std::vector<uint8_t> bytes(std::min<size_t>(getU32(p.data()), MAX_PAYLOAD));
-        bytes.resize(device_.takeReply(bytes.data(), bytes.size()));
+        bytes.resize(device_.takeReply(bytes.data(), bytes.size(), now));
         reply(c, request, STATUS_OK, bytes);
         return true;
     }

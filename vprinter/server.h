@@ -15,6 +15,7 @@ namespace vprinter {
 struct PrinterFaults {
     // Status, online and block-start answers come this late.
     uint32_t slowStatusMs = 0;
+    FirmwareFault firmware;
 };
 
 struct ServerOptions {

@@ -145,6 +145,22 @@ TEST(Session, OrdinaryOutputIsNotAPrompt)
     EXPECT_TRUE(d.session.passed());
 }
 
+// Test Read prints its failures after "device firmware name: " or after a
+// name character, on the same line.
+TEST(Session, AFailureLineCountsWhereverItStartsInALine)
+{
+    for (std::string reply : { "", "1b\n23\n2a\n2c\n4e\nN" }) {
+        Driver d("6");
+        d.begin();
+        d.out("\n\ntestRead\nMake the printer online, then hit enter\ndevice firmware name: " + reply
+            + "failure: line(93) ReadPort timed out\n");
+        d.out("\n" + menu + "\n\n");
+        EXPECT_TRUE(d.session.finish(d.clock, nullptr));
+        EXPECT_EQ(d.session.records()[0].failures, std::vector<std::string> { "failure: line(93) ReadPort timed out" });
+        EXPECT_FALSE(d.session.passed());
+    }
+}
+
 TEST(Session, ATestWhoseBannerNeverCameIsNotAPass)
 {
     Driver d("2");

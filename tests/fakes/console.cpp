@@ -48,7 +48,9 @@ std::string runConsole(const std::string& input, const std::function<void()>& bo
     _dup2(saved, 1);
     _close(saved);
 
-    return readAndClose(out);
+    std::string text = readAndClose(out);
+    expectFailureLinesNameChecks(text);
+    return text;
 }
 #else
 std::string runConsole(const std::string& input, const std::function<void()>& body)
@@ -69,7 +71,9 @@ std::string runConsole(const std::string& input, const std::function<void()>& bo
     dup2(saved, STDOUT_FILENO);
     close(saved);
 
-    return readAndClose(out);
+    std::string text = readAndClose(out);
+    expectFailureLinesNameChecks(text);
+    return text;
 }
 #endif
 

@@ -12,4 +12,9 @@ std::string runConsole(const std::string& input, const std::function<void()>& bo
 // What the body has printed so far, read while runConsole captures it.
 std::string capturedSoFar();
 
+// Fails the running unit test unless every failure line in the output names
+// a line that holds a check in the source of the test that printed it.
+// runConsole applies it to everything it captures.
+void expectFailureLinesNameChecks(const std::string& out);
+
 } // namespace fake

@@ -112,6 +112,12 @@ TEST_F(ReadTests, MismatchLimitIsCheckedBeforeEachReadAndPrintedBeforeTheClose)
     EXPECT_EQ(out.substr(out.size() - line.size()), line);
     EXPECT_EQ(fake::count("ReadPort"), 2u);
     EXPECT_EQ(fake::library().closeOutputOffsets, std::vector<long> { static_cast<long>(out.size()) });
+
+    // The limit is 50 exactly: no read after the 50th mismatch.
+    fake::reset();
+    script({ { VX_TRUE, std::string(50, 'A') }, { VX_TRUE, REPLY } });
+    out = run(testRead);
+    EXPECT_NE(out.find(") ReadPort did not produce the expected response - wrongCount = 50\n"), std::string::npos);
 }
 
 TEST_F(ReadTests, SilenceEndsTheTestButSlowBytesDoNot)
@@ -124,7 +130,7 @@ TEST_F(ReadTests, SilenceEndsTheTestButSlowBytesDoNot)
     EXPECT_GE(fake::now() - 1000, 5000u);
     EXPECT_LT(fake::now() - 1000, 5010u);
 
-    // One byte every 4.9 s: never 5 s without a byte.
+    // Two bytes every 4.9 s: never 5 s without a byte, all within 20 s.
     fake::reset();
     script({});
     size_t next = 0;
@@ -132,13 +138,48 @@ TEST_F(ReadTests, SilenceEndsTheTestButSlowBytesDoNot)
         fake::advance(100);
         *got = 0;
         if ((fake::now() - 1000) % 4900 == 0) {
-            static_cast<char*>(buffer)[0] = REPLY[next++];
-            *got = 1;
+            memcpy(buffer, REPLY.data() + next, 2);
+            next += 2;
+            *got = 2;
         }
         return VX_TRUE;
     };
     EXPECT_EQ(run(testRead), READ_HEAD + REPLY_DUMP + "\n");
     EXPECT_TRUE(passed);
+}
+
+// A name that never ends, streamed or one character a second, ends the test
+// by its length or by the time since the query, with little on the console.
+TEST_F(ReadTests, EndlessNameEndsTheTest)
+{
+    const struct {
+        uint32_t msPerRead;
+        uint32_t charsPerRead;
+        const char* text;
+        uint32_t elapsed;
+    } cases[] = {
+        { 0, 100, "ReadPort returned a firmware name of more than 1000 characters\n", 0 },
+        { 1000, 1, "ReadPort did not complete the reply within 20 s of the query\n", 20000 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        fake::reset();
+        fake::library().read = [&](PortHandle, void* buffer, uint32_t, uint32_t* got) {
+            if (fake::count("ReadPort") == 1) {
+                memcpy(buffer, "\x1B\x23\x2A\x2C", 4);
+                *got = 4;
+                return VX_TRUE;
+            }
+            fake::advance(c.msPerRead);
+            memset(buffer, 'N', c.charsPerRead);
+            *got = c.charsPerRead;
+            return VX_TRUE;
+        };
+        std::string out = run(testRead);
+        expectFailedAfterClose(out, c.text);
+        EXPECT_EQ(fake::now() - 1000, c.elapsed);
+        EXPECT_LT(out.size(), 5000u);
+    }
 }
 
 TEST_F(ReadTests, ReadFailures)
@@ -202,11 +243,13 @@ TEST_F(ReadTests, DisconnectShareTwoEmptyReadsAcrossBothPhases)
     const ReadStep empty { VX_TRUE, "" };
     const ReadStep data { VX_TRUE, "x" };
     const ReadStep gone { VX_FALSE, "" };
+    const ReadStep full { VX_TRUE, std::string(100, 'x') };
     const struct {
         std::vector<ReadStep> reads;
         const char* text; // null: passes
     } cases[] = {
         { { empty, data, gone, empty, data }, nullptr },
+        { { full, gone, full }, nullptr },
         { { empty, empty, data, gone, data }, nullptr },
         { { empty, empty, data, gone, empty }, "ReadPort timed out\n" },
         { { empty, empty, empty }, "ReadPort timed out\n" },

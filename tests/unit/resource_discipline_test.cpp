@@ -196,4 +196,41 @@ TEST(ResourceDiscipline, EveryFailingCallLeavesThePortClosedOnceAndBeforeTheFail
     }
 }
 
+// While the printer is unplugged, a library that answers VX_TRUE without
+// setting its count or flag leaves the value of the call before; the
+// disconnect step must see that value, not a fresh zero.
+TEST(ResourceDiscipline, SuccessWithoutAValueAtTheDisconnectStepFails)
+{
+    const struct {
+        TestProcedure test;
+        const char* text;
+    } cases[] = {
+        { testWriteDisconnect, "WritePort did not fail as expected\n" },
+        { testReadDisconnect, "ReadPort did not fail as expected\n" },
+        { testGetOnlineStatusDisconnect, "GetOnlineStatus did not fail as expected\n" },
+    };
+    if (bulkPayload == nullptr && !preparePayloads()) abort();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        installPrinter(0);
+        fake::Library& lib = fake::library();
+        auto write = lib.write;
+        lib.write = [write](PortHandle port, const void* bytes, uint32_t size, uint32_t* written) {
+            return printerNow().connected ? write(port, bytes, size, written) : VX_TRUE;
+        };
+        auto read = lib.read;
+        lib.read = [read](PortHandle port, void* buffer, uint32_t size, uint32_t* got) {
+            return printerNow().connected ? read(port, buffer, size, got) : VX_TRUE;
+        };
+        auto online = lib.onlineStatus;
+        lib.onlineStatus = [online](PortHandle port, VX_BOOL* flag) {
+            return printerNow().connected ? online(port, flag) : VX_TRUE;
+        };
+        bool passed = true;
+        std::string out = fake::runConsole(ANSWERS, [&] { passed = c.test("COM1", "9600"); });
+        EXPECT_FALSE(passed);
+        fake::expectFailureAfterClose(out, c.text);
+    }
+}
+
 } // namespace

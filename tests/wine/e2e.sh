@@ -84,6 +84,16 @@ else
     fail no_exclusive "devbench did not run to the end"
 fi
 
+# A copy that crashes proves nothing: the probe fails. The runtime may print
+# its own message for the abort in between.
+if run_devbench crash_held "$probe_dir" "fault=crash-held" 2; then
+    mapfile -t lines < <(after_banner testPortLocking | grep '^failure')
+    [[ ${lines[0]:-} =~ $probe_line ]] || fail crash_held "the probe passed a copy that crashed"
+    [[ ${lines[1]:-} =~ $suite_line ]] || fail crash_held "the suite's failure line does not follow the probe's"
+else
+    fail crash_held "devbench did not run to the end"
+fi
+
 # holdprobe.exe is taken from the current directory only, never searched for.
 mkdir "$work/elsewhere"
 if run_devbench probe_missing "$work/elsewhere" "" 2; then

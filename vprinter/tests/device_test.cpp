@@ -22,7 +22,7 @@ size_t send(Device& device, const std::string& bytes, uint64_t now = 0)
 std::string replies(Device& device)
 {
     uint8_t buffer[256];
-    size_t got = device.takeReply(buffer, sizeof buffer);
+    size_t got = device.takeReply(buffer, sizeof buffer, 0);
     return std::string(reinterpret_cast<char*>(buffer), got);
 }
 
@@ -139,9 +139,9 @@ TEST(DeviceTest, RepliesAreTakenInPiecesAndBounded)
     Device device;
     send(device, FIRMWARE_QUERY);
     uint8_t piece[3];
-    EXPECT_EQ(device.takeReply(piece, sizeof piece), 3u);
+    EXPECT_EQ(device.takeReply(piece, sizeof piece, 0), 3u);
     EXPECT_EQ(piece[0], 0x1B);
-    EXPECT_EQ(device.takeReply(piece, 1), 1u);
+    EXPECT_EQ(device.takeReply(piece, 1, 0), 1u);
     EXPECT_EQ(piece[0], 0x2C);
     std::string many;
     for (int i = 0; i < 20000; ++i) many += FIRMWARE_QUERY;
