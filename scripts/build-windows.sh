@@ -17,12 +17,16 @@ for compiler in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix; do
     command -v $compiler >/dev/null || { echo "build-windows: no $compiler; run .ci/wine-setup.sh" >&2; exit 1; }
 done
 
+. scripts/announce.sh
+announce_configure build-windows build-winhost
 cmake -S . -B build-winhost -G Ninja >/dev/null
 ninja -C build-winhost vprinter
 
+announce_configure build-windows build-win32
 cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake >/dev/null
 ninja -C build-win32
 
+announce_configure build-windows build-win64
 cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DDEVBENCH_HOST_VPRINTER="$root/build-winhost/vprinter" -DDEVBENCH_WIN32_DIR="$root/build-win32" >/dev/null
 ninja -C build-win64
