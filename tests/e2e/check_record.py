@@ -4,6 +4,7 @@ checks them against each other and against what the test expects.
 
   check_record.py --json FILE [--junit FILE] [--library FILE] [--mode M]
                   [--verdicts N:VERDICT,...] [--firmware PYTHON_LITERAL] [--broke-off]
+                  [--file-version VERSION]
 """
 import argparse
 import ast
@@ -108,12 +109,15 @@ def main():
     parser.add_argument("--verdicts")
     parser.add_argument("--firmware")
     parser.add_argument("--broke-off", action="store_true")
+    parser.add_argument("--file-version")
     args = parser.parse_args()
     with open(args.json, encoding="utf-8") as file:
         record = json.load(file)
     check_json(record, args)
     if args.library:
         check_library(record["library"], args.library)
+    if args.file_version and record["library"].get("file_version") != args.file_version:
+        fail("library file_version %r" % record["library"].get("file_version"))
     if args.junit:
         check_junit(args.junit, record)
     print("check_record: %s%s: %d tests, as expected" % (
