@@ -12,17 +12,19 @@ export DEBIAN_FRONTEND=noninteractive
 installed() { dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q '^install ok installed'; }
 
 missing=()
-for package in g++-mingw-w64 googletest wine wine64 wine32:i386 zip unzip; do
+for package in g++-mingw-w64 googletest wine wine64 wine32:i386 zip unzip python3; do
     installed "$package" || missing+=("$package")
 done
 [ ${#missing[@]} = 0 ] && exit 0
 
+echo "wine-setup: installing ${missing[*]} ..." >&2
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 apt-get update -q >/dev/null || echo "wine-setup: apt-get update failed" >&2
 
-if ! apt-get install -y -q --no-install-recommends g++-mingw-w64 googletest >/dev/null; then
+# python3 reads back the record of the Wine check's manual run.
+if ! apt-get install -y -q --no-install-recommends g++-mingw-w64 googletest python3 >/dev/null; then
     echo "wine-setup: cannot install g++-mingw-w64; the Windows builds need it" >&2
     exit 1
 fi

@@ -82,9 +82,7 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
             continue;
         }
         expectedSeen = true;
-        bool matched = std::any_of(record.failures.begin(), record.failures.end(),
-            [&](const std::string& line) { return failureText(line) == fault.expectedLine; });
-        if (matched) {
+        if (printsExpectedFailure(fault, record)) {
             judgement.caught = true;
         } else if (record.failures.empty()) {
             judgement.note = "test " + std::to_string(record.number) + " " + std::string(record.verdict());
@@ -101,6 +99,12 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
         judgement.note += (judgement.note.empty() ? "" : "; ") + std::string("also changed:") + others;
     }
     return judgement;
+}
+
+bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record)
+{
+    return std::any_of(record.failures.begin(), record.failures.end(),
+        [&](const std::string& line) { return failureText(line) == fault.expectedLine; });
 }
 
 std::vector<unsigned> catalogueTests()

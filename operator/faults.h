@@ -33,6 +33,9 @@ struct Judgement {
 
 Judgement judge(const FaultCase& fault, const RunOutcome& outcome);
 
+// The test printed the failure line the fault is expected to cause.
+bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record);
+
 // Every test of the catalogue, once, in table order: what a healthy run must
 // pass before any fault can be said to be caught.
 std::vector<unsigned> catalogueTests();

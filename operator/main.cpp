@@ -1,18 +1,21 @@
 // vpoperator: runs devbench against the virtual printer and plays the
-// technician, answering each prompt by changing the printer's state.
-#include <errno.h>
-#include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
+// technician, answering each prompt by changing the printer's state; or
+// (--manual) runs it beside a technician at a real printer. Either way it
+// prints a table of verdicts and can keep a record of the run.
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "operator/faults.h"
+#include "operator/host.h"
+#include "operator/manual.h"
+#include "operator/records.h"
+#include "operator/report.h"
 #include "operator/run.h"
+#include "operator/version.h"
 
 namespace {
 
@@ -23,44 +26,85 @@ const int EXIT_USAGE = 2;
 
 const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|N,N,...] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--printer-option OPT ...] [--endpoint ENDPOINT]\n"
-                     "                  [--devbench PATH]\n"
+                     "                  [--devbench PATH] [--record FILE] [--junit FILE]\n"
                      "       vpoperator --matrix [--dir BUILD_DIR] [--settings TEXT] [--verbose] [--timeout SEC]\n"
+                     "                  [--record FILE] [--junit FILE]\n"
+                     "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--record FILE]\n"
+                     "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
                      "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
                      "printer it starts (or the one at ENDPOINT) and answers every prompt.\n"
                      "--matrix runs the tests of every fault profile and shows which faults the suite catches.\n"
-                     "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup error.\n";
+                     "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
+                     "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
+                     "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
+                     "--record FILE writes a JSON record of the run, --junit FILE a JUnit report.\n"
+                     "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup\n"
+                     "error, or a record that could not be written.\n";
 
 struct Options {
     RunOptions run;
     std::string tests = "a";
+    std::vector<MenuChoice> plan;
     bool matrix = false;
+    bool manual = false;
+    bool timeoutGiven = false;
+    std::string port;
+    std::string record;
+    std::string junit;
 };
 
-int signalPipe[2] = { -1, -1 };
-
-void onSignal(int)
+// An option with a value; false (with `why`) when it is unknown or bad.
+bool valueOption(const std::string& arg, const std::string& value, Options* options, std::string* why)
 {
-    int saved = errno;
-    char byte = 1;
-    ssize_t ignored = write(signalPipe[1], &byte, 1);
-    (void)ignored;
-    errno = saved;
+    RunOptions& run = options->run;
+    if (arg == "--dir") {
+        run.dir = value;
+    } else if (arg == "--tests") {
+        options->tests = value;
+    } else if (arg == "--settings") {
+        run.settings = value;
+    } else if (arg == "--timeout") {
+        char* end = nullptr;
+        run.timeout = strtod(value.c_str(), &end);
+        options->timeoutGiven = true;
+        if (end == value.c_str() || *end != '\0' || !(run.timeout > 0) || run.timeout > 86400) {
+            *why = "--timeout wants seconds above 0, not '" + value + "'";
+            return false;
+        }
+    } else if (arg == "--printer-option") {
+        run.printerOptions.push_back(value);
+    } else if (arg == "--endpoint") {
+        run.endpoint = value;
+    } else if (arg == "--devbench") {
+        run.devbench = value;
+    } else if (arg == "--port") {
+        options->port = value;
+    } else if (arg == "--record") {
+        options->record = value;
+    } else if (arg == "--junit") {
+        options->junit = value;
+    } else {
+        *why = "unknown option " + arg;
+        return false;
+    }
+    return true;
 }
 
-std::string programDirectory(const char* argv0)
+// What the options mean together; empty when they make sense.
+std::string conflicts(const Options& options)
 {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string self = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string(argv0);
-    size_t slash = self.rfind('/');
-    return slash == std::string::npos ? std::string(".") : self.substr(0, slash);
-}
-
-std::string absolute(const std::string& path)
-{
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) return path;
-    return resolved;
+    const RunOptions& run = options.run;
+    bool virtualOnly = !run.endpoint.empty() || !run.printerOptions.empty();
+    if (options.matrix && (virtualOnly || !run.devbench.empty() || options.manual))
+        return "--matrix starts its own printers and suites";
+    if (options.manual && (virtualOnly || run.verbose))
+        return "--manual drives no printer: --endpoint, --printer-option and --verbose do not go with it";
+    if (options.manual && options.port.empty()) return "--manual needs --port NAME";
+    if (!options.manual && !options.port.empty()) return "--port goes with --manual";
+#if defined(_WIN32)
+    if (!options.manual) return "the virtual printer runs on Linux; on Windows only --manual runs";
+#endif
+    return "";
 }
 
 // Returns -1 when the options are fine, else the exit status.
@@ -77,41 +121,28 @@ int parseOptions(int argc, char** argv, Options* options)
             printf("%s", usage);
             return 0;
         }
-        if (arg == "--verbose") {
-            run.verbose = true;
-            continue;
-        }
-        if (arg == "--matrix") {
-            options->matrix = true;
+        bool* flag = arg == "--verbose" ? &run.verbose
+            : arg == "--matrix"         ? &options->matrix
+            : arg == "--manual"         ? &options->manual
+                                        : nullptr;
+        if (flag != nullptr) {
+            *flag = true;
             continue;
         }
         if (i + 1 >= argc) return bad("missing value after " + arg);
-        std::string value = argv[++i];
-        if (arg == "--dir") {
-            run.dir = value;
-        } else if (arg == "--tests") {
-            options->tests = value;
-        } else if (arg == "--settings") {
-            run.settings = value;
-        } else if (arg == "--timeout") {
-            char* end = nullptr;
-            run.timeout = strtod(value.c_str(), &end);
-            if (end == value.c_str() || *end != '\0' || !(run.timeout > 0) || run.timeout > 86400)
-                return bad("--timeout wants seconds above 0, not '" + value + "'");
-        } else if (arg == "--printer-option") {
-            run.printerOptions.push_back(value);
-        } else if (arg == "--endpoint") {
-            run.endpoint = value;
-        } else if (arg == "--devbench") {
-            run.devbench = value;
-        } else {
-            return bad("unknown option " + arg);
-        }
+        std::string why;
+        if (!valueOption(arg, argv[++i], options, &why)) return bad(why);
     }
-    if (options->matrix && (!run.endpoint.empty() || !run.devbench.empty() || !run.printerOptions.empty()))
-        return bad("--matrix starts its own printers and suites");
-    run.dir = absolute(run.dir.empty() ? programDirectory(argv[0]) : run.dir);
-    run.devbench = run.devbench.empty() ? run.dir + "/devbench" : absolute(run.devbench);
+    std::string conflict = conflicts(*options);
+    if (!conflict.empty()) return bad(conflict);
+    std::string error;
+    std::optional<std::vector<MenuChoice>> plan = parseTestList(options->tests, &error);
+    if (!plan) return bad("--tests: " + error);
+    options->plan = *plan;
+    // A technician's printer and library may be slow where the virtual ones never are.
+    if (options->manual && !options->timeoutGiven) run.timeout = 300;
+    run.dir = absolutePath(run.dir.empty() ? programDirectory(argv[0]) : run.dir);
+    run.devbench = run.devbench.empty() ? joinPath(run.dir, devbenchProgram) : absolutePath(run.devbench);
     return -1;
 }
 
@@ -122,10 +153,11 @@ std::vector<MenuChoice> oneByOne(const std::vector<unsigned>& tests)
     return plan;
 }
 
-int runMatrix(const RunOptions& options)
+int runMatrix(const RunOptions& options, RunRecord* record)
 {
     // A test that fails without any fault would make every catch meaningless.
     RunOutcome healthy = runOperator(options, oneByOne(catalogueTests()));
+    addRun(*record, healthy, oneByOne(catalogueTests()));
     if (!healthy.passed()) {
         printReport(healthy);
         fprintf(stderr, "vpoperator: the healthy run failed%s%s; no fault can be judged\n",
@@ -143,11 +175,12 @@ int runMatrix(const RunOptions& options)
         for (std::string_view option : fault.printerOptions) faulty.printerOptions.emplace_back(option);
         RunOutcome outcome = runOperator(faulty, oneByOne(fault.tests));
         seconds += outcome.seconds;
+        Judgement judgement = judge(fault, outcome);
+        addFaultRun(*record, outcome, fault, judgement);
         if (outcome.interrupted) {
             fprintf(stderr, "vpoperator: interrupted\n");
             return EXIT_FAILED;
         }
-        Judgement judgement = judge(fault, outcome);
         if (judgement.caught) ++caught;
         std::string expected = std::to_string(fault.expectedTest) + " " + std::string(tests[fault.expectedTest].name);
         printf("%-28s %-42s %s%s%s\n", std::string(fault.fault).c_str(), expected.c_str(),
@@ -158,48 +191,65 @@ int runMatrix(const RunOptions& options)
     return caught == total ? 0 : EXIT_FAILED;
 }
 
-// A signal only wakes the run, which then stops what it started itself.
-bool installSignals()
+int runTests(const Options& options, RunRecord* record)
 {
-    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        perror("vpoperator: pipe");
-        return false;
+    Table table(options.manual);
+    RunOptions run = options.run;
+    run.onTestEnded = [&table](const TestRecord& test) { table.row(test); };
+    RunOutcome outcome = options.manual ? runManual(run, options.port, options.plan) : runOperator(run, options.plan);
+    addRun(*record, outcome, options.plan);
+    if (outcome.setupFailed) {
+        fprintf(stderr, "vpoperator: %s\n", outcome.broken.c_str());
+        return outcome.interrupted ? EXIT_FAILED : EXIT_USAGE;
     }
-    struct sigaction action { };
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    return true;
+    table.finish(outcome, options.manual);
+    if (!outcome.broken.empty()) fprintf(stderr, "vpoperator: %s; stopped\n", outcome.broken.c_str());
+    return outcome.passed() ? 0 : EXIT_FAILED;
+}
+
+// What is known before the run starts.
+RunRecord startRecord(const Options& options, bool wanted)
+{
+    RunRecord record;
+    record.started = utcTimestamp();
+    record.host = hostName();
+    record.portName = options.manual ? options.port : options.run.endpoint;
+    record.portSettings = options.run.settings;
+    record.mode = options.manual ? "manual" : "virtual";
+    record.matrix = options.matrix;
+    record.devbench = devbenchVersion();
+    // The library is hashed before devbench loads it.
+    if (wanted) record.library = inspectLibrary(libraryPath(options.run.devbench, options.run.dir));
+    return record;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+#if defined(_WIN32)
+    // The Windows C library buffers a line-buffered stream fully.
+    setvbuf(stdout, nullptr, _IONBF, 0);
+#else
     setvbuf(stdout, nullptr, _IOLBF, 0);
+#endif
     Options options;
     int status = parseOptions(argc, argv, &options);
     if (status >= 0) return status;
-    if (!installSignals()) return EXIT_USAGE;
-    options.run.stopFd = signalPipe[0];
-    if (options.matrix) return runMatrix(options.run);
-
+    if (!installInterrupts()) return EXIT_USAGE;
+    options.run.stopFd = interruptFd();
+    RecordFiles files(options.record, options.junit);
     std::string error;
-    auto plan = parseTestList(options.tests, &error);
-    if (!plan) {
-        fprintf(stderr, "vpoperator: --tests: %s\n%s", error.c_str(), usage);
+    if (!files.open(&error)) {
+        fprintf(stderr, "vpoperator: %s\n", error.c_str());
         return EXIT_USAGE;
     }
-
-    RunOutcome outcome = runOperator(options.run, *plan);
-    if (outcome.setupFailed) {
-        fprintf(stderr, "vpoperator: %s\n", outcome.broken.c_str());
-        return outcome.interrupted ? EXIT_FAILED : EXIT_USAGE;
+    RunRecord record = startRecord(options, files.wanted());
+    status = options.matrix ? runMatrix(options.run, &record) : runTests(options, &record);
+    record.finished = utcTimestamp();
+    if (files.wanted() && !files.write(record, &error)) {
+        fprintf(stderr, "vpoperator: %s\n", error.c_str());
+        return EXIT_USAGE;
     }
-    printReport(outcome);
-    if (!outcome.broken.empty()) fprintf(stderr, "vpoperator: %s; stopped\n", outcome.broken.c_str());
-    return outcome.passed() ? 0 : EXIT_FAILED;
+    return status;
 }

@@ -155,6 +155,22 @@ void stopChild(Child& child, double graceSeconds)
     closeFd(child.output);
 }
 
+void killChild(Child& child)
+{
+    if (child.pid > 0) kill(-child.pid, SIGKILL);
+}
+
+size_t readOutput(Child& child, char* buffer, size_t size)
+{
+    for (;;) {
+        ssize_t n = read(child.output, buffer, size);
+        if (n >= 0) return static_cast<size_t>(n);
+        if (errno != EINTR) return 0;
+    }
+}
+
+bool writeInput(Child& child, const std::string& text) { return writeAll(child.input, text); }
+
 bool writeAll(int fd, const std::string& text)
 {
     size_t done = 0;

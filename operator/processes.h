@@ -1,8 +1,10 @@
 // Starting and stopping the programs the operator drives. Each child runs in
 // a process group of its own, so stopping it also stops what it started
 // (devbench's holdprobe), and a terminal's Ctrl-C reaches only the operator.
+// On Windows a job object plays the process group's part.
 #pragma once
 
+#include <stddef.h>
 #include <sys/types.h>
 
 #include <string>
@@ -10,12 +12,22 @@
 
 namespace vpop {
 
+#if defined(_WIN32)
+struct Child {
+    // HANDLEs; null when absent.
+    void* process = nullptr;
+    void* job = nullptr;
+    void* input = nullptr;
+    void* output = nullptr;
+};
+#else
 struct Child {
     pid_t pid = -1;
     // The child's standard input and output, when piped (else -1).
     int input = -1;
     int output = -1;
 };
+#endif
 
 struct ChildOptions {
     std::string directory;
@@ -38,8 +50,21 @@ bool waitChild(Child& child, double seconds, int* status);
 // the child and closes its pipes. Safe to call twice.
 void stopChild(Child& child, double graceSeconds);
 
+// Ends the child's group at once, leaving its pipes open and the child
+// unreaped, so a thread still reading its output sees the end and returns.
+void killChild(Child& child);
+
+// Blocks until the child prints something: the byte count, 0 at the end of
+// its output.
+size_t readOutput(Child& child, char* buffer, size_t size);
+
+// Writes all of `text` to the child's input; false when it stopped reading.
+bool writeInput(Child& child, const std::string& text);
+
+#if !defined(_WIN32)
 // Writes all of `text`; false when the reader is gone.
 bool writeAll(int fd, const std::string& text);
+#endif
 
 double monotonicSeconds();
 

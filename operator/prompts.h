@@ -15,6 +15,9 @@ inline constexpr std::string_view portNameQuestion = "Enter the port name: ";
 inline constexpr std::string_view portSettingsQuestion = "Enter the port settings: ";
 inline constexpr std::string_view menuQuestion = "Enter the test number to execute, or a for all, or e for exit: ";
 
+// The first line of the menu, which follows the end of every test.
+inline constexpr std::string_view menuHeading = "Available tests:";
+
 inline constexpr std::string_view failurePrefix = "failure: line(";
 
 struct PromptRule {

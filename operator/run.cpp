@@ -180,6 +180,7 @@ RunOutcome Run::execute(const std::vector<MenuChoice>& plan)
         return setupFailed(error);
     }
     if (!fitsAnswer(endpoint_)) return setupFailed("the endpoint '" + endpoint_ + "' cannot be typed as a port name");
+    outcome.portName = endpoint_;
     say("printer at " + endpoint_ + (options_.settings.empty() ? "" : ", settings " + options_.settings));
 
     ChildOptions childOptions;
@@ -190,6 +191,7 @@ RunOutcome Run::execute(const std::vector<MenuChoice>& plan)
         return setupFailed(error);
 
     Session session(endpoint_, options_.settings, plan);
+    session.onTestEnded(options_.onTestEnded);
     double started = monotonicSeconds();
     double lastOutput = started;
     std::string why;
@@ -270,44 +272,10 @@ void Run::cleanUp()
 
 } // namespace
 
-bool RunOutcome::passed() const
-{
-    if (!broken.empty() || !strayFailures.empty() || records.empty()) return false;
-    for (const TestRecord& record : records) {
-        if (!record.passed()) return false;
-    }
-    return true;
-}
-
 RunOutcome runOperator(const RunOptions& options, const std::vector<MenuChoice>& plan)
 {
     Run run(options);
     return run.execute(plan);
-}
-
-void printReport(const RunOutcome& outcome)
-{
-    const auto& tests = suiteTests();
-    if (!outcome.records.empty()) printf("\n%3s  %-38s %-8s %8s\n", "#", "test", "verdict", "time");
-    unsigned passed = 0;
-    for (const TestRecord& record : outcome.records) {
-        if (record.passed()) ++passed;
-        std::string verdict(record.verdict());
-        printf("%3u  %-38s %-8s %6.2f s\n", record.number, std::string(tests[record.number].name).c_str(),
-            verdict.c_str(), record.seconds());
-    }
-    printf("%u of %zu passed, total %.2f s\n", passed, outcome.records.size(), outcome.seconds);
-    bool headed = false;
-    auto failureLine = [&](const std::string& where, const std::string& line) {
-        if (!headed) printf("failure lines:\n");
-        headed = true;
-        printf("  %s: %s\n", where.c_str(), line.c_str());
-    };
-    for (const TestRecord& record : outcome.records) {
-        for (const std::string& line : record.failures) failureLine(std::to_string(record.number), line);
-    }
-    for (const std::string& line : outcome.strayFailures) failureLine("outside any test", line);
-    fflush(stdout);
 }
 
 } // namespace vpop

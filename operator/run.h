@@ -2,6 +2,7 @@
 // dialogue between them until devbench leaves or the run breaks off.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,13 @@ struct RunOptions {
     std::string endpoint;
     // Becomes readable when the operator is asked to stop.
     int stopFd = -1;
+    // Called the moment each test ends in order.
+    std::function<void(const TestRecord&)> onTestEnded;
 };
 
 struct RunOutcome {
+    // The port name devbench was given.
+    std::string portName;
     std::vector<TestRecord> records;
     std::vector<std::string> strayFailures;
     double seconds = 0;
@@ -37,8 +42,5 @@ struct RunOutcome {
 };
 
 RunOutcome runOperator(const RunOptions& options, const std::vector<MenuChoice>& plan);
-
-// The table of tests, verdicts and times, and the failure lines.
-void printReport(const RunOutcome& outcome);
 
 } // namespace vpop

@@ -41,6 +41,7 @@ std::vector<Action> Session::feed(std::string_view output, double now)
 void Session::line(std::string_view text, double now, std::vector<Action>& actions)
 {
     actions.push_back({ Action::Echo, std::string(text), {} });
+    awaitingEnter_ = false;
     const auto& tests = suiteTests();
     // Two tests share a banner, so a banner only counts as the one the run
     // order expects next.
@@ -49,8 +50,11 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
         current_ = nextBanner_++;
         records_[current_].bannerSeen = true;
         records_[current_].started = now;
+        records_[current_].console.append(text).append("\n");
         return;
     }
+    if (text == menuHeading) endCurrent(now);
+    if (current_ < records_.size()) records_[current_].console.append(text).append("\n");
     // Test Read prints its failure on the line it is on: after "device
     // firmware name: " or after name characters.
     if (size_t at = text.find(failurePrefix); at != std::string_view::npos) {
@@ -63,6 +67,10 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
         return;
     }
     if (const PromptRule* rule = findPrompt(text)) {
+        if (manual_) {
+            awaitingEnter_ = rule->answerWithEnter;
+            return;
+        }
         if (current_ >= records_.size()) return stop("prompt outside any test: '" + std::string(text) + "'", actions);
         Action set { Action::SetPrinter, {}, {} };
         for (std::string_view word : rule->settings) set.settings.emplace_back(word);
@@ -71,6 +79,10 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
         return;
     }
     if (looksLikePrompt(text)) {
+        if (manual_) {
+            awaitingEnter_ = true;
+            return;
+        }
         stop("devbench asks for something the operator does not know " + where() + ": '" + std::string(text)
                 + "'; not guessing",
             actions);
@@ -119,6 +131,7 @@ void Session::endCurrent(double now)
     if (current_ >= records_.size()) return;
     records_[current_].finished = true;
     records_[current_].ended = now;
+    if (onTestEnded_) onTestEnded_(records_[current_]);
     current_ = records_.size();
 }
 
@@ -130,8 +143,14 @@ void Session::stop(std::string why, std::vector<Action>& actions)
 
 bool Session::finish(double now, std::string* why)
 {
-    if (current_ < records_.size()) records_[current_].ended = now;
-    if (stage_ == Stage::Leaving && partial_.empty()) return true;
+    bool left = stage_ == Stage::Leaving && partial_.empty();
+    if (current_ < records_.size()) {
+        records_[current_].ended = now;
+        // The last words of a test that broke off are its most telling ones.
+        records_[current_].console += partial_;
+        partial_.clear();
+    }
+    if (left) return true;
     if (why) *why = "devbench ended " + where();
     return false;
 }

@@ -3,6 +3,7 @@
 // to set, and keeps the record of each test. The clock is passed in.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,8 @@ struct TestRecord {
     // Its output ended in order: the next test's banner or the menu came.
     bool finished = false;
     std::vector<std::string> failures;
+    // Everything devbench printed from the banner to the end of the test.
+    std::string console;
     double started = 0;
     double ended = 0;
 
@@ -44,6 +47,16 @@ struct TestRecord {
 class Session {
 public:
     Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan);
+
+    // Called the moment a test's output has ended in order.
+    void onTestEnded(std::function<void(const TestRecord&)> callback) { onTestEnded_ = std::move(callback); }
+    // A technician at a real printer answers the prompts: the session then
+    // neither sets a printer nor types Enter, and leaves unknown prompts to
+    // the technician too. It still answers the questions.
+    void setManual() { manual_ = true; }
+    // devbench printed a prompt and now waits for Enter (manual sessions).
+    bool awaitingEnter() const { return awaitingEnter_; }
+    void enterGiven() { awaitingEnter_ = false; }
 
     std::vector<Action> feed(std::string_view output, double now);
 
@@ -83,6 +96,9 @@ private:
     size_t current_ = 0;
     std::vector<std::string> strayFailures_;
     bool stopped_ = false;
+    std::function<void(const TestRecord&)> onTestEnded_;
+    bool manual_ = false;
+    bool awaitingEnter_ = false;
 };
 
 } // namespace vpop

@@ -17,8 +17,10 @@ if grep -q 'DEVBENCH_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then
   echo "bench.sh: $dir is a sanitizer build; figures need a plain one" >&2
   exit 2
 fi
+. "$root/scripts/announce.sh"
+announce_configure bench.sh "$dir"
 [ -f "$dir/build.ninja" ] || cmake -S "$root" -B "$dir" -G Ninja >/dev/null
-ninja -C "$dir" -j"$(nproc)" --quiet devbench holdprobe vprinter vpoperator chunked_write_bench vprinter_bench
+quiet_ninja bench.sh "$dir" -j"$(nproc)" devbench holdprobe vprinter vpoperator chunked_write_bench vprinter_bench
 
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(date -u '+%Y-%m-%d %H:%M UTC')"
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")

@@ -24,19 +24,24 @@ done
 jobs=$(nproc)
 vprinter=$root/build-winhost/vprinter
 
+. scripts/announce.sh
+announce_configure build-windows build-winhost
 cmake -S . -B build-winhost -G Ninja >/dev/null
 ninja -C build-winhost -j"$jobs" vprinter
 
+announce_configure build-windows build-win32
 cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DKELMORPORT_CALLCONV=cdecl \
     -DDEVBENCH_HOST_VPRINTER="$vprinter" >/dev/null
 ninja -C build-win32 -j"$jobs"
 
+announce_configure build-windows build-win32-stdcall
 # The unit tests run against fakes, whatever the convention: only the programs
 # and the library are built a second time.
 cmake -S . -B build-win32-stdcall -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
     -DKELMORPORT_CALLCONV=stdcall -DDEVBENCH_HOST_VPRINTER="$vprinter" >/dev/null
 ninja -C build-win32-stdcall -j"$jobs" devbench holdprobe lasterror_check
 
+announce_configure build-windows build-win64
 cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DDEVBENCH_HOST_VPRINTER="$vprinter" -DDEVBENCH_WIN32_DIR="$root/build-win32" >/dev/null
 ninja -C build-win64 -j"$jobs"

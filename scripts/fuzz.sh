@@ -15,6 +15,8 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(dialogue_fuzz reply_reader_fuzz frame_decoder_fuzz)
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is missing (scripts/setup.sh installs it)" >&2; exit 2; }
+. "$root/scripts/announce.sh"
+announce_configure fuzz.sh "$dir"
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DDEVBENCH_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 ninja -C "$dir" -j"$(nproc)" "${targets[@]}"
 

@@ -52,7 +52,7 @@ win64=$root/build-win64
 win32=$root/build-win32
 [ $callconv = stdcall ] && win32=$root/build-win32-stdcall
 cmake -S "$root" -B "$win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-ninja -C "$win64" -j"$jobs" devbench
+ninja -C "$win64" -j"$jobs" devbench vpoperator
 cmake -S "$root" -B "$win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
     -DKELMORPORT_CALLCONV=$callconv >/dev/null
 ninja -C "$win32" -j"$jobs" holdprobe
@@ -61,7 +61,7 @@ ninja -C "$win32" -j"$jobs" holdprobe
 package=$out/devbench-windows
 rm -rf "$package" "$out/devbench-windows.zip"
 mkdir -p "$package/x64" "$package/x86"
-cp "$win64/devbench.exe" "$package/x64/"
+cp "$win64/devbench.exe" "$win64/vpoperator.exe" "$package/x64/"
 cp "$win32/holdprobe.exe" "$package/x86/"
 if [ $stand_in = yes ]; then
     cp "$win64/KelmorPort.dll" "$package/x64/"
@@ -71,6 +71,7 @@ fi
 # Notepad and cmd.exe both want CRLF line ends.
 crlf() { sed 's/$/\r/'; }
 crlf <"$root/scripts/windows/devbench.cmd" >"$package/devbench.cmd"
+crlf <"$root/scripts/windows/record.cmd" >"$package/record.cmd"
 case $callconv in
     cdecl) title="cdecl (no WINAPI or __stdcall on the prototypes)" ;;
     stdcall) title="stdcall (WINAPI or __stdcall on the prototypes)" ;;
@@ -83,7 +84,7 @@ for file in "$package"/x64/* "$package"/x86/*; do
     needs=$(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\tDLL Name: //p')
     for dll in $needs; do
         case ${dll,,} in
-            kelmorport.dll | kernel32.dll | msvcrt.dll | ws2_32.dll | user32.dll | advapi32.dll) ;;
+            kelmorport.dll | kernel32.dll | msvcrt.dll | ws2_32.dll | user32.dll | advapi32.dll | version.dll) ;;
             *)
                 echo "package-windows: ${file#"$out"/} needs $dll, which Windows does not have" >&2
                 exit 1

@@ -15,10 +15,12 @@ if [ "${1:-}" = --build-dir ]; then
   dir=$(realpath -m "$2")
   shift 2
 fi
+. "$root/scripts/announce.sh"
 if [ ! -f "$dir/build.ninja" ]; then
+  announce_configure run-virtual "$dir"
   cmake -S "$root" -B "$dir" -G Ninja >/dev/null
 fi
-ninja -C "$dir" -j"$(nproc)" >/dev/null
+quiet_ninja run-virtual "$dir" -j"$(nproc)"
 status=0
 "$dir/vpoperator" --tests a "$@" || status=$?
 exit "$status"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test the suite.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev)
+# python3 reads the run records back in the end-to-end tests.
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -9,6 +10,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "setup.sh: installing ${missing[*]} ..." >&2
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi

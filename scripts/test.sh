@@ -12,6 +12,8 @@ if [ "${DEVBENCH_SANITIZE:-0}" = 1 ]; then
   dir=build-asan
   flags+=(-DDEVBENCH_SANITIZE=ON)
 fi
+. scripts/announce.sh
+announce_configure test.sh "$dir"
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
 ninja -C "$dir" -j"$jobs"
 cd "$dir"

@@ -21,6 +21,7 @@ done
 if ! command -v valgrind >/dev/null; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "valgrind-e2e.sh: installing valgrind ..." >&2
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq valgrind >/dev/null
 fi
@@ -28,8 +29,10 @@ if grep -q 'DEVBENCH_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then
   echo "valgrind-e2e.sh: $dir is a sanitizer build; valgrind needs a plain one" >&2
   exit 2
 fi
+. "$root/scripts/announce.sh"
+announce_configure valgrind-e2e.sh "$dir"
 [ -f "$dir/build.ninja" ] || cmake -S "$root" -B "$dir" -G Ninja >/dev/null
-ninja -C "$dir" -j"$(nproc)" --quiet devbench holdprobe kelmorport_standin vprinter vpoperator
+quiet_ninja valgrind-e2e.sh "$dir" -j"$(nproc)" devbench holdprobe kelmorport_standin vprinter vpoperator
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

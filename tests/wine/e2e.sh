@@ -3,7 +3,8 @@
 # devbench.exe under Wine reaches the printer over loopback TCP and runs Test
 # Open Port, Test Bad Port Name, Test Write, Test Read and Test Port Locking,
 # the last through holdprobe.exe started with CreateProcess and its copy
-# refused with GetLastError() = 183.
+# refused with GetLastError() = 183; vpoperator.exe runs a manual run and
+# records it.
 #   e2e.sh VPRINTER BIN_DIR [PROBE_DIR]
 # BIN_DIR holds devbench.exe and its KelmorPort.dll. PROBE_DIR (default
 # BIN_DIR) holds the holdprobe.exe to use, beside its own KelmorPort.dll, and
@@ -16,7 +17,7 @@ bin=$(cd "$2" && pwd)
 probe_dir=$(cd "${3:-$2}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 
-for file in "$vprinter" "$bin/devbench.exe" "$bin/KelmorPort.dll" "$probe_dir/holdprobe.exe" "$probe_dir/KelmorPort.dll"; do
+for file in "$vprinter" "$bin/devbench.exe" "$bin/vpoperator.exe" "$bin/KelmorPort.dll" "$probe_dir/holdprobe.exe" "$probe_dir/KelmorPort.dll"; do
     [ -f "$file" ] || { echo "FAIL: missing $file"; exit 1; }
 done
 
@@ -101,6 +102,22 @@ if run_devbench probe_missing "$work/elsewhere" "" 2; then
     [[ ${lines[0]:-} =~ $suite_line ]] || fail probe_missing "no failure line without the probe"
 else
     fail probe_missing "devbench did not run to the end"
+fi
+
+# The operator's run by hand, the technician's Enter keys piped in: it passes
+# them to devbench.exe over pipes of its own, and its record names the
+# library devbench.exe loads, with that file's hash and version.
+if [ "$probe_dir" = "$bin" ]; then
+    out=$work/manual.out
+    (cd "$bin" && printf '\n\n\n\n\n' | timeout --kill-after=10 300 wine ./vpoperator.exe --manual --port "$endpoint" \
+        --tests 0,2,6 --record "Z:$work/manual.json" --junit "Z:$work/manual.xml") 2>&1 | tr -d '\r' >"$out"
+    if [ "${PIPESTATUS[0]}" -eq 0 ]; then
+        python3 "$here/../e2e/check_record.py" --json "$work/manual.json" --junit "$work/manual.xml" \
+            --library "$bin/KelmorPort.dll" --file-version 1.0.0.0 --mode manual --verdicts 0:pass,2:pass,6:pass \
+            --firmware "'VPRINTER-1.0'" >>"$out" || fail manual "the records are not as expected"
+    else
+        fail manual "vpoperator.exe --manual did not pass"
+    fi
 fi
 
 # The library's last error after a refused open, from each build at hand.

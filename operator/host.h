@@ -1,0 +1,47 @@
+// What the operator needs of the machine it runs on, beyond its children:
+// paths, names, the clock, Ctrl-C and the technician's keys. One POSIX and
+// one Win32 implementation.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+
+namespace vpop {
+
+// "devbench" or "devbench.exe", and the library file devbench loads.
+extern const char devbenchProgram[];
+extern const char libraryFileName[];
+
+std::string programDirectory(const char* argv0);
+std::string absolutePath(const std::string& path);
+std::string joinPath(const std::string& directory, const std::string& name);
+std::string directoryOf(const std::string& path);
+bool fileExists(const std::string& path);
+
+// Directories searched for the library before devbench's own (POSIX:
+// LD_LIBRARY_PATH, which comes before a run path).
+std::string librarySearchPath();
+// The version in a Windows file's version resource ("1.2.3.4"); empty when
+// it has none, and everywhere else.
+std::string fileVersion(const std::string& path);
+
+std::string hostName();
+// Now, UTC, as 2026-12-08T01:51:00Z.
+std::string utcTimestamp();
+
+// Ctrl-C and requests to end the operator. installInterrupts returns false
+// when they cannot be caught. interruptFd is readable after one (POSIX; -1
+// on Windows). onInterrupt calls `callback` once, from another thread, at
+// the first one.
+bool installInterrupts();
+int interruptFd();
+void onInterrupt(std::function<void()> callback);
+
+// The technician's keys: blocks for the next ones, returns 0 at the end.
+size_t readKeys(char* buffer, size_t size);
+bool keysFromTerminal();
+
+} // namespace vpop
