@@ -39,7 +39,7 @@ announce_configure build-windows build-win32-stdcall
 # and the library are built a second time.
 cmake -S . -B build-win32-stdcall -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
     -DKELMORPORT_CALLCONV=stdcall -DDEVBENCH_HOST_VPRINTER="$vprinter" >/dev/null
-ninja -C build-win32-stdcall -j"$jobs" devbench holdprobe lasterror_check
+ninja -C build-win32-stdcall -j"$jobs" devbench holdprobe vpoperator lasterror_check
 
 announce_configure build-windows build-win64
 cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
