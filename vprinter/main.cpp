@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "wire/control.h"
 #include "vprinter/server.h"
+#include "wire/control.h"
 
 namespace {
 

@@ -1,0 +1,210 @@
+#include "vprinter/connections.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "wire/transport.h"
+
+namespace vprinter {
+
+namespace {
+
+const size_t MAX_CLIENTS = 64;
+const size_t READ_CHUNK = 64 * 1024;
+const int BACKLOG = 16;
+
+// A client may have at most one frame buffered beyond the one in hand; the
+// rest waits in the socket, where the sender's own limits apply.
+bool bufferFull(const Client& client) { return client.in.size() >= HEADER_SIZE + MAX_PAYLOAD; }
+
+bool fail(const std::string& what, const Endpoint& endpoint)
+{
+    fprintf(stderr, "vprinter: %s %s: %s\n", what.c_str(), endpointText(endpoint).c_str(), strerror(errno));
+    return false;
+}
+
+} // namespace
+
+Connections::~Connections()
+{
+    for (Client& client : clients_) close(client.fd);
+    if (listener_ >= 0) close(listener_);
+    if (!socketPath_.empty()) unlink(socketPath_.c_str());
+}
+
+bool Connections::listen(const Endpoint& endpoint)
+{
+    bool listening = endpoint.kind == Endpoint::Tcp ? listenTcp(endpoint) : listenLocal(endpoint);
+    if (listening) fcntl(listener_, F_SETFL, fcntl(listener_, F_GETFL) | O_NONBLOCK);
+    return listening;
+}
+
+bool Connections::listenTcp(const Endpoint& endpoint)
+{
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(endpoint.port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::listen(listener_, BACKLOG) != 0) {
+        return fail("cannot listen on", endpoint);
+    }
+    socklen_t size = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    Endpoint actual = endpoint;
+    actual.port = ntohs(address.sin_port);
+    printf("listening on %s\n", endpointText(actual).c_str());
+    return true;
+}
+
+bool Connections::listenLocal(const Endpoint& endpoint)
+{
+    const std::string& path = endpoint.path;
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0) {
+        // Never remove what is not ours to remove: only a socket nobody answers.
+        if (!S_ISSOCK(info.st_mode)) {
+            fprintf(stderr, "vprinter: %s exists and is not a socket\n", path.c_str());
+            return false;
+        }
+        std::string error;
+        Socket probe = connectEndpoint(endpoint, &error);
+        if (probe != NO_SOCKET) {
+            closeSocket(probe);
+            fprintf(stderr, "vprinter: a printer is already listening on %s\n", path.c_str());
+            return false;
+        }
+        unlink(path.c_str());
+    }
+    sockaddr_un address = {};
+    if (path.size() >= sizeof address.sun_path) {
+        fprintf(stderr, "vprinter: socket path too long: %s\n", path.c_str());
+        return false;
+    }
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return fail("cannot listen on", endpoint);
+    }
+    socketPath_ = path;
+    if (::listen(listener_, BACKLOG) != 0) return fail("cannot listen on", endpoint);
+    printf("listening on %s\n", path.c_str());
+    return true;
+}
+
+void Connections::addPollFds(std::vector<pollfd>& fds) const
+{
+    fds.push_back({ listener_, POLLIN, 0 });
+    for (const Client& client : clients_) {
+        short events = 0;
+        if (!client.conversation.pending && !bufferFull(client)) events |= POLLIN;
+        if (!client.out.empty()) events |= POLLOUT;
+        fds.push_back({ client.fd, events, 0 });
+    }
+}
+
+void Connections::service(const pollfd* fds, size_t count)
+{
+    if (count == 0) return;
+    size_t i = 1;
+    for (Client& client : clients_) {
+        if (i >= count) break;
+        short revents = fds[i++].revents;
+        if (revents & (POLLIN | POLLHUP | POLLERR)) read(client);
+        if (revents & POLLOUT) write(client);
+    }
+    // After the clients, so the new ones have no entry to be matched with.
+    if (fds[0].revents & POLLIN) accept();
+}
+
+void Connections::accept()
+{
+    for (;;) {
+        int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) return;
+        if (clients_.size() >= MAX_CLIENTS) {
+            close(fd);
+            continue;
+        }
+        clients_.emplace_back();
+        clients_.back().fd = fd;
+    }
+}
+
+void Connections::read(Client& client)
+{
+    if (bufferFull(client)) return;
+    size_t old = client.in.size();
+    client.in.resize(old + READ_CHUNK);
+    ssize_t got = recv(client.fd, client.in.data() + old, READ_CHUNK, 0);
+    if (got <= 0) {
+        client.in.resize(old);
+        if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) client.dead = true;
+        return;
+    }
+    client.in.resize(old + static_cast<size_t>(got));
+}
+
+void Connections::write(Client& client)
+{
+    while (client.outSent < client.out.size()) {
+        ssize_t sent
+            = ::send(client.fd, client.out.data() + client.outSent, client.out.size() - client.outSent, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) client.dead = true;
+            return;
+        }
+        client.outSent += static_cast<size_t>(sent);
+    }
+    client.out.clear();
+    client.outSent = 0;
+}
+
+std::optional<Frame> Connections::nextFrame(Client& client)
+{
+    // One request at a time: the next is read once the last is answered.
+    if (client.dead || client.conversation.pending || !client.out.empty()) return std::nullopt;
+    Frame frame;
+    size_t consumed = 0;
+    DecodeResult result = decode(client.in.data(), client.in.size(), &frame, &consumed);
+    if (result == DecodeResult::NeedMore) return std::nullopt;
+    if (result == DecodeResult::Malformed) {
+        client.dead = true;
+        return std::nullopt;
+    }
+    client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(consumed));
+    return frame;
+}
+
+void Connections::send(Client& client, const Frame& frame)
+{
+    client.out = encode(frame);
+    client.outSent = 0;
+    write(client);
+}
+
+void Connections::sweep()
+{
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        if (it->dead) {
+            close(it->fd);
+            it = clients_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+} // namespace vprinter
