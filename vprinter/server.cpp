@@ -133,7 +133,9 @@ void Server::serveClient(Client& client, uint64_t now)
 {
     if (client.dead) return;
     if (client.conversation.pending) deliver(client, requests_.resume(client.conversation, now));
-    if (std::optional<Frame> frame = connections_.nextFrame(client)) {
+    // Every whole request already in is answered now, up to one whose answer
+    // waits or one the socket does not take at once.
+    while (std::optional<Frame> frame = connections_.nextFrame(client)) {
         deliver(client, requests_.start(client.conversation, std::move(*frame), now));
     }
 }

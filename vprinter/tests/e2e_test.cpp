@@ -22,6 +22,8 @@
 
 #include "portlib/KelmorPort.h"
 #include "wire/control.h"
+#include "wire/protocol.h"
+#include "wire/transport.h"
 
 extern char** environ;
 
@@ -73,6 +75,39 @@ int run(const std::vector<std::string>& args, std::string* output = nullptr, pid
     int status;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A connection of a client that speaks for itself, or -1.
+int connectTo(const std::string& path)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
+std::string frameBytes(uint16_t op, uint32_t seq, std::vector<uint8_t> payload = {})
+{
+    vprinter::Frame frame;
+    frame.op = op;
+    frame.seq = seq;
+    frame.payload = std::move(payload);
+    std::vector<uint8_t> bytes = vprinter::encode(frame);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The sequence number of the next reply on fd, or -1 when none comes in time.
+long replySeq(int fd, uint32_t limitMs)
+{
+    uint64_t deadline = vprinter::monotonicMs() + limitMs;
+    uint8_t header[vprinter::HEADER_SIZE];
+    if (vprinter::receiveAll(fd, header, sizeof header, deadline) != vprinter::IoResult::Done) return -1;
+    std::vector<uint8_t> payload(vprinter::getU32(header + 12));
+    if (vprinter::receiveAll(fd, payload.data(), payload.size(), deadline) != vprinter::IoResult::Done) return -1;
+    return vprinter::getU32(header + 8);
 }
 
 int waitFor(pid_t pid)
@@ -515,6 +550,21 @@ TEST_F(PrinterTest, AHungOrDeadPrinterFailsCallsInsteadOfHangingThem)
     EXPECT_EQ(GetOnlineStatus(port, &online), VX_FALSE);
     EXPECT_TRUE(WritePort(port, "x", 1, &written) == VX_FALSE || written == 0);
     EXPECT_NE(ClosePort(port), VX_FALSE);
+}
+
+// The server as a small daemon: whatever one client, or whoever starts it,
+// does, it keeps serving the others and claims only what it made.
+
+TEST_F(PrinterTest, RequestsSentInOneWriteAreAnsweredAtOnce)
+{
+    startHere();
+    int fd = connectTo(endpoint);
+    ASSERT_GE(fd, 0);
+    std::string both = frameBytes(vprinter::OP_HELLO, 1, { vprinter::ROLE_CONTROL }) + frameBytes(vprinter::OP_GET, 2);
+    ASSERT_EQ(send(fd, both.data(), both.size(), MSG_NOSIGNAL), static_cast<ssize_t>(both.size()));
+    EXPECT_EQ(replySeq(fd, 10000), 1);
+    EXPECT_EQ(replySeq(fd, 10000), 2);
+    close(fd);
 }
 
 } // namespace
