@@ -122,7 +122,7 @@ void Connections::service(const pollfd* fds, size_t count)
     for (Client& client : clients_) {
         if (i >= count) break;
         short revents = fds[i++].revents;
-        if (revents & (POLLIN | POLLHUP | POLLERR)) read(client);
+        if (revents & (POLLIN | POLLHUP | POLLERR)) read(client, (revents & (POLLHUP | POLLERR)) != 0);
         if (revents & POLLOUT) write(client);
     }
     // After the clients, so the new ones have no entry to be matched with.
@@ -143,9 +143,14 @@ void Connections::accept()
     }
 }
 
-void Connections::read(Client& client)
+void Connections::read(Client& client, bool hungUp)
 {
-    if (bufferFull(client)) return;
+    if (client.conversation.pending || bufferFull(client)) {
+        // Nothing is read now, and a client that hung up would be reported
+        // again at once, for ever: it can take no answer, so it goes.
+        if (hungUp) client.dead = true;
+        return;
+    }
     size_t old = client.in.size();
     client.in.resize(old + READ_CHUNK);
     ssize_t got = recv(client.fd, client.in.data() + old, READ_CHUNK, 0);

@@ -56,7 +56,7 @@ private:
     bool listenLocal(const Endpoint& endpoint);
     bool listenTcp(const Endpoint& endpoint);
     void accept();
-    void read(Client& client);
+    void read(Client& client, bool hungUp);
     void write(Client& client);
 
     int listener_ = -1;

@@ -99,6 +99,13 @@ std::string frameBytes(uint16_t op, uint32_t seq, std::vector<uint8_t> payload =
     return std::string(bytes.begin(), bytes.end());
 }
 
+std::vector<uint8_t> u32s(std::initializer_list<uint32_t> values)
+{
+    std::vector<uint8_t> bytes;
+    for (uint32_t value : values) vprinter::putU32(bytes, value);
+    return bytes;
+}
+
 // The sequence number of the next reply on fd, or -1 when none comes in time.
 long replySeq(int fd, uint32_t limitMs)
 {
@@ -108,6 +115,24 @@ long replySeq(int fd, uint32_t limitMs)
     std::vector<uint8_t> payload(vprinter::getU32(header + 12));
     if (vprinter::receiveAll(fd, payload.data(), payload.size(), deadline) != vprinter::IoResult::Done) return -1;
     return vprinter::getU32(header + 8);
+}
+
+// Processor time a process has used, in clock ticks.
+long cpuTicks(pid_t pid)
+{
+    FILE* file = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (file == nullptr) return -1;
+    char text[1024] = {};
+    size_t got = fread(text, 1, sizeof text - 1, file);
+    fclose(file);
+    const char* after = strrchr(text, ')');
+    long user = 0;
+    long system = 0;
+    // After the name: state and ten more fields, then user and system time.
+    if (got == 0 || after == nullptr
+        || sscanf(after + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user, &system) != 2)
+        return -1;
+    return user + system;
 }
 
 int waitFor(pid_t pid)
@@ -565,6 +590,43 @@ TEST_F(PrinterTest, RequestsSentInOneWriteAreAnsweredAtOnce)
     EXPECT_EQ(replySeq(fd, 10000), 1);
     EXPECT_EQ(replySeq(fd, 10000), 2);
     close(fd);
+}
+
+TEST_F(PrinterTest, AClientThatResetsWhileItsEndWaitsCostsNoProcessorTime)
+{
+    std::string line = start("127.0.0.1:0", { "--print-ms", "60000" });
+    ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
+    std::string tcp = line.substr(strlen("listening on "));
+    vprinter::Endpoint where;
+    std::string error;
+    ASSERT_TRUE(vprinter::parseEndpoint(tcp, &where, &error));
+    vprinter::Socket fd = vprinter::connectEndpoint(where, &error);
+    ASSERT_NE(fd, vprinter::NO_SOCKET) << error;
+    // A job, its End and two megabytes of further requests pile up while the
+    // printer is stopped, so it reads them as fast as it can.
+    std::string status = frameBytes(vprinter::OP_STATUS, 5, u32s({ vprinter::LAYOUT_L1 }));
+    std::string bytes = frameBytes(vprinter::OP_HELLO, 1, { vprinter::ROLE_PORT })
+        + frameBytes(vprinter::OP_BEGIN_BLOCK, 2, u32s({ vprinter::LAYOUT_L1 }))
+        + frameBytes(vprinter::OP_WRITE, 3, { 'j' });
+    for (int i = 0; i < 30; ++i) bytes += status;
+    bytes += frameBytes(vprinter::OP_END_BLOCK, 4, u32s({ vprinter::LAYOUT_L1, 60000 }));
+    for (int i = 0; i < 100000; ++i) bytes += status;
+    kill(server, SIGSTOP);
+    vprinter::IoResult sent = vprinter::sendAll(
+        fd, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), vprinter::monotonicMs() + 5000);
+    kill(server, SIGCONT);
+    EXPECT_EQ(sent, vprinter::IoResult::Done);
+    std::map<std::string, std::string> state;
+    for (int i = 0; i < 100; ++i) vprinterGet(tcp, &state, &error);
+    linger reset = { 1, 0 };
+    setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    vprinter::closeSocket(fd);
+
+    long before = cpuTicks(server);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    long used = cpuTicks(server) - before;
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 5) << "the printer spins";
+    EXPECT_TRUE(vprinterGet(tcp, &state, &error)) << error;
 }
 
 } // namespace
