@@ -31,13 +31,41 @@ bool fail(const std::string& what, const Endpoint& endpoint)
     return false;
 }
 
+// A path is free, or freed, when nothing is there or only a socket that
+// nobody answers, as a printer that crashed leaves it. Anything else is not
+// ours to remove.
+bool claimPath(const Endpoint& endpoint)
+{
+    const std::string& path = endpoint.path;
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return true;
+    if (!S_ISSOCK(info.st_mode)) {
+        fprintf(stderr, "vprinter: %s exists and is not a socket\n", path.c_str());
+        return false;
+    }
+    std::string error;
+    Socket probe = connectEndpoint(endpoint, &error);
+    if (probe != NO_SOCKET) {
+        closeSocket(probe);
+        fprintf(stderr, "vprinter: a printer is already listening on %s\n", path.c_str());
+        return false;
+    }
+    unlink(path.c_str());
+    return true;
+}
+
 } // namespace
 
 Connections::~Connections()
 {
     for (Client& client : clients_) close(client.fd);
     if (listener_ >= 0) close(listener_);
-    if (!socketPath_.empty()) unlink(socketPath_.c_str());
+    // The path may hold another printer's socket by now.
+    struct stat info;
+    if (!socketPath_.empty() && lstat(socketPath_.c_str(), &info) == 0 && info.st_dev == socketDevice_
+        && info.st_ino == socketInode_) {
+        unlink(socketPath_.c_str());
+    }
 }
 
 bool Connections::listen(const Endpoint& endpoint)
@@ -71,22 +99,7 @@ bool Connections::listenTcp(const Endpoint& endpoint)
 bool Connections::listenLocal(const Endpoint& endpoint)
 {
     const std::string& path = endpoint.path;
-    struct stat info;
-    if (lstat(path.c_str(), &info) == 0) {
-        // Never remove what is not ours to remove: only a socket nobody answers.
-        if (!S_ISSOCK(info.st_mode)) {
-            fprintf(stderr, "vprinter: %s exists and is not a socket\n", path.c_str());
-            return false;
-        }
-        std::string error;
-        Socket probe = connectEndpoint(endpoint, &error);
-        if (probe != NO_SOCKET) {
-            closeSocket(probe);
-            fprintf(stderr, "vprinter: a printer is already listening on %s\n", path.c_str());
-            return false;
-        }
-        unlink(path.c_str());
-    }
+    if (!claimPath(endpoint)) return false;
     sockaddr_un address = {};
     if (path.size() >= sizeof address.sun_path) {
         fprintf(stderr, "vprinter: socket path too long: %s\n", path.c_str());
@@ -98,7 +111,12 @@ bool Connections::listenLocal(const Endpoint& endpoint)
     if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         return fail("cannot listen on", endpoint);
     }
-    socketPath_ = path;
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0) {
+        socketPath_ = path;
+        socketDevice_ = info.st_dev;
+        socketInode_ = info.st_ino;
+    }
     if (::listen(listener_, BACKLOG) != 0) return fail("cannot listen on", endpoint);
     printf("listening on %s\n", path.c_str());
     return true;

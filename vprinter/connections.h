@@ -5,6 +5,7 @@
 
 #include <poll.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 #include <list>
 #include <optional>
@@ -60,7 +61,10 @@ private:
     void write(Client& client);
 
     int listener_ = -1;
+    // The socket file this printer made, to be removed when it stops.
     std::string socketPath_;
+    dev_t socketDevice_ = 0;
+    ino_t socketInode_ = 0;
     std::list<Client> clients_;
 };
 

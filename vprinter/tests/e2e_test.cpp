@@ -629,4 +629,20 @@ TEST_F(PrinterTest, AClientThatResetsWhileItsEndWaitsCostsNoProcessorTime)
     EXPECT_TRUE(vprinterGet(tcp, &state, &error)) << error;
 }
 
+TEST_F(PrinterTest, AStoppingPrinterLeavesASocketThatIsNoLongerItsOwn)
+{
+    startHere();
+    ASSERT_EQ(unlink(endpoint.c_str()), 0);
+    pid_t second = -1;
+    std::string line;
+    run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--quiet" }, &line, &second);
+    ASSERT_EQ(line, "listening on " + endpoint);
+    stop();
+    std::map<std::string, std::string> state;
+    std::string error;
+    EXPECT_TRUE(vprinterGet(endpoint, &state, &error)) << "the second printer lost its socket: " << error;
+    kill(second, SIGTERM);
+    EXPECT_EQ(waitFor(second), 0);
+}
+
 } // namespace
