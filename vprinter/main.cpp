@@ -1,5 +1,6 @@
 // vprinter: a virtual printer for the port library to talk to, and the
 // commands that play its operator.
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -24,6 +25,21 @@ int usage(const char* problem)
     return 2;
 }
 
+// A descriptor among 0 to 2 that whoever started this program left closed
+// would be taken by the next file opened, and a pipe or socket would be read
+// as the console or written to as the output: each gets /dev/null. False
+// when one cannot be opened.
+bool openStandardStreams(bool* inputClosed)
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1) continue;
+        // The lowest free descriptor is this one.
+        if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) return false;
+        if (fd == 0) *inputClosed = true;
+    }
+    return true;
+}
+
 bool parseNumber(const char* text, uint32_t* value)
 {
     size_t length = strlen(text);
@@ -32,10 +48,13 @@ bool parseNumber(const char* text, uint32_t* value)
     return true;
 }
 
-int serveCommand(int argc, char** argv)
+int serveCommand(int argc, char** argv, bool inputClosed)
 {
     vprinter::ServerOptions options;
     options.endpoint = argv[2];
+    // Without standard input there is no console: the printer serves until
+    // a signal stops it.
+    options.console = !inputClosed;
     for (int i = 3; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--no-console") {
@@ -73,9 +92,11 @@ int serveCommand(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    bool inputClosed = false;
+    if (!openStandardStreams(&inputClosed)) return 2;
     if (argc < 3) return usage("missing command or endpoint");
     std::string command = argv[1];
-    if (command == "serve") return serveCommand(argc, argv);
+    if (command == "serve") return serveCommand(argc, argv, inputClosed);
     std::string error;
     if (command == "set") {
         if (argc < 4) return usage("set needs at least one key=value");

@@ -88,8 +88,8 @@ int Server::run(const Endpoint& endpoint)
     fflush(stdout);
     if (!listening) return 2;
     console_.showPanel(monotonicMs(), true);
-    while (!console_.quit()) {
-        if (!waitAndService() || stopping_) break;
+    while (!console_.quit() && !stopping_) {
+        if (!waitAndService()) return 1;
         uint64_t now = monotonicMs();
         serveClients(now);
         connections_.sweep();
@@ -107,7 +107,10 @@ bool Server::waitAndService()
     fds.push_back({ console_.inputFd(), POLLIN, 0 });
     connections_.addPollFds(fds);
     int timeout = static_cast<int>(nextWake(now) - now);
-    if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return false;
+    if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+        fprintf(stderr, "vprinter: poll: %s\n", strerror(errno));
+        return false;
+    }
     if (fds[0].revents != 0) {
         stopping_ = true;
         return true;

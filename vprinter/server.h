@@ -30,7 +30,8 @@ struct ServerOptions {
 bool addPrinterFault(PrinterFaults* faults, const std::string& text, std::string* error);
 
 // Runs until quit, a signal, or (with the console) the end of standard
-// input. Returns the exit status: 0, or 2 when the endpoint is unusable.
+// input. Returns the exit status: 0, 2 when the endpoint is unusable, 1 when
+// the server can no longer wait for its clients.
 int serve(const ServerOptions& options);
 
 } // namespace vprinter

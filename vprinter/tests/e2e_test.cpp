@@ -645,4 +645,27 @@ TEST_F(PrinterTest, AStoppingPrinterLeavesASocketThatIsNoLongerItsOwn)
     EXPECT_EQ(waitFor(second), 0);
 }
 
+TEST_F(PrinterTest, ServesWithStandardInputAndOutputClosed)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+    const char* argv[] = { VPRINTER_PROGRAM, "serve", endpoint.c_str(), "--quiet", nullptr };
+    ASSERT_EQ(posix_spawn(&server, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    std::map<std::string, std::string> state;
+    std::string error;
+    bool answered = false;
+    for (int i = 0; i < 200 && !answered; ++i) {
+        answered = vprinterGet(endpoint, &state, &error);
+        if (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(answered) << error;
+    int status;
+    EXPECT_EQ(waitpid(server, &status, WNOHANG), 0) << "still serving";
+    stop();
+    EXPECT_EQ(serverStatus, 0);
+}
+
 } // namespace
