@@ -444,6 +444,8 @@ TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
     struct stat info;
     EXPECT_EQ(stat(plain.c_str(), &info), 0) << "and left alone";
     EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", "10.1.2.3:9100", "--no-console" }, &out), 2);
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", "[::1]:x", "--no-console" }, &out), 2);
+    EXPECT_NE(stat("[::1]:x", &info), 0) << "a name like a host and port is not taken for a file";
     EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--rate", "fast" }, &out), 2);
 
     stop();
