@@ -10,6 +10,7 @@
 
 #include "operator/printer_control.h"
 #include "operator/processes.h"
+#include "wire/endpoint.h"
 
 namespace vpop {
 
@@ -35,6 +36,7 @@ public:
 
 private:
     bool startPrinter(std::string* error);
+    void rememberLock();
     void printerOutput();
     bool apply(const std::vector<Action>& actions, Session& session, std::string* why);
     void cleanUp();
@@ -46,6 +48,7 @@ private:
     const RunOptions& options_;
     std::string endpoint_;
     std::string socketDir_;
+    std::string lockFile_;
     Child printer_;
     Child devbench_;
     std::string printerPartial_;
@@ -105,10 +108,20 @@ bool Run::startPrinter(std::string* error)
             if (options_.verbose) printf("vprinter: %s\n", line.c_str());
             if (line.compare(0, listening.size(), listening) == 0) {
                 endpoint_ = line.substr(listening.size());
+                rememberLock();
                 return true;
             }
         }
     }
+}
+
+// The library keeps the lock of this printer's port in /tmp; it is this
+// run's to remove, as nobody else was given the printer.
+void Run::rememberLock()
+{
+    vprinter::Endpoint endpoint;
+    std::string error;
+    if (vprinter::parseEndpoint(endpoint_, &endpoint, &error)) lockFile_ = vprinter::lockName(endpoint);
 }
 
 // Keeps the printer's output pipe drained so it can never block on it.
@@ -254,9 +267,10 @@ void Run::cleanUp()
 {
     stopChild(devbench_, 2);
     stopChild(printer_, 2);
+    if (!lockFile_.empty()) unlink(lockFile_.c_str());
+    lockFile_.clear();
     if (socketDir_.empty()) return;
-    // The directory is ours alone; besides the socket it holds what the
-    // library keeps beside a port (its lock file).
+    // The directory is ours alone.
     if (DIR* dir = opendir(socketDir_.c_str())) {
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;

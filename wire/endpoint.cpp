@@ -1,5 +1,7 @@
 #include "wire/endpoint.h"
 
+#include <sys/stat.h>
+
 namespace vprinter {
 
 namespace {
@@ -65,6 +67,15 @@ std::string lockName(const Endpoint& endpoint)
         // Both spellings of loopback name the same printer, so they share a lock.
         return "/tmp/kelmorport-127.0.0.1-" + std::to_string(endpoint.port) + ".lock";
     }
+#ifndef _WIN32
+    // Every name of one socket (a symlink, a link, another spelling of its
+    // path) shares one lock, named after the socket's device and inode.
+    struct stat info;
+    if (stat(endpoint.path.c_str(), &info) == 0) {
+        return "/tmp/kelmorport-" + std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino) + ".lock";
+    }
+#endif
+    // Nothing there: no printer can be opened by this name anyway.
     return endpoint.path + ".lock";
 }
 

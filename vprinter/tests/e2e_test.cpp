@@ -22,6 +22,7 @@
 
 #include "portlib/KelmorPort.h"
 #include "wire/control.h"
+#include "wire/endpoint.h"
 #include "wire/protocol.h"
 #include "wire/transport.h"
 
@@ -156,6 +157,7 @@ protected:
     void TearDown() override
     {
         stop();
+        if (!lockFile.empty()) unlink(lockFile.c_str());
         DIR* d = opendir(dir.c_str());
         if (d) {
             while (dirent* entry = readdir(d)) {
@@ -179,6 +181,10 @@ protected:
     void startHere(std::vector<std::string> options = {})
     {
         ASSERT_EQ(start(endpoint, options), "listening on " + endpoint);
+        // The library keeps its lock in /tmp, named after this socket.
+        vprinter::Endpoint where;
+        std::string error;
+        if (vprinter::parseEndpoint(endpoint, &where, &error)) lockFile = vprinter::lockName(where);
     }
 
     void stop()
@@ -197,6 +203,7 @@ protected:
 
     std::string dir;
     std::string endpoint;
+    std::string lockFile;
     pid_t server = -1;
     int serverStatus = -1;
 };
@@ -668,6 +675,22 @@ TEST_F(PrinterTest, ServesWithStandardInputAndOutputClosed)
     EXPECT_EQ(waitpid(server, &status, WNOHANG), 0) << "still serving";
     stop();
     EXPECT_EQ(serverStatus, 0);
+}
+
+TEST_F(PrinterTest, EveryNameOfAHeldPrinterIsHeld)
+{
+    startHere();
+    std::string alias = dir + "/alias.sock";
+    ASSERT_EQ(symlink(endpoint.c_str(), alias.c_str()), 0);
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    errno = 0;
+    EXPECT_EQ(OpenPortA(alias.c_str(), "", LIMIT), nullptr);
+    EXPECT_EQ(errno, EBUSY);
+    ClosePort(port);
+    port = OpenPortA(alias.c_str(), "", LIMIT);
+    EXPECT_NE(port, nullptr);
+    ClosePort(port);
 }
 
 } // namespace
