@@ -487,6 +487,12 @@ TEST_F(PrinterTest, BadSettingsHandlesAndPointersFailCleanly)
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(OpenPortA(endpoint.c_str(), "fault=chunk", LIMIT), nullptr);
     EXPECT_EQ(OpenPortA(endpoint.c_str(), "timeout=soon", LIMIT), nullptr);
+    for (const char* meaningless :
+        { "fault=chunk:0", "fault=refuse-open:0", "timeout=100,timeout=200", "fault=chunk:3,fault=chunk:4" }) {
+        errno = 0;
+        EXPECT_EQ(OpenPortA(endpoint.c_str(), meaningless, LIMIT), nullptr) << meaningless;
+        EXPECT_EQ(errno, EINVAL) << meaningless;
+    }
     EXPECT_EQ(OpenPortA(nullptr, "", LIMIT), nullptr);
 
     PortHandle port = OpenPortA(endpoint.c_str(), ",timeout=2000,,fault=chunk:3", LIMIT);
