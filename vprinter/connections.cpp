@@ -6,10 +6,13 @@
 #include <netinet/in.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "wire/transport.h"
 
@@ -17,9 +20,13 @@ namespace vprinter {
 
 namespace {
 
-const size_t MAX_CLIENTS = 64;
 const size_t READ_CHUNK = 64 * 1024;
-const int BACKLOG = 16;
+const int BACKLOG = 64;
+// A client that starts a frame, or connects, and then falls silent is
+// dropped after this long: a real client sends a frame in one go.
+const uint64_t FRAME_TIMEOUT_MS = 3000;
+// Descriptors kept for everything but the connections.
+const size_t OTHER_FILES = 32;
 
 // A client may have at most one frame buffered beyond the one in hand; the
 // rest waits in the socket, where the sender's own limits apply.
@@ -54,7 +61,30 @@ bool claimPath(const Endpoint& endpoint)
     return true;
 }
 
+// Raises the soft open-file limit as far as the connections need and the
+// hard limit allows; returns how many connections then fit.
+size_t fitOpenFileLimit(size_t connections)
+{
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return connections;
+    rlim_t wanted = connections + OTHER_FILES;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return connections;
+    size_t fit = limit.rlim_cur > OTHER_FILES ? limit.rlim_cur - OTHER_FILES : 1;
+    fprintf(stderr, "vprinter: the open-file limit leaves room for %zu connections\n", fit);
+    return fit;
+}
+
 } // namespace
+
+Connections::Connections(size_t maxConnections)
+    : maxConnections_(fitOpenFileLimit(maxConnections))
+{
+}
 
 Connections::~Connections()
 {
@@ -152,7 +182,7 @@ void Connections::accept()
     for (;;) {
         int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
-        if (clients_.size() >= MAX_CLIENTS) {
+        if (clients_.size() >= maxConnections_) {
             close(fd);
             continue;
         }
@@ -193,6 +223,7 @@ void Connections::write(Client& client)
     }
     client.out.clear();
     client.outSent = 0;
+    if (client.closing) client.dead = true;
 }
 
 std::optional<Frame> Connections::nextFrame(Client& client)
@@ -211,11 +242,36 @@ std::optional<Frame> Connections::nextFrame(Client& client)
     return frame;
 }
 
-void Connections::send(Client& client, const Frame& frame)
+void Connections::send(Client& client, const Frame& frame, bool last)
 {
     client.out = encode(frame);
     client.outSent = 0;
+    client.closing = last;
     write(client);
+}
+
+void Connections::expire(uint64_t now)
+{
+    for (Client& client : clients_) {
+        bool waiting = !client.conversation.pending && client.out.empty()
+            && (client.conversation.role == 0 || !client.in.empty());
+        if (!waiting) {
+            client.waitingSince = 0;
+        } else if (client.waitingSince == 0) {
+            client.waitingSince = now;
+        } else if (now >= client.waitingSince + FRAME_TIMEOUT_MS) {
+            client.dead = true;
+        }
+    }
+}
+
+uint64_t Connections::nextExpiry() const
+{
+    uint64_t next = UINT64_MAX;
+    for (const Client& client : clients_) {
+        if (client.waitingSince != 0) next = std::min(next, client.waitingSince + FRAME_TIMEOUT_MS);
+    }
+    return next;
 }
 
 void Connections::sweep()

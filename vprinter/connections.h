@@ -24,12 +24,18 @@ struct Client {
     std::vector<uint8_t> out;
     size_t outSent = 0;
     Conversation conversation;
+    // Since when the server waits for the rest of a frame; 0 while it does not.
+    uint64_t waitingSince = 0;
+    // The connection ends once `out` is sent.
+    bool closing = false;
     bool dead = false;
 };
 
 class Connections {
 public:
-    Connections() = default;
+    // At most this many connections at once, fewer if the open-file limit
+    // allows no more; a connection beyond them is closed at once.
+    explicit Connections(size_t maxConnections);
     ~Connections();
     Connections(const Connections&) = delete;
     Connections& operator=(const Connections&) = delete;
@@ -47,9 +53,15 @@ public:
     // The next whole frame from a client that waits for none of its own
     // answers; a malformed stream costs the client its connection.
     std::optional<Frame> nextFrame(Client& client);
-    // Queues the frame and sends what the socket takes now.
-    void send(Client& client, const Frame& frame);
+    // Queues the frame and sends what the socket takes now; with `last`,
+    // the connection ends once it is sent.
+    void send(Client& client, const Frame& frame, bool last);
+    // Drops clients that have kept the server waiting for a frame too long.
+    void expire(uint64_t now);
+    // When expire() next has a client to drop, if nothing arrives.
+    uint64_t nextExpiry() const;
     std::list<Client>& clients() { return clients_; }
+    const std::list<Client>& clients() const { return clients_; }
     // Closes the connections of dead clients.
     void sweep();
 
@@ -60,6 +72,7 @@ private:
     void read(Client& client, bool hungUp);
     void write(Client& client);
 
+    size_t maxConnections_;
     int listener_ = -1;
     // The socket file this printer made, to be removed when it stops.
     std::string socketPath_;

@@ -110,6 +110,15 @@ Answer Requests::start(Conversation& conversation, Frame request, uint64_t now)
     return resume(conversation, now);
 }
 
+Answer Requests::turnAway(const Frame& request, size_t places)
+{
+    if (request.op != OP_HELLO) return hangUp();
+    Answer answer = replyText(request, STATUS_REFUSED,
+        "the printer serves at most " + std::to_string(places) + " clients at once; try again later");
+    answer.last = true;
+    return answer;
+}
+
 Answer Requests::hello(Conversation& conversation, const Frame& request)
 {
     const std::vector<uint8_t>& p = request.payload;

@@ -38,6 +38,8 @@ struct Answer {
     };
     Kind kind = Later;
     Frame reply;
+    // The session ends with this reply.
+    bool last = false;
 };
 
 class Requests {
@@ -48,6 +50,9 @@ public:
     Answer start(Conversation& conversation, Frame request, uint64_t now);
     // The pending request, answered if it can be now.
     Answer resume(Conversation& conversation, uint64_t now);
+    // The first request of a client when all `places` are taken: refused
+    // with the reason, and the session ends.
+    Answer turnAway(const Frame& request, size_t places);
 
     // True once after a request changed the printer's state.
     bool takeStateChange();

@@ -22,6 +22,9 @@ namespace {
 
 // With nothing to wait for, poll still wakes this often.
 const uint64_t IDLE_WAKE_MS = 60000;
+// Connections that have not said HELLO yet, beyond the clients' places; the
+// silent ones among them are dropped within seconds.
+const size_t HANDSHAKE_ROOM = 256;
 
 struct Fault {
     const char* name;
@@ -60,9 +63,11 @@ bool catchSignals()
 class Server {
 public:
     Server(const ServerOptions& options, int captureFd)
-        : device_(options.device)
+        : maxClients_(options.maxClients)
+        , device_(options.device)
         , requests_(device_, options.faults, captureFd)
         , console_(device_, options.console, !options.quiet)
+        , connections_(options.maxClients + HANDSHAKE_ROOM)
     {
     }
     int run(const Endpoint& endpoint);
@@ -73,8 +78,10 @@ private:
     void serveClient(Client& client, uint64_t now);
     void deliver(Client& client, const Answer& answer);
     void afterStateChange();
+    size_t sessions() const;
     uint64_t nextWake(uint64_t now);
 
+    size_t maxClients_;
     Device device_;
     Requests requests_;
     Console console_;
@@ -92,6 +99,7 @@ int Server::run(const Endpoint& endpoint)
         if (!waitAndService()) return 1;
         uint64_t now = monotonicMs();
         serveClients(now);
+        connections_.expire(now);
         connections_.sweep();
         console_.showPanel(now, false);
     }
@@ -139,14 +147,27 @@ void Server::serveClient(Client& client, uint64_t now)
     // Every whole request already in is answered now, up to one whose answer
     // waits or one the socket does not take at once.
     while (std::optional<Frame> frame = connections_.nextFrame(client)) {
-        deliver(client, requests_.start(client.conversation, std::move(*frame), now));
+        if (client.conversation.role == 0 && sessions() >= maxClients_) {
+            deliver(client, requests_.turnAway(*frame, maxClients_));
+        } else {
+            deliver(client, requests_.start(client.conversation, std::move(*frame), now));
+        }
     }
+}
+
+size_t Server::sessions() const
+{
+    size_t count = 0;
+    for (const Client& client : connections_.clients()) {
+        if (!client.dead && client.conversation.role != 0) ++count;
+    }
+    return count;
 }
 
 void Server::deliver(Client& client, const Answer& answer)
 {
     if (answer.kind == Answer::HangUp) client.dead = true;
-    if (answer.kind == Answer::Reply) connections_.send(client, answer.reply);
+    if (answer.kind == Answer::Reply) connections_.send(client, answer.reply, answer.last);
 }
 
 void Server::afterStateChange()
@@ -166,6 +187,7 @@ uint64_t Server::nextWake(uint64_t now)
         if (client.conversation.pending) wake = std::min(wake, client.conversation.wakeAt);
     }
     wake = std::min(wake, console_.nextRefresh(now));
+    wake = std::min(wake, connections_.nextExpiry());
     return std::max(wake, now);
 }
 

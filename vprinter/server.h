@@ -23,6 +23,8 @@ struct ServerOptions {
     std::string capturePath;
     bool console = true;
     bool quiet = false;
+    // Sessions (after HELLO) served at once; one more is refused with a reason.
+    uint32_t maxClients = 500;
     PrinterFaults faults;
 };
 

@@ -699,4 +699,38 @@ TEST_F(PrinterTest, EveryNameOfAHeldPrinterIsHeld)
     ClosePort(port);
 }
 
+TEST_F(PrinterTest, IdleAndHalfSentClientsLockNobodyOutAndAFullPrinterSaysSo)
+{
+    startHere({ "--max-clients", "2" });
+    std::vector<int> stalled;
+    for (int i = 0; i < 200; ++i) {
+        int fd = connectTo(endpoint);
+        ASSERT_GE(fd, 0);
+        if (i % 2 == 1) send(fd, "KPV1\x01", 5, MSG_NOSIGNAL);
+        stalled.push_back(fd);
+    }
+    std::map<std::string, std::string> state;
+    std::string error;
+    EXPECT_TRUE(vprinterGet(endpoint, &state, &error)) << error;
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    for (int fd : stalled) {
+        char c;
+        pollfd p = { fd, POLLIN, 0 };
+        EXPECT_EQ(poll(&p, 1, 20000), 1);
+        EXPECT_EQ(recv(fd, &c, 1, 0), 0) << "a client that never finishes a frame is dropped";
+        close(fd);
+    }
+
+    int control = connectTo(endpoint);
+    std::string hello = frameBytes(vprinter::OP_HELLO, 1, { vprinter::ROLE_CONTROL });
+    ASSERT_EQ(send(control, hello.data(), hello.size(), MSG_NOSIGNAL), static_cast<ssize_t>(hello.size()));
+    ASSERT_EQ(replySeq(control, 10000), 1);
+    EXPECT_FALSE(vprinterGet(endpoint, &state, &error));
+    EXPECT_NE(error.find("at most 2 clients"), std::string::npos) << error;
+    close(control);
+    ClosePort(port);
+    EXPECT_TRUE(vprinterGet(endpoint, &state, &error)) << error;
+}
+
 } // namespace
