@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test the suite.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev)
+packages=(cmake ninja-build g++ clang clang-tidy libgtest-dev libgmock-dev googletest libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
