@@ -14,8 +14,8 @@ namespace {
 
 const char USAGE[] = "usage:\n"
                      "  vprinter serve ENDPOINT [--name NAME] [--rate BYTES_PER_SEC] [--print-ms N]\n"
-                     "                          [--max-clients N] [--capture FILE] [--no-console] [--quiet]\n"
-                     "                          [--fault NAME[=N]]...\n"
+                     "                          [--print-speed BYTES_PER_SEC] [--max-clients N]\n"
+                     "                          [--capture FILE] [--no-console] [--quiet] [--fault NAME[=N]]...\n"
                      "  vprinter set ENDPOINT key=value...\n"
                      "  vprinter get ENDPOINT\n"
                      "ENDPOINT is a socket path or 127.0.0.1:PORT (PORT 0 picks a free port).\n";
@@ -77,6 +77,8 @@ int serveCommand(int argc, char** argv, bool inputClosed)
             if (!parseNumber(value, &options.device.bytesPerSecond)) return usage("--rate needs a number");
         } else if (option == "--print-ms") {
             if (!parseNumber(value, &options.device.printMs)) return usage("--print-ms needs a number");
+        } else if (option == "--print-speed") {
+            if (!parseNumber(value, &options.device.printBytesPerSecond)) return usage("--print-speed needs a number");
         } else if (option == "--max-clients") {
             if (!parseNumber(value, &options.maxClients) || options.maxClients == 0 || options.maxClients > 100000) {
                 return usage("--max-clients needs a number from 1 to 100000");
