@@ -1,6 +1,7 @@
-// `vprinter serve`: one device, many clients, one thread. The server moves
-// frames between sockets and the device; the console feeds operator lines to
-// the front panel.
+// `vprinter serve`: one device, many clients, one thread. Its connections
+// (connections.h) move frames in and out, its requests (requests.h) answer
+// them from the device, and its console (console.h) feeds operator lines to
+// the front panel and shows the panel line; the loop that ties them is here.
 #pragma once
 
 #include <stdint.h>
