@@ -30,7 +30,7 @@ const size_t OTHER_FILES = 32;
 
 // A client may have at most one frame buffered beyond the one in hand; the
 // rest waits in the socket, where the sender's own limits apply.
-bool bufferFull(const Client& client) { return client.in.size() >= HEADER_SIZE + MAX_PAYLOAD; }
+bool bufferFull(const Client& client) { return client.in.size() - client.taken >= HEADER_SIZE + MAX_PAYLOAD; }
 
 bool fail(const std::string& what, const Endpoint& endpoint)
 {
@@ -199,6 +199,10 @@ void Connections::read(Client& client, bool hungUp)
         if (hungUp) client.dead = true;
         return;
     }
+    // Frames handed on leave the buffer here, all at once, rather than one
+    // by one from its front.
+    client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(client.taken));
+    client.taken = 0;
     size_t old = client.in.size();
     client.in.resize(old + READ_CHUNK);
     ssize_t got = recv(client.fd, client.in.data() + old, READ_CHUNK, 0);
@@ -232,13 +236,13 @@ std::optional<Frame> Connections::nextFrame(Client& client)
     if (client.dead || client.conversation.pending || !client.out.empty()) return std::nullopt;
     Frame frame;
     size_t consumed = 0;
-    DecodeResult result = decode(client.in.data(), client.in.size(), &frame, &consumed);
+    DecodeResult result = decode(client.in.data() + client.taken, client.in.size() - client.taken, &frame, &consumed);
     if (result == DecodeResult::NeedMore) return std::nullopt;
     if (result == DecodeResult::Malformed) {
         client.dead = true;
         return std::nullopt;
     }
-    client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(consumed));
+    client.taken += consumed;
     return frame;
 }
 
@@ -254,7 +258,7 @@ void Connections::expire(uint64_t now)
 {
     for (Client& client : clients_) {
         bool waiting = !client.conversation.pending && client.out.empty()
-            && (client.conversation.role == 0 || !client.in.empty());
+            && (client.conversation.role == 0 || client.in.size() > client.taken);
         if (!waiting) {
             client.waitingSince = 0;
         } else if (client.waitingSince == 0) {

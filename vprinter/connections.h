@@ -20,7 +20,9 @@ namespace vprinter {
 
 struct Client {
     int fd = -1;
+    // Bytes received; the first `taken` of them are frames already handed on.
     std::vector<uint8_t> in;
+    size_t taken = 0;
     std::vector<uint8_t> out;
     size_t outSent = 0;
     Conversation conversation;
