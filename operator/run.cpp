@@ -10,6 +10,7 @@
 
 #include "operator/printer_control.h"
 #include "operator/processes.h"
+#include "wire/endpoint.h"
 
 namespace vpop {
 
@@ -34,7 +35,12 @@ public:
     RunOutcome execute(const std::vector<MenuChoice>& plan);
 
 private:
+    bool start(std::string* why);
     bool startPrinter(std::string* error);
+    std::string converse(Session& session, bool* interrupted);
+    std::string silence(const Session& session) const;
+    bool devbenchOutput(Session& session, double* lastOutput, std::string* why);
+    void rememberLock();
     void printerOutput();
     bool apply(const std::vector<Action>& actions, Session& session, std::string* why);
     void cleanUp();
@@ -46,6 +52,7 @@ private:
     const RunOptions& options_;
     std::string endpoint_;
     std::string socketDir_;
+    std::string lockFile_;
     Child printer_;
     Child devbench_;
     std::string printerPartial_;
@@ -105,10 +112,20 @@ bool Run::startPrinter(std::string* error)
             if (options_.verbose) printf("vprinter: %s\n", line.c_str());
             if (line.compare(0, listening.size(), listening) == 0) {
                 endpoint_ = line.substr(listening.size());
+                rememberLock();
                 return true;
             }
         }
     }
+}
+
+// The library keeps the lock of this printer's port in /tmp; it is this
+// run's to remove, as nobody else was given the printer.
+void Run::rememberLock()
+{
+    vprinter::Endpoint endpoint;
+    std::string error;
+    if (vprinter::parseEndpoint(endpoint_, &endpoint, &error)) lockFile_ = vprinter::lockName(endpoint);
 }
 
 // Keeps the printer's output pipe drained so it can never block on it.
@@ -166,45 +183,60 @@ bool Run::apply(const std::vector<Action>& actions, Session& session, std::strin
 RunOutcome Run::execute(const std::vector<MenuChoice>& plan)
 {
     RunOutcome outcome;
-    auto setupFailed = [&](const std::string& why) {
+    std::string why;
+    if (!start(&why)) {
         outcome.setupFailed = true;
         outcome.interrupted = why == "interrupted";
         outcome.broken = why;
         return outcome;
-    };
-    if (!fitsAnswer(options_.settings)) return setupFailed("the settings must be one line of at most 255 characters");
-    std::string error;
+    }
+    outcome.portName = endpoint_;
+    Session session(endpoint_, options_.settings, plan);
+    session.onTestEnded(options_.onTestEnded);
+    double started = monotonicSeconds();
+    outcome.broken = converse(session, &outcome.interrupted);
+    stopChild(devbench_, 2);
+    double ended = monotonicSeconds();
+    session.finish(ended, nullptr);
+    outcome.records = session.records();
+    outcome.strayFailures = session.strayFailures();
+    outcome.seconds = ended - started;
+    return outcome;
+}
+
+// The printer (unless one was given) and devbench.
+bool Run::start(std::string* why)
+{
+    if (!fitsAnswer(options_.settings)) {
+        *why = "the settings must be one line of at most 255 characters";
+        return false;
+    }
     if (!options_.endpoint.empty()) {
         endpoint_ = options_.endpoint;
-    } else if (!startPrinter(&error)) {
-        return setupFailed(error);
+    } else if (!startPrinter(why)) {
+        return false;
     }
-    if (!fitsAnswer(endpoint_)) return setupFailed("the endpoint '" + endpoint_ + "' cannot be typed as a port name");
-    outcome.portName = endpoint_;
+    if (!fitsAnswer(endpoint_)) {
+        *why = "the endpoint '" + endpoint_ + "' cannot be typed as a port name";
+        return false;
+    }
     say("printer at " + endpoint_ + (options_.settings.empty() ? "" : ", settings " + options_.settings));
-
     ChildOptions childOptions;
     childOptions.directory = options_.dir;
     childOptions.pipeInput = true;
     childOptions.pipeOutput = true;
-    if (!startChild(options_.devbench, { options_.devbench }, childOptions, &devbench_, &error))
-        return setupFailed(error);
+    return startChild(options_.devbench, { options_.devbench }, childOptions, &devbench_, why);
+}
 
-    Session session(endpoint_, options_.settings, plan);
-    session.onTestEnded(options_.onTestEnded);
-    double started = monotonicSeconds();
-    double lastOutput = started;
+// The dialogue until devbench leaves; returns why the run broke off, or
+// nothing when devbench left as it was asked to.
+std::string Run::converse(Session& session, bool* interrupted)
+{
+    double lastOutput = monotonicSeconds();
     std::string why;
     for (;;) {
         double quiet = monotonicSeconds() - lastOutput;
-        if (quiet >= options_.timeout) {
-            char seconds[32];
-            snprintf(seconds, sizeof seconds, "%g", options_.timeout);
-            const std::string& pending = session.pendingOutput();
-            why = "devbench printed nothing for " + std::string(seconds) + " s " + session.where()
-                + (pending.empty() ? "" : "; it last printed '" + pending + "'");
-            break;
-        }
+        if (quiet >= options_.timeout) return silence(session);
         pollfd fds[3] = {
             { devbench_.output, POLLIN, 0 },
             { options_.stopFd, POLLIN, 0 },
@@ -213,52 +245,56 @@ RunOutcome Run::execute(const std::vector<MenuChoice>& plan)
         int ready = poll(fds, printer_.output >= 0 ? 3 : 2, static_cast<int>((options_.timeout - quiet) * 1000) + 1);
         if (ready < 0 && errno == EINTR) continue;
         if (fds[1].revents != 0) {
-            outcome.interrupted = true;
-            why = "interrupted " + session.where();
-            break;
+            *interrupted = true;
+            return "interrupted " + session.where();
         }
         if (printer_.output >= 0 && fds[2].revents != 0) {
             printerOutput();
-            if (printer_.output < 0) {
-                why = "the virtual printer ended " + session.where();
-                break;
-            }
+            if (printer_.output < 0) return "the virtual printer ended " + session.where();
         }
-        if (fds[0].revents == 0) continue;
-        char chunk[4096];
-        ssize_t n = read(devbench_.output, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        double now = monotonicSeconds();
-        if (n <= 0) {
-            int status = -1;
-            if (!waitChild(devbench_, 5, &status)) stopChild(devbench_, 1);
-            if (!session.finish(now, &why)) {
-                why += " (status " + std::to_string(status) + ")";
-            } else if (status != 0) {
-                why = "devbench exited with status " + std::to_string(status);
-            }
-            break;
-        }
-        lastOutput = now;
-        if (!apply(session.feed(std::string_view(chunk, static_cast<size_t>(n)), now), session, &why)) break;
+        if (fds[0].revents != 0 && !devbenchOutput(session, &lastOutput, &why)) return why;
     }
-    stopChild(devbench_, 2);
-    double ended = monotonicSeconds();
-    session.finish(ended, nullptr);
-    outcome.records = session.records();
-    outcome.strayFailures = session.strayFailures();
-    outcome.seconds = ended - started;
-    outcome.broken = why;
-    return outcome;
+}
+
+std::string Run::silence(const Session& session) const
+{
+    char seconds[32];
+    snprintf(seconds, sizeof seconds, "%g", options_.timeout);
+    const std::string& pending = session.pendingOutput();
+    return "devbench printed nothing for " + std::string(seconds) + " s " + session.where()
+        + (pending.empty() ? "" : "; it last printed '" + pending + "'");
+}
+
+// Reads what devbench printed and answers it. False once the dialogue is
+// over: devbench ended (*why empty when it left as asked) or the run broke off.
+bool Run::devbenchOutput(Session& session, double* lastOutput, std::string* why)
+{
+    char chunk[4096];
+    ssize_t n = read(devbench_.output, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) return true;
+    double now = monotonicSeconds();
+    if (n <= 0) {
+        int status = -1;
+        if (!waitChild(devbench_, 5, &status)) stopChild(devbench_, 1);
+        if (!session.finish(now, why)) {
+            *why += " (status " + std::to_string(status) + ")";
+        } else if (status != 0) {
+            *why = "devbench exited with status " + std::to_string(status);
+        }
+        return false;
+    }
+    *lastOutput = now;
+    return apply(session.feed(std::string_view(chunk, static_cast<size_t>(n)), now), session, why);
 }
 
 void Run::cleanUp()
 {
     stopChild(devbench_, 2);
     stopChild(printer_, 2);
+    if (!lockFile_.empty()) unlink(lockFile_.c_str());
+    lockFile_.clear();
     if (socketDir_.empty()) return;
-    // The directory is ours alone; besides the socket it holds what the
-    // library keeps beside a port (its lock file).
+    // The directory is ours alone.
     if (DIR* dir = opendir(socketDir_.c_str())) {
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;

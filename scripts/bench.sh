@@ -2,7 +2,8 @@
 # Prints the performance figures: devbench's start-up to the menu, the timed
 # chunked write against the bare library calls, the raster job and the first
 # status query through the stand-in library to a virtual printer, and the
-# automated run of all 21 tests against the suite's own mandated sleeps.
+# automated run of all 21 tests (BENCH_OPERATOR_RUNS runs, default 5) against
+# the suite's own mandated sleeps.
 # Timings from a shared machine; docs/performance.md keeps a dated set.
 #
 #   scripts/bench.sh [--build-dir DIR]     (default build/)
@@ -54,11 +55,23 @@ echo "== stand-in library to the virtual printer"
 "$dir/vprinter_bench" | plain
 
 echo
-echo "== automated run of all 21 tests"
-start=$(date +%s%N)
-"$dir/vpoperator" --dir "$dir" --tests a >/dev/null
-end=$(date +%s%N)
-awk -v ns=$((end - start)) 'BEGIN {
-  total = ns / 1e9; sleeps = 6.5
-  printf "all 21 tests: %.2f s; the suite'"'"'s mandated sleeps: %.1f s (500 ms x 3 + 5000 ms); ratio %.2f\n", total, sleeps, total / sleeps
-}'
+echo "== automated run of all 21 tests (vpoperator --tests a, its own total; target 7.0 s)"
+# Several runs, since a shared machine spreads them.
+operator_runs=${BENCH_OPERATOR_RUNS:-5}
+totals=()
+for _ in $(seq "$operator_runs"); do
+  report=$("$dir/vpoperator" --dir "$dir" --tests a)
+  line=$(tail -1 <<<"$report")
+  [[ $line =~ ^21\ of\ 21\ passed,\ total\ ([0-9.]+)\ s$ ]] || { echo "bench.sh: the run failed: $line" >&2; exit 1; }
+  totals+=("${BASH_REMATCH[1]}")
+done
+printf '%s\n' "${totals[@]}" | sort -n | awk -v sleeps=6.5 -v runs="${totals[*]}" '
+  { t[NR] = $1 }
+  END {
+    median = t[int((NR + 1) / 2)]
+    printf "all 21 tests: median %.2f s, min %.2f s, max %.2f s over %d runs (%s)\n", median, t[1], t[NR], NR, runs
+    printf "the suite'"'"'s mandated sleeps: %.1f s (500 ms x 3 + 5000 ms); median ratio %.2f\n", sleeps, median / sleeps
+  }'
+# The End Checked Block tests wait once for a whole job: the smaller job's
+# print time is the margin for opening the cover at the NOW line.
+awk '$1 == 18 || $1 == 19 { printf "last run: test %s (%s %s %s %s %s) %s s\n", $1, $2, $3, $4, $5, $6, $(NF - 1) }' <<<"$report"

@@ -28,8 +28,8 @@ for target in "${targets[@]}"; do
   work=$dir/corpus/${target%_fuzz}
   mkdir -p "$work"
   echo "== $target for ${seconds}s"
-  # Dialogue inputs just past the 256-byte answers: longer ones only run
-  # more tests of the same kind, and each costs a millisecond.
+  # Dialogue inputs just past the two 256-byte answers: longer ones only run
+  # more tests of the same kind.
   max_len=1024
   [ "$target" = dialogue_fuzz ] && max_len=640
   # -timeout: an input that runs 10 s is a hang.

@@ -2,7 +2,7 @@
 # Installs what a fresh Debian machine lacks to build and test the suite.
 set -euo pipefail
 # python3 reads the run records back in the end-to-end tests.
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev python3)
+packages=(cmake ninja-build g++ clang clang-tidy libgtest-dev libgmock-dev googletest libbenchmark-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,9 +122,10 @@ bool applyFault(Settings& settings, const std::string& value, std::string* error
     for (const FaultEntry& fault : FAULTS) {
         if (name != fault.name) continue;
         uint32_t number = 0;
+        // Every numbered fault counts or measures something: 0 would mean no fault.
         if (fault.takesNumber != (colon != std::string::npos)
-            || (fault.takesNumber && !parseNumber(value.substr(colon + 1), &number))) {
-            *error = fault.takesNumber ? "fault " + name + " needs a number: fault=" + name + ":N"
+            || (fault.takesNumber && (!parseNumber(value.substr(colon + 1), &number) || number == 0))) {
+            *error = fault.takesNumber ? "fault " + name + " needs a number above 0: fault=" + name + ":N"
                                        : "fault " + name + " takes no number";
             return false;
         }
@@ -150,9 +152,11 @@ const SettingEntry SETTINGS[] = {
     { "fault", applyFault },
 };
 
-// "key=value,key=value"; empty items are skipped.
+// "key=value,key=value"; empty items are skipped. A key, or a fault, given
+// twice is refused: which of the two was meant cannot be told.
 bool parseSettings(const std::string& text, Settings* settings, std::string* error)
 {
+    std::set<std::string> given;
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find(',', start);
@@ -168,6 +172,11 @@ bool parseSettings(const std::string& text, Settings* settings, std::string* err
         }
         if (entry == nullptr || equals == std::string::npos) {
             *error = "unknown setting '" + item + "' (known: timeout=MS, fault=NAME[:N])";
+            return false;
+        }
+        std::string once = key == "fault" ? item.substr(0, item.find(':')) : key;
+        if (!given.insert(once).second) {
+            *error = "'" + once + "' is given twice";
             return false;
         }
         if (!entry->apply(*settings, item.substr(equals + 1), error)) return false;

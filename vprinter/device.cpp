@@ -99,7 +99,7 @@ size_t Device::receive(const uint8_t* bytes, size_t size, uint64_t nowMs)
         command(nowMs);
     }
     bytesReceived_ += accepted;
-    if (inBlock_ && accepted > 0) blockHasData_ = true;
+    if (inBlock_) blockBytes_ += accepted;
     return accepted;
 }
 
@@ -175,7 +175,7 @@ void Device::forgetData()
     endlessName_ = false;
     tail_.clear();
     inBlock_ = false;
-    blockHasData_ = false;
+    blockBytes_ = 0;
     jobDoneAt_ = 0;
 }
 
@@ -205,15 +205,22 @@ std::vector<uint8_t> Device::record(Layout layout) const
 void Device::beginBlock()
 {
     inBlock_ = true;
-    blockHasData_ = false;
+    blockBytes_ = 0;
     lastCommand_ = "begin block";
+}
+
+uint64_t Device::printTimeMs(uint64_t jobBytes) const
+{
+    uint64_t ms = options_.printMs;
+    if (options_.printBytesPerSecond != 0) ms += jobBytes * 1000 / options_.printBytesPerSecond;
+    return ms;
 }
 
 void Device::endBlock(uint64_t nowMs)
 {
-    jobDoneAt_ = blockHasData_ ? nowMs + options_.printMs : nowMs;
+    jobDoneAt_ = blockBytes_ > 0 ? nowMs + printTimeMs(blockBytes_) : nowMs;
     inBlock_ = false;
-    blockHasData_ = false;
+    blockBytes_ = 0;
     lastCommand_ = "end block";
 }
 

@@ -31,8 +31,12 @@ struct DeviceOptions {
     std::string name = "VPRINTER-1.0";
     // 0 takes data as fast as it comes.
     uint32_t bytesPerSecond = 0;
-    // How long the job of a checked block takes to print once it is ended.
-    uint32_t printMs = 1000;
+    // The job of a checked block, once ended, takes printMs (feeding and
+    // cutting the paper) and its bytes at printBytesPerSecond (0: no time)
+    // to print. A little faster than paper, so that a run of all tests stays
+    // short while the cover can still be opened before the smallest job is out.
+    uint32_t printMs = 100;
+    uint32_t printBytesPerSecond = 4000000;
 };
 
 enum class JobState { Printing, Printed, Interrupted };
@@ -100,13 +104,15 @@ public:
     std::vector<uint8_t> record(Layout layout) const;
 
     // A checked block brackets a job: Begin starts it, End asks for it to be
-    // printed, which takes printMs from the moment End arrives.
+    // printed, which from the moment End arrives takes printTimeMs of the
+    // bytes received in the block.
     void beginBlock();
     void endBlock(uint64_t nowMs);
     // After endBlock: Printing until the job is out; Interrupted while the
     // printer is offline or unreachable.
     JobState jobState(uint64_t nowMs) const;
     uint64_t jobDoneAt() const { return jobDoneAt_; }
+    uint64_t printTimeMs(uint64_t jobBytes) const;
 
 private:
     bool errorCause() const { return physical_.coverOpen || !physical_.paperIn; }
@@ -131,7 +137,7 @@ private:
     // when it arrives split over several writes.
     std::vector<uint8_t> tail_;
     bool inBlock_ = false;
-    bool blockHasData_ = false;
+    uint64_t blockBytes_ = 0;
     uint64_t jobDoneAt_ = 0;
     // Rate limit: credit in byte-milliseconds, refilled by elapsed time.
     mutable uint64_t credit_ = 0;

@@ -1,18 +1,20 @@
 // vprinter: a virtual printer for the port library to talk to, and the
 // commands that play its operator.
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
-#include "wire/control.h"
 #include "vprinter/server.h"
+#include "wire/control.h"
 
 namespace {
 
 const char USAGE[] = "usage:\n"
                      "  vprinter serve ENDPOINT [--name NAME] [--rate BYTES_PER_SEC] [--print-ms N]\n"
+                     "                          [--print-speed BYTES_PER_SEC] [--max-clients N]\n"
                      "                          [--capture FILE] [--no-console] [--quiet] [--fault NAME[=N]]...\n"
                      "  vprinter set ENDPOINT key=value...\n"
                      "  vprinter get ENDPOINT\n"
@@ -24,6 +26,21 @@ int usage(const char* problem)
     return 2;
 }
 
+// A descriptor among 0 to 2 that whoever started this program left closed
+// would be taken by the next file opened, and a pipe or socket would be read
+// as the console or written to as the output: each gets /dev/null. False
+// when one cannot be opened.
+bool openStandardStreams(bool* inputClosed)
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1) continue;
+        // The lowest free descriptor is this one.
+        if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) return false;
+        if (fd == 0) *inputClosed = true;
+    }
+    return true;
+}
+
 bool parseNumber(const char* text, uint32_t* value)
 {
     size_t length = strlen(text);
@@ -32,10 +49,13 @@ bool parseNumber(const char* text, uint32_t* value)
     return true;
 }
 
-int serveCommand(int argc, char** argv)
+int serveCommand(int argc, char** argv, bool inputClosed)
 {
     vprinter::ServerOptions options;
     options.endpoint = argv[2];
+    // Without standard input there is no console: the printer serves until
+    // a signal stops it.
+    options.console = !inputClosed;
     for (int i = 3; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--no-console") {
@@ -57,6 +77,12 @@ int serveCommand(int argc, char** argv)
             if (!parseNumber(value, &options.device.bytesPerSecond)) return usage("--rate needs a number");
         } else if (option == "--print-ms") {
             if (!parseNumber(value, &options.device.printMs)) return usage("--print-ms needs a number");
+        } else if (option == "--print-speed") {
+            if (!parseNumber(value, &options.device.printBytesPerSecond)) return usage("--print-speed needs a number");
+        } else if (option == "--max-clients") {
+            if (!parseNumber(value, &options.maxClients) || options.maxClients == 0 || options.maxClients > 100000) {
+                return usage("--max-clients needs a number from 1 to 100000");
+            }
         } else if (option == "--capture") {
             options.capturePath = value;
         } else if (option == "--fault") {
@@ -73,9 +99,11 @@ int serveCommand(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    bool inputClosed = false;
+    if (!openStandardStreams(&inputClosed)) return 2;
     if (argc < 3) return usage("missing command or endpoint");
     std::string command = argv[1];
-    if (command == "serve") return serveCommand(argc, argv);
+    if (command == "serve") return serveCommand(argc, argv, inputClosed);
     std::string error;
     if (command == "set") {
         if (argc < 4) return usage("set needs at least one key=value");

@@ -1,6 +1,7 @@
-// `vprinter serve`: one device, many clients, one thread. The server moves
-// frames between sockets and the device; the console feeds operator lines to
-// the front panel.
+// `vprinter serve`: one device, many clients, one thread. Its connections
+// (connections.h) move frames in and out, its requests (requests.h) answer
+// them from the device, and its console (console.h) feeds operator lines to
+// the front panel and shows the panel line; the loop that ties them is here.
 #pragma once
 
 #include <stdint.h>
@@ -24,6 +25,8 @@ struct ServerOptions {
     std::string capturePath;
     bool console = true;
     bool quiet = false;
+    // Sessions (after HELLO) served at once; one more is refused with a reason.
+    uint32_t maxClients = 500;
     PrinterFaults faults;
 };
 
@@ -31,7 +34,8 @@ struct ServerOptions {
 bool addPrinterFault(PrinterFaults* faults, const std::string& text, std::string* error);
 
 // Runs until quit, a signal, or (with the console) the end of standard
-// input. Returns the exit status: 0, or 2 when the endpoint is unusable.
+// input. Returns the exit status: 0, 2 when the endpoint is unusable, 1 when
+// the server can no longer wait for its clients.
 int serve(const ServerOptions& options);
 
 } // namespace vprinter

@@ -33,10 +33,11 @@ bool request(const std::string& name, uint16_t op, const std::string& text, Fram
     ask.op = op;
     ask.seq = 2;
     ask.payload.assign(text.begin(), text.end());
-    bool ok = exchange(socket, hello, reply, deadline) == IoResult::Done && reply->status == STATUS_OK
-        && exchange(socket, ask, reply, deadline) == IoResult::Done;
+    IoResult result = exchange(socket, hello, reply, deadline);
+    // A printer that turns the session away says why, as for a refused request.
+    if (result == IoResult::Done && reply->status == STATUS_OK) result = exchange(socket, ask, reply, deadline);
     closeSocket(socket);
-    if (!ok) return fail(error, "the printer at " + name + " did not answer");
+    if (result != IoResult::Done) return fail(error, "the printer at " + name + " did not answer");
     if (reply->status != STATUS_OK) return fail(error, std::string(reply->payload.begin(), reply->payload.end()));
     return true;
 }

@@ -1,5 +1,7 @@
 #include "wire/endpoint.h"
 
+#include <sys/stat.h>
+
 namespace vprinter {
 
 namespace {
@@ -10,6 +12,25 @@ const size_t MAX_SOCKET_PATH = 103;
 
 bool isLoopback(const std::string& host) { return host == "127.0.0.1" || host == "localhost"; }
 
+bool parseHostAndPort(const std::string& name, size_t colon, Endpoint* endpoint, std::string* error)
+{
+    std::string digits = name.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos
+        || std::stoul(digits) > 65535) {
+        *error = "'" + name + "' is not HOST:PORT with a port number up to 65535 (a socket file of that name is ./"
+            + name + ")";
+        return false;
+    }
+    endpoint->kind = Endpoint::Tcp;
+    endpoint->host = name.substr(0, colon);
+    endpoint->port = static_cast<uint16_t>(std::stoul(digits));
+    if (!isLoopback(endpoint->host)) {
+        *error = "host '" + endpoint->host + "' is not loopback (use 127.0.0.1 or localhost)";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool parseEndpoint(const std::string& name, Endpoint* endpoint, std::string* error)
@@ -19,23 +40,11 @@ bool parseEndpoint(const std::string& name, Endpoint* endpoint, std::string* err
         *error = "empty port name";
         return false;
     }
+    // A name that looks like a host and port is one, or an error; never a
+    // file that happens to be called so.
     size_t colon = name.rfind(':');
-    bool tcp = name.find('/') == std::string::npos && colon != std::string::npos && colon > 0 && colon + 1 < name.size()
-        && name.find_first_not_of("0123456789", colon + 1) == std::string::npos;
-    if (tcp) {
-        std::string digits = name.substr(colon + 1);
-        if (digits.size() > 5 || std::stoul(digits) > 65535) {
-            *error = "port number out of range in '" + name + "'";
-            return false;
-        }
-        endpoint->kind = Endpoint::Tcp;
-        endpoint->host = name.substr(0, colon);
-        endpoint->port = static_cast<uint16_t>(std::stoul(digits));
-        if (!isLoopback(endpoint->host)) {
-            *error = "host '" + endpoint->host + "' is not loopback (use 127.0.0.1 or localhost)";
-            return false;
-        }
-        return true;
+    if (name.find('/') == std::string::npos && colon != std::string::npos) {
+        return parseHostAndPort(name, colon, endpoint, error);
     }
     if (name.size() > MAX_SOCKET_PATH) {
         *error = "socket path longer than " + std::to_string(MAX_SOCKET_PATH) + " characters";
@@ -58,6 +67,15 @@ std::string lockName(const Endpoint& endpoint)
         // Both spellings of loopback name the same printer, so they share a lock.
         return "/tmp/kelmorport-127.0.0.1-" + std::to_string(endpoint.port) + ".lock";
     }
+#ifndef _WIN32
+    // Every name of one socket (a symlink, a link, another spelling of its
+    // path) shares one lock, named after the socket's device and inode.
+    struct stat info;
+    if (stat(endpoint.path.c_str(), &info) == 0) {
+        return "/tmp/kelmorport-" + std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino) + ".lock";
+    }
+#endif
+    // Nothing there: no printer can be opened by this name anyway.
     return endpoint.path + ".lock";
 }
 

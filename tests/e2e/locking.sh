@@ -24,6 +24,7 @@ cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  [ -z "${lock:-}" ] || rm -f "$lock"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -51,6 +52,8 @@ start_printer() {
   "$vprinter" serve "$sock" --no-console >"$work/vprinter.out" 2>&1 &
   pids+=($!)
   wait_for "$work/vprinter.out" "listening on $sock" "$!" || fail "vprinter did not get ready"
+  # The library's lock, in /tmp, named after the socket's device and inode.
+  lock=$(stat -c '/tmp/kelmorport-%d-%i.lock' "$sock")
 }
 
 # Menu 2 with the socket as port name, then leave.

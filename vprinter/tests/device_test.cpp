@@ -220,9 +220,9 @@ TEST(DeviceTest, RateLimitTakesBytesAsTimePasses)
     EXPECT_EQ(device.bytesReceived(), first + 50);
 }
 
-TEST(DeviceTest, EndedBlockPrintsForPrintMsUnlessTheCoverOpens)
+TEST(DeviceTest, EndedBlockPrintsItsBytesUnlessTheCoverOpens)
 {
-    Device device(DeviceOptions { "X", 0, 1000 });
+    Device device(DeviceOptions { "X", 0, 1000, 1000 });
     device.beginBlock();
     device.endBlock(100);
     EXPECT_EQ(device.jobState(100), JobState::Printed) << "an empty block has nothing to print";
@@ -231,8 +231,8 @@ TEST(DeviceTest, EndedBlockPrintsForPrintMsUnlessTheCoverOpens)
     send(device, "job", 100);
     device.endBlock(200);
     EXPECT_EQ(device.jobState(200), JobState::Printing);
-    EXPECT_EQ(device.jobState(1199), JobState::Printing);
-    EXPECT_EQ(device.jobState(1200), JobState::Printed);
+    EXPECT_EQ(device.jobState(1202), JobState::Printing) << "1000 ms and three bytes at 1000 a second";
+    EXPECT_EQ(device.jobState(1203), JobState::Printed);
 
     device.beginBlock();
     send(device, "job", 2000);

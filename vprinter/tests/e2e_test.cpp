@@ -22,6 +22,9 @@
 
 #include "portlib/KelmorPort.h"
 #include "wire/control.h"
+#include "wire/endpoint.h"
+#include "wire/protocol.h"
+#include "wire/transport.h"
 
 extern char** environ;
 
@@ -75,6 +78,72 @@ int run(const std::vector<std::string>& args, std::string* output = nullptr, pid
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A connection of a client that speaks for itself, or -1.
+int connectTo(const std::string& path)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
+// The printer closes the connection, within 20 s, without a word.
+bool hungUpOn(int fd)
+{
+    char c;
+    pollfd p = { fd, POLLIN, 0 };
+    return poll(&p, 1, 20000) == 1 && recv(fd, &c, 1, 0) == 0;
+}
+
+std::string frameBytes(uint16_t op, uint32_t seq, std::vector<uint8_t> payload = {})
+{
+    vprinter::Frame frame;
+    frame.op = op;
+    frame.seq = seq;
+    frame.payload = std::move(payload);
+    std::vector<uint8_t> bytes = vprinter::encode(frame);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<uint8_t> u32s(std::initializer_list<uint32_t> values)
+{
+    std::vector<uint8_t> bytes;
+    for (uint32_t value : values) vprinter::putU32(bytes, value);
+    return bytes;
+}
+
+// The sequence number of the next reply on fd, or -1 when none comes in time.
+long replySeq(int fd, uint32_t limitMs)
+{
+    uint64_t deadline = vprinter::monotonicMs() + limitMs;
+    uint8_t header[vprinter::HEADER_SIZE];
+    if (vprinter::receiveAll(fd, header, sizeof header, deadline) != vprinter::IoResult::Done) return -1;
+    std::vector<uint8_t> payload(vprinter::getU32(header + 12));
+    if (vprinter::receiveAll(fd, payload.data(), payload.size(), deadline) != vprinter::IoResult::Done) return -1;
+    return vprinter::getU32(header + 8);
+}
+
+// Processor time a process has used, in clock ticks.
+long cpuTicks(pid_t pid)
+{
+    FILE* file = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (file == nullptr) return -1;
+    char text[1024] = {};
+    size_t got = fread(text, 1, sizeof text - 1, file);
+    fclose(file);
+    const char* after = strrchr(text, ')');
+    long user = 0;
+    long system = 0;
+    // After the name: state and ten more fields, then user and system time.
+    if (got == 0 || after == nullptr
+        || sscanf(after + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user, &system) != 2)
+        return -1;
+    return user + system;
+}
+
 int waitFor(pid_t pid)
 {
     int status;
@@ -96,6 +165,7 @@ protected:
     void TearDown() override
     {
         stop();
+        if (!lockFile.empty()) unlink(lockFile.c_str());
         DIR* d = opendir(dir.c_str());
         if (d) {
             while (dirent* entry = readdir(d)) {
@@ -119,6 +189,10 @@ protected:
     void startHere(std::vector<std::string> options = {})
     {
         ASSERT_EQ(start(endpoint, options), "listening on " + endpoint);
+        // The library keeps its lock in /tmp, named after this socket.
+        vprinter::Endpoint where;
+        std::string error;
+        if (vprinter::parseEndpoint(endpoint, &where, &error)) lockFile = vprinter::lockName(where);
     }
 
     void stop()
@@ -137,6 +211,7 @@ protected:
 
     std::string dir;
     std::string endpoint;
+    std::string lockFile;
     pid_t server = -1;
     int serverStatus = -1;
 };
@@ -315,24 +390,13 @@ TEST_F(PrinterTest, MalformedClientsLoseOnlyTheirOwnConnection)
         std::string("KPV1\x05\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00", 16),
     };
     for (const std::string& bytes : garbage) {
-        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        strcpy(address.sun_path, endpoint.c_str());
-        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        int fd = connectTo(endpoint);
         ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-        char c;
-        pollfd p = { fd, POLLIN, 0 };
-        ASSERT_EQ(poll(&p, 1, 20000), 1);
-        EXPECT_EQ(recv(fd, &c, 1, 0), 0) << "the printer hangs up on " << bytes.size() << " bad bytes";
+        EXPECT_TRUE(hungUpOn(fd)) << bytes.size() << " bad bytes";
         close(fd);
     }
     // A truncated frame from a client that then vanishes.
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    strcpy(address.sun_path, endpoint.c_str());
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int fd = connectTo(endpoint);
     ASSERT_EQ(send(fd, "KPV1\x01", 5, MSG_NOSIGNAL), 5);
     close(fd);
 
@@ -384,6 +448,8 @@ TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
     struct stat info;
     EXPECT_EQ(stat(plain.c_str(), &info), 0) << "and left alone";
     EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", "10.1.2.3:9100", "--no-console" }, &out), 2);
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", "[::1]:x", "--no-console" }, &out), 2);
+    EXPECT_NE(stat("[::1]:x", &info), 0) << "a name like a host and port is not taken for a file";
     EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--rate", "fast" }, &out), 2);
 
     stop();
@@ -418,6 +484,12 @@ TEST_F(PrinterTest, BadSettingsHandlesAndPointersFailCleanly)
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(OpenPortA(endpoint.c_str(), "fault=chunk", LIMIT), nullptr);
     EXPECT_EQ(OpenPortA(endpoint.c_str(), "timeout=soon", LIMIT), nullptr);
+    for (const char* meaningless :
+        { "fault=chunk:0", "fault=refuse-open:0", "timeout=100,timeout=200", "fault=chunk:3,fault=chunk:4" }) {
+        errno = 0;
+        EXPECT_EQ(OpenPortA(endpoint.c_str(), meaningless, LIMIT), nullptr) << meaningless;
+        EXPECT_EQ(errno, EINVAL) << meaningless;
+    }
     EXPECT_EQ(OpenPortA(nullptr, "", LIMIT), nullptr);
 
     PortHandle port = OpenPortA(endpoint.c_str(), ",timeout=2000,,fault=chunk:3", LIMIT);
@@ -515,6 +587,144 @@ TEST_F(PrinterTest, AHungOrDeadPrinterFailsCallsInsteadOfHangingThem)
     EXPECT_EQ(GetOnlineStatus(port, &online), VX_FALSE);
     EXPECT_TRUE(WritePort(port, "x", 1, &written) == VX_FALSE || written == 0);
     EXPECT_NE(ClosePort(port), VX_FALSE);
+}
+
+// The server as a small daemon: whatever one client, or whoever starts it,
+// does, it keeps serving the others and claims only what it made.
+
+TEST_F(PrinterTest, RequestsSentInOneWriteAreAnsweredAtOnce)
+{
+    startHere();
+    int fd = connectTo(endpoint);
+    ASSERT_GE(fd, 0);
+    std::string both = frameBytes(vprinter::OP_HELLO, 1, { vprinter::ROLE_CONTROL }) + frameBytes(vprinter::OP_GET, 2);
+    ASSERT_EQ(send(fd, both.data(), both.size(), MSG_NOSIGNAL), static_cast<ssize_t>(both.size()));
+    EXPECT_EQ(replySeq(fd, 10000), 1);
+    EXPECT_EQ(replySeq(fd, 10000), 2);
+    close(fd);
+}
+
+TEST_F(PrinterTest, AClientThatResetsWhileItsEndWaitsCostsNoProcessorTime)
+{
+    std::string line = start("127.0.0.1:0", { "--print-ms", "60000" });
+    ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
+    std::string tcp = line.substr(strlen("listening on "));
+    vprinter::Endpoint where;
+    std::string error;
+    ASSERT_TRUE(vprinter::parseEndpoint(tcp, &where, &error));
+    vprinter::Socket fd = vprinter::connectEndpoint(where, &error);
+    ASSERT_NE(fd, vprinter::NO_SOCKET) << error;
+    // A job, its End and two megabytes of further requests pile up while the
+    // printer is stopped, so it reads them as fast as it can.
+    std::string status = frameBytes(vprinter::OP_STATUS, 5, u32s({ vprinter::LAYOUT_L1 }));
+    std::string bytes = frameBytes(vprinter::OP_HELLO, 1, { vprinter::ROLE_PORT })
+        + frameBytes(vprinter::OP_BEGIN_BLOCK, 2, u32s({ vprinter::LAYOUT_L1 }))
+        + frameBytes(vprinter::OP_WRITE, 3, { 'j' });
+    for (int i = 0; i < 30; ++i) bytes += status;
+    bytes += frameBytes(vprinter::OP_END_BLOCK, 4, u32s({ vprinter::LAYOUT_L1, 60000 }));
+    for (int i = 0; i < 100000; ++i) bytes += status;
+    kill(server, SIGSTOP);
+    vprinter::IoResult sent = vprinter::sendAll(
+        fd, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), vprinter::monotonicMs() + 5000);
+    kill(server, SIGCONT);
+    EXPECT_EQ(sent, vprinter::IoResult::Done);
+    std::map<std::string, std::string> state;
+    for (int i = 0; i < 100; ++i) vprinterGet(tcp, &state, &error);
+    linger reset = { 1, 0 };
+    setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    vprinter::closeSocket(fd);
+
+    long before = cpuTicks(server);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    long used = cpuTicks(server) - before;
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 5) << "the printer spins";
+    EXPECT_TRUE(vprinterGet(tcp, &state, &error)) << error;
+}
+
+TEST_F(PrinterTest, AStoppingPrinterLeavesASocketThatIsNoLongerItsOwn)
+{
+    startHere();
+    ASSERT_EQ(unlink(endpoint.c_str()), 0);
+    pid_t second = -1;
+    std::string line;
+    run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--quiet" }, &line, &second);
+    ASSERT_EQ(line, "listening on " + endpoint);
+    stop();
+    std::map<std::string, std::string> state;
+    std::string error;
+    EXPECT_TRUE(vprinterGet(endpoint, &state, &error)) << "the second printer lost its socket: " << error;
+    kill(second, SIGTERM);
+    EXPECT_EQ(waitFor(second), 0);
+}
+
+TEST_F(PrinterTest, ServesWithStandardInputAndOutputClosed)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+    const char* argv[] = { VPRINTER_PROGRAM, "serve", endpoint.c_str(), "--quiet", nullptr };
+    ASSERT_EQ(posix_spawn(&server, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    std::map<std::string, std::string> state;
+    std::string error;
+    bool answered = false;
+    for (int i = 0; i < 200 && !answered; ++i) {
+        answered = vprinterGet(endpoint, &state, &error);
+        if (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(answered) << error;
+    int status;
+    EXPECT_EQ(waitpid(server, &status, WNOHANG), 0) << "still serving";
+    stop();
+    EXPECT_EQ(serverStatus, 0);
+}
+
+TEST_F(PrinterTest, EveryNameOfAHeldPrinterIsHeld)
+{
+    startHere();
+    std::string alias = dir + "/alias.sock";
+    ASSERT_EQ(symlink(endpoint.c_str(), alias.c_str()), 0);
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    errno = 0;
+    EXPECT_EQ(OpenPortA(alias.c_str(), "", LIMIT), nullptr);
+    EXPECT_EQ(errno, EBUSY);
+    ClosePort(port);
+    port = OpenPortA(alias.c_str(), "", LIMIT);
+    EXPECT_NE(port, nullptr);
+    ClosePort(port);
+}
+
+TEST_F(PrinterTest, IdleAndHalfSentClientsLockNobodyOutAndAFullPrinterSaysSo)
+{
+    startHere({ "--max-clients", "2" });
+    std::vector<int> stalled;
+    for (int i = 0; i < 200; ++i) {
+        int fd = connectTo(endpoint);
+        ASSERT_GE(fd, 0);
+        if (i % 2 == 1) send(fd, "KPV1\x01", 5, MSG_NOSIGNAL);
+        stalled.push_back(fd);
+    }
+    std::map<std::string, std::string> state;
+    std::string error;
+    EXPECT_TRUE(vprinterGet(endpoint, &state, &error)) << error;
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    for (int fd : stalled) {
+        EXPECT_TRUE(hungUpOn(fd)) << "a client that never finishes a frame is dropped";
+        close(fd);
+    }
+
+    int control = connectTo(endpoint);
+    std::string hello = frameBytes(vprinter::OP_HELLO, 1, { vprinter::ROLE_CONTROL });
+    ASSERT_EQ(send(control, hello.data(), hello.size(), MSG_NOSIGNAL), static_cast<ssize_t>(hello.size()));
+    ASSERT_EQ(replySeq(control, 10000), 1);
+    EXPECT_FALSE(vprinterGet(endpoint, &state, &error));
+    EXPECT_NE(error.find("at most 2 clients"), std::string::npos) << error;
+    close(control);
+    ClosePort(port);
+    EXPECT_TRUE(vprinterGet(endpoint, &state, &error)) << error;
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "wire/endpoint.h"
 #include "vprinter/panel.h"
+#include "wire/endpoint.h"
 
 using namespace vprinter;
 
@@ -79,8 +79,11 @@ TEST(EndpointTest, NamesChooseTheTransport)
     Endpoint other;
     ASSERT_TRUE(parseEndpoint("localhost:9100", &other, &error));
     EXPECT_EQ(lockName(other), lockName(endpoint)) << "two spellings of one printer share one lock";
-    ASSERT_TRUE(parseEndpoint("127.0.0.1:9100aReallyHorriblyBadSuffix", &endpoint, &error));
-    EXPECT_EQ(endpoint.kind, Endpoint::Local) << "not a port number, so a (missing) file";
+    for (const char* bad : { "127.0.0.1:9100aReallyHorriblyBadSuffix", "[::1]:x", "localhost:" }) {
+        EXPECT_FALSE(parseEndpoint(bad, &endpoint, &error)) << bad << " looks like a host and port, not a file";
+    }
+    ASSERT_TRUE(parseEndpoint("./a:1", &endpoint, &error));
+    EXPECT_EQ(endpoint.kind, Endpoint::Local);
 
     EXPECT_FALSE(parseEndpoint("", &endpoint, &error));
     EXPECT_FALSE(parseEndpoint("10.0.0.1:9100", &endpoint, &error));
