@@ -425,6 +425,42 @@ TEST_F(PrinterTest, SetAndGetCommands)
     EXPECT_EQ(state["error"], "yes");
 }
 
+// A session and a checked block each start a job; `get` lists both with
+// the size and digest of what was sent, and the job's bytes come back whole.
+TEST_F(PrinterTest, JobsOnThePaperAreWhatEachSessionAndBlockSent)
+{
+    startHere({ "--print-ms", "0" });
+    uint32_t written;
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    ASSERT_NE(WritePort(port, "abc", 3, &written), VX_FALSE);
+    ClosePort(port);
+    port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    ASSERT_NE(WritePort(port, "ab", 2, &written), VX_FALSE);
+    unsigned char record[VX_STATUS_LEVEL1_SIZE];
+    ASSERT_NE(BeginCheckedBlockEx(port, record, 1), VX_FALSE);
+    ASSERT_NE(WritePort(port, "xy", 2, &written), VX_FALSE);
+    ASSERT_NE(WritePort(port, "z", 1, &written), VX_FALSE);
+    ASSERT_NE(EndCheckedBlockEx(port, record, 1), VX_FALSE);
+    ClosePort(port);
+
+    std::string text;
+    std::string error;
+    ASSERT_TRUE(vprinter::vprinterGetText(endpoint, &text, &error)) << error;
+    std::vector<vprinter::JobSummary> jobs = vprinter::jobsFromText(text);
+    ASSERT_EQ(jobs.size(), 3u) << text;
+    EXPECT_EQ(jobs[0].sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") << "abc";
+    EXPECT_EQ(jobs[1].size, 2u);
+    EXPECT_EQ(jobs[2].number, 3u);
+    EXPECT_EQ(jobs[2].sha256, "3608bca1e44ea6c4d268eb6db02260269892c0b42b86bbf1e77a6fa16c3c9282") << "xyz";
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(vprinter::vprinterJob(endpoint, 3, &bytes, &error)) << error;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "xyz");
+    EXPECT_FALSE(vprinter::vprinterJob(endpoint, 4, &bytes, &error));
+    EXPECT_EQ(error, "no job 4 on the paper");
+}
+
 TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
 {
     // A socket file nobody listens on, as a crashed printer leaves it.
