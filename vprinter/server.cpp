@@ -60,7 +60,8 @@ bool catchSignals()
 class Server {
 public:
     Server(const ServerOptions& options, int captureFd)
-        : device_(options.device)
+        : http_(options.http)
+        , device_(options.device)
         , requests_(device_, options.faults, captureFd)
         , console_(device_, options.console, !options.quiet)
     {
@@ -75,6 +76,10 @@ private:
     void afterStateChange();
     uint64_t nextWake(uint64_t now);
 
+    std::optional<HttpAddress> http_;
+    // Stops after the connections close, so a page request still waiting on
+    // the printer fails at once instead of at its time limit.
+    FrontPage frontPage_;
     Device device_;
     Requests requests_;
     Console console_;
@@ -87,6 +92,7 @@ int Server::run(const Endpoint& endpoint)
     bool listening = connections_.listen(endpoint);
     fflush(stdout);
     if (!listening) return 2;
+    if (http_ && !frontPage_.start(*http_, connections_.address())) return 2;
     console_.showPanel(monotonicMs(), true);
     while (!console_.quit() && !stopping_) {
         if (!waitAndService()) return 1;

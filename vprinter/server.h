@@ -5,9 +5,11 @@
 
 #include <stdint.h>
 
+#include <optional>
 #include <string>
 
 #include "vprinter/device.h"
+#include "vprinter/front_page.h"
 
 namespace vprinter {
 
@@ -24,6 +26,8 @@ struct ServerOptions {
     bool console = true;
     bool quiet = false;
     PrinterFaults faults;
+    // Where to serve the front page, if anywhere.
+    std::optional<HttpAddress> http;
 };
 
 // Adds one --fault NAME[=N]; false with a reason for an unknown fault.

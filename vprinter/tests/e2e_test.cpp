@@ -1,7 +1,9 @@
 // The library, the control client and `vprinter serve` as real processes.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -485,6 +487,27 @@ TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
     stop();
     EXPECT_EQ(serverStatus, 0);
     EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "the socket file goes with the printer";
+}
+
+// A printer whose page cannot be served does not start without it.
+TEST_F(PrinterTest, FrontPageNeedsAnAddressItCanHave)
+{
+    std::string out;
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--http", "8631" }, &out), 2);
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--http", "127.0.0.1:99999" }, &out), 2);
+    int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    std::string busy = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--http", busy }, &out), 2);
+    close(taken);
+    struct stat info;
+    EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "its socket goes with it";
 }
 
 TEST_F(PrinterTest, TcpOnAFreePort)
