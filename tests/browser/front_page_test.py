@@ -161,6 +161,7 @@ def check_page(driver, printer, build):
 
 
 def take_screenshot(driver, printer, build, path):
+    driver.set_window_size(1400, 1150)
     driver.get(printer.url)
     wait_for("the page", lambda: pressed(driver, "power", "on"))
     run_operator(build, printer, "a")
