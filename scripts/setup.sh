@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test the suite.
 set -euo pipefail
-# The printer's front page: cpp-httplib serves it, libpng draws its rasters;
-# its browser test drives Debian's Chromium through Debian's Selenium.
+# The printer: libcrypto digests its jobs; cpp-httplib serves its front page
+# and libpng draws the page's rasters; the page's test drives Debian's
+# Chromium through Debian's Selenium.
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev
-  pkgconf libcpp-httplib-dev libpng-dev chromium chromium-driver python3-selenium)
+  libssl-dev pkgconf libcpp-httplib-dev libpng-dev chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
