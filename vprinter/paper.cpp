@@ -63,10 +63,6 @@ public:
 
 private:
     size_t left() const { return size_ - at_; }
-    bool next(const char* expected, size_t size) const
-    {
-        return left() >= size && memcmp(bytes_ + at_, expected, size) == 0;
-    }
 
     // The element being added to, when it is the last one and of this kind.
     Printed* last(Printed::Kind kind) { return !out_.empty() && out_.back().kind == kind ? &out_.back() : nullptr; }
