@@ -445,13 +445,14 @@ TEST_F(PrinterTest, JobsOnThePaperAreWhatEachSessionAndBlockSent)
     ASSERT_NE(WritePort(port, "xy", 2, &written), VX_FALSE);
     ASSERT_NE(WritePort(port, "z", 1, &written), VX_FALSE);
     ASSERT_NE(EndCheckedBlockEx(port, record, 1), VX_FALSE);
+    ASSERT_NE(WritePort(port, "!", 1, &written), VX_FALSE);
     ClosePort(port);
 
     std::string text;
     std::string error;
     ASSERT_TRUE(vprinter::vprinterGetText(endpoint, &text, &error)) << error;
     std::vector<vprinter::JobSummary> jobs = vprinter::jobsFromText(text);
-    ASSERT_EQ(jobs.size(), 3u) << text;
+    ASSERT_EQ(jobs.size(), 4u) << text;
     EXPECT_EQ(jobs[0].sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") << "abc";
     EXPECT_EQ(jobs[1].size, 2u);
     EXPECT_EQ(jobs[2].number, 3u);
@@ -459,8 +460,8 @@ TEST_F(PrinterTest, JobsOnThePaperAreWhatEachSessionAndBlockSent)
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(vprinter::vprinterJob(endpoint, 3, &bytes, &error)) << error;
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "xyz");
-    EXPECT_FALSE(vprinter::vprinterJob(endpoint, 4, &bytes, &error));
-    EXPECT_EQ(error, "no job 4 on the paper");
+    EXPECT_FALSE(vprinter::vprinterJob(endpoint, 5, &bytes, &error));
+    EXPECT_EQ(error, "no job 5 on the paper");
 }
 
 TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
