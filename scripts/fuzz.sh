@@ -4,7 +4,7 @@
 # Exits non-zero on the first crash, overrun, hang or leak; the input that
 # caused it is left in build-fuzz/artifacts/.
 #
-#   scripts/fuzz.sh                     # the short run CI makes (~1 min)
+#   scripts/fuzz.sh                     # the short run CI makes (~1.5 min)
 #   FUZZ_SECONDS=600 scripts/fuzz.sh    # a longer run of each target
 #   scripts/fuzz.sh dialogue_fuzz       # only the targets named
 set -euo pipefail
@@ -12,7 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(dialogue_fuzz reply_reader_fuzz frame_decoder_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(dialogue_fuzz reply_reader_fuzz frame_decoder_fuzz paper_fuzz)
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 . "$root/scripts/announce.sh"

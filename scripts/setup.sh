@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test the suite.
 set -euo pipefail
-# python3 reads the run records back in the end-to-end tests.
-packages=(cmake ninja-build g++ clang clang-tidy libgtest-dev libgmock-dev googletest libbenchmark-dev python3)
+# python3 reads the run records back in the end-to-end tests. The printer:
+# libcrypto digests its jobs; cpp-httplib serves its front page and libpng
+# draws the page's rasters; the page's test drives Debian's Chromium through
+# Debian's Selenium.
+packages=(cmake ninja-build g++ clang clang-tidy libgtest-dev libgmock-dev googletest libbenchmark-dev python3
+  libssl-dev pkgconf libcpp-httplib-dev libpng-dev chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

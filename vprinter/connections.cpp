@@ -122,7 +122,8 @@ bool Connections::listenTcp(const Endpoint& endpoint)
     getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
     Endpoint actual = endpoint;
     actual.port = ntohs(address.sin_port);
-    printf("listening on %s\n", endpointText(actual).c_str());
+    address_ = endpointText(actual);
+    printf("listening on %s\n", address_.c_str());
     return true;
 }
 
@@ -148,6 +149,7 @@ bool Connections::listenLocal(const Endpoint& endpoint)
         socketInode_ = info.st_ino;
     }
     if (::listen(listener_, BACKLOG) != 0) return fail("cannot listen on", endpoint);
+    address_ = path;
     printf("listening on %s\n", path.c_str());
     return true;
 }

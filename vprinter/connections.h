@@ -45,6 +45,8 @@ public:
     // Listens at the endpoint and prints "listening on ..." with where a
     // client connects (the port chosen for TCP port 0).
     bool listen(const Endpoint& endpoint);
+    // Where it listens, as it printed it.
+    const std::string& address() const { return address_; }
 
     // Appends the listener's entry, then one per client.
     void addPollFds(std::vector<pollfd>& fds) const;
@@ -81,6 +83,7 @@ private:
     dev_t socketDevice_ = 0;
     ino_t socketInode_ = 0;
     std::list<Client> clients_;
+    std::string address_;
 };
 
 } // namespace vprinter

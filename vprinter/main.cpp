@@ -16,9 +16,11 @@ const char USAGE[] = "usage:\n"
                      "  vprinter serve ENDPOINT [--name NAME] [--rate BYTES_PER_SEC] [--print-ms N]\n"
                      "                          [--print-speed BYTES_PER_SEC] [--max-clients N]\n"
                      "                          [--capture FILE] [--no-console] [--quiet] [--fault NAME[=N]]...\n"
+                     "                          [--http HOST:PORT]\n"
                      "  vprinter set ENDPOINT key=value...\n"
                      "  vprinter get ENDPOINT\n"
-                     "ENDPOINT is a socket path or 127.0.0.1:PORT (PORT 0 picks a free port).\n";
+                     "ENDPOINT is a socket path or 127.0.0.1:PORT (PORT 0 picks a free port).\n"
+                     "--http serves the printer's front page, e.g. at 127.0.0.1:8631.\n";
 
 int usage(const char* problem)
 {
@@ -85,6 +87,10 @@ int serveCommand(int argc, char** argv, bool inputClosed)
             }
         } else if (option == "--capture") {
             options.capturePath = value;
+        } else if (option == "--http") {
+            std::string error;
+            options.http.emplace();
+            if (!vprinter::parseHttpAddress(value, &*options.http, &error)) return usage(error.c_str());
         } else if (option == "--fault") {
             std::string error;
             if (!vprinter::addPrinterFault(&options.faults, value, &error)) return usage(error.c_str());

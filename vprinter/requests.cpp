@@ -63,6 +63,7 @@ bool wellFormed(const Frame& request)
     case OP_GET:
         return p.empty();
     case OP_READ:
+    case OP_JOB:
         return p.size() == 4;
     case OP_STATUS:
     case OP_BEGIN_BLOCK:
@@ -96,13 +97,14 @@ Answer Requests::start(Conversation& conversation, Frame request, uint64_t now)
 {
     if (request.status != 0 || (request.op & OP_REPLY) != 0) return hangUp();
     if (conversation.role == 0) return hello(conversation, request);
-    bool control = request.op == OP_SET || request.op == OP_GET;
+    bool control = request.op == OP_SET || request.op == OP_GET || request.op == OP_JOB;
     if (!wellFormed(request) || control != (conversation.role == ROLE_CONTROL)) return hangUp();
     conversation.notBefore = now;
     if (request.op == OP_STATUS || request.op == OP_ONLINE || request.op == OP_BEGIN_BLOCK) {
         conversation.notBefore = now + faults_.slowStatusMs;
     }
     if (request.op == OP_END_BLOCK) {
+        paper_.endJob();
         device_.endBlock(now);
         conversation.deadline = now + std::min(getU32(request.payload.data() + 4), MAX_END_WAIT_MS);
     }
@@ -125,6 +127,7 @@ Answer Requests::hello(Conversation& conversation, const Frame& request)
     if (request.op != OP_HELLO || p.size() != 1 || (p[0] != ROLE_PORT && p[0] != ROLE_CONTROL)) return hangUp();
     if (p[0] == ROLE_PORT && !device_.reachable()) return replyTo(request, STATUS_UNREACHABLE);
     conversation.role = p[0];
+    if (p[0] == ROLE_PORT) paper_.endJob();
     return replyText(request, STATUS_OK, device_.options().name);
 }
 
@@ -157,6 +160,7 @@ Answer Requests::immediate(const Frame& request, uint64_t now)
         return replyTo(request, STATUS_OK, bytes);
     }
     case OP_RESET:
+        paper_.endJob();
         device_.reset();
         return replyTo(request, STATUS_OK);
     case OP_ONLINE:
@@ -164,12 +168,15 @@ Answer Requests::immediate(const Frame& request, uint64_t now)
     case OP_STATUS:
         return replyTo(request, STATUS_OK, device_.record(layoutOf(request)));
     case OP_BEGIN_BLOCK:
+        paper_.endJob();
         device_.beginBlock();
         return replyTo(request, STATUS_OK, device_.record(layoutOf(request)));
     case OP_SET:
         return set(request);
     case OP_GET:
         return get(request);
+    case OP_JOB:
+        return job(request);
     }
     return hangUp();
 }
@@ -183,6 +190,7 @@ Answer Requests::write(Conversation& conversation, const Frame& request, uint64_
     if (accepted == 0 && !p.empty() && device_.takesData() && device_.nextAcceptAt(now) > now) {
         return later(conversation, device_.nextAcceptAt(now));
     }
+    paper_.take(p.data(), accepted);
     if (captureFd_ >= 0 && accepted > 0) {
         ssize_t ignored = ::write(captureFd_, p.data(), accepted);
         (void)ignored;
@@ -213,7 +221,15 @@ Answer Requests::get(const Frame& request)
 {
     std::string text;
     for (const auto& [key, value] : describeState(device_)) text += key + "=" + value + "\n";
-    return replyText(request, STATUS_OK, text);
+    return replyText(request, STATUS_OK, text + describeJobs(paper_));
+}
+
+Answer Requests::job(const Frame& request)
+{
+    uint32_t number = getU32(request.payload.data());
+    const Job* job = paper_.job(number);
+    if (job == nullptr) return replyText(request, STATUS_REFUSED, "no job " + std::to_string(number) + " on the paper");
+    return replyTo(request, STATUS_OK, job->bytes);
 }
 
 } // namespace vprinter

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "vprinter/device.h"
+#include "vprinter/paper.h"
 #include "vprinter/server.h"
 #include "wire/protocol.h"
 
@@ -64,8 +65,10 @@ private:
     Answer endBlock(Conversation& conversation, const Frame& request, uint64_t now);
     Answer set(const Frame& request);
     Answer get(const Frame& request);
+    Answer job(const Frame& request);
 
     Device& device_;
+    Paper paper_;
     const PrinterFaults& faults_;
     int captureFd_;
     bool stateChanged_ = false;

@@ -70,6 +70,7 @@ class Server {
 public:
     Server(const ServerOptions& options, int captureFd)
         : maxClients_(options.maxClients)
+        , http_(options.http)
         , device_(options.device)
         , requests_(device_, options.faults, captureFd)
         , console_(device_, options.console, !options.quiet)
@@ -89,6 +90,10 @@ private:
     uint64_t nextWake(uint64_t now);
 
     size_t maxClients_;
+    std::optional<HttpAddress> http_;
+    // Stops after the connections close, so a page request still waiting on
+    // the printer fails at once instead of at its time limit.
+    FrontPage frontPage_;
     Device device_;
     Requests requests_;
     Console console_;
@@ -101,6 +106,7 @@ int Server::run(const Endpoint& endpoint)
     bool listening = connections_.listen(endpoint);
     fflush(stdout);
     if (!listening) return 2;
+    if (http_ && !frontPage_.start(*http_, connections_.address())) return 2;
     console_.showPanel(monotonicMs(), true);
     while (!console_.quit() && !stopping_) {
         if (!waitAndService()) return 1;

@@ -6,9 +6,11 @@
 
 #include <stdint.h>
 
+#include <optional>
 #include <string>
 
 #include "vprinter/device.h"
+#include "vprinter/front_page.h"
 
 namespace vprinter {
 
@@ -28,6 +30,8 @@ struct ServerOptions {
     // Sessions (after HELLO) served at once; one more is refused with a reason.
     uint32_t maxClients = 500;
     PrinterFaults faults;
+    // Where to serve the front page, if anywhere.
+    std::optional<HttpAddress> http;
 };
 
 // Adds one --fault NAME[=N]; false with a reason for an unknown fault.

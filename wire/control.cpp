@@ -1,5 +1,8 @@
 #include "wire/control.h"
 
+#include <stdio.h>
+#include <string.h>
+
 #include "wire/endpoint.h"
 #include "wire/protocol.h"
 #include "wire/transport.h"
@@ -17,7 +20,7 @@ bool fail(std::string* error, const std::string& reason)
 }
 
 // One control request on a fresh session.
-bool request(const std::string& name, uint16_t op, const std::string& text, Frame* reply, std::string* error)
+bool request(const std::string& name, uint16_t op, std::vector<uint8_t> payload, Frame* reply, std::string* error)
 {
     Endpoint endpoint;
     std::string reason;
@@ -32,7 +35,7 @@ bool request(const std::string& name, uint16_t op, const std::string& text, Fram
     Frame ask;
     ask.op = op;
     ask.seq = 2;
-    ask.payload.assign(text.begin(), text.end());
+    ask.payload = std::move(payload);
     IoResult result = exchange(socket, hello, reply, deadline);
     // A printer that turns the session away says why, as for a refused request.
     if (result == IoResult::Done && reply->status == STATUS_OK) result = exchange(socket, ask, reply, deadline);
@@ -53,13 +56,13 @@ bool vprinterSet(const std::string& endpoint, const std::vector<std::string>& as
         text += word + "\n";
     }
     Frame reply;
-    return request(endpoint, OP_SET, text, &reply, error);
+    return request(endpoint, OP_SET, std::vector<uint8_t>(text.begin(), text.end()), &reply, error);
 }
 
 bool vprinterGetText(const std::string& endpoint, std::string* text, std::string* error)
 {
     Frame reply;
-    if (!request(endpoint, OP_GET, "", &reply, error)) return false;
+    if (!request(endpoint, OP_GET, {}, &reply, error)) return false;
     text->assign(reply.payload.begin(), reply.payload.end());
     return true;
 }
@@ -78,6 +81,37 @@ bool vprinterGet(const std::string& endpoint, std::map<std::string, std::string>
         if (equals != std::string::npos) (*state)[line.substr(0, equals)] = line.substr(equals + 1);
         start = end + 1;
     }
+    return true;
+}
+
+std::vector<JobSummary> jobsFromText(const std::string& text)
+{
+    std::vector<JobSummary> jobs;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        unsigned number = 0;
+        unsigned long long size = 0;
+        char sha256[65] = {};
+        int used = 0;
+        if (sscanf(line.c_str(), "job.%9u=%19llu %64[0-9a-f]%n", &number, &size, sha256, &used) == 3
+            && static_cast<size_t>(used) == line.size() && strlen(sha256) == 64) {
+            jobs.push_back({ number, size, sha256 });
+        }
+    }
+    return jobs;
+}
+
+bool vprinterJob(const std::string& endpoint, uint32_t number, std::vector<uint8_t>* bytes, std::string* error)
+{
+    std::vector<uint8_t> payload;
+    putU32(payload, number);
+    Frame reply;
+    if (!request(endpoint, OP_JOB, std::move(payload), &reply, error)) return false;
+    *bytes = std::move(reply.payload);
     return true;
 }
 

@@ -2,6 +2,8 @@
 // program: what `vprinter set/get` do, for tools that link vprinter_control.
 #pragma once
 
+#include <stdint.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -14,12 +16,28 @@ namespace vprinter {
 // unreachable printer.
 bool vprinterSet(const std::string& endpoint, const std::vector<std::string>& assignments, std::string* error);
 
-// Reads the whole state: every settable key, plus offline, error, bytes and
-// last (the last command the printer recognised).
+// Reads the whole state: every settable key, plus offline, error, bytes,
+// last (the last command the printer recognised), jobs (how many so far) and
+// job.N for each job the printer still holds.
 bool vprinterGet(const std::string& endpoint, std::map<std::string, std::string>* state, std::string* error);
 
 // The same state as "key=value\n" lines, in the printer's own order.
 bool vprinterGetText(const std::string& endpoint, std::string* text, std::string* error);
+
+// A job on the printer's paper, as `get` lists it: "job.N=SIZE SHA256".
+struct JobSummary {
+    uint32_t number = 0;
+    uint64_t size = 0;
+    std::string sha256;
+};
+
+// The job lines of a `get` text, oldest first; lines that are not well-formed
+// job lines are passed over.
+std::vector<JobSummary> jobsFromText(const std::string& text);
+
+// The bytes of job N as the printer kept them (the first MiB of a longer
+// job). False when the printer no longer holds it.
+bool vprinterJob(const std::string& endpoint, uint32_t number, std::vector<uint8_t>* bytes, std::string* error);
 
 } // namespace vprinter
 

@@ -19,10 +19,12 @@
 //   BEGIN_BLOCK  u32 layout                          -> the status record
 //   END_BLOCK    u32 layout, u32 wait limit in ms    -> the status record
 //   SET          key=value words separated by '\n'   -> -, or an error text
-//   GET          -                                   -> "key=value\n" lines
+//   GET          -                                   -> "key=value\n" lines, then
+//                                                       "jobs=N" and "job.K=SIZE SHA256"
+//   JOB          u32 job number                      -> the job's bytes as kept
 // A port session must open with HELLO as ROLE_PORT; the printer answers
 // UNREACHABLE while it is unplugged or off, and drops port sessions when that
-// happens. Control sessions (SET, GET) work whatever the printer's state.
+// happens. Control sessions (SET, GET, JOB) work whatever the printer's state.
 // A frame that cannot be decoded, or a request out of place, costs the client
 // its connection.
 #pragma once
@@ -49,6 +51,7 @@ enum Op : uint16_t {
     OP_END_BLOCK = 8,
     OP_SET = 9,
     OP_GET = 10,
+    OP_JOB = 11,
     OP_REPLY = 0x8000,
 };
 

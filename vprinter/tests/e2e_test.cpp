@@ -1,7 +1,9 @@
 // The library, the control client and `vprinter serve` as real processes.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -429,6 +431,43 @@ TEST_F(PrinterTest, SetAndGetCommands)
     EXPECT_EQ(state["error"], "yes");
 }
 
+// A session and a checked block each start a job; `get` lists both with
+// the size and digest of what was sent, and the job's bytes come back whole.
+TEST_F(PrinterTest, JobsOnThePaperAreWhatEachSessionAndBlockSent)
+{
+    startHere({ "--print-ms", "0" });
+    uint32_t written;
+    PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    ASSERT_NE(WritePort(port, "abc", 3, &written), VX_FALSE);
+    ClosePort(port);
+    port = OpenPortA(endpoint.c_str(), "", LIMIT);
+    ASSERT_NE(port, nullptr);
+    ASSERT_NE(WritePort(port, "ab", 2, &written), VX_FALSE);
+    unsigned char record[VX_STATUS_LEVEL1_SIZE];
+    ASSERT_NE(BeginCheckedBlockEx(port, record, 1), VX_FALSE);
+    ASSERT_NE(WritePort(port, "xy", 2, &written), VX_FALSE);
+    ASSERT_NE(WritePort(port, "z", 1, &written), VX_FALSE);
+    ASSERT_NE(EndCheckedBlockEx(port, record, 1), VX_FALSE);
+    ASSERT_NE(WritePort(port, "!", 1, &written), VX_FALSE);
+    ClosePort(port);
+
+    std::string text;
+    std::string error;
+    ASSERT_TRUE(vprinter::vprinterGetText(endpoint, &text, &error)) << error;
+    std::vector<vprinter::JobSummary> jobs = vprinter::jobsFromText(text);
+    ASSERT_EQ(jobs.size(), 4u) << text;
+    EXPECT_EQ(jobs[0].sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") << "abc";
+    EXPECT_EQ(jobs[1].size, 2u);
+    EXPECT_EQ(jobs[2].number, 3u);
+    EXPECT_EQ(jobs[2].sha256, "3608bca1e44ea6c4d268eb6db02260269892c0b42b86bbf1e77a6fa16c3c9282") << "xyz";
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(vprinter::vprinterJob(endpoint, 3, &bytes, &error)) << error;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "xyz");
+    EXPECT_FALSE(vprinter::vprinterJob(endpoint, 5, &bytes, &error));
+    EXPECT_EQ(error, "no job 5 on the paper");
+}
+
 TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
 {
     // A socket file nobody listens on, as a crashed printer leaves it.
@@ -455,6 +494,27 @@ TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
     stop();
     EXPECT_EQ(serverStatus, 0);
     EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "the socket file goes with the printer";
+}
+
+// A printer whose page cannot be served does not start without it.
+TEST_F(PrinterTest, FrontPageNeedsAnAddressItCanHave)
+{
+    std::string out;
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--http", "8631" }, &out), 2);
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--http", "127.0.0.1:99999" }, &out), 2);
+    int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    std::string busy = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--http", busy }, &out), 2);
+    close(taken);
+    struct stat info;
+    EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "its socket goes with it";
 }
 
 TEST_F(PrinterTest, TcpOnAFreePort)

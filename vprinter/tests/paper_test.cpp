@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "vprinter/paper.h"
+
+using namespace vprinter;
+
+namespace {
+
+const size_t RASTER_ROWS = 1600;
+const size_t ROW_BYTES = 72;
+
+// The suite's raster job: raster start, 1,600 rows of 72 bytes of 0xFF, ESC
+// FF NUL, raster end, ten 0x07 and 75 zeros.
+std::string rasterJob()
+{
+    std::string job = "\x1B*rR\x1B*rA";
+    for (size_t row = 0; row < RASTER_ROWS; ++row) job += std::string("bH\0", 3) + std::string(ROW_BYTES, '\xFF');
+    job += std::string("\x1B\x0C\0\x1B*rB", 7) + std::string(10, '\x07') + std::string(75, '\0');
+    return job;
+}
+
+std::vector<Printed> print(const std::string& bytes)
+{
+    return printJob(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::string kinds(const std::vector<Printed>& printed)
+{
+    static const char* NAMES[] = { "text", "raster", "cut", "stamp", "note" };
+    std::string text;
+    for (const Printed& p : printed) text += std::string(text.empty() ? "" : " ") + NAMES[p.kind];
+    return text;
+}
+
+void take(Paper& paper, const std::string& bytes)
+{
+    paper.take(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+} // namespace
+
+TEST(Paper, AsciiJobPrintsItsLines)
+{
+    std::string job(10000, 'X');
+    for (size_t i = 0; i < job.size(); i += 40) job[i] = '\n';
+    job.back() = '\n';
+    std::vector<Printed> printed = print(job);
+    ASSERT_EQ(kinds(printed), "text");
+    const std::vector<std::string>& lines = printed[0].lines;
+    ASSERT_EQ(lines.size(), 251u);
+    EXPECT_EQ(lines[0], "");
+    EXPECT_EQ(lines[1], std::string(39, 'X'));
+    EXPECT_EQ(lines.back(), std::string(38, 'X'));
+}
+
+TEST(Paper, RasterJobIsOneWholeImageThenACut)
+{
+    std::vector<Printed> printed = print(rasterJob());
+    ASSERT_EQ(kinds(printed), "raster cut note");
+    const RasterImage& image = printed[0].raster;
+    EXPECT_EQ(image.widthDots(), 576u);
+    ASSERT_EQ(image.rows.size(), RASTER_ROWS);
+    EXPECT_EQ(image.rows.back().data, std::vector<uint8_t>(ROW_BYTES, 0xFF));
+    EXPECT_TRUE(image.ended);
+    EXPECT_EQ(image.shortRows(), 0u);
+    EXPECT_EQ(image.strayBytes, 0u);
+    EXPECT_EQ(printed[2].text, "85 bytes that print nothing: 75 x 00, 10 x 07");
+}
+
+// Cut off in the middle of a row, or with bytes missing from the middle: the
+// image shows what arrived, and says it is not whole.
+TEST(Paper, TornRasterLooksTorn)
+{
+    std::string job = rasterJob();
+    std::vector<Printed> cut = print(job.substr(0, 60000));
+    ASSERT_EQ(kinds(cut), "raster");
+    const RasterImage& image = cut[0].raster;
+    EXPECT_FALSE(image.ended);
+    ASSERT_EQ(image.rows.size(), 800u);
+    EXPECT_EQ(image.rows.back().declared, ROW_BYTES);
+    EXPECT_EQ(image.rows.back().data.size(), 64u);
+    EXPECT_EQ(image.shortRows(), 1u);
+
+    std::vector<Printed> dropped = print(job.substr(0, 30000) + job.substr(30000 + 4096));
+    ASSERT_EQ(kinds(dropped), "raster cut note");
+    EXPECT_NE(dropped[0].raster.rows.size(), RASTER_ROWS);
+    EXPECT_GT(dropped[0].raster.strayBytes, 0u);
+
+    std::vector<Printed> inHeader = print(job.substr(0, 8 + 75 + 2));
+    ASSERT_EQ(kinds(inHeader), "raster note");
+    EXPECT_TRUE(inHeader[1].broken);
+}
+
+TEST(Paper, FormFeedCutsAndValidationStamps)
+{
+    std::vector<Printed> printed = print("AB\x0C"
+                                         "CD\n\x1B+A3\n\n\n\n\n\n"
+                                         "EF\x1B\x0C");
+    ASSERT_EQ(kinds(printed), "text cut text stamp text cut");
+    EXPECT_EQ(printed[0].lines, std::vector<std::string> { "AB" });
+    EXPECT_EQ(printed[3].text, "validated 3");
+    EXPECT_EQ(printed[4].lines, std::vector<std::string> { "EF" });
+}
+
+TEST(Paper, CommandsThatPrintNothingAreNotes)
+{
+    std::vector<Printed> printed = print(std::string("\x1B#*\n\0\x1BK\x01\0\x1BQ\x1B#", 13));
+    ASSERT_EQ(kinds(printed), "note note note note");
+    EXPECT_EQ(printed[0].text, "firmware query");
+    EXPECT_EQ(printed[1].text, "recover (ESC K)");
+    EXPECT_EQ(printed[2].text, "unknown command 1B 51");
+    EXPECT_TRUE(printed[3].broken) << printed[3].text;
+}
+
+// A job is what comes between two boundaries, counted and digested whole.
+TEST(Paper, JobsSplitAtBoundariesAndKeepTheirDigests)
+{
+    Paper paper;
+    paper.endJob();
+    take(paper, "ab");
+    take(paper, "c");
+    paper.endJob();
+    paper.endJob();
+    take(paper, "");
+    take(paper, "xyz");
+    ASSERT_EQ(paper.jobs().size(), 2u);
+    EXPECT_EQ(describeJobs(paper),
+        "jobs=2\n"
+        "job.1=3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n"
+        "job.2=3 3608bca1e44ea6c4d268eb6db02260269892c0b42b86bbf1e77a6fa16c3c9282\n");
+}
+
+// A long run forgets its oldest jobs, not their numbers.
+TEST(Paper, OldJobsAreForgottenPastTheLimits)
+{
+    Paper paper;
+    for (int i = 0; i < 300; ++i) {
+        take(paper, "job");
+        paper.endJob();
+    }
+    EXPECT_EQ(paper.jobCount(), 300u);
+    EXPECT_LT(paper.jobs().size(), 300u);
+    EXPECT_EQ(paper.jobs().back().number, 300u);
+    EXPECT_EQ(paper.job(1), nullptr);
+
+    std::string big(600 * 1024, 'x');
+    for (int i = 0; i < 20; ++i) {
+        take(paper, big);
+        take(paper, big);
+        paper.endJob();
+    }
+    const Job& last = paper.jobs().back();
+    EXPECT_EQ(last.size, 2 * big.size());
+    EXPECT_LT(last.bytes.size(), last.size) << "a job keeps what one reply carries";
+    EXPECT_EQ(last.sha256(), sha256Hex(reinterpret_cast<const uint8_t*>((big + big).data()), last.size));
+    size_t kept = 0;
+    for (const Job& job : paper.jobs()) kept += job.bytes.size();
+    EXPECT_LE(kept, 16u << 20);
+}

@@ -1,0 +1,36 @@
+// SHA-256, for the digest of a print job: the printer records one for every
+// job it takes, and a tool that knows what it sent can compare. OpenSSL's
+// libcrypto does the work, with the processor's SHA instructions where it has
+// them, so a job's digest costs the printer far less than its transfer.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+struct evp_md_ctx_st;
+
+namespace vprinter {
+
+class Sha256 {
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(Sha256&& other) noexcept;
+    Sha256& operator=(Sha256&& other) noexcept;
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    void update(const uint8_t* bytes, size_t size);
+    // The digest of everything so far as 64 lowercase hex digits; the object
+    // can go on taking bytes.
+    std::string hex() const;
+
+private:
+    evp_md_ctx_st* context_;
+};
+
+std::string sha256Hex(const uint8_t* bytes, size_t size);
+
+} // namespace vprinter

@@ -1,0 +1,40 @@
+// Digests as sha256sum prints them for the same bytes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "wire/sha256.h"
+
+using vprinter::Sha256;
+using vprinter::sha256Hex;
+
+namespace {
+
+std::string digest(const std::string& text)
+{
+    return sha256Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+} // namespace
+
+TEST(Sha256, MatchesSha256sum)
+{
+    EXPECT_EQ(digest(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(digest("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+// Bytes arrive in writes of any size, and the digest is read between them.
+TEST(Sha256, PiecewiseEqualsWhole)
+{
+    std::string text;
+    for (int i = 0; i < 1000; ++i) text += static_cast<char>(i * 7);
+    Sha256 pieces;
+    size_t at = 0;
+    for (size_t step = 1; at < text.size(); step = step * 3 % 97 + 1) {
+        size_t size = std::min(step, text.size() - at);
+        pieces.update(reinterpret_cast<const uint8_t*>(text.data()) + at, size);
+        at += size;
+        pieces.hex();
+    }
+    EXPECT_EQ(pieces.hex(), digest(text));
+}
