@@ -372,11 +372,13 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
         reportError(ENOENT);
         return nullptr;
     }
-    port->lockName = lockName(port->endpoint);
     uint32_t limit = port->settings.timeoutMs ? port->settings.timeoutMs : timeLimit;
     port->timeLimitMs = limit == 0 ? DEFAULT_TIME_LIMIT_MS : std::min(limit, MAX_TIME_LIMIT_MS);
 
     if (!openSession(*port)) return nullptr;
+    // Named once the printer has answered, so its socket is there to be named
+    // by its identity, not by the spelling of its path.
+    port->lockName = lockName(port->endpoint);
     if (!port->settings.faults.noExclusive) {
         LockResult locked = acquirePortLock(port->lockName, &port->lock, &error);
         if (locked != LockResult::Locked) {
