@@ -5,15 +5,26 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vpop {
 
 // "devbench" or "devbench.exe", and the library file devbench loads.
 extern const char devbenchProgram[];
 extern const char libraryFileName[];
+
+// Paths and arguments are UTF-8 throughout. On Windows the command line is
+// read wide and files are opened wide, so a folder whose name is outside the
+// ANSI code page (a technician's Ж日) reaches devbench intact.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+FILE* openFile(const std::string& path, const char* mode);
+#ifdef _WIN32
+std::wstring wideText(const std::string& text);
+#endif
 
 std::string programDirectory(const char* argv0);
 std::string absolutePath(const std::string& path);

@@ -33,6 +33,10 @@ void onSignal(int)
 
 } // namespace
 
+std::vector<std::string> commandLineArguments(int argc, char** argv) { return { argv, argv + argc }; }
+
+FILE* openFile(const std::string& path, const char* mode) { return fopen(path.c_str(), mode); }
+
 std::string programDirectory(const char* argv0)
 {
     char path[PATH_MAX];

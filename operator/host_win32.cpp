@@ -15,6 +15,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+// After <windows.h>, which it needs.
+#include <shellapi.h>
+
 namespace vpop {
 
 const char devbenchProgram[] = "devbench.exe";
@@ -41,19 +44,51 @@ BOOL WINAPI onConsoleEvent(DWORD)
 
 } // namespace
 
+std::wstring wideText(const std::string& text)
+{
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+static std::string utf8(const wchar_t* text, size_t size)
+{
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), narrow.data(), length, nullptr, nullptr);
+    return narrow;
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv)
+{
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return { argv, argv + argc };
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(utf8(wide[i], wcslen(wide[i])));
+    LocalFree(wide);
+    return arguments;
+}
+
+FILE* openFile(const std::string& path, const char* mode)
+{
+    return _wfopen(wideText(path).c_str(), wideText(mode).c_str());
+}
+
 std::string programDirectory(const char* argv0)
 {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string self = length > 0 && length < sizeof path ? std::string(path, length) : std::string(argv0);
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::string self = length > 0 && length < MAX_PATH ? utf8(path, length) : std::string(argv0);
     return directoryOf(self);
 }
 
 std::string absolutePath(const std::string& path)
 {
-    char resolved[MAX_PATH];
-    if (_fullpath(resolved, path.c_str(), sizeof resolved) == nullptr) return path;
-    return resolved;
+    wchar_t resolved[MAX_PATH];
+    if (_wfullpath(resolved, wideText(path).c_str(), MAX_PATH) == nullptr) return path;
+    return utf8(resolved, wcslen(resolved));
 }
 
 std::string joinPath(const std::string& directory, const std::string& name) { return directory + "\\" + name; }
@@ -67,7 +102,7 @@ std::string directoryOf(const std::string& path)
 
 bool fileExists(const std::string& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(wideText(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -77,13 +112,14 @@ std::string librarySearchPath() { return ""; }
 std::string fileVersion(const std::string& path)
 {
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    std::wstring file = wideText(path);
+    DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
     if (size == 0) return "";
     std::vector<char> data(size);
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data())) return "";
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return "";
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) return "";
+    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) return "";
     char text[64];
     snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(HIWORD(info->dwFileVersionMS)),
         static_cast<unsigned long>(LOWORD(info->dwFileVersionMS)),
@@ -94,10 +130,10 @@ std::string fileVersion(const std::string& path)
 
 std::string hostName()
 {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
-    DWORD size = sizeof name;
-    if (!GetComputerNameA(name, &size)) return "";
-    return std::string(name, size);
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &size)) return "";
+    return utf8(name, size);
 }
 
 std::string utcTimestamp()

@@ -233,8 +233,12 @@ int main(int argc, char** argv)
 #else
     setvbuf(stdout, nullptr, _IOLBF, 0);
 #endif
+    std::vector<std::string> arguments = commandLineArguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (std::string& argument : arguments) utf8Argv.push_back(argument.data());
+    utf8Argv.push_back(nullptr);
     Options options;
-    int status = parseOptions(argc, argv, &options);
+    int status = parseOptions(static_cast<int>(arguments.size()), utf8Argv.data(), &options);
     if (status >= 0) return status;
     if (!installInterrupts()) return EXIT_USAGE;
     options.run.stopFd = interruptFd();

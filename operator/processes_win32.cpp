@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "operator/host.h"
 #include "platform/win_cmdline.h"
 
 #ifndef NOMINMAX
@@ -113,7 +114,7 @@ bool startChild(const std::string& path, const std::vector<std::string>& args, c
     StartHandles handles;
     if (!stdHandles(options, handles, error)) return false;
 
-    STARTUPINFOA startup {};
+    STARTUPINFOW startup {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = handles.childInput != nullptr ? handles.childInput : GetStdHandle(STD_INPUT_HANDLE);
@@ -123,9 +124,13 @@ bool startChild(const std::string& path, const std::vector<std::string>& args, c
     // which then ends the child itself.
     DWORD flags = CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP;
     PROCESS_INFORMATION process {};
-    const char* directory = options.directory.empty() ? nullptr : options.directory.c_str();
-    if (!CreateProcessA(
-            path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr, directory, &startup, &process)) {
+    // Wide, so UTF-8 paths outside the ANSI code page arrive intact.
+    std::wstring widePath = wideText(path);
+    std::wstring wideLine = wideText(commandLine.data());
+    std::wstring wideDirectory = wideText(options.directory);
+    const wchar_t* directory = options.directory.empty() ? nullptr : wideDirectory.c_str();
+    if (!CreateProcessW(
+            widePath.c_str(), wideLine.data(), nullptr, nullptr, TRUE, flags, nullptr, directory, &startup, &process)) {
         *error = systemError("cannot start " + path);
         return false;
     }

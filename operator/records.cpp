@@ -225,7 +225,7 @@ bool RecordFiles::open(std::string* error)
     }
     for (auto [path, file] : { std::pair { &jsonPath_, &json_ }, std::pair { &junitPath_, &junit_ } }) {
         if (path->empty()) continue;
-        *file = fopen(path->c_str(), "wb");
+        *file = openFile(*path, "wb");
         if (*file == nullptr) {
             *error = "cannot write " + *path + ": " + strerror(errno);
             return false;

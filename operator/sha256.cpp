@@ -8,6 +8,8 @@
 #include <array>
 #include <vector>
 
+#include "operator/host.h"
+
 namespace vpop {
 
 namespace {
@@ -151,7 +153,7 @@ private:
 
 bool digestFile(const std::string& path, FileDigest* digest, std::string* error)
 {
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE* file = openFile(path, "rb");
     if (file == nullptr) {
         *error = path + ": " + strerror(errno);
         return false;

@@ -84,7 +84,7 @@ for file in "$package"/x64/* "$package"/x86/*; do
     needs=$(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\tDLL Name: //p')
     for dll in $needs; do
         case ${dll,,} in
-            kelmorport.dll | kernel32.dll | msvcrt.dll | ws2_32.dll | user32.dll | advapi32.dll | version.dll) ;;
+            kelmorport.dll | kernel32.dll | msvcrt.dll | ws2_32.dll | user32.dll | advapi32.dll | version.dll | shell32.dll) ;;
             *)
                 echo "package-windows: ${file#"$out"/} needs $dll, which Windows does not have" >&2
                 exit 1

@@ -3,7 +3,8 @@
 # uses it: unpacked into a folder whose name is outside the ANSI code page,
 # started through devbench.cmd from another folder, against a virtual printer
 # running natively on Linux. Test Open Port, Test Bad Port Name, Test Port
-# Locking (64-bit devbench, 32-bit probe), Test Write and Test Read must pass.
+# Locking (64-bit devbench, 32-bit probe), Test Write and Test Read must pass,
+# and record.cmd must record a run of Test Port Locking and Test Read.
 #   package.sh VPRINTER OUT_DIR
 # OUT_DIR is package-windows.sh's --out: it holds devbench-windows/ and, when
 # zip was there, devbench-windows.zip, which is then what gets unpacked.
@@ -25,7 +26,8 @@ else
 fi
 package=$folder/devbench-windows
 
-for file in devbench.cmd README.txt x64/devbench.exe x64/KelmorPort.dll x86/holdprobe.exe x86/KelmorPort.dll; do
+for file in devbench.cmd record.cmd README.txt x64/devbench.exe x64/vpoperator.exe x64/KelmorPort.dll \
+    x86/holdprobe.exe x86/KelmorPort.dll; do
     [ -f "$package/$file" ] || { echo "FAIL: the package has no $file"; rm -rf "$work"; exit 1; }
 done
 
@@ -58,6 +60,18 @@ for banner in testOpenPort testBadPortName testPortLocking testWrite testRead; d
 done
 ! grep -q failure "$log" || fail "a failure was reported"
 [ $failures -eq 0 ] || { echo "--- output"; cat "$log"; }
+
+# record.cmd: the technician's recorded run, from the same folder; one Enter
+# answers Test Read's prompt.
+record=$work/record.out
+printf '\n' | (cd "$work" && timeout --kill-after=10 300 wine cmd.exe /c \
+    "Ж日\\devbench-windows\\record.cmd --port $endpoint --tests 2,6 --record run.json") 2>&1 \
+    | tr -d '\r' >"$record"
+status=${PIPESTATUS[1]}
+[ "$status" -eq 0 ] || fail "record.cmd ended with status $status"
+python3 "$here/../e2e/check_record.py" --json "$work/run.json" --library "$package/x64/KelmorPort.dll" \
+    --mode manual --verdicts 2:pass,6:pass >>"$record" 2>&1 || fail "record.cmd's record is not as expected"
+[ $failures -eq 0 ] || { echo "--- record.cmd"; cat "$record"; }
 
 echo "wine package $(basename "$out"): $failures failed"
 [ $failures -eq 0 ]
