@@ -97,15 +97,9 @@ std::string printedJson(const Printed& printed)
 std::string stateJson(const std::string& text)
 {
     std::string state;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        size_t equals = line.find('=');
-        if (equals == std::string::npos || line.compare(0, 4, "job.") == 0) continue;
-        state += (state.empty() ? "" : ",") + quoted(line.substr(0, equals)) + ":" + quoted(line.substr(equals + 1));
+    for (const auto& [key, value] : settingsFromText(text)) {
+        if (key.compare(0, 4, "job.") == 0) continue;
+        state += (state.empty() ? "" : ",") + quoted(key) + ":" + quoted(value);
     }
     std::string jobs;
     for (const JobSummary& job : jobsFromText(text)) {

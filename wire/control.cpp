@@ -19,6 +19,19 @@ bool fail(std::string* error, const std::string& reason)
     return false;
 }
 
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 // One control request on a fresh session.
 bool request(const std::string& name, uint16_t op, std::vector<uint8_t> payload, Frame* reply, std::string* error)
 {
@@ -72,27 +85,24 @@ bool vprinterGet(const std::string& endpoint, std::map<std::string, std::string>
     std::string text;
     if (!vprinterGetText(endpoint, &text, error)) return false;
     state->clear();
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        size_t equals = line.find('=');
-        if (equals != std::string::npos) (*state)[line.substr(0, equals)] = line.substr(equals + 1);
-        start = end + 1;
-    }
+    for (auto& [key, value] : settingsFromText(text)) (*state)[key] = value;
     return true;
+}
+
+std::vector<std::pair<std::string, std::string>> settingsFromText(const std::string& text)
+{
+    std::vector<std::pair<std::string, std::string>> settings;
+    for (const std::string& line : lines(text)) {
+        size_t equals = line.find('=');
+        if (equals != std::string::npos) settings.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+    }
+    return settings;
 }
 
 std::vector<JobSummary> jobsFromText(const std::string& text)
 {
     std::vector<JobSummary> jobs;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
+    for (const std::string& line : lines(text)) {
         unsigned number = 0;
         unsigned long long size = 0;
         char sha256[65] = {};

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vprinter {
@@ -23,6 +24,10 @@ bool vprinterGet(const std::string& endpoint, std::map<std::string, std::string>
 
 // The same state as "key=value\n" lines, in the printer's own order.
 bool vprinterGetText(const std::string& endpoint, std::string* text, std::string* error);
+
+// The "key=value" lines of a `get` text, in its order; other lines are
+// passed over.
+std::vector<std::pair<std::string, std::string>> settingsFromText(const std::string& text);
 
 // A job on the printer's paper, as `get` lists it: "job.N=SIZE SHA256".
 struct JobSummary {
