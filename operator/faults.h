@@ -19,7 +19,9 @@ struct FaultCase {
     // Run in this order; every one but the expected test must still pass.
     std::vector<unsigned> tests;
     unsigned expectedTest;
-    // The failure line without its "failure: line(N) " start.
+    // The failure line without its "failure: line(N) " start, or the
+    // headline of the operator's own finding ("operator: ...") for a fault
+    // that only the operator sees.
     std::string_view expectedLine;
 };
 
@@ -33,7 +35,8 @@ struct Judgement {
 
 Judgement judge(const FaultCase& fault, const RunOutcome& outcome);
 
-// The test printed the failure line the fault is expected to cause.
+// The test printed the failure line the fault is expected to cause, or the
+// operator found in it what the fault is expected to leave.
 bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record);
 
 // Every test of the catalogue, once, in table order: what a healthy run must

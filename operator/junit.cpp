@@ -1,6 +1,7 @@
 // The JUnit report: one testsuite, one testcase per test, as CI servers read it.
 #include <stdio.h>
 
+#include "operator/paper_check.h"
 #include "operator/records.h"
 
 namespace vpop {
@@ -33,19 +34,26 @@ bool failsAsExpected(const RecordedTest& test) { return !test.expectedFailure.em
 std::string outcome(const RecordedTest& test, unsigned* failures, unsigned* errors)
 {
     const TestRecord& result = test.result;
+    // The operator's findings come after devbench's own lines, and stand
+    // alone when devbench saw nothing wrong.
+    std::vector<std::string> said = result.failures;
+    said.insert(said.end(), result.findings.begin(), result.findings.end());
     if (failsAsExpected(test)) {
         if (test.expectedSeen) return "";
         ++*failures;
-        std::string message = "the fault was not caught: no line ending \"" + test.expectedFailure + "\"";
-        return "    <failure" + attribute("message", message) + attribute("type", "not caught") + ">"
-            + lines(result.failures) + "</failure>\n";
+        bool byOperator = test.expectedFailure.compare(0, findingPrefix.size(), findingPrefix) == 0;
+        std::string message = std::string("the fault was not caught: no ") + (byOperator ? "finding" : "line ending")
+            + " \"" + test.expectedFailure + "\"";
+        return "    <failure" + attribute("message", message) + attribute("type", "not caught") + ">" + lines(said)
+            + "</failure>\n";
     }
     std::string_view verdict = verdictWord(result);
     if (verdict == "pass") return "";
     if (verdict == "fail") {
         ++*failures;
-        return "    <failure" + attribute("message", result.failures.front()) + attribute("type", "failure line") + ">"
-            + lines(result.failures) + "</failure>\n";
+        return "    <failure" + attribute("message", said.front())
+            + attribute("type", result.failures.empty() ? "operator finding" : "failure line") + ">" + lines(said)
+            + "</failure>\n";
     }
     ++*errors;
     return "    <error" + attribute("message", test.brokeOff) + attribute("type", "broke off") + "/>\n";

@@ -139,7 +139,7 @@ std::string xmlEscaped(std::string_view text, bool attribute)
 
 std::string_view verdictWord(const TestRecord& record)
 {
-    if (!record.failures.empty()) return "fail";
+    if (!record.failures.empty() || !record.findings.empty()) return "fail";
     return record.passed() ? "pass" : "broke off";
 }
 

@@ -45,6 +45,19 @@ std::string jsonLibrary(const LibraryFile& library)
     return out + " }";
 }
 
+std::string jsonPaper(const std::optional<std::vector<PaperJob>>& paper, const std::string& indent)
+{
+    if (!paper) return "null";
+    if (paper->empty()) return "[]";
+    std::string out = "[\n";
+    for (size_t i = 0; i < paper->size(); ++i) {
+        const PaperJob& job = (*paper)[i];
+        out += indent + "  { \"number\": " + std::to_string(job.number) + ", \"size\": " + std::to_string(job.size)
+            + ", \"sha256\": " + jsonString(job.sha256) + " }" + (i + 1 < paper->size() ? ",\n" : "\n");
+    }
+    return out + indent + "]";
+}
+
 std::string jsonTest(const RecordedTest& test, bool matrix)
 {
     const TestRecord& result = test.result;
@@ -58,6 +71,9 @@ std::string jsonTest(const RecordedTest& test, bool matrix)
             + (test.expectedFailure.empty() ? std::string("null") : jsonString(test.expectedFailure)) + ",\n";
     }
     out += "      \"failure_lines\": " + stringList(result.failures, "      ") + ",\n";
+    out += "      \"operator_findings\": " + stringList(result.findings, "      ") + ",\n";
+    out += "      \"paper_checked\": " + std::string(result.paperChecked ? "true" : "false") + ",\n";
+    out += "      \"paper_jobs\": " + jsonPaper(result.paper, "      ") + ",\n";
     out += "      \"seconds\": " + number(result.seconds()) + ",\n";
     out += "      \"console\": " + jsonString(result.console) + "\n";
     return out + "    }";

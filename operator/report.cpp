@@ -2,7 +2,21 @@
 
 #include <stdio.h>
 
+#include "operator/paper_check.h"
+
 namespace vpop {
+
+namespace {
+
+// The operator's own finding, on the row of a test it failed, apart from
+// devbench's failure lines.
+std::string findingNote(const TestRecord& record)
+{
+    if (record.findings.empty()) return "";
+    return "  " + std::string(findingHeadline(record.findings.front()));
+}
+
+} // namespace
 
 bool RunOutcome::passed() const
 {
@@ -22,8 +36,8 @@ void Table::head()
 void Table::printRow(const TestRecord& record)
 {
     std::string verdict(record.verdict());
-    printf("%3u  %-38s %-8s %6.2f s\n", record.number, std::string(suiteTests()[record.number].name).c_str(),
-        verdict.c_str(), record.seconds());
+    printf("%3u  %-38s %-8s %6.2f s%s\n", record.number, std::string(suiteTests()[record.number].name).c_str(),
+        verdict.c_str(), record.seconds(), findingNote(record).c_str());
 }
 
 void Table::row(const TestRecord& record)
@@ -59,6 +73,14 @@ void Table::finish(const RunOutcome& outcome, bool complete)
         for (const std::string& line : record.failures) failureLine(std::to_string(record.number), line);
     }
     for (const std::string& line : outcome.strayFailures) failureLine("outside any test", line);
+    bool findingsHeaded = false;
+    for (const TestRecord& record : outcome.records) {
+        for (const std::string& finding : record.findings) {
+            if (!findingsHeaded) printf("the operator's own findings:\n");
+            findingsHeaded = true;
+            printf("  %u: %s\n", record.number, finding.c_str());
+        }
+    }
     fflush(stdout);
 }
 

@@ -8,6 +8,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <optional>
+
+#include "operator/paper_check.h"
 #include "operator/printer_control.h"
 #include "operator/processes.h"
 #include "wire/endpoint.h"
@@ -42,6 +45,8 @@ private:
     bool devbenchOutput(Session& session, double* lastOutput, std::string* why);
     void rememberLock();
     void printerOutput();
+    bool startPaper();
+    void readPaper(TestRecord& record);
     bool apply(const std::vector<Action>& actions, Session& session, std::string* why);
     void cleanUp();
     void say(const std::string& text) const
@@ -56,6 +61,10 @@ private:
     Child printer_;
     Child devbench_;
     std::string printerPartial_;
+    // The jobs the printer had taken when the last test ended; unknown when
+    // its paper could not be read (paperError_ says why).
+    std::optional<uint64_t> paperSeen_;
+    std::string paperError_;
 };
 
 bool Run::startPrinter(std::string* error)
@@ -180,6 +189,32 @@ bool Run::apply(const std::vector<Action>& actions, Session& session, std::strin
     return true;
 }
 
+bool Run::startPaper()
+{
+    uint64_t count = 0;
+    if (!jobsSoFar(endpoint_, &count, &paperError_)) return false;
+    paperSeen_ = count;
+    return true;
+}
+
+// The jobs since the last reading are the ended test's, whole: the printer
+// puts bytes on its paper as it takes them, and a test that sends asks the
+// operator for something before it opens the port, which the operator does
+// only once this reading is done.
+void Run::readPaper(TestRecord& record)
+{
+    std::vector<PaperJob> jobs;
+    std::string error = paperError_;
+    if (paperSeen_ && readNewJobs(endpoint_, &*paperSeen_, &jobs, &error)) {
+        judgePaper(record, std::move(jobs), "");
+        return;
+    }
+    judgePaper(record, std::nullopt, error);
+    // The next test's jobs start after whatever the printer holds now.
+    paperSeen_.reset();
+    startPaper();
+}
+
 RunOutcome Run::execute(const std::vector<MenuChoice>& plan)
 {
     RunOutcome outcome;
@@ -192,6 +227,13 @@ RunOutcome Run::execute(const std::vector<MenuChoice>& plan)
     }
     outcome.portName = endpoint_;
     Session session(endpoint_, options_.settings, plan);
+    // A printer that cannot be read before the run (one that does not answer
+    // at all) leaves every job unchecked, and the records say so.
+    if (startPaper()) {
+        session.onTestEnding([this](TestRecord& record) { readPaper(record); });
+    } else {
+        fprintf(stderr, "vpoperator: the jobs on the paper are not checked: %s\n", paperError_.c_str());
+    }
     session.onTestEnded(options_.onTestEnded);
     double started = monotonicSeconds();
     outcome.broken = converse(session, &outcome.interrupted);

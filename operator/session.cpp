@@ -7,7 +7,7 @@ namespace vpop {
 std::string_view TestRecord::verdict() const
 {
     if (!bannerSeen) return "NOT RUN";
-    if (!failures.empty()) return "FAIL";
+    if (!failures.empty() || !findings.empty()) return "FAIL";
     if (!finished) return "CUT";
     return "PASS";
 }
@@ -131,6 +131,7 @@ void Session::endCurrent(double now)
     if (current_ >= records_.size()) return;
     records_[current_].finished = true;
     records_[current_].ended = now;
+    if (onTestEnding_) onTestEnding_(records_[current_]);
     if (onTestEnded_) onTestEnded_(records_[current_]);
     current_ = records_.size();
 }

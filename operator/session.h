@@ -3,7 +3,10 @@
 // to set, and keeps the record of each test. The clock is passed in.
 #pragma once
 
+#include <stdint.h>
+
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,18 +31,32 @@ struct Action {
     std::vector<std::string> settings;
 };
 
+// A job on the virtual printer's paper, as `vprinter get` lists it.
+struct PaperJob {
+    uint64_t number = 0;
+    uint64_t size = 0;
+    std::string sha256;
+};
+
 struct TestRecord {
     unsigned number = 0;
     bool bannerSeen = false;
     // Its output ended in order: the next test's banner or the menu came.
     bool finished = false;
     std::vector<std::string> failures;
+    // What the operator found itself that devbench cannot see, each starting
+    // "operator: "; they fail the test as a failure line does.
+    std::vector<std::string> findings;
+    // The jobs the printer took during the test, when its paper was read.
+    std::optional<std::vector<PaperJob>> paper;
+    // The paper was compared with what the test sent.
+    bool paperChecked = false;
     // Everything devbench printed from the banner to the end of the test.
     std::string console;
     double started = 0;
     double ended = 0;
 
-    bool passed() const { return bannerSeen && finished && failures.empty(); }
+    bool passed() const { return bannerSeen && finished && failures.empty() && findings.empty(); }
     std::string_view verdict() const;
     double seconds() const { return bannerSeen ? ended - started : 0; }
 };
@@ -48,7 +65,10 @@ class Session {
 public:
     Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan);
 
-    // Called the moment a test's output has ended in order.
+    // Called the moment a test's output has ended in order, before anything
+    // else is typed into devbench: the operator adds what it found itself.
+    void onTestEnding(std::function<void(TestRecord&)> callback) { onTestEnding_ = std::move(callback); }
+    // Called the moment a test's output has ended in order, once it is judged.
     void onTestEnded(std::function<void(const TestRecord&)> callback) { onTestEnded_ = std::move(callback); }
     // A technician at a real printer answers the prompts: the session then
     // neither sets a printer nor types Enter, and leaves unknown prompts to
@@ -96,6 +116,7 @@ private:
     size_t current_ = 0;
     std::vector<std::string> strayFailures_;
     bool stopped_ = false;
+    std::function<void(TestRecord&)> onTestEnding_;
     std::function<void(const TestRecord&)> onTestEnded_;
     bool manual_ = false;
     bool awaitingEnter_ = false;

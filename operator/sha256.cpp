@@ -177,4 +177,11 @@ bool digestFile(const std::string& path, FileDigest* digest, std::string* error)
     return true;
 }
 
+std::string sha256Hex(const unsigned char* bytes, size_t size)
+{
+    Sha256 hash;
+    hash.add(bytes, size);
+    return hash.hex();
+}
+
 } // namespace vpop

@@ -55,6 +55,7 @@ struct Faults {
     bool onlineKeepsFlag = false;
     bool readKeepsCount = false;
     bool writeKeepsCount = false;
+    uint32_t dropAfter = 0;
 };
 
 struct Settings {
@@ -106,6 +107,9 @@ const FaultEntry FAULTS[] = {
     { "online-keeps-flag", false, [](Faults& f, uint32_t) { f.onlineKeepsFlag = true; } },
     { "read-keeps-count", false, [](Faults& f, uint32_t) { f.readKeepsCount = true; } },
     { "write-keeps-count", false, [](Faults& f, uint32_t) { f.writeKeepsCount = true; } },
+    // WritePort sends only the first N bytes of a call, as a fixed buffer
+    // would, yet reports all of them written.
+    { "drop-after", true, [](Faults& f, uint32_t n) { f.dropAfter = n; } },
 };
 
 bool parseNumber(const std::string& text, uint32_t* value)
@@ -437,13 +441,16 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
             *written = 0;
             return VX_TRUE;
         }
+        uint32_t sent = port.settings.faults.dropAfter ? std::min(offered, port.settings.faults.dropAfter) : offered;
         Frame reply;
-        if (!call(port, OP_WRITE, std::vector<uint8_t>(data, data + offered), &reply))
+        if (!call(port, OP_WRITE, std::vector<uint8_t>(data, data + sent), &reply))
             return port.settings.faults.writeKeepsCount ? VX_TRUE : VX_FALSE;
         if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
         uint32_t accepted = getU32(reply.payload.data());
-        if (accepted > offered) return fail(EIO);
+        if (accepted > sent) return fail(EIO);
         port.bytesWritten += accepted;
+        // The dropped bytes count as written once the printer took the rest.
+        if (accepted == sent) accepted = offered;
         *written = port.settings.faults.countOver ? size + 1 : accepted;
         return VX_TRUE;
     });

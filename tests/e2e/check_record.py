@@ -17,7 +17,8 @@ import xml.etree.ElementTree as ElementTree
 
 FIELDS = {"started", "finished", "host", "port_name", "port_settings", "mode", "library",
           "printer_firmware", "devbench", "tests", "passed", "failed"}
-TEST_FIELDS = {"number", "name", "verdict", "failure_lines", "seconds", "console"}
+TEST_FIELDS = {"number", "name", "verdict", "failure_lines", "operator_findings", "paper_checked", "paper_jobs",
+               "seconds", "console"}
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
 
@@ -46,12 +47,13 @@ def check_json(record, args):
         fail("no devbench version")
     passed = 0
     for test in record["tests"]:
-        if set(test) < TEST_FIELDS:
+        if not TEST_FIELDS <= set(test):
             fail("test fields: %s" % sorted(test))
         if test["verdict"] not in ("pass", "fail", "broke off"):
             fail("verdict %r" % test["verdict"])
-        if (test["verdict"] == "fail") != bool(test["failure_lines"]):
-            fail("test %d: verdict %r with failure lines %r" % (test["number"], test["verdict"], test["failure_lines"]))
+        if (test["verdict"] == "fail") != bool(test["failure_lines"] or test["operator_findings"]):
+            fail("test %d: verdict %r with failure lines %r and findings %r" % (
+                test["number"], test["verdict"], test["failure_lines"], test["operator_findings"]))
         passed += test["verdict"] == "pass"
     if (record["passed"], record["failed"]) != (passed, len(record["tests"]) - passed):
         fail("passed/failed counts %d/%d" % (record["passed"], record["failed"]))
@@ -93,8 +95,9 @@ def check_junit(path, record):
         failure, error, out = case.find("failure"), case.find("error"), case.find("system-out")
         if (failure is not None) != (test["verdict"] == "fail") or (error is not None) != (test["verdict"] == "broke off"):
             fail("junit: %s is not marked %r" % (name, test["verdict"]))
-        if failure is not None and (failure.get("message") != xml_safe(test["failure_lines"][0])
-                                    or failure.text != xml_safe("".join(l + "\n" for l in test["failure_lines"]))):
+        said = test["failure_lines"] + test["operator_findings"]
+        if failure is not None and (failure.get("message") != xml_safe(said[0])
+                                    or failure.text != xml_safe("".join(l + "\n" for l in said))):
             fail("junit: %s failure %r / %r" % (name, failure.get("message"), failure.text))
         if (out.text if out is not None else "") != xml_safe(test["console"]):
             fail("junit: %s system-out %r" % (name, out.text if out is not None else None))

@@ -10,6 +10,10 @@
 #         nobody changes: every prompt takes one Enter, the test that needs
 #         the printer offline fails
 # live    a test's row shows while the next test still runs
+# paper   a library that drops bytes yet reports them written: devbench passes
+#         Test Write, the operator's finding fails it on its row, apart from
+#         the failure lines, in the exit status and both records; the jobs
+#         on the paper are what sha256 says of the bytes that arrived
 set -u
 check=$1
 build=$(cd "$2" && pwd)
@@ -88,6 +92,32 @@ live)
     wait "$operator" || fail "the run failed"
     grep -q '^2 of 2 passed' "$work/run.out" || fail "no summary at the end"
     [ "$(grep -Ec '^ +[01]  Test' "$work/run.out")" = 2 ] || fail "a row was shown twice or not at all"
+    ;;
+paper)
+    status=0
+    "$build/vpoperator" --dir "$build" --tests 3,6 --settings fault=drop-after:4096 --record "$work/run.json" \
+        --junit "$work/run.xml" >"$work/run.out" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "status $status, expected 1 (Test Write's paper is short)"
+    grep -Eq '^ +3  Test Write +FAIL .* s  operator: paper digest differs$' "$work/run.out" ||
+        fail "Test Write's row does not show the finding"
+    grep -q '^failure lines:' "$work/run.out" && fail "the finding was shown as one of devbench's failure lines"
+    grep -q '^  3: operator: paper digest differs: job 1 (4096 bytes' "$work/run.out" || fail "the finding is not listed"
+    records --json "$work/run.json" --junit "$work/run.xml" --verdicts 3:fail,6:pass --firmware "'VPRINTER-1.0'"
+    python3 - "$work/run.json" "$work/run.xml" <<'EOF' || fail "the paper in the records is not as expected"
+import hashlib, json, sys, xml.etree.ElementTree as ElementTree
+write, read = json.load(open(sys.argv[1]))["tests"]
+bulk = bytearray(10240)
+bulk[::1024] = b"\x07" * 10
+jobs = lambda test: [(job["size"], job["sha256"]) for job in test["paper_jobs"]]
+sha = lambda data: hashlib.sha256(data).hexdigest()
+assert write["failure_lines"] == [] and write["paper_checked"], write
+assert [f.split(": ")[1] for f in write["operator_findings"]] == ["paper digest differs"], write
+assert jobs(write) == [(4096, sha(bulk[:4096]))], write
+assert read["operator_findings"] == [] and read["paper_checked"], read
+assert jobs(read) == [(5, sha(b"\x1b\x23\x2a\x0a\x00"))], read
+failure = ElementTree.parse(sys.argv[2]).getroot().find("testcase/failure")
+assert failure.get("type") == "operator finding", failure.attrib
+EOF
     ;;
 *)
     fail "no such check"
