@@ -2,13 +2,8 @@
 # A suite whose output holds bytes no record may choke on: a failure line
 # with markup, a control character and invalid UTF-8, a printer whose name
 # has the same and a carriage return. It then hangs in its third test.
-menu() { printf 'Available tests:\n0 - Test Open Port\n\nEnter the test number to execute, or a for all, or e for exit: '; }
-printf 'devbench\nEnter the port name: '
-read -r name
-printf '\nEnter the port settings: '
-read -r settings
-printf '\n'
-menu
+. "$(dirname "$0")/fake_devbench.sh"
+start
 read -r choice
 printf '\n\ntestOpenPort\nfailure: line(17) OpenPortA return NULL <&"\x01\xff]]>\nfailure: line(18) again\n\n\n'
 menu
