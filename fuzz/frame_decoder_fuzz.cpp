@@ -11,9 +11,9 @@
 
 #include "wire/protocol.h"
 
-using vprinter::decode;
-using vprinter::DecodeResult;
-using vprinter::Frame;
+using wire::decode;
+using wire::DecodeResult;
+using wire::Frame;
 
 namespace {
 
@@ -32,10 +32,10 @@ void drain(std::vector<uint8_t>& buffer, Decoded* decoded)
         DecodeResult result = decode(buffer.data(), buffer.size(), &frame, &consumed);
         decoded->end = result;
         if (result != DecodeResult::Complete) return;
-        if (consumed != vprinter::HEADER_SIZE + frame.payload.size() || consumed > buffer.size()) abort();
-        if (frame.payload.size() > vprinter::MAX_PAYLOAD) abort();
+        if (consumed != wire::HEADER_SIZE + frame.payload.size() || consumed > buffer.size()) abort();
+        if (frame.payload.size() > wire::MAX_PAYLOAD) abort();
         std::vector<uint8_t> bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(consumed));
-        if (vprinter::encode(frame) != bytes) abort();
+        if (wire::encode(frame) != bytes) abort();
         // Every cut of a good frame is only incomplete.
         for (size_t cut = 0; cut < consumed; cut += 1 + cut / 8) {
             Frame partial;

@@ -38,7 +38,7 @@ bool setPrinter(const std::string& endpoint, const std::vector<std::string>& set
 bool readNewJobs(const std::string& endpoint, uint64_t* seen, std::vector<PaperJob>* jobs, std::string* error)
 {
     std::string text;
-    if (!vprinter::vprinterGetText(endpoint, &text, error)) return false;
+    if (!wire::vprinterGetText(endpoint, &text, error)) return false;
     uint64_t count = 0;
     if (!jobCount(text, &count)) {
         *error = "the printer does not say how many jobs it took";
@@ -49,7 +49,7 @@ bool readNewJobs(const std::string& endpoint, uint64_t* seen, std::vector<PaperJ
         return false;
     }
     jobs->clear();
-    for (const vprinter::JobSummary& job : vprinter::jobsFromText(text)) {
+    for (const wire::JobSummary& job : wire::jobsFromText(text)) {
         if (job.number > *seen) jobs->push_back({ job.number, job.size, job.sha256 });
     }
     // Past a count or a total size the printer forgets its oldest jobs.
@@ -64,7 +64,7 @@ bool readNewJobs(const std::string& endpoint, uint64_t* seen, std::vector<PaperJ
 bool jobsSoFar(const std::string& endpoint, uint64_t* count, std::string* error)
 {
     std::string text;
-    if (!vprinter::vprinterGetText(endpoint, &text, error)) return false;
+    if (!wire::vprinterGetText(endpoint, &text, error)) return false;
     if (jobCount(text, count)) return true;
     *error = "the printer does not say how many jobs it took";
     return false;

@@ -132,9 +132,9 @@ bool Run::startPrinter(std::string* error)
 // run's to remove, as nobody else was given the printer.
 void Run::rememberLock()
 {
-    vprinter::Endpoint endpoint;
+    wire::Endpoint endpoint;
     std::string error;
-    if (vprinter::parseEndpoint(endpoint_, &endpoint, &error)) lockFile_ = vprinter::lockName(endpoint);
+    if (wire::parseEndpoint(endpoint_, &endpoint, &error)) lockFile_ = wire::lockName(endpoint);
 }
 
 // Keeps the printer's output pipe drained so it can never block on it.

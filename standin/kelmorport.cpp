@@ -25,7 +25,7 @@
 
 namespace {
 
-using namespace vprinter;
+using namespace wire;
 
 const uint32_t DEFAULT_TIME_LIMIT_MS = 5000;
 const uint32_t MAX_TIME_LIMIT_MS = 10 * 60 * 1000;

@@ -30,18 +30,21 @@ const size_t OTHER_FILES = 32;
 
 // A client may have at most one frame buffered beyond the one in hand; the
 // rest waits in the socket, where the sender's own limits apply.
-bool bufferFull(const Client& client) { return client.in.size() - client.taken >= HEADER_SIZE + MAX_PAYLOAD; }
-
-bool fail(const std::string& what, const Endpoint& endpoint)
+bool bufferFull(const Client& client)
 {
-    fprintf(stderr, "vprinter: %s %s: %s\n", what.c_str(), endpointText(endpoint).c_str(), strerror(errno));
+    return client.in.size() - client.taken >= wire::HEADER_SIZE + wire::MAX_PAYLOAD;
+}
+
+bool fail(const std::string& what, const wire::Endpoint& endpoint)
+{
+    fprintf(stderr, "vprinter: %s %s: %s\n", what.c_str(), wire::endpointText(endpoint).c_str(), strerror(errno));
     return false;
 }
 
 // A path is free, or freed, when nothing is there or only a socket that
 // nobody answers, as a printer that crashed leaves it. Anything else is not
 // ours to remove.
-bool claimPath(const Endpoint& endpoint)
+bool claimPath(const wire::Endpoint& endpoint)
 {
     const std::string& path = endpoint.path;
     struct stat info;
@@ -51,9 +54,9 @@ bool claimPath(const Endpoint& endpoint)
         return false;
     }
     std::string error;
-    Socket probe = connectEndpoint(endpoint, &error);
-    if (probe != NO_SOCKET) {
-        closeSocket(probe);
+    wire::Socket probe = wire::connectEndpoint(endpoint, &error);
+    if (probe != wire::NO_SOCKET) {
+        wire::closeSocket(probe);
         fprintf(stderr, "vprinter: a printer is already listening on %s\n", path.c_str());
         return false;
     }
@@ -98,14 +101,14 @@ Connections::~Connections()
     }
 }
 
-bool Connections::listen(const Endpoint& endpoint)
+bool Connections::listen(const wire::Endpoint& endpoint)
 {
-    bool listening = endpoint.kind == Endpoint::Tcp ? listenTcp(endpoint) : listenLocal(endpoint);
+    bool listening = endpoint.kind == wire::Endpoint::Tcp ? listenTcp(endpoint) : listenLocal(endpoint);
     if (listening) fcntl(listener_, F_SETFL, fcntl(listener_, F_GETFL) | O_NONBLOCK);
     return listening;
 }
 
-bool Connections::listenTcp(const Endpoint& endpoint)
+bool Connections::listenTcp(const wire::Endpoint& endpoint)
 {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
@@ -120,14 +123,14 @@ bool Connections::listenTcp(const Endpoint& endpoint)
     }
     socklen_t size = sizeof address;
     getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    Endpoint actual = endpoint;
+    wire::Endpoint actual = endpoint;
     actual.port = ntohs(address.sin_port);
-    address_ = endpointText(actual);
+    address_ = wire::endpointText(actual);
     printf("listening on %s\n", address_.c_str());
     return true;
 }
 
-bool Connections::listenLocal(const Endpoint& endpoint)
+bool Connections::listenLocal(const wire::Endpoint& endpoint)
 {
     const std::string& path = endpoint.path;
     if (!claimPath(endpoint)) return false;
@@ -232,15 +235,16 @@ void Connections::write(Client& client)
     if (client.closing) client.dead = true;
 }
 
-std::optional<Frame> Connections::nextFrame(Client& client)
+std::optional<wire::Frame> Connections::nextFrame(Client& client)
 {
     // One request at a time: the next is read once the last is answered.
     if (client.dead || client.conversation.pending || !client.out.empty()) return std::nullopt;
-    Frame frame;
+    wire::Frame frame;
     size_t consumed = 0;
-    DecodeResult result = decode(client.in.data() + client.taken, client.in.size() - client.taken, &frame, &consumed);
-    if (result == DecodeResult::NeedMore) return std::nullopt;
-    if (result == DecodeResult::Malformed) {
+    wire::DecodeResult result
+        = wire::decode(client.in.data() + client.taken, client.in.size() - client.taken, &frame, &consumed);
+    if (result == wire::DecodeResult::NeedMore) return std::nullopt;
+    if (result == wire::DecodeResult::Malformed) {
         client.dead = true;
         return std::nullopt;
     }
@@ -248,9 +252,9 @@ std::optional<Frame> Connections::nextFrame(Client& client)
     return frame;
 }
 
-void Connections::send(Client& client, const Frame& frame, bool last)
+void Connections::send(Client& client, const wire::Frame& frame, bool last)
 {
-    client.out = encode(frame);
+    client.out = wire::encode(frame);
     client.outSent = 0;
     client.closing = last;
     write(client);

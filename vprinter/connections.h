@@ -44,7 +44,7 @@ public:
 
     // Listens at the endpoint and prints "listening on ..." with where a
     // client connects (the port chosen for TCP port 0).
-    bool listen(const Endpoint& endpoint);
+    bool listen(const wire::Endpoint& endpoint);
     // Where it listens, as it printed it.
     const std::string& address() const { return address_; }
 
@@ -56,10 +56,10 @@ public:
 
     // The next whole frame from a client that waits for none of its own
     // answers; a malformed stream costs the client its connection.
-    std::optional<Frame> nextFrame(Client& client);
+    std::optional<wire::Frame> nextFrame(Client& client);
     // Queues the frame and sends what the socket takes now; with `last`,
     // the connection ends once it is sent.
-    void send(Client& client, const Frame& frame, bool last);
+    void send(Client& client, const wire::Frame& frame, bool last);
     // Drops clients that have kept the server waiting for a frame too long.
     void expire(uint64_t now);
     // When expire() next has a client to drop, if nothing arrives.
@@ -70,8 +70,8 @@ public:
     void sweep();
 
 private:
-    bool listenLocal(const Endpoint& endpoint);
-    bool listenTcp(const Endpoint& endpoint);
+    bool listenLocal(const wire::Endpoint& endpoint);
+    bool listenTcp(const wire::Endpoint& endpoint);
     void accept();
     void read(Client& client, bool hungUp);
     void write(Client& client);

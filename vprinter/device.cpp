@@ -187,9 +187,9 @@ void Device::reset()
     lastCommand_ = "reset";
 }
 
-std::vector<uint8_t> Device::record(Layout layout) const
+std::vector<uint8_t> Device::record(wire::Layout layout) const
 {
-    bool old = layout == LAYOUT_OLD;
+    bool old = layout == wire::LAYOUT_OLD;
     std::vector<uint8_t> record(old ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE, 0);
     setWord(record, VX_OFFSET_COVER_OPEN, physical_.coverOpen);
     setWord(record, VX_OFFSET_OFFLINE, offline());

@@ -101,7 +101,7 @@ public:
 
     // The status record of the given layout; words the suite does not read
     // stay zero.
-    std::vector<uint8_t> record(Layout layout) const;
+    std::vector<uint8_t> record(wire::Layout layout) const;
 
     // A checked block brackets a job: Begin starts it, End asks for it to be
     // printed, which from the moment End arrives takes printTimeMs of the

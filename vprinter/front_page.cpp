@@ -97,12 +97,12 @@ std::string printedJson(const Printed& printed)
 std::string stateJson(const std::string& text)
 {
     std::string state;
-    for (const auto& [key, value] : settingsFromText(text)) {
+    for (const auto& [key, value] : wire::settingsFromText(text)) {
         if (key.compare(0, 4, "job.") == 0) continue;
         state += (state.empty() ? "" : ",") + quoted(key) + ":" + quoted(value);
     }
     std::string jobs;
-    for (const JobSummary& job : jobsFromText(text)) {
+    for (const wire::JobSummary& job : wire::jobsFromText(text)) {
         jobs += std::string(jobs.empty() ? "" : ",") + "{\"number\":" + std::to_string(job.number)
             + ",\"size\":" + std::to_string(job.size) + ",\"sha256\":" + quoted(job.sha256) + "}";
     }
@@ -188,7 +188,7 @@ void FrontPage::Served::route()
     http.Get("/state", [this](const httplib::Request&, httplib::Response& response) {
         std::string text;
         std::string error;
-        if (!vprinterGetText(printer, &text, &error)) return replyError(response, 502, error);
+        if (!wire::vprinterGetText(printer, &text, &error)) return replyError(response, 502, error);
         reply(response, 200, stateJson(text));
     });
     http.Post("/set", [this](const httplib::Request& request, httplib::Response& response) {
@@ -198,14 +198,14 @@ void FrontPage::Served::route()
         std::vector<std::string> words = splitWords(request.body);
         std::string error;
         if (words.empty()) return replyError(response, 400, "nothing to set");
-        if (!vprinterSet(printer, words, &error)) return replyError(response, 400, error);
+        if (!wire::vprinterSet(printer, words, &error)) return replyError(response, 400, error);
         reply(response, 200, "{}");
     });
     http.Get(R"(/job/(\d{1,9}))", [this](const httplib::Request& request, httplib::Response& response) {
         uint32_t number = static_cast<uint32_t>(std::stoul(request.matches[1].str()));
         std::vector<uint8_t> bytes;
         std::string error;
-        if (!vprinterJob(printer, number, &bytes, &error)) return replyError(response, 404, error);
+        if (!wire::vprinterJob(printer, number, &bytes, &error)) return replyError(response, 404, error);
         std::string printed;
         for (const Printed& p : printJob(bytes.data(), bytes.size())) {
             printed += (printed.empty() ? "" : ",") + printedJson(p);

@@ -113,7 +113,7 @@ int main(int argc, char** argv)
     std::string error;
     if (command == "set") {
         if (argc < 4) return usage("set needs at least one key=value");
-        if (!vprinterSet(argv[2], std::vector<std::string>(argv + 3, argv + argc), &error)) {
+        if (!wire::vprinterSet(argv[2], std::vector<std::string>(argv + 3, argv + argc), &error)) {
             fprintf(stderr, "vprinter: %s\n", error.c_str());
             return 2;
         }
@@ -122,7 +122,7 @@ int main(int argc, char** argv)
     if (command == "get") {
         if (argc != 3) return usage("get takes only the endpoint");
         std::string text;
-        if (!vprinter::vprinterGetText(argv[2], &text, &error)) {
+        if (!wire::vprinterGetText(argv[2], &text, &error)) {
             fprintf(stderr, "vprinter: %s\n", error.c_str());
             return 2;
         }

@@ -13,7 +13,7 @@ namespace vprinter {
 namespace {
 
 // A job keeps what one reply can carry; its size and digest cover the rest.
-const size_t JOB_KEPT_LIMIT = MAX_PAYLOAD;
+const size_t JOB_KEPT_LIMIT = wire::MAX_PAYLOAD;
 const size_t PAPER_KEPT_LIMIT = 16u << 20;
 const size_t JOBS_HELD_LIMIT = 256;
 

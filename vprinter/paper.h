@@ -34,7 +34,7 @@ private:
     // Kept bytes are digested when the digest is asked for, not while the
     // printer takes them, so a write costs no more than the copy.
     void digestKept() const;
-    mutable Sha256 digest_;
+    mutable wire::Sha256 digest_;
     mutable size_t digested_ = 0;
 };
 

@@ -20,7 +20,7 @@ struct Conversation {
     // 0 until HELLO: ROLE_PORT or ROLE_CONTROL after it.
     uint8_t role = 0;
     // The request being answered when its answer has to wait.
-    std::optional<Frame> pending;
+    std::optional<wire::Frame> pending;
     // Slow-status fault: no answer before this.
     uint64_t notBefore = 0;
     // END_BLOCK: the latest answer.
@@ -38,7 +38,7 @@ struct Answer {
         HangUp,
     };
     Kind kind = Later;
-    Frame reply;
+    wire::Frame reply;
     // The session ends with this reply.
     bool last = false;
 };
@@ -48,24 +48,24 @@ public:
     Requests(Device& device, const PrinterFaults& faults, int captureFd);
 
     // A new request; the conversation must have none pending.
-    Answer start(Conversation& conversation, Frame request, uint64_t now);
+    Answer start(Conversation& conversation, wire::Frame request, uint64_t now);
     // The pending request, answered if it can be now.
     Answer resume(Conversation& conversation, uint64_t now);
     // The first request of a client when all `places` are taken: refused
     // with the reason, and the session ends.
-    Answer turnAway(const Frame& request, size_t places);
+    Answer turnAway(const wire::Frame& request, size_t places);
 
     // True once after a request changed the printer's state.
     bool takeStateChange();
 
 private:
-    Answer hello(Conversation& conversation, const Frame& request);
-    Answer immediate(const Frame& request, uint64_t now);
-    Answer write(Conversation& conversation, const Frame& request, uint64_t now);
-    Answer endBlock(Conversation& conversation, const Frame& request, uint64_t now);
-    Answer set(const Frame& request);
-    Answer get(const Frame& request);
-    Answer job(const Frame& request);
+    Answer hello(Conversation& conversation, const wire::Frame& request);
+    Answer immediate(const wire::Frame& request, uint64_t now);
+    Answer write(Conversation& conversation, const wire::Frame& request, uint64_t now);
+    Answer endBlock(Conversation& conversation, const wire::Frame& request, uint64_t now);
+    Answer set(const wire::Frame& request);
+    Answer get(const wire::Frame& request);
+    Answer job(const wire::Frame& request);
 
     Device& device_;
     Paper paper_;

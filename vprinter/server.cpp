@@ -78,7 +78,7 @@ public:
     {
         device_.setFirmwareFault(options.faults.firmware);
     }
-    int run(const Endpoint& endpoint);
+    int run(const wire::Endpoint& endpoint);
 
 private:
     bool waitAndService();
@@ -101,16 +101,16 @@ private:
     bool stopping_ = false;
 };
 
-int Server::run(const Endpoint& endpoint)
+int Server::run(const wire::Endpoint& endpoint)
 {
     bool listening = connections_.listen(endpoint);
     fflush(stdout);
     if (!listening) return 2;
     if (http_ && !frontPage_.start(*http_, connections_.address())) return 2;
-    console_.showPanel(monotonicMs(), true);
+    console_.showPanel(wire::monotonicMs(), true);
     while (!console_.quit() && !stopping_) {
         if (!waitAndService()) return 1;
-        uint64_t now = monotonicMs();
+        uint64_t now = wire::monotonicMs();
         serveClients(now);
         connections_.expire(now);
         connections_.sweep();
@@ -122,7 +122,7 @@ int Server::run(const Endpoint& endpoint)
 // One wait for anything to happen, and the reading and writing it allows.
 bool Server::waitAndService()
 {
-    uint64_t now = monotonicMs();
+    uint64_t now = wire::monotonicMs();
     std::vector<pollfd> fds;
     fds.push_back({ signalPipe[0], POLLIN, 0 });
     fds.push_back({ console_.inputFd(), POLLIN, 0 });
@@ -159,7 +159,7 @@ void Server::serveClient(Client& client, uint64_t now)
     if (client.conversation.pending) deliver(client, requests_.resume(client.conversation, now));
     // Every whole request already in is answered now, up to one whose answer
     // waits or one the socket does not take at once.
-    while (std::optional<Frame> frame = connections_.nextFrame(client)) {
+    while (std::optional<wire::Frame> frame = connections_.nextFrame(client)) {
         if (client.conversation.role == 0 && sessions() >= maxClients_) {
             deliver(client, requests_.turnAway(*frame, maxClients_));
         } else {
@@ -189,7 +189,7 @@ void Server::afterStateChange()
     // call fails, and a later one opens a fresh session once it is back.
     if (device_.reachable()) return;
     for (Client& client : connections_.clients()) {
-        if (client.conversation.role == ROLE_PORT) client.dead = true;
+        if (client.conversation.role == wire::ROLE_PORT) client.dead = true;
     }
 }
 
@@ -233,9 +233,9 @@ bool addPrinterFault(PrinterFaults* faults, const std::string& text, std::string
 
 int serve(const ServerOptions& options)
 {
-    Endpoint endpoint;
+    wire::Endpoint endpoint;
     std::string error;
-    if (!parseEndpoint(options.endpoint, &endpoint, &error)) {
+    if (!wire::parseEndpoint(options.endpoint, &endpoint, &error)) {
         fprintf(stderr, "vprinter: %s\n", error.c_str());
         return 2;
     }

@@ -7,7 +7,7 @@
 #include "wire/protocol.h"
 #include "wire/transport.h"
 
-namespace vprinter {
+namespace wire {
 
 namespace {
 
@@ -125,4 +125,4 @@ bool vprinterJob(const std::string& endpoint, uint32_t number, std::vector<uint8
     return true;
 }
 
-} // namespace vprinter
+} // namespace wire

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace vprinter {
+namespace wire {
 
 // Sends key=value assignments (e.g. "cover=open", "paper=out") to the
 // printer at endpoint; they are applied together or not at all. False, with
@@ -44,7 +44,7 @@ std::vector<JobSummary> jobsFromText(const std::string& text);
 // job). False when the printer no longer holds it.
 bool vprinterJob(const std::string& endpoint, uint32_t number, std::vector<uint8_t>* bytes, std::string* error);
 
-} // namespace vprinter
+} // namespace wire
 
-using vprinter::vprinterGet;
-using vprinter::vprinterSet;
+using wire::vprinterGet;
+using wire::vprinterSet;

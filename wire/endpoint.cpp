@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-namespace vprinter {
+namespace wire {
 
 namespace {
 
@@ -79,4 +79,4 @@ std::string lockName(const Endpoint& endpoint)
     return endpoint.path + ".lock";
 }
 
-} // namespace vprinter
+} // namespace wire

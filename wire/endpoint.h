@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace vprinter {
+namespace wire {
 
 struct Endpoint {
     enum Kind { Local, Tcp } kind = Local;
@@ -29,4 +29,4 @@ std::string endpointText(const Endpoint& endpoint);
 // or for TCP after host and port.
 std::string lockName(const Endpoint& endpoint);
 
-} // namespace vprinter
+} // namespace wire

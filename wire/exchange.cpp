@@ -1,6 +1,6 @@
 #include "wire/transport.h"
 
-namespace vprinter {
+namespace wire {
 
 IoResult exchange(Socket socket, const Frame& request, Frame* reply, uint64_t deadlineMs)
 {
@@ -23,4 +23,4 @@ IoResult exchange(Socket socket, const Frame& request, Frame* reply, uint64_t de
     return IoResult::Done;
 }
 
-} // namespace vprinter
+} // namespace wire

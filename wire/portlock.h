@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace vprinter {
+namespace wire {
 
 typedef intptr_t LockHandle;
 const LockHandle NO_LOCK = -1;
@@ -24,4 +24,4 @@ void releasePortLock(LockHandle lock);
 // it, and last, so no value left from before the call is taken for the reason.
 void reportError(int posixError);
 
-} // namespace vprinter
+} // namespace wire

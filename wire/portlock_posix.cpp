@@ -6,7 +6,7 @@
 
 #include "wire/portlock.h"
 
-namespace vprinter {
+namespace wire {
 
 // flock() belongs to the open file, not the process: a second open of the
 // same file in this process is refused too, a started program does not
@@ -38,4 +38,4 @@ void releasePortLock(LockHandle lock)
 
 void reportError(int posixError) { errno = posixError; }
 
-} // namespace vprinter
+} // namespace wire

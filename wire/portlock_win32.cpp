@@ -6,7 +6,7 @@
 
 #include "wire/portlock.h"
 
-namespace vprinter {
+namespace wire {
 
 // A named event held open for the life of the handle: it exists while any
 // holder has it, the system closes it with a dead process, and its handle is
@@ -67,4 +67,4 @@ void reportError(int posixError)
     SetLastError(windowsError(posixError));
 }
 
-} // namespace vprinter
+} // namespace wire

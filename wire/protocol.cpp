@@ -1,6 +1,6 @@
 #include "wire/protocol.h"
 
-namespace vprinter {
+namespace wire {
 
 namespace {
 
@@ -59,4 +59,4 @@ std::vector<uint8_t> encode(const Frame& frame)
     return out;
 }
 
-} // namespace vprinter
+} // namespace wire

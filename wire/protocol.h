@@ -34,7 +34,7 @@
 
 #include <vector>
 
-namespace vprinter {
+namespace wire {
 
 const uint32_t FRAME_MAGIC = 0x3156504Bu;
 const size_t HEADER_SIZE = 16;
@@ -88,4 +88,4 @@ std::vector<uint8_t> encode(const Frame& frame);
 void putU32(std::vector<uint8_t>& out, uint32_t value);
 uint32_t getU32(const uint8_t* bytes);
 
-} // namespace vprinter
+} // namespace wire

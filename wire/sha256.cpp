@@ -6,7 +6,7 @@
 
 #include <utility>
 
-namespace vprinter {
+namespace wire {
 
 namespace {
 
@@ -70,4 +70,4 @@ std::string sha256Hex(const uint8_t* bytes, size_t size)
     return digest.hex();
 }
 
-} // namespace vprinter
+} // namespace wire

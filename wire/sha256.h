@@ -11,7 +11,7 @@
 
 struct evp_md_ctx_st;
 
-namespace vprinter {
+namespace wire {
 
 class Sha256 {
 public:
@@ -33,4 +33,4 @@ private:
 
 std::string sha256Hex(const uint8_t* bytes, size_t size);
 
-} // namespace vprinter
+} // namespace wire

@@ -11,7 +11,7 @@
 #include "wire/endpoint.h"
 #include "wire/protocol.h"
 
-namespace vprinter {
+namespace wire {
 
 typedef intptr_t Socket;
 const Socket NO_SOCKET = -1;
@@ -33,4 +33,4 @@ IoResult receiveAll(Socket socket, uint8_t* bytes, size_t size, uint64_t deadlin
 // does not answer this request (wrong op or seq, malformed) counts as Failed.
 IoResult exchange(Socket socket, const Frame& request, Frame* reply, uint64_t deadlineMs);
 
-} // namespace vprinter
+} // namespace wire

@@ -12,7 +12,7 @@
 
 #include "wire/transport.h"
 
-namespace vprinter {
+namespace wire {
 
 namespace {
 
@@ -135,4 +135,4 @@ IoResult receiveAll(Socket socket, uint8_t* bytes, size_t size, uint64_t deadlin
     return IoResult::Done;
 }
 
-} // namespace vprinter
+} // namespace wire

@@ -7,6 +7,7 @@
 #include "vprinter/device.h"
 
 using namespace vprinter;
+using namespace wire;
 
 namespace {
 

@@ -102,30 +102,30 @@ bool hungUpOn(int fd)
 
 std::string frameBytes(uint16_t op, uint32_t seq, std::vector<uint8_t> payload = {})
 {
-    vprinter::Frame frame;
+    wire::Frame frame;
     frame.op = op;
     frame.seq = seq;
     frame.payload = std::move(payload);
-    std::vector<uint8_t> bytes = vprinter::encode(frame);
+    std::vector<uint8_t> bytes = wire::encode(frame);
     return std::string(bytes.begin(), bytes.end());
 }
 
 std::vector<uint8_t> u32s(std::initializer_list<uint32_t> values)
 {
     std::vector<uint8_t> bytes;
-    for (uint32_t value : values) vprinter::putU32(bytes, value);
+    for (uint32_t value : values) wire::putU32(bytes, value);
     return bytes;
 }
 
 // The sequence number of the next reply on fd, or -1 when none comes in time.
 long replySeq(int fd, uint32_t limitMs)
 {
-    uint64_t deadline = vprinter::monotonicMs() + limitMs;
-    uint8_t header[vprinter::HEADER_SIZE];
-    if (vprinter::receiveAll(fd, header, sizeof header, deadline) != vprinter::IoResult::Done) return -1;
-    std::vector<uint8_t> payload(vprinter::getU32(header + 12));
-    if (vprinter::receiveAll(fd, payload.data(), payload.size(), deadline) != vprinter::IoResult::Done) return -1;
-    return vprinter::getU32(header + 8);
+    uint64_t deadline = wire::monotonicMs() + limitMs;
+    uint8_t header[wire::HEADER_SIZE];
+    if (wire::receiveAll(fd, header, sizeof header, deadline) != wire::IoResult::Done) return -1;
+    std::vector<uint8_t> payload(wire::getU32(header + 12));
+    if (wire::receiveAll(fd, payload.data(), payload.size(), deadline) != wire::IoResult::Done) return -1;
+    return wire::getU32(header + 8);
 }
 
 // Processor time a process has used, in clock ticks.
@@ -192,9 +192,9 @@ protected:
     {
         ASSERT_EQ(start(endpoint, options), "listening on " + endpoint);
         // The library keeps its lock in /tmp, named after this socket.
-        vprinter::Endpoint where;
+        wire::Endpoint where;
         std::string error;
-        if (vprinter::parseEndpoint(endpoint, &where, &error)) lockFile = vprinter::lockName(where);
+        if (wire::parseEndpoint(endpoint, &where, &error)) lockFile = wire::lockName(where);
     }
 
     void stop()
@@ -454,17 +454,17 @@ TEST_F(PrinterTest, JobsOnThePaperAreWhatEachSessionAndBlockSent)
 
     std::string text;
     std::string error;
-    ASSERT_TRUE(vprinter::vprinterGetText(endpoint, &text, &error)) << error;
-    std::vector<vprinter::JobSummary> jobs = vprinter::jobsFromText(text);
+    ASSERT_TRUE(wire::vprinterGetText(endpoint, &text, &error)) << error;
+    std::vector<wire::JobSummary> jobs = wire::jobsFromText(text);
     ASSERT_EQ(jobs.size(), 4u) << text;
     EXPECT_EQ(jobs[0].sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") << "abc";
     EXPECT_EQ(jobs[1].size, 2u);
     EXPECT_EQ(jobs[2].number, 3u);
     EXPECT_EQ(jobs[2].sha256, "3608bca1e44ea6c4d268eb6db02260269892c0b42b86bbf1e77a6fa16c3c9282") << "xyz";
     std::vector<uint8_t> bytes;
-    ASSERT_TRUE(vprinter::vprinterJob(endpoint, 3, &bytes, &error)) << error;
+    ASSERT_TRUE(wire::vprinterJob(endpoint, 3, &bytes, &error)) << error;
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "xyz");
-    EXPECT_FALSE(vprinter::vprinterJob(endpoint, 5, &bytes, &error));
+    EXPECT_FALSE(wire::vprinterJob(endpoint, 5, &bytes, &error));
     EXPECT_EQ(error, "no job 5 on the paper");
 }
 
@@ -657,7 +657,7 @@ TEST_F(PrinterTest, RequestsSentInOneWriteAreAnsweredAtOnce)
     startHere();
     int fd = connectTo(endpoint);
     ASSERT_GE(fd, 0);
-    std::string both = frameBytes(vprinter::OP_HELLO, 1, { vprinter::ROLE_CONTROL }) + frameBytes(vprinter::OP_GET, 2);
+    std::string both = frameBytes(wire::OP_HELLO, 1, { wire::ROLE_CONTROL }) + frameBytes(wire::OP_GET, 2);
     ASSERT_EQ(send(fd, both.data(), both.size(), MSG_NOSIGNAL), static_cast<ssize_t>(both.size()));
     EXPECT_EQ(replySeq(fd, 10000), 1);
     EXPECT_EQ(replySeq(fd, 10000), 2);
@@ -669,30 +669,29 @@ TEST_F(PrinterTest, AClientThatResetsWhileItsEndWaitsCostsNoProcessorTime)
     std::string line = start("127.0.0.1:0", { "--print-ms", "60000" });
     ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
     std::string tcp = line.substr(strlen("listening on "));
-    vprinter::Endpoint where;
+    wire::Endpoint where;
     std::string error;
-    ASSERT_TRUE(vprinter::parseEndpoint(tcp, &where, &error));
-    vprinter::Socket fd = vprinter::connectEndpoint(where, &error);
-    ASSERT_NE(fd, vprinter::NO_SOCKET) << error;
+    ASSERT_TRUE(wire::parseEndpoint(tcp, &where, &error));
+    wire::Socket fd = wire::connectEndpoint(where, &error);
+    ASSERT_NE(fd, wire::NO_SOCKET) << error;
     // A job, its End and two megabytes of further requests pile up while the
     // printer is stopped, so it reads them as fast as it can.
-    std::string status = frameBytes(vprinter::OP_STATUS, 5, u32s({ vprinter::LAYOUT_L1 }));
-    std::string bytes = frameBytes(vprinter::OP_HELLO, 1, { vprinter::ROLE_PORT })
-        + frameBytes(vprinter::OP_BEGIN_BLOCK, 2, u32s({ vprinter::LAYOUT_L1 }))
-        + frameBytes(vprinter::OP_WRITE, 3, { 'j' });
+    std::string status = frameBytes(wire::OP_STATUS, 5, u32s({ wire::LAYOUT_L1 }));
+    std::string bytes = frameBytes(wire::OP_HELLO, 1, { wire::ROLE_PORT })
+        + frameBytes(wire::OP_BEGIN_BLOCK, 2, u32s({ wire::LAYOUT_L1 })) + frameBytes(wire::OP_WRITE, 3, { 'j' });
     for (int i = 0; i < 30; ++i) bytes += status;
-    bytes += frameBytes(vprinter::OP_END_BLOCK, 4, u32s({ vprinter::LAYOUT_L1, 60000 }));
+    bytes += frameBytes(wire::OP_END_BLOCK, 4, u32s({ wire::LAYOUT_L1, 60000 }));
     for (int i = 0; i < 100000; ++i) bytes += status;
     kill(server, SIGSTOP);
-    vprinter::IoResult sent = vprinter::sendAll(
-        fd, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), vprinter::monotonicMs() + 5000);
+    wire::IoResult sent
+        = wire::sendAll(fd, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), wire::monotonicMs() + 5000);
     kill(server, SIGCONT);
-    EXPECT_EQ(sent, vprinter::IoResult::Done);
+    EXPECT_EQ(sent, wire::IoResult::Done);
     std::map<std::string, std::string> state;
     for (int i = 0; i < 100; ++i) vprinterGet(tcp, &state, &error);
     linger reset = { 1, 0 };
     setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    vprinter::closeSocket(fd);
+    wire::closeSocket(fd);
 
     long before = cpuTicks(server);
     std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -777,7 +776,7 @@ TEST_F(PrinterTest, IdleAndHalfSentClientsLockNobodyOutAndAFullPrinterSaysSo)
     }
 
     int control = connectTo(endpoint);
-    std::string hello = frameBytes(vprinter::OP_HELLO, 1, { vprinter::ROLE_CONTROL });
+    std::string hello = frameBytes(wire::OP_HELLO, 1, { wire::ROLE_CONTROL });
     ASSERT_EQ(send(control, hello.data(), hello.size(), MSG_NOSIGNAL), static_cast<ssize_t>(hello.size()));
     ASSERT_EQ(replySeq(control, 10000), 1);
     EXPECT_FALSE(vprinterGet(endpoint, &state, &error));

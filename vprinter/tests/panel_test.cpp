@@ -4,6 +4,7 @@
 #include "wire/endpoint.h"
 
 using namespace vprinter;
+using namespace wire;
 
 namespace {
 

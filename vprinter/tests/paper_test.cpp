@@ -6,6 +6,7 @@
 #include "vprinter/paper.h"
 
 using namespace vprinter;
+using namespace wire;
 
 namespace {
 

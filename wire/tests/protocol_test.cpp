@@ -2,7 +2,7 @@
 
 #include "wire/protocol.h"
 
-using namespace vprinter;
+using namespace wire;
 
 namespace {
 

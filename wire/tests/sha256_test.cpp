@@ -5,8 +5,8 @@
 
 #include "wire/sha256.h"
 
-using vprinter::Sha256;
-using vprinter::sha256Hex;
+using wire::Sha256;
+using wire::sha256Hex;
 
 namespace {
 
