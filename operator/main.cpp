@@ -12,6 +12,7 @@
 #include "operator/faults.h"
 #include "operator/host.h"
 #include "operator/manual.h"
+#include "operator/matrix.h"
 #include "operator/records.h"
 #include "operator/report.h"
 #include "operator/run.h"
@@ -144,51 +145,6 @@ int parseOptions(int argc, char** argv, Options* options)
     run.dir = absolutePath(run.dir.empty() ? programDirectory(argv[0]) : run.dir);
     run.devbench = run.devbench.empty() ? joinPath(run.dir, devbenchProgram) : absolutePath(run.devbench);
     return -1;
-}
-
-std::vector<MenuChoice> oneByOne(const std::vector<unsigned>& tests)
-{
-    std::vector<MenuChoice> plan;
-    for (unsigned test : tests) plan.push_back({ std::to_string(test), { test } });
-    return plan;
-}
-
-int runMatrix(const RunOptions& options, RunRecord* record)
-{
-    // A test that fails without any fault would make every catch meaningless.
-    RunOutcome healthy = runOperator(options, oneByOne(catalogueTests()));
-    addRun(*record, healthy, oneByOne(catalogueTests()));
-    if (!healthy.passed()) {
-        printReport(healthy);
-        fprintf(stderr, "vpoperator: the healthy run failed%s%s; no fault can be judged\n",
-            healthy.broken.empty() ? "" : ": ", healthy.broken.c_str());
-        return healthy.setupFailed && !healthy.interrupted ? EXIT_USAGE : EXIT_FAILED;
-    }
-    printf("healthy run of the matrix tests: all passed (%.2f s)\n\n", healthy.seconds);
-    printf("%-28s %-42s %s\n", "fault", "expected test", "caught");
-    const auto& tests = suiteTests();
-    unsigned caught = 0;
-    double seconds = healthy.seconds;
-    for (const FaultCase& fault : faultCatalogue()) {
-        RunOptions faulty = options;
-        faulty.settings = combinedSettings(options.settings, fault.librarySetting);
-        for (std::string_view option : fault.printerOptions) faulty.printerOptions.emplace_back(option);
-        RunOutcome outcome = runOperator(faulty, oneByOne(fault.tests));
-        seconds += outcome.seconds;
-        Judgement judgement = judge(fault, outcome);
-        addFaultRun(*record, outcome, fault, judgement);
-        if (outcome.interrupted) {
-            fprintf(stderr, "vpoperator: interrupted\n");
-            return EXIT_FAILED;
-        }
-        if (judgement.caught) ++caught;
-        std::string expected = std::to_string(fault.expectedTest) + " " + std::string(tests[fault.expectedTest].name);
-        printf("%-28s %-42s %s%s%s\n", std::string(fault.fault).c_str(), expected.c_str(),
-            judgement.caught ? "yes" : "NO", judgement.note.empty() ? "" : "  ", judgement.note.c_str());
-    }
-    size_t total = faultCatalogue().size();
-    printf("%u of %zu faults caught, total %.2f s\n", caught, total, seconds);
-    return caught == total ? 0 : EXIT_FAILED;
 }
 
 int runTests(const Options& options, RunRecord* record)
