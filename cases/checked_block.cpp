@@ -9,21 +9,34 @@
 static const uint32_t ASCII_JOB_SIZE = 10000;
 static const uint32_t ASCII_LINE_LENGTH = 40;
 
-static VX_BOOL beginBlock(PortHandle port, unsigned char* record)
+// Begin, then its guard: false, with the port closed and the caller's line
+// printed, when the library wrote past the record.
+static bool beginBlock(PortHandle port, unsigned char* record, unsigned line, VX_BOOL* result)
 {
-    return BeginCheckedBlockEx(port, record, VX_STATUS_LEVEL_1);
+    *result = BeginCheckedBlockEx(port, record, VX_STATUS_LEVEL_1);
+    return checkRecordGuard(port, line, "BeginCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE);
+}
+
+static bool endBlock(PortHandle port, unsigned char* record, unsigned line, VX_BOOL* result)
+{
+    *result = EndCheckedBlockEx(port, record, VX_STATUS_LEVEL_1);
+    return checkRecordGuard(port, line, "EndCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE);
 }
 
 static bool beginOnline(PortHandle port, unsigned char* record, unsigned line)
 {
-    if (beginBlock(port, record) == VX_FALSE) return closeAndFail(port, line, "BeginCheckedBlock returned VX_FALSE\n");
+    VX_BOOL result = VX_FALSE;
+    if (!beginBlock(port, record, line, &result)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, line, "BeginCheckedBlock returned VX_FALSE\n");
     if (reportsOffline(record)) return closeAndFail(port, line, "offlineStatus != VX_FALSE\n");
     return true;
 }
 
 static bool beginCoverAndPaperOut(PortHandle port, unsigned char* record, unsigned line)
 {
-    if (beginBlock(port, record) == VX_FALSE) return closeAndFail(port, line, "BeginCheckedBlock returned VX_FALSE\n");
+    VX_BOOL result = VX_FALSE;
+    if (!beginBlock(port, record, line, &result)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, line, "BeginCheckedBlock returned VX_FALSE\n");
     if (!coverAndPaperOut(record, VX_OFFSET_PAPER_EMPTY_LEVEL1))
         return closeAndFail(port, line, "status.offline != VX_TRUE\n");
     return true;
@@ -31,9 +44,8 @@ static bool beginCoverAndPaperOut(PortHandle port, unsigned char* record, unsign
 
 bool testBeginCheckedBlock(const char* portName, const char* portSettings)
 {
-    // Zeroed once, so a library that reports success without filling the
-    // record is read as zeros rather than as whatever the stack held.
-    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
+    unsigned char record[VX_STATUS_LEVEL1_SIZE + RECORD_GUARD_SIZE];
+    prepareRecord(record, VX_STATUS_LEVEL1_SIZE);
     printf("testBeginCheckedBlock\n");
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
@@ -54,7 +66,8 @@ bool testBeginCheckedBlock(const char* portName, const char* portSettings)
 
 bool testBeginCheckedBlockDisconnect(const char* portName, const char* portSettings)
 {
-    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
+    unsigned char record[VX_STATUS_LEVEL1_SIZE + RECORD_GUARD_SIZE];
+    prepareRecord(record, VX_STATUS_LEVEL1_SIZE);
     printf("testBeginCheckedBlockDisconnect\n");
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
@@ -62,8 +75,9 @@ bool testBeginCheckedBlockDisconnect(const char* portName, const char* portSetti
     if (!beginOnline(port, record, __LINE__)) return false;
 
     operatorPrompt("Disconnect the printer and hit enter");
-    if (beginBlock(port, record) != VX_FALSE)
-        return closeAndFail(port, __LINE__, "GetParsedStatus did not fail as expected\n");
+    VX_BOOL result = VX_FALSE;
+    if (!beginBlock(port, record, __LINE__, &result)) return false;
+    if (result != VX_FALSE) return closeAndFail(port, __LINE__, "GetParsedStatus did not fail as expected\n");
 
     operatorPrompt("Connect the printer and make it offline (cover open + no paper), then hit enter");
     if (!beginCoverAndPaperOut(port, record, __LINE__)) return false;
@@ -77,15 +91,17 @@ bool testBeginCheckedBlockDisconnect(const char* portName, const char* portSetti
 static bool endCheckedBlockTest(
     const char* portName, const char* portSettings, const unsigned char* job, uint32_t jobSize)
 {
-    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
+    unsigned char record[VX_STATUS_LEVEL1_SIZE + RECORD_GUARD_SIZE];
+    prepareRecord(record, VX_STATUS_LEVEL1_SIZE);
     printf("testEndCheckedBlock\n");
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
     if (!beginOnline(port, record, __LINE__)) return false;
     if (!checkWriteOutcome(port, __LINE__, timedChunkedWrite(port, job, jobSize))) return false;
-    if (EndCheckedBlockEx(port, record, VX_STATUS_LEVEL_1) == VX_FALSE)
-        return closeAndFail(port, __LINE__, "EndCheckedBlock returned VX_FALSE\n");
+    VX_BOOL result = VX_FALSE;
+    if (!endBlock(port, record, __LINE__, &result)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, __LINE__, "EndCheckedBlock returned VX_FALSE\n");
     if (reportsOffline(record)) return closeAndFail(port, __LINE__, "offlineStatus != VX_FALSE\n");
 
     operatorPrompt("Make the printer online, then hit enter");
@@ -95,7 +111,8 @@ static bool endCheckedBlockTest(
     // No wait for Enter: the cover must open while the library is ending the
     // block, so an error and a record showing the open cover are both right.
     printf("Make the printer offline (cover open), NOW\n");
-    if (EndCheckedBlockEx(port, record, VX_STATUS_LEVEL_1) != VX_FALSE && !offlineWithCoverOpen(record))
+    if (!endBlock(port, record, __LINE__, &result)) return false;
+    if (result != VX_FALSE && !offlineWithCoverOpen(record))
         return closeAndFail(port, __LINE__, "offlineStatus != VX_TRUE\n");
 
     ClosePort(port);

@@ -38,9 +38,6 @@ VX_BOOL writeEscK(PortHandle port)
     return WritePort(port, ESC_K_COMMAND, sizeof ESC_K_COMMAND, &written);
 }
 
-// A library call that reports the printer status into the record it is given.
-typedef VX_BOOL (*StatusQuery)(PortHandle port, unsigned char* record);
-
 static VX_BOOL queryLevel1(PortHandle port, unsigned char* record)
 {
     return GetParsedStatusEx(port, record, VX_STATUS_LEVEL_1);
@@ -48,13 +45,34 @@ static VX_BOOL queryLevel1(PortHandle port, unsigned char* record)
 
 static VX_BOOL queryOld(PortHandle port, unsigned char* record) { return GetParsedStatus(port, record); }
 
+// A library call that reports the printer status into the record it is
+// given, named as the guard's failure line names it.
+struct StatusQuery {
+    VX_BOOL (*call)(PortHandle port, unsigned char* record);
+    const char* name;
+    uint32_t recordSize;
+};
+
+static const StatusQuery LEVEL1_QUERY = { queryLevel1, "GetParsedStatusEx", VX_STATUS_LEVEL1_SIZE };
+static const StatusQuery OLD_QUERY = { queryOld, "GetParsedStatus", VX_STATUS_OLD_SIZE };
+
+// The call, then its guard: false, with the port closed and the caller's
+// line printed, when the library wrote past the record.
+static bool ask(PortHandle port, const StatusQuery& query, unsigned char* record, unsigned line, VX_BOOL* result)
+{
+    *result = query.call(port, record);
+    return checkRecordGuard(port, line, query.name, record, query.recordSize);
+}
+
 // The first call of a session: offline is reported before time, and the
 // clock covers the call and its offline check.
 static bool firstQueryInTime(
-    PortHandle port, StatusQuery query, unsigned char* record, unsigned line, const char* offlineText)
+    PortHandle port, const StatusQuery& query, unsigned char* record, unsigned line, const char* offlineText)
 {
     uint32_t start = platform::GetTickCount();
-    if (query(port, record) == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
+    VX_BOOL result = VX_FALSE;
+    if (!ask(port, query, record, line, &result)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
     if (reportsOffline(record)) return closeAndFail(port, line, "%s", offlineText);
     // Unsigned difference, so a wrapping tick counter does not matter.
     uint32_t elapsed = platform::GetTickCount() - start;
@@ -63,26 +81,32 @@ static bool firstQueryInTime(
     return true;
 }
 
-static bool queryOnline(PortHandle port, StatusQuery query, unsigned char* record, unsigned line)
+static bool queryOnline(PortHandle port, const StatusQuery& query, unsigned char* record, unsigned line)
 {
-    if (query(port, record) == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
+    VX_BOOL result = VX_FALSE;
+    if (!ask(port, query, record, line, &result)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
     if (reportsOffline(record)) return closeAndFail(port, line, "offlineStatus != VX_FALSE\n");
     return true;
 }
 
 static bool queryCoverAndPaperOut(
-    PortHandle port, StatusQuery query, unsigned char* record, uint32_t paperEmptyOffset, unsigned line)
+    PortHandle port, const StatusQuery& query, unsigned char* record, uint32_t paperEmptyOffset, unsigned line)
 {
-    if (query(port, record) == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
+    VX_BOOL result = VX_FALSE;
+    if (!ask(port, query, record, line, &result)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
     if (!coverAndPaperOut(record, paperEmptyOffset)) return closeAndFail(port, line, "status.offline != VX_TRUE\n");
     return true;
 }
 
 // testGetParsedStatus and testOldGetParsedStatus: the same steps on the
 // level-1 and the old record, which keep paperEmpty in different places.
-static bool parsedStatusTest(const char* portName, const char* portSettings, const char* banner, StatusQuery query,
-    unsigned char* record, uint32_t paperEmptyOffset)
+static bool parsedStatusTest(const char* portName, const char* portSettings, const char* banner,
+    const StatusQuery& query, uint32_t paperEmptyOffset)
 {
+    unsigned char record[VX_STATUS_LEVEL1_SIZE + RECORD_GUARD_SIZE];
+    prepareRecord(record, query.recordSize);
     printf("%s\n", banner);
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
@@ -102,35 +126,31 @@ static bool parsedStatusTest(const char* portName, const char* portSettings, con
 
 bool testGetParsedStatus(const char* portName, const char* portSettings)
 {
-    // Zeroed once, so a library that reports success without filling the
-    // record is read as zeros rather than as whatever the stack held.
-    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
-    return parsedStatusTest(
-        portName, portSettings, "testGetParsedStatus", queryLevel1, record, VX_OFFSET_PAPER_EMPTY_LEVEL1);
+    return parsedStatusTest(portName, portSettings, "testGetParsedStatus", LEVEL1_QUERY, VX_OFFSET_PAPER_EMPTY_LEVEL1);
 }
 
 bool testOldGetParsedStatus(const char* portName, const char* portSettings)
 {
-    unsigned char record[VX_STATUS_OLD_SIZE] = {};
-    return parsedStatusTest(
-        portName, portSettings, "testOldGetParsedStatus", queryOld, record, VX_OFFSET_PAPER_EMPTY_OLD);
+    return parsedStatusTest(portName, portSettings, "testOldGetParsedStatus", OLD_QUERY, VX_OFFSET_PAPER_EMPTY_OLD);
 }
 
 bool testGetParsedStatusDisconnect(const char* portName, const char* portSettings)
 {
-    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
+    unsigned char record[VX_STATUS_LEVEL1_SIZE + RECORD_GUARD_SIZE];
+    prepareRecord(record, VX_STATUS_LEVEL1_SIZE);
     printf("testGetParsedStatusDisconnect\n");
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (!queryOnline(port, queryLevel1, record, __LINE__)) return false;
+    if (!queryOnline(port, LEVEL1_QUERY, record, __LINE__)) return false;
 
     operatorPrompt("Disconnect the printer and hit enter");
-    if (queryLevel1(port, record) != VX_FALSE)
-        return closeAndFail(port, __LINE__, "GetParsedStatus did not fail as expected\n");
+    VX_BOOL result = VX_FALSE;
+    if (!ask(port, LEVEL1_QUERY, record, __LINE__, &result)) return false;
+    if (result != VX_FALSE) return closeAndFail(port, __LINE__, "GetParsedStatus did not fail as expected\n");
 
     operatorPrompt("Connect the printer and make it offline (cover open + no paper), then hit enter");
-    if (!queryCoverAndPaperOut(port, queryLevel1, record, VX_OFFSET_PAPER_EMPTY_LEVEL1, __LINE__)) return false;
+    if (!queryCoverAndPaperOut(port, LEVEL1_QUERY, record, VX_OFFSET_PAPER_EMPTY_LEVEL1, __LINE__)) return false;
 
     ClosePort(port);
     return true;
@@ -141,7 +161,9 @@ bool testGetParsedStatusDisconnect(const char* portName, const char* portSetting
 static bool slipStep(PortHandle port, unsigned char* record, unsigned line, uint32_t flagOffset, VX_BOOL failsOn,
     const char* failureText)
 {
-    if (queryLevel1(port, record) == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
+    VX_BOOL result = VX_FALSE;
+    if (!ask(port, LEVEL1_QUERY, record, line, &result)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, line, "GetParsedStatus returned VX_FALSE\n");
     if (reportsOffline(record) || statusWord(record, flagOffset) == failsOn)
         return closeAndFail(port, line, "%s", failureText);
     return true;
@@ -149,12 +171,13 @@ static bool slipStep(PortHandle port, unsigned char* record, unsigned line, uint
 
 bool testHybridGetParsedStatus(const char* portName, const char* portSettings)
 {
-    unsigned char record[VX_STATUS_LEVEL1_SIZE] = {};
+    unsigned char record[VX_STATUS_LEVEL1_SIZE + RECORD_GUARD_SIZE];
+    prepareRecord(record, VX_STATUS_LEVEL1_SIZE);
     printf("testHybridGetParsedStatus\n");
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (!firstQueryInTime(port, queryLevel1, record, __LINE__, "offlineStatus == VX_FALSE\n")) return false;
+    if (!firstQueryInTime(port, LEVEL1_QUERY, record, __LINE__, "offlineStatus == VX_FALSE\n")) return false;
 
     operatorPrompt("Put paper in the BOF, then hit enter");
     if (!slipStep(port, record, __LINE__, VX_OFFSET_SLIP_BOF, PUT_IN_FAILS_ON, "status.slipBOF == VX_FALSE\n"))

@@ -35,6 +35,25 @@ bool closeAndFail(PortHandle port, unsigned line, const char* format, ...)
 #endif
     ;
 
+// --- guarded status records --------------------------------------------------
+
+// Bytes after each status record that the library must leave alone: a
+// library that writes more than the record's size is caught by the test
+// instead of overwriting its stack. Room for the old record written at the
+// level-1 size, and more.
+const uint32_t RECORD_GUARD_SIZE = 256;
+const unsigned char RECORD_GUARD_BYTE = 0xA5;
+
+// Zeroes the record, so a library that reports success without filling it
+// is read as zeros rather than as whatever the stack held, and fills the
+// guard after it. The buffer holds size + RECORD_GUARD_SIZE bytes.
+void prepareRecord(unsigned char* record, uint32_t size);
+
+// After every call that was given the record: when the guard was written,
+// closes the port and prints "<call> wrote past the <size>-byte record" with
+// the caller's source line, and returns false. Else returns true.
+bool checkRecordGuard(PortHandle port, unsigned line, const char* call, const unsigned char* record, uint32_t size);
+
 // --- payloads ----------------------------------------------------------------
 
 const uint32_t BULK_PAYLOAD_SIZE = 10240;

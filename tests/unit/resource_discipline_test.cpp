@@ -233,4 +233,49 @@ TEST(ResourceDiscipline, SuccessWithoutAValueAtTheDisconnectStepFails)
     }
 }
 
+// A library that writes past the record it is given, on one record call at a
+// time: the old record at the level-1 size, the others a word long. The test
+// must stop at that call, close the port and name the call and the record.
+TEST(ResourceDiscipline, WritingPastARecordEndsTheTestAtThatCall)
+{
+    for (unsigned test = 0; test < TEST_COUNT; ++test) {
+        for (unsigned overrunAt = 1;; ++overrunAt) {
+            SCOPED_TRACE(std::string(testNames[test]) + ", record call " + std::to_string(overrunAt));
+            installPrinter(0);
+            unsigned recordCalls = 0;
+            std::string expected;
+            auto overrun = [&](const char* call, unsigned char* record, uint32_t size) {
+                if (++recordCalls != overrunAt) return;
+                uint32_t written = size == VX_STATUS_OLD_SIZE ? VX_STATUS_LEVEL1_SIZE : size + 4;
+                memset(record + size, 0, written - size);
+                expected = std::string(call) + " wrote past the " + std::to_string(size) + "-byte record\n";
+            };
+            fake::Library& lib = fake::library();
+            auto status = lib.parsedStatus;
+            lib.parsedStatus = [&, status](PortHandle port, unsigned char* record, uint32_t size) {
+                VX_BOOL result = status(port, record, size);
+                overrun(size == VX_STATUS_OLD_SIZE ? "GetParsedStatus" : "GetParsedStatusEx", record, size);
+                return result;
+            };
+            auto block = lib.beginBlock;
+            lib.beginBlock = [&, block](PortHandle port, unsigned char* record) {
+                VX_BOOL result = block(port, record);
+                overrun("BeginCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE);
+                return result;
+            };
+            lib.endBlock = [&, block](PortHandle port, unsigned char* record) {
+                VX_BOOL result = block(port, record);
+                overrun("EndCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE);
+                return result;
+            };
+            bool passed = true;
+            std::string out = runTest(test, &passed);
+            if (recordCalls < overrunAt) break;
+            EXPECT_FALSE(passed);
+            fake::expectFailureAfterClose(out, expected);
+            EXPECT_EQ(recordCalls, overrunAt) << "calls after the overrun";
+        }
+    }
+}
+
 } // namespace
