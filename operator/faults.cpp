@@ -65,6 +65,14 @@ const std::vector<FaultCase>& faultCatalogue()
         // devbench is told every byte went out; only the paper shows the loss.
         // Test Read's 5-byte query stays whole, and its paper is checked too.
         { "drop-after:4096", "fault=drop-after:4096", {}, { 3, 6 }, 3, paperDiffers },
+        // Records written past their size land in devbench's guard bytes;
+        // the record of the neighbour's call stays within its size.
+        { "old-record-l1", "fault=old-record-l1", {}, { 13, 12 }, 13,
+            "GetParsedStatus wrote past the 144-byte record" },
+        { "long-record:4", "fault=long-record:4", {}, { 12, 13 }, 12,
+            "GetParsedStatusEx wrote past the 176-byte record" },
+        { "long-block-record:4", "fault=long-block-record:4", {}, { 16, 12 }, 16,
+            "BeginCheckedBlockEx wrote past the 176-byte record" },
     };
     return catalogue;
 }

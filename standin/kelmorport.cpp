@@ -56,6 +56,9 @@ struct Faults {
     bool readKeepsCount = false;
     bool writeKeepsCount = false;
     uint32_t dropAfter = 0;
+    bool oldRecordAtLevel1Size = false;
+    uint32_t longStatusRecord = 0;
+    uint32_t longBlockRecord = 0;
 };
 
 struct Settings {
@@ -110,6 +113,13 @@ const FaultEntry FAULTS[] = {
     // WritePort sends only the first N bytes of a call, as a fixed buffer
     // would, yet reports all of them written.
     { "drop-after", true, [](Faults& f, uint32_t n) { f.dropAfter = n; } },
+    // Records written past the size the caller provides, as a library built
+    // against another header would: GetParsedStatus fills 176 bytes of the
+    // 144-byte old record; GetParsedStatusEx, or Begin and End, write N bytes
+    // past the level-1 record.
+    { "old-record-l1", false, [](Faults& f, uint32_t) { f.oldRecordAtLevel1Size = true; } },
+    { "long-record", true, [](Faults& f, uint32_t n) { f.longStatusRecord = n; } },
+    { "long-block-record", true, [](Faults& f, uint32_t n) { f.longBlockRecord = n; } },
 };
 
 bool parseNumber(const std::string& text, uint32_t* value)
@@ -298,8 +308,9 @@ std::vector<uint8_t> u32Payload(uint32_t value)
 
 uint32_t recordSize(Layout layout) { return layout == LAYOUT_OLD ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE; }
 
-// Copies a record reply into the caller's record, never more than its size.
-VX_BOOL fillRecord(const Port& port, const Frame& reply, Layout layout, void* record)
+// Copies a record reply into the caller's record, never more than its size
+// (unless a fault says otherwise: `overrun` bytes past it).
+VX_BOOL fillRecord(const Port& port, const Frame& reply, Layout layout, void* record, uint32_t overrun = 0)
 {
     if (reply.status != STATUS_OK || reply.payload.size() != recordSize(layout)) return fail(EIO);
     std::vector<uint8_t> words = reply.payload;
@@ -314,6 +325,7 @@ VX_BOOL fillRecord(const Port& port, const Frame& reply, Layout layout, void* re
         for (uint32_t offset : { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF })
             memset(words.data() + offset, 0, 4);
     }
+    words.resize(words.size() + overrun);
     memcpy(record, words.data(), words.size());
     return VX_TRUE;
 }
@@ -343,7 +355,11 @@ VX_BOOL status(PortHandle handle, void* record, Layout layout)
         }
         Frame reply;
         if (!call(port, OP_STATUS, u32Payload(layout), &reply)) return VX_FALSE;
-        return fillRecord(port, reply, layout, record);
+        const Faults& faults = port.settings.faults;
+        uint32_t overrun = layout == LAYOUT_OLD
+            ? (faults.oldRecordAtLevel1Size ? VX_STATUS_LEVEL1_SIZE - VX_STATUS_OLD_SIZE : 0)
+            : faults.longStatusRecord;
+        return fillRecord(port, reply, layout, record, overrun);
     });
 }
 
@@ -514,7 +530,7 @@ VX_BOOL BeginCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
     return withPort(handle, [&](Port& port) {
         Frame reply;
         if (!call(port, OP_BEGIN_BLOCK, u32Payload(layout), &reply)) return VX_FALSE;
-        return fillRecord(port, reply, layout, record);
+        return fillRecord(port, reply, layout, record, port.settings.faults.longBlockRecord);
     });
 }
 
@@ -529,7 +545,7 @@ VX_BOOL EndCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
         putU32(payload, port.timeLimitMs);
         Frame reply;
         if (!call(port, OP_END_BLOCK, payload, &reply, port.timeLimitMs + END_BLOCK_MARGIN_MS)) return VX_FALSE;
-        return fillRecord(port, reply, layout, record);
+        return fillRecord(port, reply, layout, record, port.settings.faults.longBlockRecord);
     });
 }
 
