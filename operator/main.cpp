@@ -28,13 +28,14 @@ const int EXIT_USAGE = 2;
 const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|N,N,...] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--printer-option OPT ...] [--endpoint ENDPOINT]\n"
                      "                  [--devbench PATH] [--record FILE] [--junit FILE]\n"
-                     "       vpoperator --matrix [--dir BUILD_DIR] [--settings TEXT] [--verbose] [--timeout SEC]\n"
-                     "                  [--record FILE] [--junit FILE]\n"
+                     "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
+                     "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
                      "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--record FILE]\n"
                      "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
                      "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
                      "printer it starts (or the one at ENDPOINT) and answers every prompt.\n"
-                     "--matrix runs the tests of every fault profile and shows which faults the suite catches.\n"
+                     "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
+                     "N runs at a time (default 4), each with its own virtual printer.\n"
                      "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
                      "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
                      "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
@@ -47,6 +48,8 @@ struct Options {
     std::string tests = "a";
     std::vector<MenuChoice> plan;
     bool matrix = false;
+    unsigned jobs = 4;
+    bool jobsGiven = false;
     bool manual = false;
     bool timeoutGiven = false;
     std::string port;
@@ -72,6 +75,15 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
             *why = "--timeout wants seconds above 0, not '" + value + "'";
             return false;
         }
+    } else if (arg == "--jobs") {
+        char* end = nullptr;
+        unsigned long jobs = strtoul(value.c_str(), &end, 10);
+        options->jobsGiven = true;
+        if (end == value.c_str() || *end != '\0' || value[0] == '-' || jobs < 1 || jobs > 64) {
+            *why = "--jobs wants a number of runs from 1 to 64, not '" + value + "'";
+            return false;
+        }
+        options->jobs = static_cast<unsigned>(jobs);
     } else if (arg == "--printer-option") {
         run.printerOptions.push_back(value);
     } else if (arg == "--endpoint") {
@@ -98,6 +110,7 @@ std::string conflicts(const Options& options)
     bool virtualOnly = !run.endpoint.empty() || !run.printerOptions.empty();
     if (options.matrix && (virtualOnly || !run.devbench.empty() || options.manual))
         return "--matrix starts its own printers and suites";
+    if (options.jobsGiven && !options.matrix) return "--jobs goes with --matrix";
     if (options.manual && (virtualOnly || run.verbose))
         return "--manual drives no printer: --endpoint, --printer-option and --verbose do not go with it";
     if (options.manual && options.port.empty()) return "--manual needs --port NAME";
@@ -205,7 +218,7 @@ int main(int argc, char** argv)
         return EXIT_USAGE;
     }
     RunRecord record = startRecord(options, files.wanted());
-    status = options.matrix ? runMatrix(options.run, &record) : runTests(options, &record);
+    status = options.matrix ? runMatrix(options.run, options.jobs, &record) : runTests(options, &record);
     record.finished = utcTimestamp();
     if (files.wanted() && !files.write(record, &error)) {
         fprintf(stderr, "vpoperator: %s\n", error.c_str());

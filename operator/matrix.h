@@ -7,8 +7,10 @@
 
 namespace vpop {
 
-// The exit status: 0 when every fault was caught, 1 when one was not or the
-// run broke off, 2 when the healthy run could not be set up.
-int runMatrix(const RunOptions& options, RunRecord* record);
+// Runs up to `jobs` of the matrix's runs at once; rows come in catalogue
+// order all the same. The exit status: 0 when every fault was caught, 1 when
+// one was not or the run broke off, 2 when the healthy run could not be set
+// up.
+int runMatrix(const RunOptions& options, unsigned jobs, RunRecord* record);
 
 } // namespace vpop

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <ctype.h>
+
 #include <algorithm>
+#include <regex>
 
 #include "operator/faults.h"
 #include "operator/paper_check.h"
@@ -60,6 +63,25 @@ TEST(FaultMatrix, ARunThatBrokeOffCatchesNothing)
     EXPECT_NE(judgement.note.find("printed nothing"), std::string::npos);
 }
 
+// Whether `line` is what printing `literal` can give: a literal with %s or %u
+// stands for any text or number there, if it has words of its own.
+bool printable(const std::string& literal, const std::string& line)
+{
+    std::string pattern;
+    size_t fixed = 0;
+    for (size_t i = 0; i < literal.size(); ++i) {
+        if (literal.compare(i, 2, "%s") == 0 || literal.compare(i, 2, "%u") == 0) {
+            pattern += literal[++i] == 's' ? ".*" : "[0-9]+";
+            continue;
+        }
+        if (!isalnum(static_cast<unsigned char>(literal[i])) && literal[i] != ' ') pattern += '\\';
+        pattern += literal[i];
+        ++fixed;
+    }
+    if (fixed == literal.size()) return literal == line;
+    return fixed >= 10 && std::regex_match(line, std::regex(pattern));
+}
+
 // A catalogue line the suite never prints (or a finding the operator never
 // makes) could never be caught; an expected test that is not run would be
 // reported as a miss for the wrong reason.
@@ -72,18 +94,13 @@ TEST(FaultMatrix, CatalogueNamesLinesTheSuitePrintsAndRunsItsExpectedTest)
         }
     }
     for (const FaultCase& c : faultCatalogue()) {
-        EXPECT_NE(std::find(printed.begin(), printed.end(), std::string(c.expectedLine) + "\n"), printed.end())
+        std::string line = std::string(c.expectedLine) + "\n";
+        EXPECT_TRUE(
+            std::any_of(printed.begin(), printed.end(), [&](const std::string& p) { return printable(p, line); }))
             << c.fault << ": " << c.expectedLine;
         EXPECT_NE(std::find(c.tests.begin(), c.tests.end(), c.expectedTest), c.tests.end()) << c.fault;
         EXPECT_GE(c.tests.size(), 2u) << c.fault << " has no neighbour";
     }
-}
-
-TEST(FaultMatrix, LibraryFaultJoinsTheOperatorsSettings)
-{
-    EXPECT_EQ(combinedSettings("", "fault=chunk:4"), "fault=chunk:4");
-    EXPECT_EQ(combinedSettings("timeout=900", "fault=chunk:4"), "timeout=900,fault=chunk:4");
-    EXPECT_EQ(combinedSettings("timeout=900", ""), "timeout=900");
 }
 
 } // namespace
