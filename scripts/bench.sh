@@ -3,7 +3,8 @@
 # chunked write against the bare library calls, the raster job and the first
 # status query through the stand-in library to a virtual printer, and the
 # automated run of all 21 tests (BENCH_OPERATOR_RUNS runs, default 5) against
-# the suite's own mandated sleeps.
+# the suite's own mandated sleeps; then the fault matrix, its wall time against
+# its longest run.
 # Timings from a shared machine; docs/performance.md keeps a dated set.
 #
 #   scripts/bench.sh [--build-dir DIR]     (default build/)
@@ -75,3 +76,16 @@ printf '%s\n' "${totals[@]}" | sort -n | awk -v sleeps=6.5 -v runs="${totals[*]}
 # The End Checked Block tests wait once for a whole job: the smaller job's
 # print time is the margin for opening the cover at the NOW line.
 awk '$1 == 18 || $1 == 19 { printf "last run: test %s (%s %s %s %s %s) %s s\n", $1, $2, $3, $4, $5, $6, $(NF - 1) }' <<<"$report"
+
+echo
+echo "== fault matrix (vpoperator --matrix --jobs 4; target: wall time at most 1.3 x its longest run)"
+start=$(date +%s%N)
+report=$("$dir/vpoperator" --dir "$dir" --matrix --jobs 4) || { echo "bench.sh: the matrix failed" >&2; exit 1; }
+end=$(date +%s%N)
+line=$(tail -1 <<<"$report")
+[[ $line =~ the\ longest\ run:\ (.*),\ ([0-9.]+)\ s$ ]] || { echo "bench.sh: no longest run in: $line" >&2; exit 1; }
+awk -v ns=$((end - start)) -v longest="${BASH_REMATCH[2]}" -v name="${BASH_REMATCH[1]}" -v runs="$(tail -2 <<<"$report" | head -1)" '
+  BEGIN {
+    printf "matrix: %.2f s wall with 4 jobs (%s); the longest run: %s, %.2f s; ratio %.2f (target 1.3)\n",
+      ns / 1e9, runs, name, longest, ns / 1e9 / longest
+  }'
