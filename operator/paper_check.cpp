@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "operator/sha256.h"
+#include "wire/sha256.h"
 
 namespace vpop {
 
@@ -66,7 +66,7 @@ const Bytes validation = { 0x1B, 0x2B, 0x41, 0x33, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A,
 
 SentJob sent(std::string_view what, const Bytes& bytes)
 {
-    return { what, bytes.size(), sha256Hex(bytes.data(), bytes.size()) };
+    return { what, bytes.size(), wire::sha256Hex(bytes.data(), bytes.size()) };
 }
 
 // A port session opening, a checked block beginning or ending and a reset

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
+#include "operator/file_digest.h"
 #include "operator/host.h"
-#include "operator/sha256.h"
 
 namespace vpop {
 

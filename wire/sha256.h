@@ -1,15 +1,15 @@
 // SHA-256, for the digest of a print job: the printer records one for every
-// job it takes, and a tool that knows what it sent can compare. OpenSSL's
-// libcrypto does the work, with the processor's SHA instructions where it has
-// them, so a job's digest costs the printer far less than its transfer.
+// job it takes, and a tool that knows what it sent can compare; the operator
+// also names the library it ran by its digest. The platform's own crypto does
+// the work: OpenSSL's libcrypto on Linux (with the processor's SHA
+// instructions where it has them, so a job's digest costs the printer far
+// less than its transfer), CNG on Windows.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include <string>
-
-struct evp_md_ctx_st;
 
 namespace wire {
 
@@ -28,9 +28,14 @@ public:
     std::string hex() const;
 
 private:
-    evp_md_ctx_st* context_;
+    // The platform's hash state (an EVP_MD_CTX, a CNG hash handle).
+    struct Context;
+    Context* context_;
 };
 
 std::string sha256Hex(const uint8_t* bytes, size_t size);
+
+// 64 lowercase hex digits for 32 digest bytes.
+std::string hexDigits(const uint8_t* digest, size_t size);
 
 } // namespace wire

@@ -9,7 +9,12 @@ add_executable(argv_check ${CMAKE_CURRENT_LIST_DIR}/argv_check.cpp)
 target_link_libraries(argv_check PRIVATE platform)
 add_test(NAME wine_start_and_wait COMMAND sh ${wine_run} $<TARGET_FILE:argv_check>)
 
-set_tests_properties(wine_unit_tests wine_start_and_wait PROPERTIES SKIP_RETURN_CODE 77)
+# SHA-256 on CNG, which names the library in the operator's record.
+add_executable(sha256_tests ${CMAKE_SOURCE_DIR}/wire/tests/sha256_test.cpp)
+target_link_libraries(sha256_tests PRIVATE wire_sha256 GTest::gtest_main)
+add_test(NAME wine_sha256 COMMAND sh ${wine_run} $<TARGET_FILE:sha256_tests>)
+
+set_tests_properties(wine_unit_tests wine_start_and_wait wine_sha256 PROPERTIES SKIP_RETURN_CODE 77)
 
 # Run by e2e.sh, which has a printer for it.
 add_executable(lasterror_check ${CMAKE_CURRENT_LIST_DIR}/lasterror_check.cpp)

@@ -15,20 +15,28 @@ namespace {
 void check(int ok)
 {
     if (ok != 1) {
-        fprintf(stderr, "vprinter: SHA-256 failed (out of memory)\n");
+        fprintf(stderr, "SHA-256 failed (out of memory)\n");
         abort();
     }
 }
 
 } // namespace
 
+struct Sha256::Context {
+    EVP_MD_CTX* evp;
+};
+
 Sha256::Sha256()
-    : context_(EVP_MD_CTX_new())
+    : context_(new Context { EVP_MD_CTX_new() })
 {
-    check(context_ != nullptr && EVP_DigestInit_ex(context_, EVP_sha256(), nullptr));
+    check(context_->evp != nullptr && EVP_DigestInit_ex(context_->evp, EVP_sha256(), nullptr));
 }
 
-Sha256::~Sha256() { EVP_MD_CTX_free(context_); }
+Sha256::~Sha256()
+{
+    if (context_ != nullptr) EVP_MD_CTX_free(context_->evp);
+    delete context_;
+}
 
 Sha256::Sha256(Sha256&& other) noexcept
     : context_(std::exchange(other.context_, nullptr))
@@ -43,7 +51,7 @@ Sha256& Sha256::operator=(Sha256&& other) noexcept
 
 void Sha256::update(const uint8_t* bytes, size_t size)
 {
-    if (size > 0) check(EVP_DigestUpdate(context_, bytes, size));
+    if (size > 0) check(EVP_DigestUpdate(context_->evp, bytes, size));
 }
 
 std::string Sha256::hex() const
@@ -52,22 +60,9 @@ std::string Sha256::hex() const
     EVP_MD_CTX* end = EVP_MD_CTX_new();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    check(end != nullptr && EVP_MD_CTX_copy_ex(end, context_) && EVP_DigestFinal_ex(end, digest, &size));
+    check(end != nullptr && EVP_MD_CTX_copy_ex(end, context_->evp) && EVP_DigestFinal_ex(end, digest, &size));
     EVP_MD_CTX_free(end);
-    static const char DIGITS[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += DIGITS[digest[i] >> 4];
-        text += DIGITS[digest[i] & 15];
-    }
-    return text;
-}
-
-std::string sha256Hex(const uint8_t* bytes, size_t size)
-{
-    Sha256 digest;
-    digest.update(bytes, size);
-    return digest.hex();
+    return hexDigits(digest, size);
 }
 
 } // namespace wire
