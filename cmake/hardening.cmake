@@ -62,6 +62,11 @@ if(NOT MSVC AND hardening_options)
   message(STATUS "Optimised builds harden with: ${hardening_options} (libssp: ${hardening_ssp})")
   set(optimised "$<AND:$<NOT:$<CONFIG:Debug>>,$<COMPILE_LANGUAGE:C,CXX>>")
   add_compile_options("$<${optimised}:${hardening_options}>")
+  # At the link too, where the compiler driver adds libssp for the targets
+  # that need it (MinGW's DLLs and programs).
+  if(protector)
+    add_link_options("$<$<NOT:$<CONFIG:Debug>>:-fstack-protector-strong>")
+  endif()
   if(hardening_ssp)
     link_libraries("$<$<NOT:$<CONFIG:Debug>>:ssp>")
   endif()

@@ -78,13 +78,13 @@ case $callconv in
 esac
 sed "s/@CALLCONV@/$title/" "$root/scripts/windows/README.txt" | crlf >"$package/README.txt"
 
-# The PC has no MinGW: every program and DLL must need only what Windows has,
-# and KelmorPort.dll.
+# The PC has no MinGW: every program and DLL must need only what Windows has
+# (CNG's bcrypt.dll among it) and KelmorPort.dll.
 for file in "$package"/x64/* "$package"/x86/*; do
     needs=$(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\tDLL Name: //p')
     for dll in $needs; do
         case ${dll,,} in
-            kelmorport.dll | kernel32.dll | msvcrt.dll | ws2_32.dll | user32.dll | advapi32.dll | version.dll | shell32.dll) ;;
+            kelmorport.dll | kernel32.dll | msvcrt.dll | ws2_32.dll | user32.dll | advapi32.dll | version.dll | shell32.dll | bcrypt.dll) ;;
             *)
                 echo "package-windows: ${file#"$out"/} needs $dll, which Windows does not have" >&2
                 exit 1
