@@ -273,7 +273,9 @@ bool FrontPage::start(const HttpAddress& address, const std::string& printer, co
     served->printer = printer;
     served->firmware = firmware;
     served->token = makeToken();
-    std::string where = address.host.find(':') == std::string::npos ? address.host : "[" + address.host + "]";
+    // A page on every address is opened on this machine through loopback.
+    std::string host = address.host == "0.0.0.0" ? "127.0.0.1" : address.host == "::" ? "::1" : address.host;
+    std::string where = host.find(':') == std::string::npos ? host : "[" + host + "]";
     std::string error;
     if (served->token.empty()) {
         error = "no random bytes for the page's secret";
@@ -283,14 +285,16 @@ bool FrontPage::start(const HttpAddress& address, const std::string& printer, co
         served->url = "http://" + where + ":" + std::to_string(served->server.port()) + "/?token=" + served->token;
     }
     if (served->url.empty()) {
-        fprintf(stderr, "vprinter: cannot serve the page on %s:%u: %s\n", where.c_str(), address.port, error.c_str());
+        fprintf(stderr, "vprinter: cannot serve the page on %s port %u: %s\n", address.host.c_str(), address.port,
+            error.c_str());
         return false;
     }
     if (!address.loopback) {
         fprintf(stderr,
-            "vprinter: warning: %s is not a loopback address: the page is open to anyone who reaches it and has "
-            "its address with the secret\n",
-            address.host.c_str());
+            "vprinter: warning: %s is not a loopback address: anyone who reaches it and has the page's address "
+            "with its secret can change the printer; from another machine, use this machine's address in place "
+            "of %s\n",
+            address.host.c_str(), where.c_str());
     }
     served->server.start();
     served_ = std::move(served);
