@@ -178,11 +178,12 @@ bool parseHttpAddress(const std::string& text, HttpAddress* address, std::string
 }
 
 struct FrontPage::Served {
-    PageServer server;
     std::string printer;
     std::string firmware;
     std::string token;
     std::string url;
+    // Last, so its workers stop before what they read goes.
+    PageServer server;
 
     void guard();
     void route();

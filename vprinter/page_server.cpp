@@ -44,6 +44,7 @@ const size_t QUEUE_LIMIT = 32;
 const uint64_t ANSWER_MS = 10000;
 const int STOP_CHECK_MS = 100;
 const size_t ACCEPTS_PER_ROUND = 256;
+const uint64_t ACCEPT_PAUSE_MS = 100;
 
 uint64_t nowMs()
 {
@@ -200,6 +201,7 @@ struct PageServer::State {
     std::condition_variable ready;
     std::deque<Whole> queue;
     std::vector<Gathering> gathering;
+    uint64_t acceptAgainAt = 0;
 
     void gather();
     void accept(uint64_t now);
@@ -215,8 +217,8 @@ void PageServer::State::gather()
 {
     while (!stopping) {
         uint64_t now = nowMs();
-        std::vector<pollfd> fds = { { wake[0], POLLIN, 0 }, { listener, POLLIN, 0 } };
-        uint64_t wakeAt = now + IDLE_MS;
+        std::vector<pollfd> fds = { { wake[0], POLLIN, 0 }, { now >= acceptAgainAt ? listener : -1, POLLIN, 0 } };
+        uint64_t wakeAt = acceptAgainAt > now ? std::min(now + IDLE_MS, acceptAgainAt) : now + IDLE_MS;
         for (const Gathering& g : gathering) {
             fds.push_back({ g.fd, POLLIN, 0 });
             wakeAt = std::min({ wakeAt, g.lastByte + IDLE_MS, g.since + REQUEST_MS });
@@ -245,6 +247,9 @@ void PageServer::State::accept(uint64_t now)
 {
     for (size_t round = 0; round < ACCEPTS_PER_ROUND; ++round) {
         int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        // Out of descriptors, the listener stays readable: wait a little
+        // instead of spinning on it.
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE)) acceptAgainAt = now + ACCEPT_PAUSE_MS;
         if (fd < 0) return;
         if (gathering.size() >= GATHERING_LIMIT) {
             auto silent = std::min_element(gathering.begin(), gathering.end(),
