@@ -126,7 +126,6 @@ bool Connections::listenTcp(const wire::Endpoint& endpoint)
     wire::Endpoint actual = endpoint;
     actual.port = ntohs(address.sin_port);
     address_ = wire::endpointText(actual);
-    printf("listening on %s\n", address_.c_str());
     return true;
 }
 
@@ -153,7 +152,6 @@ bool Connections::listenLocal(const wire::Endpoint& endpoint)
     }
     if (::listen(listener_, BACKLOG) != 0) return fail("cannot listen on", endpoint);
     address_ = path;
-    printf("listening on %s\n", path.c_str());
     return true;
 }
 
