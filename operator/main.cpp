@@ -12,9 +12,11 @@
 #include "operator/faults.h"
 #include "operator/host.h"
 #include "operator/manual.h"
+#include "operator/record_files.h"
 #include "operator/records.h"
 #include "operator/report.h"
 #include "operator/run.h"
+#include "operator/verdict.h"
 #include "operator/version.h"
 
 namespace {
@@ -158,8 +160,8 @@ int runMatrix(const RunOptions& options, RunRecord* record)
     // A test that fails without any fault would make every catch meaningless.
     RunOutcome healthy = runOperator(options, oneByOne(catalogueTests()));
     addRun(*record, healthy, oneByOne(catalogueTests()));
-    if (!healthy.passed()) {
-        printReport(healthy);
+    if (runVerdict(*record).verdict != Verdict::Pass) {
+        printReport(*record);
         fprintf(stderr, "vpoperator: the healthy run failed%s%s; no fault can be judged\n",
             healthy.broken.empty() ? "" : ": ", healthy.broken.c_str());
         return healthy.setupFailed && !healthy.interrupted ? EXIT_USAGE : EXIT_FAILED;
@@ -202,9 +204,9 @@ int runTests(const Options& options, RunRecord* record)
         fprintf(stderr, "vpoperator: %s\n", outcome.broken.c_str());
         return outcome.interrupted ? EXIT_FAILED : EXIT_USAGE;
     }
-    table.finish(outcome, options.manual);
+    table.finish(*record, options.manual);
     if (!outcome.broken.empty()) fprintf(stderr, "vpoperator: %s; stopped\n", outcome.broken.c_str());
-    return outcome.passed() ? 0 : EXIT_FAILED;
+    return exitStatus(runVerdict(*record));
 }
 
 // What is known before the run starts.

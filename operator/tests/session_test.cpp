@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "operator/records.h"
 #include "operator/session.h"
+#include "operator/verdict.h"
 
 namespace {
 
@@ -36,6 +38,19 @@ struct Driver {
         }
     }
 
+    // The verdicts as the program decides them, on the run's record.
+    Verdict run(const std::string& broken = "")
+    {
+        RunOutcome outcome;
+        outcome.records = session.records();
+        outcome.strayFailures = session.strayFailures();
+        outcome.broken = broken;
+        RunRecord record;
+        addRun(record, outcome, {});
+        return runVerdict(record).verdict;
+    }
+    Verdict test(size_t i) const { return testVerdict(session.records().at(i)); }
+
     void begin()
     {
         out(start);
@@ -59,7 +74,7 @@ TEST(Session, AnswersTheQuestionsOnlyOnceEachIsComplete)
     EXPECT_EQ(d.typed, "/tmp/p.sock\nopt=1\n0\ne\n");
     d.out("\n\n");
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
-    EXPECT_TRUE(d.session.passed());
+    EXPECT_EQ(d.run(), Verdict::Pass);
     EXPECT_EQ(d.stopped, "");
 }
 
@@ -109,12 +124,12 @@ TEST(Session, TheTwoEndCheckedBlockTestsAreToldApartByRunOrder)
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
     const auto& records = d.session.records();
     ASSERT_EQ(records.size(), suiteTestCount);
-    EXPECT_EQ(records[18].verdict(), "PASS");
-    EXPECT_EQ(records[19].verdict(), "FAIL");
+    EXPECT_EQ(d.test(18), Verdict::Pass);
+    EXPECT_EQ(d.test(19), Verdict::Fail);
     EXPECT_EQ(records[19].failures, std::vector<std::string> { "failure: line(77) EndCheckedBlock returned VX_FALSE" });
     EXPECT_DOUBLE_EQ(records[18].seconds(), 20.0);
     EXPECT_DOUBLE_EQ(records[20].seconds(), 0.5);
-    EXPECT_FALSE(d.session.passed());
+    EXPECT_EQ(d.run(), Verdict::Fail);
 }
 
 // Answering a prompt the operator does not know with a guess would make the
@@ -130,7 +145,7 @@ TEST(Session, RefusesAnUnknownPromptInsteadOfGuessing)
     EXPECT_NE(d.stopped.find("testWrite (3)"), std::string::npos);
     EXPECT_EQ(d.typed.size(), before);
     EXPECT_TRUE(d.printerSets.empty());
-    EXPECT_FALSE(d.session.passed());
+    EXPECT_EQ(d.run(d.stopped), Verdict::BrokeOff);
 }
 
 TEST(Session, OrdinaryOutputIsNotAPrompt)
@@ -142,7 +157,7 @@ TEST(Session, OrdinaryOutputIsNotAPrompt)
     d.out("\n" + menu + "\n\n");
     EXPECT_EQ(d.stopped, "");
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
-    EXPECT_TRUE(d.session.passed());
+    EXPECT_EQ(d.run(), Verdict::Pass);
 }
 
 // Test Read prints its failures after "device firmware name: " or after a
@@ -157,7 +172,7 @@ TEST(Session, AFailureLineCountsWhereverItStartsInALine)
         d.out("\n" + menu + "\n\n");
         EXPECT_TRUE(d.session.finish(d.clock, nullptr));
         EXPECT_EQ(d.session.records()[0].failures, std::vector<std::string> { "failure: line(93) ReadPort timed out" });
-        EXPECT_FALSE(d.session.passed());
+        EXPECT_EQ(d.run(), Verdict::Fail);
     }
 }
 
@@ -168,8 +183,8 @@ TEST(Session, ATestWhoseBannerNeverCameIsNotAPass)
     d.out("\n\n\n" + menu + "\n\n");
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
     ASSERT_EQ(d.session.records().size(), 1u);
-    EXPECT_EQ(d.session.records()[0].verdict(), "NOT RUN");
-    EXPECT_FALSE(d.session.passed());
+    EXPECT_EQ(d.test(0), Verdict::NotRun);
+    EXPECT_EQ(d.run(), Verdict::Fail);
 }
 
 TEST(Session, DevbenchEndingMidTestIsReportedWhereItHappened)
@@ -180,8 +195,8 @@ TEST(Session, DevbenchEndingMidTestIsReportedWhereItHappened)
     std::string why;
     EXPECT_FALSE(d.session.finish(d.clock + 1, &why));
     EXPECT_EQ(why, "devbench ended in testWriteDisconnect (5)");
-    EXPECT_EQ(d.session.records()[0].verdict(), "CUT");
-    EXPECT_FALSE(d.session.passed());
+    EXPECT_EQ(d.test(0), Verdict::BrokeOff);
+    EXPECT_EQ(d.run(why), Verdict::BrokeOff);
 }
 
 TEST(Session, AFailureLineOutsideAnyTestFailsTheRun)
@@ -191,9 +206,9 @@ TEST(Session, AFailureLineOutsideAnyTestFailsTheRun)
     d.out("\n\ntestBadPortName\n\n\n" + menu);
     d.out("\n\nfailure: line(9) stray\n");
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
-    EXPECT_EQ(d.session.records()[0].verdict(), "PASS");
+    EXPECT_EQ(d.test(0), Verdict::Pass);
     EXPECT_EQ(d.session.strayFailures().size(), 1u);
-    EXPECT_FALSE(d.session.passed());
+    EXPECT_EQ(d.run(), Verdict::Fail);
 }
 
 } // namespace

@@ -4,7 +4,7 @@ checks them against each other and against what the test expects.
 
   check_record.py --json FILE [--junit FILE] [--library FILE] [--mode M]
                   [--verdicts N:VERDICT,...] [--firmware PYTHON_LITERAL] [--broke-off]
-                  [--file-version VERSION]
+                  [--file-version VERSION] [--verdict RUN_VERDICT]
 """
 import argparse
 import ast
@@ -15,8 +15,10 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-FIELDS = {"started", "finished", "host", "port_name", "port_settings", "mode", "library",
-          "printer_firmware", "devbench", "tests", "passed", "failed"}
+FIELDS = {"schema", "verdict", "started", "finished", "host", "port_name", "port_settings", "mode", "library",
+          "probe_library", "calling_convention", "printer_firmware", "devbench", "tests", "passed", "failed",
+          "not_run", "failure_lines_outside_tests", "broke_off"}
+VERDICTS = ("pass", "fail", "broke off", "not run")
 TEST_FIELDS = {"number", "name", "verdict", "failure_lines", "operator_findings", "paper_checked", "paper_jobs",
                "seconds", "console"}
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
@@ -36,6 +38,8 @@ def xml_safe(text):
 def check_json(record, args):
     if not FIELDS <= record.keys():
         fail("missing fields: %s" % sorted(FIELDS - record.keys()))
+    if next(iter(record)) != "schema" or record["schema"] != 1:
+        fail("schema %r is not the first field, 1" % record["schema"])
     for stamp in ("started", "finished"):
         if not ISO.match(record[stamp]):
             fail("%s is not ISO 8601 UTC: %r" % (stamp, record[stamp]))
@@ -45,18 +49,26 @@ def check_json(record, args):
         fail("mode %r" % record["mode"])
     if not record["devbench"]:
         fail("no devbench version")
-    passed = 0
     for test in record["tests"]:
         if not TEST_FIELDS <= set(test):
             fail("test fields: %s" % sorted(test))
-        if test["verdict"] not in ("pass", "fail", "broke off"):
+        if test["verdict"] not in VERDICTS:
             fail("verdict %r" % test["verdict"])
         if (test["verdict"] == "fail") != bool(test["failure_lines"] or test["operator_findings"]):
             fail("test %d: verdict %r with failure lines %r and findings %r" % (
                 test["number"], test["verdict"], test["failure_lines"], test["operator_findings"]))
-        passed += test["verdict"] == "pass"
-    if (record["passed"], record["failed"]) != (passed, len(record["tests"]) - passed):
-        fail("passed/failed counts %d/%d" % (record["passed"], record["failed"]))
+    count = lambda *verdicts: sum(t["verdict"] in verdicts for t in record["tests"])
+    if (record["passed"], record["failed"], record["not_run"]) != (
+            count("pass"), count("fail", "broke off"), count("not run")):
+        fail("passed/failed/not_run counts %d/%d/%d" % (record["passed"], record["failed"], record["not_run"]))
+    # The run's verdict, told from the rest of the record.
+    verdict = ("broke off" if record["broke_off"] is not None
+               else "fail" if record["failure_lines_outside_tests"] or count("pass") < len(record["tests"])
+               or not record["tests"] else "pass")
+    if "faults" not in record and record["verdict"] != verdict:
+        fail("run verdict %r, the record says %r" % (record["verdict"], verdict))
+    if args.verdict is not None and record["verdict"] != args.verdict:
+        fail("run verdict %r, expected %r" % (record["verdict"], args.verdict))
     if args.verdicts is not None:
         got = ",".join("%d:%s" % (t["number"], t["verdict"]) for t in record["tests"])
         if got != args.verdicts:
@@ -88,13 +100,25 @@ def check_junit(path, record):
     if record["printer_firmware"] is not None and properties.get("printer_firmware") != xml_safe(
             record["printer_firmware"]):
         fail("junit: printer_firmware property %r" % properties.get("printer_firmware"))
+    counted = {kind: len(suite.findall("testcase/" + kind)) for kind in ("failure", "error", "skipped")}
+    if any(int(suite.get(kind + "s" if kind != "skipped" else kind)) != n for kind, n in counted.items()):
+        fail("junit: counts %r, elements %r" % (suite.attrib, counted))
+    if (counted["failure"] + counted["error"] > 0) != (record["verdict"] != "pass"):
+        fail("junit: %r for a run whose verdict is %r" % (counted, record["verdict"]))
+    said = lambda kind: {case.find(kind).get("message") for case in cases if case.find(kind) is not None}
+    if said("error") & said("skipped"):
+        fail("junit: a test never run carries the message of one that broke off: %r" % (said("error") & said("skipped")))
     for test, case in zip(tests, cases):
         name = "%d %s" % (test["number"], test["name"])
         if case.get("name") != name or abs(float(case.get("time")) - test["seconds"]) > 0.002:
             fail("junit: testcase %r time %r for %s" % (case.get("name"), case.get("time"), name))
         failure, error, out = case.find("failure"), case.find("error"), case.find("system-out")
-        if (failure is not None) != (test["verdict"] == "fail") or (error is not None) != (test["verdict"] == "broke off"):
+        skipped = case.find("skipped")
+        if ((failure is not None) != (test["verdict"] == "fail") or (error is not None) != (test["verdict"] == "broke off")
+                or (skipped is not None) != (test["verdict"] == "not run")):
             fail("junit: %s is not marked %r" % (name, test["verdict"]))
+        if skipped is not None and not skipped.get("message", "").startswith("not run: "):
+            fail("junit: %s skipped without its reason: %r" % (name, skipped.attrib))
         said = test["failure_lines"] + test["operator_findings"]
         if failure is not None and (failure.get("message") != xml_safe(said[0])
                                     or failure.text != xml_safe("".join(l + "\n" for l in said))):
@@ -113,6 +137,7 @@ def main():
     parser.add_argument("--firmware")
     parser.add_argument("--broke-off", action="store_true")
     parser.add_argument("--file-version")
+    parser.add_argument("--verdict")
     args = parser.parse_args()
     with open(args.json, encoding="utf-8") as file:
         record = json.load(file)

@@ -5,7 +5,9 @@
 #         library hash against sha256sum; a record path that cannot be
 #         written is refused before anything runs
 # bytes   a suite printing bytes no record may choke on, then hanging: both
-#         files still written, read back by real parsers, and consistent
+#         files still written, read back by real parsers, and consistent; the
+#         test after the hung one listed as not run; a printer whose paper
+#         cannot be read fails the test whose paper is checked
 # manual  --manual with piped Enter keys against a virtual printer that
 #         nobody changes: every prompt takes one Enter, the test that needs
 #         the printer offline fails
@@ -60,11 +62,12 @@ json)
     ;;
 bytes)
     status=0
-    offline --timeout 1 --tests 0,6,3 --devbench "$fakes/fake_devbench_hostile.sh" \
+    offline --timeout 1 --tests 0,6,3,4 --devbench "$fakes/fake_devbench_hostile.sh" \
         --record "$work/run.json" --junit "$work/run.xml" >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1"
-    records --json "$work/run.json" --junit "$work/run.xml" --verdicts "0:fail,6:pass,3:broke off" \
-        --firmware "'A\\x01\\ufffd<&\\r]]>'" --broke-off
+    records --json "$work/run.json" --junit "$work/run.xml" --verdicts "0:fail,6:fail,3:broke off,4:not run" \
+        --firmware "'A\\x01\\ufffd<&\\r]]>'" --broke-off --verdict "broke off"
+    grep -Eq '^  6: operator: cannot read the paper: ' "$work/run.out" || fail "Test Read's unread paper is no finding"
     ;;
 manual)
     start_printer
