@@ -249,6 +249,7 @@ RunOutcome converse(const RunOptions& options, Session& session, const Answerer&
     Child devbench;
     if (!startChild(options.devbench, { options.devbench }, childOptions, &devbench, &outcome.broken)) {
         outcome.setupFailed = true;
+        outcome.records = session.records();
         return outcome;
     }
     Events events({ &devbench, answerer.byHand, options.stopFd, answerer.printerOutput });

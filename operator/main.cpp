@@ -193,6 +193,7 @@ int runMatrix(const RunOptions& options, RunRecord* record)
     return caught == total ? 0 : EXIT_FAILED;
 }
 
+// The exit status of a setup error; 0 once the run is on record.
 int runTests(const Options& options, RunRecord* record)
 {
     Table table(options.manual);
@@ -206,7 +207,7 @@ int runTests(const Options& options, RunRecord* record)
     }
     table.finish(*record, options.manual);
     if (!outcome.broken.empty()) fprintf(stderr, "vpoperator: %s; stopped\n", outcome.broken.c_str());
-    return exitStatus(runVerdict(*record));
+    return 0;
 }
 
 // What is known before the run starts.
@@ -252,6 +253,8 @@ int main(int argc, char** argv)
     }
     RunRecord record = startRecord(options, files.wanted());
     status = options.matrix ? runMatrix(options.run, &record) : runTests(options, &record);
+    // Past a setup error, the run's one verdict decides the exit status.
+    if (status != EXIT_USAGE) status = exitStatus(runVerdict(record));
     record.finished = utcTimestamp();
     if (files.wanted() && !files.write(record, &error)) {
         fprintf(stderr, "vpoperator: %s\n", error.c_str());

@@ -187,16 +187,22 @@ TEST(Session, ATestWhoseBannerNeverCameIsNotAPass)
     EXPECT_EQ(d.run(), Verdict::Fail);
 }
 
+// A test ends only when devbench is back at the menu's question: one that
+// dies once the menu has begun broke off in that test, not between tests.
 TEST(Session, DevbenchEndingMidTestIsReportedWhereItHappened)
 {
-    Driver d("5");
-    d.begin();
-    d.out("\n\ntestWriteDisconnect\n", 2);
-    std::string why;
-    EXPECT_FALSE(d.session.finish(d.clock + 1, &why));
-    EXPECT_EQ(why, "devbench ended in testWriteDisconnect (5)");
-    EXPECT_EQ(d.test(0), Verdict::BrokeOff);
-    EXPECT_EQ(d.run(why), Verdict::BrokeOff);
+    for (std::string after : { "", "\n\nAvailable tests:\n0 - Test Open Port\n" }) {
+        Driver d("5,0");
+        d.begin();
+        d.out("\n\ntestWriteDisconnect\n" + after, 2);
+        std::string why;
+        EXPECT_FALSE(d.session.finish(d.clock + 1, &why));
+        EXPECT_EQ(why, "devbench ended in testWriteDisconnect (5)");
+        EXPECT_EQ(d.session.records()[0].console.find("Available"), std::string::npos);
+        EXPECT_EQ(d.test(0), Verdict::BrokeOff);
+        EXPECT_EQ(d.test(1), Verdict::NotRun);
+        EXPECT_EQ(d.run(why), Verdict::BrokeOff);
+    }
 }
 
 TEST(Session, AFailureLineOutsideAnyTestFailsTheRun)

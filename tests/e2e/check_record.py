@@ -3,7 +3,7 @@
 checks them against each other and against what the test expects.
 
   check_record.py --json FILE [--junit FILE] [--library FILE] [--mode M]
-                  [--verdicts N:VERDICT,...] [--firmware PYTHON_LITERAL] [--broke-off]
+                  [--verdicts N:VERDICT,...] [--firmware PYTHON_LITERAL] [--broke-off [WHY]]
                   [--file-version VERSION] [--verdict RUN_VERDICT]
 """
 import argparse
@@ -75,8 +75,9 @@ def check_json(record, args):
             fail("verdicts %s, expected %s" % (got, args.verdicts))
     if args.firmware is not None and record["printer_firmware"] != ast.literal_eval(args.firmware):
         fail("printer_firmware %r" % record["printer_firmware"])
-    if args.broke_off != (record.get("broke_off") is not None):
-        fail("broke_off %r" % record.get("broke_off"))
+    if bool(args.broke_off) != (record["broke_off"] is not None) or args.broke_off not in (True, None,
+                                                                                          record["broke_off"]):
+        fail("broke_off %r" % record["broke_off"])
 
 
 def check_library(library, path):
@@ -108,6 +109,7 @@ def check_junit(path, record):
     said = lambda kind: {case.find(kind).get("message") for case in cases if case.find(kind) is not None}
     if said("error") & said("skipped"):
         fail("junit: a test never run carries the message of one that broke off: %r" % (said("error") & said("skipped")))
+    check_run_case(cases[len(tests):], record)
     for test, case in zip(tests, cases):
         name = "%d %s" % (test["number"], test["name"])
         if case.get("name") != name or abs(float(case.get("time")) - test["seconds"]) > 0.002:
@@ -127,6 +129,23 @@ def check_junit(path, record):
             fail("junit: %s system-out %r" % (name, out.text if out is not None else None))
 
 
+def check_run_case(extra, record):
+    """What went wrong around the tests is one more testcase, "devbench run"."""
+    stray = record["failure_lines_outside_tests"]
+    broke_off_between = record["verdict"] == "broke off" and all(t["verdict"] != "broke off" for t in record["tests"])
+    if not (stray or broke_off_between):
+        if extra:
+            fail("junit: a testcase for a run with nothing around its tests: %r" % [c.attrib for c in extra])
+        return
+    if len(extra) != 1 or extra[0].get("name") != "devbench run":
+        fail("junit: no single 'devbench run' testcase: %r" % [c.attrib for c in extra])
+    failure, error = extra[0].find("failure"), extra[0].find("error")
+    if (failure is not None) != bool(stray) or (stray and failure.get("message") != xml_safe(stray[0])):
+        fail("junit: failure lines outside tests %r, testcase %r" % (stray, failure))
+    if (error is not None) != broke_off_between or (error is not None and error.get("message") != record["broke_off"]):
+        fail("junit: broke off %r, testcase %r" % (record["broke_off"], error))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--json", required=True)
@@ -135,7 +154,7 @@ def main():
     parser.add_argument("--mode")
     parser.add_argument("--verdicts")
     parser.add_argument("--firmware")
-    parser.add_argument("--broke-off", action="store_true")
+    parser.add_argument("--broke-off", nargs="?", const=True, help="the run broke off (for this reason)")
     parser.add_argument("--file-version")
     parser.add_argument("--verdict")
     args = parser.parse_args()
