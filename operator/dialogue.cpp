@@ -24,6 +24,7 @@ public:
     std::string run(Events& events, bool* interrupted);
     // What is held back of devbench's output, shown once the run is over.
     void flush();
+    const std::string& library() const { return library_; }
 
 private:
     bool handle(const Event& event, std::string* why, bool* interrupted);
@@ -46,6 +47,8 @@ private:
     // devbench's output not shown yet (see Session::testMayBeEnding).
     std::string held_;
     bool heldReturn_ = false;
+    bool libraryAsked_ = false;
+    std::string library_;
 };
 
 std::string Dialogue::run(Events& events, bool* interrupted)
@@ -73,6 +76,9 @@ bool Dialogue::handle(const Event& event, std::string* why, bool* interrupted)
     case Event::Quiet:
         return true;
     case Event::Output:
+        // devbench prints only once the loader has loaded its library.
+        if (!libraryAsked_) library_ = loadedModule(devbench_, libraryFileName);
+        libraryAsked_ = true;
         lastOutput_ = monotonicSeconds();
         output(event.data, why);
         return why->empty();
@@ -265,6 +271,7 @@ RunOutcome converse(const RunOptions& options, Session& session, const Answerer&
     outcome.records = session.records();
     outcome.strayFailures = session.strayFailures();
     outcome.seconds = ended - started;
+    outcome.library = dialogue.library();
     return outcome;
 }
 

@@ -102,7 +102,7 @@ std::string jsonRecord(const RunRecord& record)
     out += "  \"port_name\": " + jsonString(record.portName) + ",\n";
     out += "  \"port_settings\": " + jsonString(record.portSettings) + ",\n";
     out += "  \"mode\": " + jsonString(record.mode) + ",\n";
-    out += "  \"library\": " + jsonLibrary(record.library) + ",\n";
+    out += "  \"library\": " + (record.library ? jsonLibrary(*record.library) : "null") + ",\n";
     out += "  \"probe_library\": " + (record.probeLibrary ? jsonLibrary(*record.probeLibrary) : "null") + ",\n";
     out += "  \"calling_convention\": "
         + (record.callingConvention.empty() ? std::string("null") : jsonString(record.callingConvention)) + ",\n";

@@ -120,9 +120,11 @@ std::string properties(const RunRecord& record)
     out += property("mode", record.mode);
     out += property("port_name", record.portName);
     out += property("port_settings", record.portSettings);
-    out += property("library", record.library.path);
-    if (record.library.read) out += property("library_sha256", record.library.sha256);
-    if (!record.library.fileVersion.empty()) out += property("library_file_version", record.library.fileVersion);
+    if (record.library) {
+        out += property("library", record.library->path);
+        if (record.library->read) out += property("library_sha256", record.library->sha256);
+        if (!record.library->fileVersion.empty()) out += property("library_file_version", record.library->fileVersion);
+    }
     if (record.probeLibrary) {
         out += property("probe_library", record.probeLibrary->path);
         if (record.probeLibrary->read) out += property("probe_library_sha256", record.probeLibrary->sha256);

@@ -2,37 +2,10 @@
 
 #include <stdio.h>
 
-#include <algorithm>
-#include <vector>
-
 #include "operator/host.h"
 #include "operator/sha256.h"
 
 namespace vpop {
-
-std::string libraryPath(const std::string& devbench, const std::string& workingDirectory)
-{
-    std::vector<std::string> directories;
-    std::string search = librarySearchPath();
-    size_t start = 0;
-    while (!search.empty() && start <= search.size()) {
-        size_t end = std::min(search.find(':', start), search.size());
-        // The loader takes an empty or relative entry from devbench's
-        // working directory, not the operator's.
-        std::string entry = search.substr(start, end - start);
-        directories.push_back(entry.empty() ? workingDirectory
-                : entry[0] == '/'           ? entry
-                                            : joinPath(workingDirectory, entry));
-        start = end + 1;
-    }
-    directories.push_back(directoryOf(devbench));
-    directories.push_back(workingDirectory);
-    for (const std::string& directory : directories) {
-        std::string path = joinPath(directory, libraryFileName);
-        if (fileExists(path)) return absolutePath(path);
-    }
-    return joinPath(directoryOf(devbench), libraryFileName);
-}
 
 LibraryFile inspectLibrary(const std::string& path)
 {
@@ -50,5 +23,40 @@ LibraryFile inspectLibrary(const std::string& path)
     library.fileVersion = fileVersion(path);
     return library;
 }
+
+#if defined(_WIN32)
+
+// devbench starts holdprobe.exe from its working directory only, and
+// Windows loads a program's DLL from the program's own folder first.
+std::optional<LibraryFile> probeLibrary(const std::string& workingDirectory)
+{
+    std::string probe = joinPath(workingDirectory, "holdprobe.exe");
+    if (fileExists(probe)) return inspectLibrary(joinPath(workingDirectory, libraryFileName));
+    fprintf(stderr, "vpoperator: the record will name no probe library: there is no %s\n", probe.c_str());
+    return std::nullopt;
+}
+
+std::string callingConvention(const std::string& workingDirectory)
+{
+    std::string path = joinPath(workingDirectory, callingConventionFile);
+    char word[16] = "";
+    if (FILE* file = openFile(path, "rb")) {
+        if (fscanf(file, "%15s", word) != 1) word[0] = '\0';
+        fclose(file);
+    }
+    std::string convention = word;
+    if (convention == "cdecl" || convention == "stdcall") return convention;
+    fprintf(stderr, "vpoperator: the record will name no calling convention: %s does not say cdecl or stdcall\n",
+        path.c_str());
+    return "";
+}
+
+#else
+
+std::optional<LibraryFile> probeLibrary(const std::string&) { return std::nullopt; }
+
+std::string callingConvention(const std::string&) { return ""; }
+
+#endif
 
 } // namespace vpop

@@ -221,8 +221,11 @@ RunRecord startRecord(const Options& options, bool wanted)
     record.mode = options.manual ? "manual" : "virtual";
     record.matrix = options.matrix;
     record.devbench = devbenchVersion();
-    // The library is hashed before devbench loads it.
-    if (wanted) record.library = inspectLibrary(libraryPath(options.run.devbench, options.run.dir));
+    // The library devbench loads is read from its process during the run.
+    if (wanted) {
+        record.probeLibrary = probeLibrary(options.run.dir);
+        record.callingConvention = callingConvention(options.run.dir);
+    }
     return record;
 }
 
@@ -256,6 +259,8 @@ int main(int argc, char** argv)
     // Past a setup error, the run's one verdict decides the exit status.
     if (status != EXIT_USAGE) status = exitStatus(runVerdict(record));
     record.finished = utcTimestamp();
+    if (files.wanted() && !record.library)
+        fprintf(stderr, "vpoperator: the record names no library: devbench's process did not show which it loaded\n");
     if (files.wanted() && !files.write(record, &error)) {
         fprintf(stderr, "vpoperator: %s\n", error.c_str());
         return EXIT_USAGE;

@@ -40,7 +40,9 @@ struct RunRecord {
     std::string portName;
     std::string portSettings;
     std::string mode;
-    LibraryFile library;
+    // The library devbench loaded, read from its process; none when that
+    // could not be read.
+    std::optional<LibraryFile> library;
     // Windows: the 32-bit library holdprobe loads, and the calling
     // convention the package was built for.
     std::optional<LibraryFile> probeLibrary;

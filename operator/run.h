@@ -31,6 +31,9 @@ struct RunOptions {
 struct RunOutcome {
     // The port name devbench was given.
     std::string portName;
+    // The library file devbench loaded, read from its process once it
+    // printed; empty when that could not be read.
+    std::string library;
     std::vector<TestRecord> records;
     std::vector<std::string> strayFailures;
     double seconds = 0;

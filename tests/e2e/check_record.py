@@ -5,6 +5,7 @@ checks them against each other and against what the test expects.
   check_record.py --json FILE [--junit FILE] [--library FILE] [--mode M]
                   [--verdicts N:VERDICT,...] [--firmware PYTHON_LITERAL] [--broke-off [WHY]]
                   [--file-version VERSION] [--verdict RUN_VERDICT]
+                  [--probe-library FILE] [--calling-convention cdecl|stdcall]
 """
 import argparse
 import ast
@@ -81,6 +82,8 @@ def check_json(record, args):
 
 
 def check_library(library, path):
+    if library is None:
+        fail("no library in the record, expected %r" % path)
     if os.path.realpath(library["path"]) != os.path.realpath(path) and not library["path"].endswith(
             os.path.basename(path)):
         fail("library path %r, expected %r" % (library["path"], path))
@@ -157,12 +160,18 @@ def main():
     parser.add_argument("--broke-off", nargs="?", const=True, help="the run broke off (for this reason)")
     parser.add_argument("--file-version")
     parser.add_argument("--verdict")
+    parser.add_argument("--probe-library")
+    parser.add_argument("--calling-convention")
     args = parser.parse_args()
     with open(args.json, encoding="utf-8") as file:
         record = json.load(file)
     check_json(record, args)
     if args.library:
         check_library(record["library"], args.library)
+    if args.probe_library:
+        check_library(record["probe_library"], args.probe_library)
+    if args.calling_convention and record["calling_convention"] != args.calling_convention:
+        fail("calling_convention %r" % record["calling_convention"])
     if args.file_version and record["library"].get("file_version") != args.file_version:
         fail("library file_version %r" % record["library"].get("file_version"))
     if args.junit:
