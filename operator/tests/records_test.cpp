@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "operator/junit.h"
 #include "operator/paper_check.h"
 #include "operator/records.h"
 #include "operator/verdict.h"
@@ -65,6 +66,19 @@ TEST(Verdicts, OfTheFaultMatrix)
     matrix.faults.pop_back();
     matrix.tests[0].result.failures = { "failure: line(1) healthy" };
     EXPECT_EQ(runVerdict(matrix).verdict, Verdict::Fail);
+}
+
+// A planned test that devbench skipped fails the run without breaking it
+// off; its testcase is only skipped, so the run itself must carry a failure.
+TEST(Verdicts, JUnitIsNeverGreenForARunThatDidNotPass)
+{
+    RunRecord skipped = runOf({ test(0, true, true), test(1, false, false) });
+    std::string report = junitReport(skipped);
+    EXPECT_NE(report.find("<skipped message=\"not run: devbench did not start it\"/>"), std::string::npos);
+    EXPECT_NE(
+        report.find("<failure message=\"test 1 Test Bad Port Name not run\" type=\"run failed\"/>"), std::string::npos)
+        << report;
+    EXPECT_EQ(junitReport(runOf({ test(0, true, true) })).find("devbench run"), std::string::npos);
 }
 
 TEST(Paper, AMissingJobAndAJobTooManyAreFindings)

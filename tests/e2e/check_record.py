@@ -5,7 +5,7 @@ checks them against each other and against what the test expects.
   check_record.py --json FILE [--junit FILE] [--library FILE] [--mode M]
                   [--verdicts N:VERDICT,...] [--firmware PYTHON_LITERAL] [--broke-off [WHY]]
                   [--file-version VERSION] [--verdict RUN_VERDICT]
-                  [--probe-library FILE] [--calling-convention cdecl|stdcall]
+                  [--probe-library FILE] [--calling-convention cdecl|stdcall] [--not-run-why TEXT]
 """
 import argparse
 import ast
@@ -94,7 +94,7 @@ def check_library(library, path):
         fail("library sha256 %r, sha256sum says %s" % (library["sha256"], digest))
 
 
-def check_junit(path, record):
+def check_junit(path, record, not_run_why):
     suite = ElementTree.parse(path).getroot()
     cases = suite.findall("testcase")
     tests = record["tests"]
@@ -113,6 +113,8 @@ def check_junit(path, record):
     if said("error") & said("skipped"):
         fail("junit: a test never run carries the message of one that broke off: %r" % (said("error") & said("skipped")))
     check_run_case(cases[len(tests):], record)
+    if float(suite.get("time")) < sum(test["seconds"] for test in tests) - 0.002:
+        fail("junit: the suite's time %s is less than its tests'" % suite.get("time"))
     for test, case in zip(tests, cases):
         name = "%d %s" % (test["number"], test["name"])
         if case.get("name") != name or abs(float(case.get("time")) - test["seconds"]) > 0.002:
@@ -122,6 +124,9 @@ def check_junit(path, record):
         if ((failure is not None) != (test["verdict"] == "fail") or (error is not None) != (test["verdict"] == "broke off")
                 or (skipped is not None) != (test["verdict"] == "not run")):
             fail("junit: %s is not marked %r" % (name, test["verdict"]))
+        if skipped is not None and skipped.get("message") != (not_run_why or skipped.get("message")).replace(
+                "BROKE_OFF", record["broke_off"] or ""):
+            fail("junit: %s skipped for %r, expected %r" % (name, skipped.get("message"), not_run_why))
         if skipped is not None and not skipped.get("message", "").startswith("not run: "):
             fail("junit: %s skipped without its reason: %r" % (name, skipped.attrib))
         said = test["failure_lines"] + test["operator_findings"]
@@ -161,6 +166,7 @@ def main():
     parser.add_argument("--file-version")
     parser.add_argument("--verdict")
     parser.add_argument("--probe-library")
+    parser.add_argument("--not-run-why", help="the reason every test never started gives in JUnit")
     parser.add_argument("--calling-convention")
     args = parser.parse_args()
     with open(args.json, encoding="utf-8") as file:
@@ -175,7 +181,7 @@ def main():
     if args.file_version and record["library"].get("file_version") != args.file_version:
         fail("library file_version %r" % record["library"].get("file_version"))
     if args.junit:
-        check_junit(args.junit, record)
+        check_junit(args.junit, record, args.not_run_why)
     print("check_record: %s%s: %d tests, as expected" % (
         args.json, " and " + args.junit if args.junit else "", len(record["tests"])))
 

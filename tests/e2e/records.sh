@@ -73,7 +73,8 @@ bytes)
         --record "$work/run.json" --junit "$work/run.xml" >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1"
     records --json "$work/run.json" --junit "$work/run.xml" --verdicts "0:fail,6:fail,3:broke off,4:not run" \
-        --firmware "'A\\x01\\ufffd<&\\r]]>'" --broke-off --verdict "broke off"
+        --firmware "'A\\x01\\ufffd<&\\r]]>'" --broke-off --verdict "broke off" \
+        --not-run-why "not run: the run broke off before it started"
     grep -Eq '^  6: operator: cannot read the paper: ' "$work/run.out" || fail "Test Read's unread paper is no finding"
     ;;
 manual)
@@ -110,7 +111,8 @@ ending)
     [ "$status" = 1 ] || fail "status $status after devbench crashed, expected 1"
     grep -Eq '^ +0  Test Open Port +BROKE OFF ' "$work/crash.out" || fail "the test devbench crashed after is not broken off"
     records --json "$work/crash.json" --junit "$work/crash.xml" --verdicts "0:broke off,1:not run" \
-        --broke-off "devbench ended in testOpenPort (0) (status 139)" --verdict "broke off"
+        --broke-off "devbench ended in testOpenPort (0) (status 139)" --verdict "broke off" \
+        --not-run-why "not run: the run broke off before it started"
     status=0
     VPOP_END=status offline --tests 0 --devbench "$fakes/fake_devbench_ending.sh" --record "$work/status.json" \
         --junit "$work/status.xml" >"$work/status.out" 2>&1 || status=$?
@@ -122,7 +124,7 @@ ending)
         --junit "$work/setup.xml" >"$work/setup.out" 2>&1 || status=$?
     [ "$status" = 2 ] || fail "status $status without a printer program, expected 2"
     records --json "$work/setup.json" --junit "$work/setup.xml" --verdicts "0:not run,1:not run" --broke-off \
-        --verdict "broke off"
+        --verdict "broke off" --not-run-why "not run: the run could not start: BROKE_OFF"
     status=0
     offline --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record /dev/full >"$work/full.out" 2>&1 ||
         status=$?
