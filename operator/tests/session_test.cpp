@@ -176,14 +176,17 @@ TEST(Session, AFailureLineCountsWhereverItStartsInALine)
     }
 }
 
+// The next choice's test is still told by its own banner.
 TEST(Session, ATestWhoseBannerNeverCameIsNotAPass)
 {
-    Driver d("2");
+    Driver d("2,0");
     d.begin();
-    d.out("\n\n\n" + menu + "\n\n");
+    d.out("\n\n\n" + menu);
+    d.out("\n\ntestOpenPort\n\n\n" + menu + "\n\n");
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
-    ASSERT_EQ(d.session.records().size(), 1u);
+    ASSERT_EQ(d.session.records().size(), 2u);
     EXPECT_EQ(d.test(0), Verdict::NotRun);
+    EXPECT_EQ(d.test(1), Verdict::Pass);
     EXPECT_EQ(d.run(), Verdict::Fail);
 }
 
@@ -205,16 +208,21 @@ TEST(Session, DevbenchEndingMidTestIsReportedWhereItHappened)
     }
 }
 
+// Once the menu has begun, the test's output is over.
 TEST(Session, AFailureLineOutsideAnyTestFailsTheRun)
 {
-    Driver d("1");
-    d.begin();
-    d.out("\n\ntestBadPortName\n\n\n" + menu);
-    d.out("\n\nfailure: line(9) stray\n");
-    EXPECT_TRUE(d.session.finish(d.clock, nullptr));
-    EXPECT_EQ(d.test(0), Verdict::Pass);
-    EXPECT_EQ(d.session.strayFailures().size(), 1u);
-    EXPECT_EQ(d.run(), Verdict::Fail);
+    for (std::string where : { "menu", "after" }) {
+        Driver d("1");
+        d.begin();
+        d.out("\n\ntestBadPortName\n\n\n");
+        d.out(where == "menu" ? "Available tests:\nfailure: line(9) stray\n" + menu
+                              : menu + "\n\nfailure: line(9) stray\n");
+        d.out(where == "menu" ? "\n\n" : "");
+        EXPECT_TRUE(d.session.finish(d.clock, nullptr));
+        EXPECT_EQ(d.test(0), Verdict::Pass);
+        EXPECT_EQ(d.session.strayFailures().size(), 1u);
+        EXPECT_EQ(d.run(), Verdict::Fail);
+    }
 }
 
 } // namespace

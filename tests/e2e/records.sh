@@ -10,7 +10,7 @@
 #         cannot be read fails the test whose paper is checked
 # manual  --manual with piped Enter keys against a virtual printer that
 #         nobody changes: every prompt takes one Enter, the test that needs
-#         the printer offline fails
+#         the printer offline fails; each test's row comes before the menu
 # live    a test's row shows while the next test still runs
 # ending  devbench dying after a test's output, before the menu asks again:
 #         that test broke off, with the status, the next one not run;
@@ -84,6 +84,8 @@ manual)
         --record "$work/run.json" >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1 (test 10 fails: nobody takes the printer offline)"
     grep -q '^device firmware name: 1b$' "$work/run.out" || fail "devbench's output was not passed on"
+    [ "$(grep -A1 '^vpoperator: [0-9]' "$work/run.out" | grep -c '^Available tests:$')" = 2 ] ||
+        fail "a test's row does not come right where its output ends, before the menu"
     records --json "$work/run.json" --mode manual --verdicts 6:pass,10:fail --firmware "'VPRINTER-1.0'"
     python3 -c 'import json, sys; sys.exit("onlineStatus != VX_FALSE" not in json.load(open(sys.argv[1]))["tests"][1]["failure_lines"][0])' \
         "$work/run.json" || fail "test 10 failed for another reason"
