@@ -83,6 +83,7 @@ sed "s/@CALLCONV@/$title/" "$root/scripts/windows/README.txt" | crlf >"$package/
 # The PC has no MinGW: every program and DLL must need only what Windows has,
 # and KelmorPort.dll.
 for file in "$package"/x64/* "$package"/x86/*; do
+    case $file in *.exe | *.dll) ;; *) continue ;; esac
     needs=$(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\tDLL Name: //p')
     for dll in $needs; do
         case ${dll,,} in
