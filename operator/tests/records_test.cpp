@@ -92,6 +92,12 @@ TEST(Paper, AMissingJobAndAJobTooManyAreFindings)
     ASSERT_EQ(extra.size(), 1u);
     EXPECT_NE(extra[0].find("job 2 (1 bytes"), std::string::npos);
     EXPECT_NE(extra[0].find("is more than the test sent"), std::string::npos);
+
+    // A test that failed stopped sending partway; its failure line says so.
+    TestRecord failed = test(6, true, true, { "failure: line(93) ReadPort timed out" });
+    judgePaper(failed, std::vector<PaperJob> {}, "");
+    EXPECT_TRUE(failed.findings.empty());
+    EXPECT_FALSE(failed.paperChecked);
 }
 
 } // namespace
