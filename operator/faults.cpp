@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "operator/paper_check.h"
+#include "operator/verdict.h"
 
 namespace vpop {
 
@@ -90,8 +91,8 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
     bool expectedSeen = false;
     for (const TestRecord& record : outcome.records) {
         if (record.number != fault.expectedTest) {
-            if (!record.passed()) {
-                others += " " + std::to_string(record.number) + " " + std::string(record.verdict());
+            if (Verdict verdict = testVerdict(record); verdict != Verdict::Pass) {
+                others += " " + std::to_string(record.number) + " " + std::string(verdictWord(verdict));
                 for (const std::string& line : record.failures) others += " (" + line + ")";
                 for (const std::string& finding : record.findings) others += " (" + finding + ")";
             }
@@ -104,7 +105,8 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
             judgement.note
                 = "other failure: " + (record.failures.empty() ? record.findings.front() : record.failures.front());
         } else {
-            judgement.note = "test " + std::to_string(record.number) + " " + std::string(record.verdict());
+            judgement.note
+                = "test " + std::to_string(record.number) + " " + std::string(verdictWord(testVerdict(record)));
         }
     }
     if (!expectedSeen) judgement.note = "test " + std::to_string(fault.expectedTest) + " did not run";

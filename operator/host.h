@@ -32,9 +32,6 @@ std::string joinPath(const std::string& directory, const std::string& name);
 std::string directoryOf(const std::string& path);
 bool fileExists(const std::string& path);
 
-// Directories searched for the library before devbench's own (POSIX:
-// LD_LIBRARY_PATH, which comes before a run path).
-std::string librarySearchPath();
 // The version in a Windows file's version resource ("1.2.3.4"); empty when
 // it has none, and everywhere else.
 std::string fileVersion(const std::string& path);

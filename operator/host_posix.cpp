@@ -67,12 +67,6 @@ bool fileExists(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::string librarySearchPath()
-{
-    const char* path = getenv("LD_LIBRARY_PATH");
-    return path != nullptr ? path : "";
-}
-
 std::string fileVersion(const std::string&) { return ""; }
 
 std::string hostName()

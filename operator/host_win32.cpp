@@ -106,9 +106,6 @@ bool fileExists(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// A DLL beside the program is found before any on the path.
-std::string librarySearchPath() { return ""; }
-
 std::string fileVersion(const std::string& path)
 {
     DWORD ignored = 0;

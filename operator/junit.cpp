@@ -1,8 +1,11 @@
 // The JUnit report: one testsuite, one testcase per test, as CI servers read it.
 #include <stdio.h>
 
+#include "operator/junit.h"
+
 #include "operator/paper_check.h"
-#include "operator/records.h"
+#include "operator/text_escape.h"
+#include "operator/verdict.h"
 
 namespace vpop {
 
@@ -31,7 +34,13 @@ std::string lines(const std::vector<std::string>& failures)
 // expects of it: print the fault's failure line, or pass.
 bool failsAsExpected(const RecordedTest& test) { return !test.expectedFailure.empty(); }
 
-std::string outcome(const RecordedTest& test, unsigned* failures, unsigned* errors)
+struct Counts {
+    unsigned failures = 0;
+    unsigned errors = 0;
+    unsigned skipped = 0;
+};
+
+std::string outcome(const RecordedTest& test, Counts* counts)
 {
     const TestRecord& result = test.result;
     // The operator's findings come after devbench's own lines, and stand
@@ -40,51 +49,62 @@ std::string outcome(const RecordedTest& test, unsigned* failures, unsigned* erro
     said.insert(said.end(), result.findings.begin(), result.findings.end());
     if (failsAsExpected(test)) {
         if (test.expectedSeen) return "";
-        ++*failures;
+        ++counts->failures;
         bool byOperator = test.expectedFailure.compare(0, findingPrefix.size(), findingPrefix) == 0;
         std::string message = std::string("the fault was not caught: no ") + (byOperator ? "finding" : "line ending")
             + " \"" + test.expectedFailure + "\"";
         return "    <failure" + attribute("message", message) + attribute("type", "not caught") + ">" + lines(said)
             + "</failure>\n";
     }
-    std::string_view verdict = verdictWord(result);
-    if (verdict == "pass") return "";
-    if (verdict == "fail") {
-        ++*failures;
+    switch (testVerdict(result)) {
+    case Verdict::Pass:
+        return "";
+    case Verdict::Fail:
+        ++counts->failures;
         return "    <failure" + attribute("message", said.front())
             + attribute("type", result.failures.empty() ? "operator finding" : "failure line") + ">" + lines(said)
             + "</failure>\n";
+    case Verdict::BrokeOff:
+        ++counts->errors;
+        return "    <error" + attribute("message", test.why) + attribute("type", "broke off") + "/>\n";
+    case Verdict::NotRun:
+        ++counts->skipped;
+        return "    <skipped" + attribute("message", test.why) + "/>\n";
     }
-    ++*errors;
-    return "    <error" + attribute("message", test.brokeOff) + attribute("type", "broke off") + "/>\n";
+    return "";
 }
 
-std::string testcase(const RecordedTest& test, unsigned* failures, unsigned* errors)
+std::string testcase(const RecordedTest& test, Counts* counts)
 {
     const TestRecord& result = test.result;
     std::string name = std::to_string(result.number) + " " + std::string(suiteTests()[result.number].name);
     if (!test.fault.empty()) name += " (fault " + test.fault + ")";
     std::string out = "  <testcase" + attribute("name", name) + attribute("classname", "devbench")
         + attribute("time", seconds(result.seconds())) + ">\n";
-    out += outcome(test, failures, errors);
+    out += outcome(test, counts);
     if (!result.console.empty()) out += "    <system-out>" + xmlEscaped(result.console, false) + "</system-out>\n";
     return out + "  </testcase>\n";
 }
 
-// What went wrong around the tests fails the run, so CI must see it too.
-std::string aroundTests(const RunRecord& record, unsigned* failures, unsigned* errors)
+// What went wrong around the tests fails the run too, and CI must never show
+// green for a run whose verdict is not a pass.
+std::string aroundTests(const RunRecord& record, Counts* counts)
 {
-    bool brokeOffInTest = false;
-    for (const RecordedTest& test : record.tests) brokeOffInTest |= !test.brokeOff.empty();
+    RunVerdict run = runVerdict(record);
+    bool testBrokeOff = false;
+    for (const RecordedTest& test : record.tests) testBrokeOff |= testVerdict(test.result) == Verdict::BrokeOff;
     std::string out;
     if (!record.strayFailures.empty()) {
-        ++*failures;
+        ++counts->failures;
         out += "    <failure" + attribute("message", record.strayFailures.front())
             + attribute("type", "failure line outside any test") + ">" + lines(record.strayFailures) + "</failure>\n";
     }
-    if (!record.brokeOff.empty() && !brokeOffInTest) {
-        ++*errors;
-        out += "    <error" + attribute("message", record.brokeOff) + attribute("type", "broke off") + "/>\n";
+    if (run.verdict == Verdict::BrokeOff && !testBrokeOff) {
+        ++counts->errors;
+        out += "    <error" + attribute("message", run.why) + attribute("type", "broke off") + "/>\n";
+    } else if (run.verdict != Verdict::Pass && counts->failures + counts->errors == 0) {
+        ++counts->failures;
+        out += "    <failure" + attribute("message", run.why) + attribute("type", "run failed") + "/>\n";
     }
     if (out.empty()) return "";
     return "  <testcase" + attribute("name", "devbench run") + attribute("classname", "devbench")
@@ -100,11 +120,19 @@ std::string properties(const RunRecord& record)
     out += property("mode", record.mode);
     out += property("port_name", record.portName);
     out += property("port_settings", record.portSettings);
-    out += property("library", record.library.path);
-    if (record.library.read) out += property("library_sha256", record.library.sha256);
-    if (!record.library.fileVersion.empty()) out += property("library_file_version", record.library.fileVersion);
+    if (record.library) {
+        out += property("library", record.library->path);
+        if (record.library->read) out += property("library_sha256", record.library->sha256);
+        if (!record.library->fileVersion.empty()) out += property("library_file_version", record.library->fileVersion);
+    }
+    if (record.probeLibrary) {
+        out += property("probe_library", record.probeLibrary->path);
+        if (record.probeLibrary->read) out += property("probe_library_sha256", record.probeLibrary->sha256);
+    }
+    if (!record.callingConvention.empty()) out += property("calling_convention", record.callingConvention);
     if (std::optional<std::string> firmware = printerFirmware(record)) out += property("printer_firmware", *firmware);
     out += property("devbench", record.devbench);
+    out += property("verdict", verdictWord(runVerdict(record).verdict));
     if (!record.brokeOff.empty()) out += property("broke_off", record.brokeOff);
     for (const std::string& line : record.strayFailures) out += property("failure_line_outside_tests", line);
     return out + "  </properties>\n";
@@ -114,19 +142,18 @@ std::string properties(const RunRecord& record)
 
 std::string junitReport(const RunRecord& record)
 {
-    unsigned failures = 0;
-    unsigned errors = 0;
+    Counts counts;
     std::string cases;
-    for (const RecordedTest& test : record.tests) cases += testcase(test, &failures, &errors);
-    std::string around = aroundTests(record, &failures, &errors);
+    for (const RecordedTest& test : record.tests) cases += testcase(test, &counts);
+    std::string around = aroundTests(record, &counts);
     cases += around;
     // JUnit's timestamp has no zone; it is UTC like the JSON record's.
     std::string timestamp = record.started.substr(0, record.started.find('Z'));
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite" + attribute("name", "devbench")
         + attribute("tests", std::to_string(record.tests.size() + (around.empty() ? 0 : 1)))
-        + attribute("failures", std::to_string(failures)) + attribute("errors", std::to_string(errors))
-        + attribute("skipped", "0") + attribute("time", seconds(record.seconds)) + attribute("timestamp", timestamp)
-        + attribute("hostname", record.host) + ">\n";
+        + attribute("failures", std::to_string(counts.failures)) + attribute("errors", std::to_string(counts.errors))
+        + attribute("skipped", std::to_string(counts.skipped)) + attribute("time", seconds(record.seconds))
+        + attribute("timestamp", timestamp) + attribute("hostname", record.host) + ">\n";
     out += properties(record);
     out += cases;
     return out + "</testsuite>\n";

@@ -13,9 +13,11 @@
 #include "operator/host.h"
 #include "operator/manual.h"
 #include "operator/matrix.h"
+#include "operator/record_files.h"
 #include "operator/records.h"
 #include "operator/report.h"
 #include "operator/run.h"
+#include "operator/verdict.h"
 #include "operator/version.h"
 
 namespace {
@@ -160,6 +162,7 @@ int parseOptions(int argc, char** argv, Options* options)
     return -1;
 }
 
+// The exit status of a setup error; 0 once the run is on record.
 int runTests(const Options& options, RunRecord* record)
 {
     Table table(options.manual);
@@ -171,9 +174,9 @@ int runTests(const Options& options, RunRecord* record)
         fprintf(stderr, "vpoperator: %s\n", outcome.broken.c_str());
         return outcome.interrupted ? EXIT_FAILED : EXIT_USAGE;
     }
-    table.finish(outcome, options.manual);
+    table.finish(*record, options.manual);
     if (!outcome.broken.empty()) fprintf(stderr, "vpoperator: %s; stopped\n", outcome.broken.c_str());
-    return outcome.passed() ? 0 : EXIT_FAILED;
+    return 0;
 }
 
 // What is known before the run starts.
@@ -187,8 +190,11 @@ RunRecord startRecord(const Options& options, bool wanted)
     record.mode = options.manual ? "manual" : "virtual";
     record.matrix = options.matrix;
     record.devbench = devbenchVersion();
-    // The library is hashed before devbench loads it.
-    if (wanted) record.library = inspectLibrary(libraryPath(options.run.devbench, options.run.dir));
+    // The library devbench loads is read from its process during the run.
+    if (wanted) {
+        record.probeLibrary = probeLibrary(options.run.dir);
+        record.callingConvention = callingConvention(options.run.dir);
+    }
     return record;
 }
 
@@ -219,7 +225,11 @@ int main(int argc, char** argv)
     }
     RunRecord record = startRecord(options, files.wanted());
     status = options.matrix ? runMatrix(options.run, options.jobs, &record) : runTests(options, &record);
+    // Past a setup error, the run's one verdict decides the exit status.
+    if (status != EXIT_USAGE) status = exitStatus(runVerdict(record));
     record.finished = utcTimestamp();
+    if (files.wanted() && !record.library)
+        fprintf(stderr, "vpoperator: the record names no library: devbench's process did not show which it loaded\n");
     if (files.wanted() && !files.write(record, &error)) {
         fprintf(stderr, "vpoperator: %s\n", error.c_str());
         return EXIT_USAGE;

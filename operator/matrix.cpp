@@ -15,6 +15,7 @@
 #include "operator/processes.h"
 #include "operator/prompts.h"
 #include "operator/report.h"
+#include "operator/verdict.h"
 
 namespace vpop {
 
@@ -104,9 +105,9 @@ int runMatrix(const RunOptions& options, unsigned jobs, RunRecord* record)
     // A test that fails without any fault would make every catch meaningless.
     const RunOutcome& healthy = runs.outcome(0);
     addRun(*record, healthy, oneByOne(catalogueTests()));
-    if (!healthy.passed()) {
+    if (runVerdict(*record).verdict != Verdict::Pass) {
         runs.stopStarting();
-        printReport(healthy);
+        printReport(*record);
         fprintf(stderr, "vpoperator: the healthy run failed%s%s; no fault can be judged\n",
             healthy.broken.empty() ? "" : ": ", healthy.broken.c_str());
         return healthy.setupFailed && !healthy.interrupted ? EXIT_USAGE : EXIT_FAILED;

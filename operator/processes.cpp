@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -53,6 +55,33 @@ int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSI
 }
 
 } // namespace
+
+std::string loadedModule(const Child& child, const std::string& fileName)
+{
+    if (child.pid <= 0) return "";
+    FILE* maps = fopen(("/proc/" + std::to_string(child.pid) + "/maps").c_str(), "r");
+    if (maps == nullptr) return "";
+    const std::string deleted = " (deleted)";
+    std::string found;
+    char* line = nullptr;
+    size_t capacity = 0;
+    ssize_t length;
+    while (found.empty() && (length = getline(&line, &capacity, maps)) > 0) {
+        // address perms offset device inode path: only the path has a slash.
+        std::string text(line, static_cast<size_t>(length));
+        size_t slash = text.find('/');
+        if (slash == std::string::npos) continue;
+        std::string path = text.substr(slash, text.find_last_not_of('\n') + 1 - slash);
+        if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+            path.resize(path.size() - deleted.size());
+        if (path.size() > fileName.size() && path.compare(path.size() - fileName.size(), fileName.size(), fileName) == 0
+            && path[path.size() - fileName.size() - 1] == '/')
+            found = path;
+    }
+    free(line);
+    fclose(maps);
+    return found;
+}
 
 double monotonicSeconds()
 {

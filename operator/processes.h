@@ -66,6 +66,11 @@ bool writeInput(Child& child, const std::string& text);
 bool writeAll(int fd, const std::string& text);
 #endif
 
+// The full path of the module named `fileName` (libKelmorPort.so,
+// KelmorPort.dll) that the child has loaded: its memory maps on Linux, its
+// module list on Windows. Empty when it has none or they cannot be read.
+std::string loadedModule(const Child& child, const std::string& fileName);
+
 double monotonicSeconds();
 
 } // namespace vpop

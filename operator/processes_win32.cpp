@@ -11,6 +11,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+// After <windows.h>, which it needs.
+#include <psapi.h>
+
 namespace vpop {
 
 namespace {
@@ -93,6 +96,30 @@ bool stdHandles(const ChildOptions& options, StartHandles& handles, std::string*
 }
 
 } // namespace
+
+std::string loadedModule(const Child& child, const std::string& fileName)
+{
+    if (child.process == nullptr) return "";
+    HMODULE modules[1024];
+    DWORD needed = 0;
+    if (!EnumProcessModules(child.process, modules, sizeof modules, &needed)) return "";
+    std::wstring wanted = wideText(fileName);
+    for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 1024; ++i) {
+        wchar_t path[32768];
+        DWORD length = GetModuleFileNameExW(child.process, modules[i], path, 32768);
+        if (length == 0 || length >= 32768) continue;
+        std::wstring module(path, length);
+        size_t slash = module.find_last_of(L"\\/");
+        std::wstring name = slash == std::wstring::npos ? module : module.substr(slash + 1);
+        if (_wcsicmp(name.c_str(), wanted.c_str()) != 0) continue;
+        int size
+            = WideCharToMultiByte(CP_UTF8, 0, module.data(), static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+        std::string narrow(static_cast<size_t>(size), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, module.data(), static_cast<int>(length), narrow.data(), size, nullptr, nullptr);
+        return narrow;
+    }
+    return "";
+}
 
 double monotonicSeconds()
 {

@@ -2,7 +2,11 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include "operator/paper_check.h"
+#include "operator/verdict.h"
 
 namespace vpop {
 
@@ -16,34 +20,33 @@ std::string findingNote(const TestRecord& record)
     return "  " + std::string(findingHeadline(record.findings.front()));
 }
 
-} // namespace
-
-bool RunOutcome::passed() const
+// "PASS", "BROKE OFF", ...: the verdict, loud.
+std::string shout(Verdict verdict)
 {
-    if (!broken.empty() || !strayFailures.empty() || records.empty()) return false;
-    for (const TestRecord& record : records) {
-        if (!record.passed()) return false;
-    }
-    return true;
+    std::string word(verdictWord(verdict));
+    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::toupper(c); });
+    return word;
 }
+
+} // namespace
 
 void Table::head()
 {
-    if (!headed_) printf("\n%3s  %-38s %-8s %8s\n", "#", "test", "verdict", "time");
+    if (!headed_) printf("\n%3s  %-38s %-9s %8s\n", "#", "test", "verdict", "time");
     headed_ = true;
 }
 
 void Table::printRow(const TestRecord& record)
 {
-    std::string verdict(record.verdict());
-    printf("%3u  %-38s %-8s %6.2f s%s\n", record.number, std::string(suiteTests()[record.number].name).c_str(),
+    std::string verdict = shout(testVerdict(record));
+    printf("%3u  %-38s %-9s %6.2f s%s\n", record.number, std::string(suiteTests()[record.number].name).c_str(),
         verdict.c_str(), record.seconds(), findingNote(record).c_str());
 }
 
 void Table::row(const TestRecord& record)
 {
     if (amidConsole_) {
-        std::string verdict(record.verdict());
+        std::string verdict = shout(testVerdict(record));
         printf("vpoperator: %u %s: %s, %.2f s\n", record.number, std::string(suiteTests()[record.number].name).c_str(),
             verdict.c_str(), record.seconds());
     } else {
@@ -53,28 +56,32 @@ void Table::row(const TestRecord& record)
     fflush(stdout);
 }
 
-void Table::finish(const RunOutcome& outcome, bool complete)
+void Table::finish(const RunRecord& run, bool complete)
 {
     unsigned passed = 0;
-    for (const TestRecord& record : outcome.records) {
-        if (record.passed()) ++passed;
+    for (const RecordedTest& test : run.tests) {
+        const TestRecord& record = test.result;
+        if (testVerdict(record) == Verdict::Pass) ++passed;
         if (!complete && record.finished && !amidConsole_) continue;
         head();
         printRow(record);
     }
-    printf("%u of %zu passed, total %.2f s\n", passed, outcome.records.size(), outcome.seconds);
+    RunVerdict verdict = runVerdict(run);
+    printf(
+        "%u of %zu passed, total %.2f s: %s\n", passed, run.tests.size(), run.seconds, shout(verdict.verdict).c_str());
     bool headed = false;
     auto failureLine = [&](const std::string& where, const std::string& line) {
         if (!headed) printf("failure lines:\n");
         headed = true;
         printf("  %s: %s\n", where.c_str(), line.c_str());
     };
-    for (const TestRecord& record : outcome.records) {
-        for (const std::string& line : record.failures) failureLine(std::to_string(record.number), line);
+    for (const RecordedTest& test : run.tests) {
+        for (const std::string& line : test.result.failures) failureLine(std::to_string(test.result.number), line);
     }
-    for (const std::string& line : outcome.strayFailures) failureLine("outside any test", line);
+    for (const std::string& line : run.strayFailures) failureLine("outside any test", line);
     bool findingsHeaded = false;
-    for (const TestRecord& record : outcome.records) {
+    for (const RecordedTest& test : run.tests) {
+        const TestRecord& record = test.result;
         for (const std::string& finding : record.findings) {
             if (!findingsHeaded) printf("the operator's own findings:\n");
             findingsHeaded = true;
@@ -84,10 +91,10 @@ void Table::finish(const RunOutcome& outcome, bool complete)
     fflush(stdout);
 }
 
-void printReport(const RunOutcome& outcome)
+void printReport(const RunRecord& record)
 {
     Table table;
-    table.finish(outcome, true);
+    table.finish(record, true);
 }
 
 } // namespace vpop

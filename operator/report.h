@@ -2,7 +2,7 @@
 // its test ends, the rest and the summary when the run is over.
 #pragma once
 
-#include "operator/run.h"
+#include "operator/records.h"
 #include "operator/session.h"
 
 namespace vpop {
@@ -17,9 +17,9 @@ public:
 
     // A test that ended in order.
     void row(const TestRecord& record);
-    // The rows not shown yet (all of them when `complete`), the summary and
-    // the failure lines.
-    void finish(const RunOutcome& outcome, bool complete = false);
+    // The rows not shown yet (all of them when `complete`), the summary with
+    // the run's verdict, and the failure lines.
+    void finish(const RunRecord& record, bool complete = false);
 
 private:
     void head();
@@ -30,6 +30,6 @@ private:
 };
 
 // The whole table at once.
-void printReport(const RunOutcome& outcome);
+void printReport(const RunRecord& record);
 
 } // namespace vpop

@@ -1,5 +1,6 @@
 // One operator run: a virtual printer (or a given one), devbench, and the
-// dialogue between them until devbench leaves or the run breaks off.
+// dialogue between them until devbench leaves or the run breaks off. Its
+// verdict is runVerdict's (verdict.h), on the run's record.
 #pragma once
 
 #include <functional>
@@ -30,6 +31,9 @@ struct RunOptions {
 struct RunOutcome {
     // The port name devbench was given.
     std::string portName;
+    // The library file devbench loaded, read from its process once it
+    // printed; empty when that could not be read.
+    std::string library;
     std::vector<TestRecord> records;
     std::vector<std::string> strayFailures;
     double seconds = 0;
@@ -38,7 +42,6 @@ struct RunOutcome {
     // The printer or devbench could not be started.
     bool setupFailed = false;
     bool interrupted = false;
-    bool passed() const;
 };
 
 RunOutcome runOperator(const RunOptions& options, const std::vector<MenuChoice>& plan);

@@ -4,12 +4,15 @@
 
 namespace vpop {
 
-std::string_view TestRecord::verdict() const
+namespace {
+
+const size_t MAX_ANSWER = 255;
+
+} // namespace
+
+bool fitsAnswer(std::string_view text)
 {
-    if (!bannerSeen) return "NOT RUN";
-    if (!failures.empty() || !findings.empty()) return "FAIL";
-    if (!finished) return "CUT";
-    return "PASS";
+    return text.size() <= MAX_ANSWER && text.find_first_of("\t\n") == std::string_view::npos;
 }
 
 Session::Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan)
@@ -17,6 +20,16 @@ Session::Session(std::string portName, std::string portSettings, std::vector<Men
     , portSettings_(std::move(portSettings))
     , plan_(std::move(plan))
 {
+    // Every planned test is on record from the start, so one that never
+    // starts is listed too.
+    for (const MenuChoice& choice : plan_) {
+        for (unsigned number : choice.tests) {
+            TestRecord record;
+            record.number = number;
+            records_.push_back(record);
+        }
+    }
+    current_ = records_.size();
 }
 
 std::vector<Action> Session::feed(std::string_view output, double now)
@@ -45,7 +58,7 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
     const auto& tests = suiteTests();
     // Two tests share a banner, so a banner only counts as the one the run
     // order expects next.
-    if (nextBanner_ < records_.size() && text == tests[records_[nextBanner_].number].banner) {
+    if (nextBanner_ < choiceEnd_ && text == tests[records_[nextBanner_].number].banner) {
         endCurrent(now);
         current_ = nextBanner_++;
         records_[current_].bannerSeen = true;
@@ -53,13 +66,15 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
         records_[current_].console.append(text).append("\n");
         return;
     }
-    if (text == menuHeading) endCurrent(now);
-    if (current_ < records_.size()) records_[current_].console.append(text).append("\n");
+    // The test's output is over, but it ends only once devbench is back at
+    // the menu's question: a devbench that dies in between broke off in it.
+    if (text == menuHeading && current_ < records_.size()) closing_ = true;
+    if (running()) records_[current_].console.append(text).append("\n");
     // Test Read prints its failure on the line it is on: after "device
     // firmware name: " or after name characters.
     if (size_t at = text.find(failurePrefix); at != std::string_view::npos) {
         std::string failure(text.substr(at));
-        if (current_ < records_.size()) {
+        if (running()) {
             records_[current_].failures.push_back(std::move(failure));
         } else {
             strayFailures_.push_back(std::move(failure));
@@ -71,7 +86,7 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
             awaitingEnter_ = rule->answerWithEnter;
             return;
         }
-        if (current_ >= records_.size()) return stop("prompt outside any test: '" + std::string(text) + "'", actions);
+        if (!running()) return stop("prompt outside any test: '" + std::string(text) + "'", actions);
         Action set { Action::SetPrinter, {}, {} };
         for (std::string_view word : rule->settings) set.settings.emplace_back(word);
         actions.push_back(set);
@@ -109,21 +124,14 @@ void Session::question(double now, std::vector<Action>& actions)
     if (partial_ != menuQuestion) return;
     if (stage_ != Stage::Menu) return stop("devbench showed the menu out of turn", actions);
     endCurrent(now);
-    // Tests of the last choice whose banner never came stay NOT RUN.
-    nextBanner_ = records_.size();
-    current_ = records_.size();
     if (choicesMade_ == plan_.size()) {
         stage_ = Stage::Leaving;
         return answer("e");
     }
-    const MenuChoice& choice = plan_[choicesMade_++];
-    for (unsigned number : choice.tests) {
-        TestRecord record;
-        record.number = number;
-        records_.push_back(record);
-    }
-    current_ = records_.size();
-    answer(choice.answer);
+    // Tests of the last choice whose banner never came stay not run.
+    nextBanner_ = choiceEnd_;
+    choiceEnd_ += plan_[choicesMade_].tests.size();
+    answer(plan_[choicesMade_++].answer);
 }
 
 void Session::endCurrent(double now)
@@ -134,6 +142,20 @@ void Session::endCurrent(double now)
     if (onTestEnding_) onTestEnding_(records_[current_]);
     if (onTestEnded_) onTestEnded_(records_[current_]);
     current_ = records_.size();
+    closing_ = false;
+}
+
+bool Session::testMayBeEnding() const
+{
+    if (current_ >= records_.size()) return false;
+    if (closing_) return true;
+    if (partial_.empty()) return false;
+    auto starts = [&](std::string_view line) { return line.substr(0, partial_.size()) == partial_; };
+    if (starts(menuHeading)) return true;
+    for (const SuiteTest& test : suiteTests()) {
+        if (starts(test.banner)) return true;
+    }
+    return false;
 }
 
 void Session::stop(std::string why, std::vector<Action>& actions)
@@ -145,12 +167,13 @@ void Session::stop(std::string why, std::vector<Action>& actions)
 bool Session::finish(double now, std::string* why)
 {
     bool left = stage_ == Stage::Leaving && partial_.empty();
-    if (current_ < records_.size()) {
+    if (current_ < records_.size() && !over_) {
         records_[current_].ended = now;
         // The last words of a test that broke off are its most telling ones.
-        records_[current_].console += partial_;
+        if (running()) records_[current_].console += partial_;
         partial_.clear();
     }
+    over_ = true;
     if (left) return true;
     if (why) *why = "devbench ended " + where();
     return false;
@@ -173,15 +196,6 @@ std::string Session::where() const
         return "after being asked to leave";
     }
     return "";
-}
-
-bool Session::passed() const
-{
-    if (stopped_ || stage_ != Stage::Leaving || !strayFailures_.empty()) return false;
-    for (const TestRecord& record : records_) {
-        if (!record.passed()) return false;
-    }
-    return records_.size() > 0;
 }
 
 } // namespace vpop

@@ -38,10 +38,15 @@ struct PaperJob {
     std::string sha256;
 };
 
+// devbench keeps at most 255 characters of an answer, and a line ends it.
+bool fitsAnswer(std::string_view text);
+
+// What one planned test did; its verdict is testVerdict's (verdict.h).
 struct TestRecord {
     unsigned number = 0;
     bool bannerSeen = false;
-    // Its output ended in order: the next test's banner or the menu came.
+    // devbench came back after it, in order: the next test's banner or the
+    // menu's question came.
     bool finished = false;
     std::vector<std::string> failures;
     // What the operator found itself that devbench cannot see, each starting
@@ -56,8 +61,6 @@ struct TestRecord {
     double started = 0;
     double ended = 0;
 
-    bool passed() const { return bannerSeen && finished && failures.empty() && findings.empty(); }
-    std::string_view verdict() const;
     double seconds() const { return bannerSeen ? ended - started : 0; }
 };
 
@@ -74,9 +77,14 @@ public:
     // neither sets a printer nor types Enter, and leaves unknown prompts to
     // the technician too. It still answers the questions.
     void setManual() { manual_ = true; }
+    bool manual() const { return manual_; }
     // devbench printed a prompt and now waits for Enter (manual sessions).
     bool awaitingEnter() const { return awaitingEnter_; }
     void enterGiven() { awaitingEnter_ = false; }
+    // The running test's output may be over (the menu began, or a line
+    // begins that may be the menu or a banner) but devbench has not come
+    // back yet: what it prints now belongs after the test's row.
+    bool testMayBeEnding() const;
 
     std::vector<Action> feed(std::string_view output, double now);
 
@@ -85,6 +93,7 @@ public:
     bool finish(double now, std::string* why);
 
     bool stopped() const { return stopped_; }
+    // Every planned test, in plan order, run or not.
     const std::vector<TestRecord>& records() const { return records_; }
     // Failure lines printed while no test was running.
     const std::vector<std::string>& strayFailures() const { return strayFailures_; }
@@ -92,8 +101,6 @@ public:
     const std::string& pendingOutput() const { return partial_; }
     // "in testRead (6)", "at the menu", ... for messages.
     std::string where() const;
-    // Every planned test ran and passed, and nothing went wrong around them.
-    bool passed() const;
 
 private:
     enum class Stage { PortName, PortSettings, Menu, Leaving };
@@ -101,6 +108,7 @@ private:
     void line(std::string_view text, double now, std::vector<Action>& actions);
     void question(double now, std::vector<Action>& actions);
     void endCurrent(double now);
+    bool running() const { return current_ < records_.size() && !closing_; }
     void stop(std::string why, std::vector<Action>& actions);
 
     std::string portName_;
@@ -110,10 +118,16 @@ private:
     Stage stage_ = Stage::PortName;
     std::string partial_;
     std::vector<TestRecord> records_;
-    // Index into records_ of the test whose banner comes next, and of the
-    // running test (records_.size() when none).
+    // Indexes into records_: the test whose banner comes next, the end of
+    // the menu choice being run, and the running test (records_.size() when
+    // none).
     size_t nextBanner_ = 0;
+    size_t choiceEnd_ = 0;
     size_t current_ = 0;
+    // The running test's output is over: the menu began after it.
+    bool closing_ = false;
+    // devbench's output has ended.
+    bool over_ = false;
     std::vector<std::string> strayFailures_;
     bool stopped_ = false;
     std::function<void(TestRecord&)> onTestEnding_;

@@ -5,6 +5,7 @@
 #     devbench.cmd        starts x64\devbench.exe with x86\ as its current folder
 #     x64/devbench.exe    beside the vendor's 64-bit KelmorPort.dll
 #     x86/holdprobe.exe   beside the vendor's 32-bit KelmorPort.dll
+#     x86/calling-convention.txt  cdecl or stdcall, for the run records
 #     README.txt          where each DLL goes, the calling convention, wrong widths
 #
 #   scripts/package-windows.sh [--callconv cdecl|stdcall] [--out DIR] [--with-stand-in]
@@ -72,6 +73,7 @@ fi
 crlf() { sed 's/$/\r/'; }
 crlf <"$root/scripts/windows/devbench.cmd" >"$package/devbench.cmd"
 crlf <"$root/scripts/windows/record.cmd" >"$package/record.cmd"
+echo $callconv | crlf >"$package/x86/calling-convention.txt"
 case $callconv in
     cdecl) title="cdecl (no WINAPI or __stdcall on the prototypes)" ;;
     stdcall) title="stdcall (WINAPI or __stdcall on the prototypes)" ;;
@@ -81,6 +83,7 @@ sed "s/@CALLCONV@/$title/" "$root/scripts/windows/README.txt" | crlf >"$package/
 # The PC has no MinGW: every program and DLL must need only what Windows has
 # (CNG's bcrypt.dll among it) and KelmorPort.dll.
 for file in "$package"/x64/* "$package"/x86/*; do
+    case $file in *.exe | *.dll) ;; *) continue ;; esac
     needs=$(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\tDLL Name: //p')
     for dll in $needs; do
         case ${dll,,} in

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# A suite with a prompt the operator has never seen.
+# A suite with a prompt the operator has never seen, or the one in
+# $VPOP_PROMPT.
 printf 'devbench\nEnter the port name: '
 read -r name
 printf '\nEnter the port settings: '
 read -r settings
 printf '\nEnter the test number to execute, or a for all, or e for exit: '
 read -r choice
-printf '\n\ntestWrite\nMake the printer sparkle, then hit enter\n'
+printf '\n\ntestWrite\n%s\n' "${VPOP_PROMPT:-Make the printer sparkle, then hit enter}"
 read -r answer
 # Reached only when the operator guessed.
 exit 7

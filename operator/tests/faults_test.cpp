@@ -50,7 +50,7 @@ TEST(FaultMatrix, ANeighbourChangingVerdictSpoilsTheCatch)
         record(8, { "failure: line(20) ResetDevice returned VX_FALSE" }) };
     Judgement judgement = judge(fault, outcome);
     EXPECT_FALSE(judgement.caught);
-    EXPECT_NE(judgement.note.find("8 FAIL"), std::string::npos);
+    EXPECT_NE(judgement.note.find("8 fail"), std::string::npos);
 }
 
 TEST(FaultMatrix, ARunThatBrokeOffCatchesNothing)

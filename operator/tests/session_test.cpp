@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "operator/records.h"
 #include "operator/session.h"
+#include "operator/verdict.h"
 
 namespace {
 
@@ -36,6 +38,19 @@ struct Driver {
         }
     }
 
+    // The verdicts as the program decides them, on the run's record.
+    Verdict run(const std::string& broken = "")
+    {
+        RunOutcome outcome;
+        outcome.records = session.records();
+        outcome.strayFailures = session.strayFailures();
+        outcome.broken = broken;
+        RunRecord record;
+        addRun(record, outcome, {});
+        return runVerdict(record).verdict;
+    }
+    Verdict test(size_t i) const { return testVerdict(session.records().at(i)); }
+
     void begin()
     {
         out(start);
@@ -59,7 +74,7 @@ TEST(Session, AnswersTheQuestionsOnlyOnceEachIsComplete)
     EXPECT_EQ(d.typed, "/tmp/p.sock\nopt=1\n0\ne\n");
     d.out("\n\n");
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
-    EXPECT_TRUE(d.session.passed());
+    EXPECT_EQ(d.run(), Verdict::Pass);
     EXPECT_EQ(d.stopped, "");
 }
 
@@ -109,12 +124,12 @@ TEST(Session, TheTwoEndCheckedBlockTestsAreToldApartByRunOrder)
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
     const auto& records = d.session.records();
     ASSERT_EQ(records.size(), suiteTestCount);
-    EXPECT_EQ(records[18].verdict(), "PASS");
-    EXPECT_EQ(records[19].verdict(), "FAIL");
+    EXPECT_EQ(d.test(18), Verdict::Pass);
+    EXPECT_EQ(d.test(19), Verdict::Fail);
     EXPECT_EQ(records[19].failures, std::vector<std::string> { "failure: line(77) EndCheckedBlock returned VX_FALSE" });
     EXPECT_DOUBLE_EQ(records[18].seconds(), 20.0);
     EXPECT_DOUBLE_EQ(records[20].seconds(), 0.5);
-    EXPECT_FALSE(d.session.passed());
+    EXPECT_EQ(d.run(), Verdict::Fail);
 }
 
 // Answering a prompt the operator does not know with a guess would make the
@@ -130,7 +145,7 @@ TEST(Session, RefusesAnUnknownPromptInsteadOfGuessing)
     EXPECT_NE(d.stopped.find("testWrite (3)"), std::string::npos);
     EXPECT_EQ(d.typed.size(), before);
     EXPECT_TRUE(d.printerSets.empty());
-    EXPECT_FALSE(d.session.passed());
+    EXPECT_EQ(d.run(d.stopped), Verdict::BrokeOff);
 }
 
 TEST(Session, OrdinaryOutputIsNotAPrompt)
@@ -142,7 +157,7 @@ TEST(Session, OrdinaryOutputIsNotAPrompt)
     d.out("\n" + menu + "\n\n");
     EXPECT_EQ(d.stopped, "");
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
-    EXPECT_TRUE(d.session.passed());
+    EXPECT_EQ(d.run(), Verdict::Pass);
 }
 
 // Test Read prints its failures after "device firmware name: " or after a
@@ -157,43 +172,57 @@ TEST(Session, AFailureLineCountsWhereverItStartsInALine)
         d.out("\n" + menu + "\n\n");
         EXPECT_TRUE(d.session.finish(d.clock, nullptr));
         EXPECT_EQ(d.session.records()[0].failures, std::vector<std::string> { "failure: line(93) ReadPort timed out" });
-        EXPECT_FALSE(d.session.passed());
+        EXPECT_EQ(d.run(), Verdict::Fail);
     }
 }
 
+// The next choice's test is still told by its own banner.
 TEST(Session, ATestWhoseBannerNeverCameIsNotAPass)
 {
-    Driver d("2");
+    Driver d("2,0");
     d.begin();
-    d.out("\n\n\n" + menu + "\n\n");
+    d.out("\n\n\n" + menu);
+    d.out("\n\ntestOpenPort\n\n\n" + menu + "\n\n");
     EXPECT_TRUE(d.session.finish(d.clock, nullptr));
-    ASSERT_EQ(d.session.records().size(), 1u);
-    EXPECT_EQ(d.session.records()[0].verdict(), "NOT RUN");
-    EXPECT_FALSE(d.session.passed());
+    ASSERT_EQ(d.session.records().size(), 2u);
+    EXPECT_EQ(d.test(0), Verdict::NotRun);
+    EXPECT_EQ(d.test(1), Verdict::Pass);
+    EXPECT_EQ(d.run(), Verdict::Fail);
 }
 
+// A test ends only when devbench is back at the menu's question: one that
+// dies once the menu has begun broke off in that test, not between tests.
 TEST(Session, DevbenchEndingMidTestIsReportedWhereItHappened)
 {
-    Driver d("5");
-    d.begin();
-    d.out("\n\ntestWriteDisconnect\n", 2);
-    std::string why;
-    EXPECT_FALSE(d.session.finish(d.clock + 1, &why));
-    EXPECT_EQ(why, "devbench ended in testWriteDisconnect (5)");
-    EXPECT_EQ(d.session.records()[0].verdict(), "CUT");
-    EXPECT_FALSE(d.session.passed());
+    for (std::string after : { "", "\n\nAvailable tests:\n0 - Test Open Port\n" }) {
+        Driver d("5,0");
+        d.begin();
+        d.out("\n\ntestWriteDisconnect\n" + after, 2);
+        std::string why;
+        EXPECT_FALSE(d.session.finish(d.clock + 1, &why));
+        EXPECT_EQ(why, "devbench ended in testWriteDisconnect (5)");
+        EXPECT_EQ(d.session.records()[0].console.find("Available"), std::string::npos);
+        EXPECT_EQ(d.test(0), Verdict::BrokeOff);
+        EXPECT_EQ(d.test(1), Verdict::NotRun);
+        EXPECT_EQ(d.run(why), Verdict::BrokeOff);
+    }
 }
 
+// Once the menu has begun, the test's output is over.
 TEST(Session, AFailureLineOutsideAnyTestFailsTheRun)
 {
-    Driver d("1");
-    d.begin();
-    d.out("\n\ntestBadPortName\n\n\n" + menu);
-    d.out("\n\nfailure: line(9) stray\n");
-    EXPECT_TRUE(d.session.finish(d.clock, nullptr));
-    EXPECT_EQ(d.session.records()[0].verdict(), "PASS");
-    EXPECT_EQ(d.session.strayFailures().size(), 1u);
-    EXPECT_FALSE(d.session.passed());
+    for (std::string where : { "menu", "after" }) {
+        Driver d("1");
+        d.begin();
+        d.out("\n\ntestBadPortName\n\n\n");
+        d.out(where == "menu" ? "Available tests:\nfailure: line(9) stray\n" + menu
+                              : menu + "\n\nfailure: line(9) stray\n");
+        d.out(where == "menu" ? "\n\n" : "");
+        EXPECT_TRUE(d.session.finish(d.clock, nullptr));
+        EXPECT_EQ(d.test(0), Verdict::Pass);
+        EXPECT_EQ(d.session.strayFailures().size(), 1u);
+        EXPECT_EQ(d.run(), Verdict::Fail);
+    }
 }
 
 } // namespace

@@ -3,8 +3,9 @@
 checks them against each other and against what the test expects.
 
   check_record.py --json FILE [--junit FILE] [--library FILE] [--mode M]
-                  [--verdicts N:VERDICT,...] [--firmware PYTHON_LITERAL] [--broke-off]
-                  [--file-version VERSION]
+                  [--verdicts N:VERDICT,...] [--firmware PYTHON_LITERAL] [--broke-off [WHY]]
+                  [--file-version VERSION] [--verdict RUN_VERDICT]
+                  [--probe-library FILE] [--calling-convention cdecl|stdcall] [--not-run-why TEXT]
 """
 import argparse
 import ast
@@ -15,8 +16,10 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-FIELDS = {"started", "finished", "host", "port_name", "port_settings", "mode", "library",
-          "printer_firmware", "devbench", "tests", "passed", "failed"}
+FIELDS = {"schema", "verdict", "started", "finished", "host", "port_name", "port_settings", "mode", "library",
+          "probe_library", "calling_convention", "printer_firmware", "devbench", "tests", "passed", "failed",
+          "not_run", "failure_lines_outside_tests", "broke_off"}
+VERDICTS = ("pass", "fail", "broke off", "not run")
 TEST_FIELDS = {"number", "name", "verdict", "failure_lines", "operator_findings", "paper_checked", "paper_jobs",
                "seconds", "console"}
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
@@ -36,6 +39,8 @@ def xml_safe(text):
 def check_json(record, args):
     if not FIELDS <= record.keys():
         fail("missing fields: %s" % sorted(FIELDS - record.keys()))
+    if next(iter(record)) != "schema" or record["schema"] != 1:
+        fail("schema %r is not the first field, 1" % record["schema"])
     for stamp in ("started", "finished"):
         if not ISO.match(record[stamp]):
             fail("%s is not ISO 8601 UTC: %r" % (stamp, record[stamp]))
@@ -45,29 +50,40 @@ def check_json(record, args):
         fail("mode %r" % record["mode"])
     if not record["devbench"]:
         fail("no devbench version")
-    passed = 0
     for test in record["tests"]:
         if not TEST_FIELDS <= set(test):
             fail("test fields: %s" % sorted(test))
-        if test["verdict"] not in ("pass", "fail", "broke off"):
+        if test["verdict"] not in VERDICTS:
             fail("verdict %r" % test["verdict"])
         if (test["verdict"] == "fail") != bool(test["failure_lines"] or test["operator_findings"]):
             fail("test %d: verdict %r with failure lines %r and findings %r" % (
                 test["number"], test["verdict"], test["failure_lines"], test["operator_findings"]))
-        passed += test["verdict"] == "pass"
-    if (record["passed"], record["failed"]) != (passed, len(record["tests"]) - passed):
-        fail("passed/failed counts %d/%d" % (record["passed"], record["failed"]))
+    count = lambda *verdicts: sum(t["verdict"] in verdicts for t in record["tests"])
+    if (record["passed"], record["failed"], record["not_run"]) != (
+            count("pass"), count("fail", "broke off"), count("not run")):
+        fail("passed/failed/not_run counts %d/%d/%d" % (record["passed"], record["failed"], record["not_run"]))
+    # The run's verdict, told from the rest of the record.
+    verdict = ("broke off" if record["broke_off"] is not None
+               else "fail" if record["failure_lines_outside_tests"] or count("pass") < len(record["tests"])
+               or not record["tests"] else "pass")
+    if "faults" not in record and record["verdict"] != verdict:
+        fail("run verdict %r, the record says %r" % (record["verdict"], verdict))
+    if args.verdict is not None and record["verdict"] != args.verdict:
+        fail("run verdict %r, expected %r" % (record["verdict"], args.verdict))
     if args.verdicts is not None:
         got = ",".join("%d:%s" % (t["number"], t["verdict"]) for t in record["tests"])
         if got != args.verdicts:
             fail("verdicts %s, expected %s" % (got, args.verdicts))
     if args.firmware is not None and record["printer_firmware"] != ast.literal_eval(args.firmware):
         fail("printer_firmware %r" % record["printer_firmware"])
-    if args.broke_off != (record.get("broke_off") is not None):
-        fail("broke_off %r" % record.get("broke_off"))
+    if bool(args.broke_off) != (record["broke_off"] is not None) or args.broke_off not in (True, None,
+                                                                                          record["broke_off"]):
+        fail("broke_off %r" % record["broke_off"])
 
 
 def check_library(library, path):
+    if library is None:
+        fail("no library in the record, expected %r" % path)
     if os.path.realpath(library["path"]) != os.path.realpath(path) and not library["path"].endswith(
             os.path.basename(path)):
         fail("library path %r, expected %r" % (library["path"], path))
@@ -78,7 +94,7 @@ def check_library(library, path):
         fail("library sha256 %r, sha256sum says %s" % (library["sha256"], digest))
 
 
-def check_junit(path, record):
+def check_junit(path, record, not_run_why):
     suite = ElementTree.parse(path).getroot()
     cases = suite.findall("testcase")
     tests = record["tests"]
@@ -88,19 +104,54 @@ def check_junit(path, record):
     if record["printer_firmware"] is not None and properties.get("printer_firmware") != xml_safe(
             record["printer_firmware"]):
         fail("junit: printer_firmware property %r" % properties.get("printer_firmware"))
+    counted = {kind: len(suite.findall("testcase/" + kind)) for kind in ("failure", "error", "skipped")}
+    if any(int(suite.get(kind + "s" if kind != "skipped" else kind)) != n for kind, n in counted.items()):
+        fail("junit: counts %r, elements %r" % (suite.attrib, counted))
+    if (counted["failure"] + counted["error"] > 0) != (record["verdict"] != "pass"):
+        fail("junit: %r for a run whose verdict is %r" % (counted, record["verdict"]))
+    said = lambda kind: {case.find(kind).get("message") for case in cases if case.find(kind) is not None}
+    if said("error") & said("skipped"):
+        fail("junit: a test never run carries the message of one that broke off: %r" % (said("error") & said("skipped")))
+    check_run_case(cases[len(tests):], record)
+    if float(suite.get("time")) < sum(test["seconds"] for test in tests) - 0.002:
+        fail("junit: the suite's time %s is less than its tests'" % suite.get("time"))
     for test, case in zip(tests, cases):
         name = "%d %s" % (test["number"], test["name"])
         if case.get("name") != name or abs(float(case.get("time")) - test["seconds"]) > 0.002:
             fail("junit: testcase %r time %r for %s" % (case.get("name"), case.get("time"), name))
         failure, error, out = case.find("failure"), case.find("error"), case.find("system-out")
-        if (failure is not None) != (test["verdict"] == "fail") or (error is not None) != (test["verdict"] == "broke off"):
+        skipped = case.find("skipped")
+        if ((failure is not None) != (test["verdict"] == "fail") or (error is not None) != (test["verdict"] == "broke off")
+                or (skipped is not None) != (test["verdict"] == "not run")):
             fail("junit: %s is not marked %r" % (name, test["verdict"]))
+        if skipped is not None and skipped.get("message") != (not_run_why or skipped.get("message")).replace(
+                "BROKE_OFF", record["broke_off"] or ""):
+            fail("junit: %s skipped for %r, expected %r" % (name, skipped.get("message"), not_run_why))
+        if skipped is not None and not skipped.get("message", "").startswith("not run: "):
+            fail("junit: %s skipped without its reason: %r" % (name, skipped.attrib))
         said = test["failure_lines"] + test["operator_findings"]
         if failure is not None and (failure.get("message") != xml_safe(said[0])
                                     or failure.text != xml_safe("".join(l + "\n" for l in said))):
             fail("junit: %s failure %r / %r" % (name, failure.get("message"), failure.text))
         if (out.text if out is not None else "") != xml_safe(test["console"]):
             fail("junit: %s system-out %r" % (name, out.text if out is not None else None))
+
+
+def check_run_case(extra, record):
+    """What went wrong around the tests is one more testcase, "devbench run"."""
+    stray = record["failure_lines_outside_tests"]
+    broke_off_between = record["verdict"] == "broke off" and all(t["verdict"] != "broke off" for t in record["tests"])
+    if not (stray or broke_off_between):
+        if extra:
+            fail("junit: a testcase for a run with nothing around its tests: %r" % [c.attrib for c in extra])
+        return
+    if len(extra) != 1 or extra[0].get("name") != "devbench run":
+        fail("junit: no single 'devbench run' testcase: %r" % [c.attrib for c in extra])
+    failure, error = extra[0].find("failure"), extra[0].find("error")
+    if (failure is not None) != bool(stray) or (stray and failure.get("message") != xml_safe(stray[0])):
+        fail("junit: failure lines outside tests %r, testcase %r" % (stray, failure))
+    if (error is not None) != broke_off_between or (error is not None and error.get("message") != record["broke_off"]):
+        fail("junit: broke off %r, testcase %r" % (record["broke_off"], error))
 
 
 def main():
@@ -111,18 +162,26 @@ def main():
     parser.add_argument("--mode")
     parser.add_argument("--verdicts")
     parser.add_argument("--firmware")
-    parser.add_argument("--broke-off", action="store_true")
+    parser.add_argument("--broke-off", nargs="?", const=True, help="the run broke off (for this reason)")
     parser.add_argument("--file-version")
+    parser.add_argument("--verdict")
+    parser.add_argument("--probe-library")
+    parser.add_argument("--not-run-why", help="the reason every test never started gives in JUnit")
+    parser.add_argument("--calling-convention")
     args = parser.parse_args()
     with open(args.json, encoding="utf-8") as file:
         record = json.load(file)
     check_json(record, args)
     if args.library:
         check_library(record["library"], args.library)
+    if args.probe_library:
+        check_library(record["probe_library"], args.probe_library)
+    if args.calling_convention and record["calling_convention"] != args.calling_convention:
+        fail("calling_convention %r" % record["calling_convention"])
     if args.file_version and record["library"].get("file_version") != args.file_version:
         fail("library file_version %r" % record["library"].get("file_version"))
     if args.junit:
-        check_junit(args.junit, record)
+        check_junit(args.junit, record, args.not_run_why)
     print("check_record: %s%s: %d tests, as expected" % (
         args.json, " and " + args.junit if args.junit else "", len(record["tests"])))
 

@@ -3,7 +3,8 @@
 set(vpop_tests ${CMAKE_SOURCE_DIR}/operator/tests)
 
 gtest_add_tests(TARGET vpoperator_tests TEST_PREFIX "operator."
-  SOURCES ${vpop_tests}/prompts_test.cpp ${vpop_tests}/session_test.cpp ${vpop_tests}/faults_test.cpp)
+  SOURCES ${vpop_tests}/prompts_test.cpp ${vpop_tests}/session_test.cpp ${vpop_tests}/faults_test.cpp
+    ${vpop_tests}/records_test.cpp ${vpop_tests}/virtual_printer_test.cpp)
 
 add_test(NAME operator_open_tests
   COMMAND vpoperator --dir ${CMAKE_BINARY_DIR} --tests 0,1 --verbose)
@@ -32,6 +33,13 @@ vpop_fake_run(operator_reports_failure_line 1 "0  Test Open Port +FAIL"
   --tests 0 --devbench ${vpop_tests}/fake_devbench_failing.sh)
 vpop_fake_run(operator_refuses_unknown_prompt 1 "'Make the printer sparkle, then hit enter'.*not guessing"
   --tests 3 --devbench ${vpop_tests}/fake_devbench_unknown_prompt.sh)
+# A printer that cannot be set as the prompt asks stops the run there, rather
+# than letting the test run against whatever state the printer is in.
+vpop_fake_run(operator_stops_when_the_printer_cannot_be_set 1
+  "cannot set the printer \\(power=on .*\\) in testWrite \\(3\\): "
+  --tests 3 --devbench ${vpop_tests}/fake_devbench_unknown_prompt.sh)
+set_tests_properties(operator_stops_when_the_printer_cannot_be_set
+  PROPERTIES ENVIRONMENT "VPOP_PROMPT=Make the printer online, then hit enter")
 vpop_fake_run(operator_rejects_bad_test_number 2 "not a test number"
   --tests 21 --devbench ${vpop_tests}/fake_devbench_silent.sh)
 
@@ -41,7 +49,7 @@ add_test(NAME e2e_all_tests_transcript
 set_tests_properties(e2e_all_tests_transcript PROPERTIES TIMEOUT 300 LABELS operator-all)
 
 # Run records and progress (records.sh says what each one checks).
-foreach(check json bytes manual live paper)
+foreach(check json bytes manual live paper ending)
   add_test(NAME operator_records_${check} COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/records.sh ${check} ${CMAKE_BINARY_DIR})
   set_tests_properties(operator_records_${check} PROPERTIES TIMEOUT 120)
 endforeach()

@@ -5,11 +5,19 @@
 #         library hash against sha256sum; a record path that cannot be
 #         written is refused before anything runs
 # bytes   a suite printing bytes no record may choke on, then hanging: both
-#         files still written, read back by real parsers, and consistent
+#         files still written, read back by real parsers, and consistent; the
+#         test after the hung one listed as not run; a printer whose paper
+#         cannot be read fails the test whose paper is checked
 # manual  --manual with piped Enter keys against a virtual printer that
 #         nobody changes: every prompt takes one Enter, the test that needs
-#         the printer offline fails
+#         the printer offline fails; each test's row comes before the menu
 # live    a test's row shows while the next test still runs
+# ending  devbench dying after a test's output, before the menu asks again:
+#         that test broke off, with the status, the next one not run;
+#         devbench leaving as asked with status 3 and a failure line between
+#         tests: the run broke off though its test passed; a run that cannot
+#         start lists its tests as not run; a record that cannot be written
+#         at the end is exit status 2
 # paper   a library that drops bytes yet reports them written: devbench passes
 #         Test Write, the operator's finding fails it on its row, apart from
 #         the failure lines, in the exit status and both records; the jobs
@@ -47,10 +55,11 @@ start_printer() {
 
 case $check in
 json)
-    "$build/vpoperator" --dir "$build" --tests 0,6 --record "$work/run.json" >"$work/run.out" 2>&1 ||
+    "$build/vpoperator" --dir "$build" --tests 0,6 --record "$work/run.json" --junit "$work/run.xml" \
+        >"$work/run.out" 2>&1 ||
         fail "the run failed"
-    records --json "$work/run.json" --library "$build/libKelmorPort.so" --mode virtual \
-        --verdicts 0:pass,6:pass --firmware "'VPRINTER-1.0'"
+    records --json "$work/run.json" --junit "$work/run.xml" --library "$build/libKelmorPort.so" --mode virtual \
+        --verdicts 0:pass,6:pass --firmware "'VPRINTER-1.0'" --verdict pass
     status=0
     "$build/vpoperator" --dir "$build" --tests 0 --record "$work/missing/run.json" >"$work/unwritable.out" 2>&1 ||
         status=$?
@@ -60,11 +69,13 @@ json)
     ;;
 bytes)
     status=0
-    offline --timeout 1 --tests 0,6,3 --devbench "$fakes/fake_devbench_hostile.sh" \
+    offline --timeout 1 --tests 0,6,3,4 --devbench "$fakes/fake_devbench_hostile.sh" \
         --record "$work/run.json" --junit "$work/run.xml" >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1"
-    records --json "$work/run.json" --junit "$work/run.xml" --verdicts "0:fail,6:pass,3:broke off" \
-        --firmware "'A\\x01\\ufffd<&\\r]]>'" --broke-off
+    records --json "$work/run.json" --junit "$work/run.xml" --verdicts "0:fail,6:fail,3:broke off,4:not run" \
+        --firmware "'A\\x01\\ufffd<&\\r]]>'" --broke-off --verdict "broke off" \
+        --not-run-why "not run: the run broke off before it started"
+    grep -Eq '^  6: operator: cannot read the paper: ' "$work/run.out" || fail "Test Read's unread paper is no finding"
     ;;
 manual)
     start_printer
@@ -73,6 +84,8 @@ manual)
         --record "$work/run.json" >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1 (test 10 fails: nobody takes the printer offline)"
     grep -q '^device firmware name: 1b$' "$work/run.out" || fail "devbench's output was not passed on"
+    [ "$(grep -A1 '^vpoperator: [0-9]' "$work/run.out" | grep -c '^Available tests:$')" = 2 ] ||
+        fail "a test's row does not come right where its output ends, before the menu"
     records --json "$work/run.json" --mode manual --verdicts 6:pass,10:fail --firmware "'VPRINTER-1.0'"
     python3 -c 'import json, sys; sys.exit("onlineStatus != VX_FALSE" not in json.load(open(sys.argv[1]))["tests"][1]["failure_lines"][0])' \
         "$work/run.json" || fail "test 10 failed for another reason"
@@ -92,6 +105,33 @@ live)
     wait "$operator" || fail "the run failed"
     grep -q '^2 of 2 passed' "$work/run.out" || fail "no summary at the end"
     [ "$(grep -Ec '^ +[01]  Test' "$work/run.out")" = 2 ] || fail "a row was shown twice or not at all"
+    ;;
+ending)
+    status=0
+    VPOP_END=crash offline --tests 0,1 --devbench "$fakes/fake_devbench_ending.sh" --record "$work/crash.json" \
+        --junit "$work/crash.xml" >"$work/crash.out" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "status $status after devbench crashed, expected 1"
+    grep -Eq '^ +0  Test Open Port +BROKE OFF ' "$work/crash.out" || fail "the test devbench crashed after is not broken off"
+    grep -q '^0 of 2 passed, total .* s: BROKE OFF$' "$work/crash.out" || fail "the summary is not the run's verdict"
+    records --json "$work/crash.json" --junit "$work/crash.xml" --verdicts "0:broke off,1:not run" \
+        --broke-off "devbench ended in testOpenPort (0) (status 139)" --verdict "broke off" \
+        --not-run-why "not run: the run broke off before it started"
+    status=0
+    VPOP_END=status offline --tests 0 --devbench "$fakes/fake_devbench_ending.sh" --record "$work/status.json" \
+        --junit "$work/status.xml" >"$work/status.out" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "status $status after devbench exited with 3, expected 1"
+    records --json "$work/status.json" --junit "$work/status.xml" --verdicts "0:pass" \
+        --broke-off "devbench exited with status 3" --verdict "broke off"
+    status=0
+    "$build/vpoperator" --dir "$work" --devbench "$build/devbench" --tests 0,1 --record "$work/setup.json" \
+        --junit "$work/setup.xml" >"$work/setup.out" 2>&1 || status=$?
+    [ "$status" = 2 ] || fail "status $status without a printer program, expected 2"
+    records --json "$work/setup.json" --junit "$work/setup.xml" --verdicts "0:not run,1:not run" --broke-off \
+        --verdict "broke off" --not-run-why "not run: the run could not start: BROKE_OFF"
+    status=0
+    offline --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record /dev/full >"$work/full.out" 2>&1 ||
+        status=$?
+    [ "$status" = 2 ] && grep -q "cannot write /dev/full" "$work/full.out" || fail "a lost record gave status $status"
     ;;
 paper)
     status=0

@@ -4,7 +4,8 @@
 # started through devbench.cmd from another folder, against a virtual printer
 # running natively on Linux. Test Open Port, Test Bad Port Name, Test Port
 # Locking (64-bit devbench, 32-bit probe), Test Write and Test Read must pass,
-# and record.cmd must record a run of Test Port Locking and Test Read.
+# and record.cmd must record a run of Test Port Locking and Test Read, naming
+# both DLLs and the calling convention (OUT_DIR's name).
 #   package.sh VPRINTER OUT_DIR
 # OUT_DIR is package-windows.sh's --out: it holds devbench-windows/ and, when
 # zip was there, devbench-windows.zip, which is then what gets unpacked.
@@ -27,7 +28,7 @@ fi
 package=$folder/devbench-windows
 
 for file in devbench.cmd record.cmd README.txt x64/devbench.exe x64/vpoperator.exe x64/KelmorPort.dll \
-    x86/holdprobe.exe x86/KelmorPort.dll; do
+    x86/holdprobe.exe x86/KelmorPort.dll x86/calling-convention.txt; do
     [ -f "$package/$file" ] || { echo "FAIL: the package has no $file"; rm -rf "$work"; exit 1; }
 done
 
@@ -70,6 +71,7 @@ printf '\n' | (cd "$work" && timeout --kill-after=10 300 wine cmd.exe /c \
 status=${PIPESTATUS[1]}
 [ "$status" -eq 0 ] || fail "record.cmd ended with status $status"
 python3 "$here/../e2e/check_record.py" --json "$work/run.json" --library "$package/x64/KelmorPort.dll" \
+    --probe-library "$package/x86/KelmorPort.dll" --calling-convention "$(basename "$out")" \
     --mode manual --verdicts 2:pass,6:pass >>"$record" 2>&1 || fail "record.cmd's record is not as expected"
 [ $failures -eq 0 ] || { echo "--- record.cmd"; cat "$record"; }
 

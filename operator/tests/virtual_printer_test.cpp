@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "operator/virtual_printer.h"
+#include "wire/endpoint.h"
+
+namespace {
+
+using namespace vpop;
+
+TEST(VirtualPrinter, OutputComesAsWholeLinesWhateverThePieces)
+{
+    OutputLines lines;
+    EXPECT_EQ(lines.take("listening on /tmp/a"), std::vector<std::string> {});
+    EXPECT_EQ(lines.take("b.sock\n\npage"), (std::vector<std::string> { "listening on /tmp/ab.sock", "" }));
+    EXPECT_EQ(lines.take(" at x\nrest"), std::vector<std::string> { "page at x" });
+}
+
+// The library's lock of the printer's port is the run's to remove, with the
+// printer's socket and its folder.
+TEST(VirtualPrinter, LeavesNothingBehind)
+{
+    RunOptions options;
+    options.dir = VPOP_BUILD_DIR;
+    std::string lock;
+    std::string socket;
+    {
+        VirtualPrinter printer(options);
+        std::string error;
+        ASSERT_TRUE(printer.start(&error)) << error;
+        socket = printer.endpoint();
+        wire::Endpoint endpoint;
+        ASSERT_TRUE(wire::parseEndpoint(socket, &endpoint, &error)) << error;
+        lock = wire::lockName(endpoint);
+        std::ofstream(lock) << "held\n";
+        EXPECT_FALSE(printer.set({ "cover=ajar" }, &error));
+    }
+    EXPECT_NE(access(lock.c_str(), F_OK), 0) << lock;
+    EXPECT_NE(access(socket.c_str(), F_OK), 0) << socket;
+}
+
+} // namespace
