@@ -41,7 +41,7 @@ const std::vector<FaultCase>& faultCatalogue()
         { "ignore-disconnect", "fault=ignore-disconnect", {}, { 9, 8 }, 9, "ResetDevice did not fail as expected" },
         // Test Read Disconnect does not look at the reply, so it must not mind.
         { "lose-terminator", "fault=lose-terminator", {}, { 6, 7 }, 6, "ReadPort timed out" },
-        { "slow-status=300 (printer)", "", { "--fault", "slow-status=300" }, { 12, 10 }, 12,
+        { "slow-status:300 (printer)", "", { "--fault", "slow-status:300" }, { 12, 10 }, 12,
             "GetParsedStatus took toooooooo looooooooooooong" },
         // The probe's copy aborts instead of being refused.
         { "crash-held", "fault=crash-held", {}, { 2, 0 }, 2, "holdprobe did not return EXIT_SUCESS" },
@@ -58,7 +58,7 @@ const std::vector<FaultCase>& faultCatalogue()
         // never ends must not bother it.
         { "endless-name (printer)", "", { "--fault", "endless-name" }, { 6, 7 }, 6,
             "ReadPort returned a firmware name of more than 1000 characters" },
-        { "trickle-name=1000 (printer)", "", { "--fault", "trickle-name=1000" }, { 6, 7 }, 6,
+        { "trickle-name:1000 (printer)", "", { "--fault", "trickle-name:1000" }, { 6, 7 }, 6,
             "ReadPort did not complete the reply within 20 s of the query" },
         // Test Read prints this failure on the line "device firmware name: ".
         { "no-firmware-reply (printer)", "", { "--fault", "no-firmware-reply" }, { 6, 3 }, 6, "ReadPort timed out" },

@@ -82,7 +82,10 @@ bool Run::startPrinter(std::string* error)
     socketDir_ = buffer.data();
 
     std::string program = options_.dir + "/vprinter";
-    std::vector<std::string> args = { program, "serve", socketDir_ + "/printer.sock", "--no-console" };
+    // The printer's own pace is a person's; the operator opens the cover at
+    // once, so a fast job keeps the run short. Its options may override this.
+    std::vector<std::string> args = { program, "serve", socketDir_ + "/printer.sock", "--no-console", "--print-ms",
+        "100", "--print-speed", "4000000" };
     args.insert(args.end(), options_.printerOptions.begin(), options_.printerOptions.end());
     ChildOptions childOptions;
     childOptions.pipeOutput = true;

@@ -2,6 +2,9 @@
 # Builds into build/ and runs every test: unit and end-to-end.
 # DEVBENCH_SANITIZE=1 builds into build-asan/ with AddressSanitizer and
 # UndefinedBehaviorSanitizer instead.
+#
+#   scripts/test.sh [ctest options...]    e.g. -R operator to run only some tests
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Plain ninja runs two jobs more than the machine has cores.
@@ -15,6 +18,8 @@ fi
 . scripts/announce.sh
 announce_configure test.sh "$dir"
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
-ninja -C "$dir" -j"$jobs"
+quiet_ninja test.sh "$dir" -j"$jobs"
 cd "$dir"
-ctest --output-on-failure -j"$jobs" "$@"
+# One line per test only where there is no terminal to keep one line up to
+# date; a failed test's output is shown either way.
+ctest --progress --output-on-failure -j"$jobs" "$@"
