@@ -14,6 +14,7 @@
 #include "operator/printer_control.h"
 #include "operator/processes.h"
 #include "wire/endpoint.h"
+#include "wire/portlock.h"
 
 namespace vpop {
 
@@ -131,13 +132,14 @@ bool Run::startPrinter(std::string* error)
     }
 }
 
-// The library keeps the lock of this printer's port in /tmp; it is this
-// run's to remove, as nobody else was given the printer.
+// A holder killed with devbench leaves the lock of this printer's port
+// behind; it is this run's to remove, as nobody else was given the printer.
 void Run::rememberLock()
 {
     vprinter::Endpoint endpoint;
     std::string error;
-    if (vprinter::parseEndpoint(endpoint_, &endpoint, &error)) lockFile_ = vprinter::lockName(endpoint);
+    if (vprinter::parseEndpoint(endpoint_, &endpoint, &error))
+        lockFile_ = vprinter::portLockPlace(vprinter::lockName(endpoint));
 }
 
 // Keeps the printer's output pipe drained so it can never block on it.

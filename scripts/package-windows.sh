@@ -81,7 +81,9 @@ case $callconv in
     cdecl) title="cdecl (no WINAPI or __stdcall on the prototypes)" ;;
     stdcall) title="stdcall (WINAPI or __stdcall on the prototypes)" ;;
 esac
-sed "s/@CALLCONV@/$title/" "$root/scripts/windows/README.txt" | crlf >"$package/README.txt"
+heading="devbench for Windows ($callconv)"
+sed -e "s/@CALLCONV@/$title/" -e "s/@CC@/$callconv/" -e "s/@UNDERLINE@/${heading//?/=}/" \
+    "$root/scripts/windows/README.txt" | crlf >"$package/README.txt"
 
 # The PC has no MinGW: every program and DLL must need only what Windows has,
 # and KelmorPort.dll.

@@ -432,7 +432,7 @@ VX_BOOL ClosePort(PortHandle handle)
         std::lock_guard<std::mutex> guard(tableMutex);
         keptLocks.push_back(port->lock);
     } else {
-        releasePortLock(port->lock);
+        releasePortLock(port->lockName, port->lock);
     }
     port->lock = NO_LOCK;
     uint32_t failAfter = port->settings.faults.closeFailsAfter;

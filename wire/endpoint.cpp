@@ -63,20 +63,20 @@ std::string endpointText(const Endpoint& endpoint)
 
 std::string lockName(const Endpoint& endpoint)
 {
-    if (endpoint.kind == Endpoint::Tcp) {
-        // Both spellings of loopback name the same printer, so they share a lock.
-        return "/tmp/kelmorport-127.0.0.1-" + std::to_string(endpoint.port) + ".lock";
-    }
+    // Both spellings of loopback name the same printer, so they share a lock.
+    if (endpoint.kind == Endpoint::Tcp) return "127.0.0.1-" + std::to_string(endpoint.port);
 #ifndef _WIN32
     // Every name of one socket (a symlink, a link, another spelling of its
     // path) shares one lock, named after the socket's device and inode.
     struct stat info;
     if (stat(endpoint.path.c_str(), &info) == 0) {
-        return "/tmp/kelmorport-" + std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino) + ".lock";
+        return "socket-" + std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino);
     }
 #endif
     // Nothing there: no printer can be opened by this name anyway.
-    return endpoint.path + ".lock";
+    std::string name = "path-";
+    for (char c : endpoint.path) name += c == '/' || c == '\\' ? '_' : c;
+    return name;
 }
 
 } // namespace vprinter

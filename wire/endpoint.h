@@ -24,9 +24,9 @@ bool parseEndpoint(const std::string& name, Endpoint* endpoint, std::string* err
 // The text `vprinter serve` prints and a client can connect to.
 std::string endpointText(const Endpoint& endpoint);
 
-// A name for the lock that gives one process the port, in /tmp: named after
-// the socket's device and inode, so that every name of one socket shares it,
-// or for TCP after host and port.
+// The name of the lock that gives one process the port (see portlock.h):
+// after the socket's device and inode, so that every name of one socket
+// shares it, or for TCP after the port.
 std::string lockName(const Endpoint& endpoint);
 
 } // namespace vprinter

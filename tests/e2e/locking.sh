@@ -52,8 +52,9 @@ start_printer() {
   "$vprinter" serve "$sock" --no-console >"$work/vprinter.out" 2>&1 &
   pids+=($!)
   wait_for "$work/vprinter.out" "listening on $sock" "$!" || fail "vprinter did not get ready"
-  # The library's lock, in /tmp, named after the socket's device and inode.
-  lock=$(stat -c '/tmp/kelmorport-%d-%i.lock' "$sock")
+  # The library's lock, named after the socket's device and inode, left
+  # behind by a holder the test kills.
+  lock=$(stat -c "/tmp/kelmorport-$(id -u)/socket-%d-%i.lock" "$sock")
 }
 
 # Menu 2 with the socket as port name, then leave.

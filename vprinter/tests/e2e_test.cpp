@@ -25,6 +25,7 @@
 #include "portlib/KelmorPort.h"
 #include "wire/control.h"
 #include "wire/endpoint.h"
+#include "wire/portlock.h"
 #include "wire/protocol.h"
 #include "wire/transport.h"
 
@@ -191,10 +192,11 @@ protected:
     void startHere(std::vector<std::string> options = {})
     {
         ASSERT_EQ(start(endpoint, options), "listening on " + endpoint);
-        // The library keeps its lock in /tmp, named after this socket.
+        // A holder the test kills leaves the library's lock for this socket behind.
         vprinter::Endpoint where;
         std::string error;
-        if (vprinter::parseEndpoint(endpoint, &where, &error)) lockFile = vprinter::lockName(where);
+        if (vprinter::parseEndpoint(endpoint, &where, &error))
+            lockFile = vprinter::portLockPlace(vprinter::lockName(where));
     }
 
     void stop()
