@@ -47,7 +47,8 @@ quiet_ninja build-windows build-win32-stdcall -j"$jobs" devbench holdprobe vpope
 
 announce_configure build-windows build-win64
 quiet_cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DDEVBENCH_HOST_VPRINTER="$vprinter" -DDEVBENCH_WIN32_DIR="$root/build-win32"
+    -DDEVBENCH_HOST_VPRINTER="$vprinter" -DDEVBENCH_WIN32_DIR="$root/build-win32" \
+    -DDEVBENCH_WIN32_OTHER_DLL="$root/build-win32-stdcall/KelmorPort.dll"
 quiet_ninja build-windows build-win64 -j"$jobs"
 
 [ $test = yes ] || exit 0
