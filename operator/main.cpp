@@ -167,6 +167,7 @@ std::vector<MenuChoice> oneByOne(const std::vector<unsigned>& tests)
 int runMatrix(const RunOptions& options, RunRecord* record)
 {
     // A test that fails without any fault would make every catch meaningless.
+    printf("healthy run of the %zu tests the matrix uses ...\n", catalogueTests().size());
     RunOutcome healthy = runOperator(options, oneByOne(catalogueTests()));
     addRun(*record, healthy, oneByOne(catalogueTests()));
     if (!healthy.passed()) {
