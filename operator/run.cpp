@@ -68,6 +68,11 @@ private:
     std::string paperError_;
 };
 
+// The printer's own pace is a person's; the operator opens the cover at the
+// NOW line at once, so fast jobs keep the run short. --printer-option may
+// still ask for another pace: the printer takes the last value.
+const std::vector<std::string> FAST_PRINTING = { "--print-ms", "100", "--print-speed", "4000000" };
+
 bool Run::startPrinter(std::string* error)
 {
     const char* tmp = getenv("TMPDIR");
@@ -83,10 +88,8 @@ bool Run::startPrinter(std::string* error)
     socketDir_ = buffer.data();
 
     std::string program = options_.dir + "/vprinter";
-    // The printer's own pace is a person's; the operator opens the cover at
-    // once, so a fast job keeps the run short. Its options may override this.
-    std::vector<std::string> args = { program, "serve", socketDir_ + "/printer.sock", "--no-console", "--print-ms",
-        "100", "--print-speed", "4000000" };
+    std::vector<std::string> args = { program, "serve", socketDir_ + "/printer.sock", "--no-console" };
+    args.insert(args.end(), FAST_PRINTING.begin(), FAST_PRINTING.end());
     args.insert(args.end(), options_.printerOptions.begin(), options_.printerOptions.end());
     ChildOptions childOptions;
     childOptions.pipeOutput = true;
