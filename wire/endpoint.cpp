@@ -40,6 +40,11 @@ bool parseEndpoint(const std::string& name, Endpoint* endpoint, std::string* err
         *error = "empty port name";
         return false;
     }
+    // An option that lost its place on a command line, never a file.
+    if (name[0] == '-') {
+        *error = "'" + name + "' looks like an option, not an endpoint (a socket file of that name is ./" + name + ")";
+        return false;
+    }
     // A name that looks like a host and port is one, or an error; never a
     // file that happens to be called so.
     size_t colon = name.rfind(':');

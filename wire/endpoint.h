@@ -17,8 +17,9 @@ struct Endpoint {
 
 // A name without '/' that holds a ':' is HOST:PORT (TCP), and must have a
 // loopback host and a port number; anything else is a path (./a:1 is a file
-// called a:1). Fails, with a reason, for an empty name, a HOST:PORT that is
-// not a valid one, or a path too long for a socket address.
+// called a:1). Fails, with a reason, for an empty name, one that starts with
+// '-', a HOST:PORT that is not a valid one, or a path too long for a socket
+// address.
 bool parseEndpoint(const std::string& name, Endpoint* endpoint, std::string* error);
 
 // The text `vprinter serve` prints and a client can connect to.

@@ -86,6 +86,7 @@ TEST(EndpointTest, NamesChooseTheTransport)
     EXPECT_EQ(endpoint.kind, Endpoint::Local);
 
     EXPECT_FALSE(parseEndpoint("", &endpoint, &error));
+    EXPECT_FALSE(parseEndpoint("--help", &endpoint, &error)) << "an option is never a socket file";
     EXPECT_FALSE(parseEndpoint("10.0.0.1:9100", &endpoint, &error));
     EXPECT_NE(error.find("not loopback"), std::string::npos);
     EXPECT_FALSE(parseEndpoint("127.0.0.1:65536", &endpoint, &error));
