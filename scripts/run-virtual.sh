@@ -5,7 +5,8 @@
 #   scripts/run-virtual.sh [--dir DIR] [vpoperator options...]
 #
 # Extra options go to vpoperator (for example --verbose, or --tests 3,4 to
-# run only those tests instead of all). Exits with vpoperator's status:
+# run only those tests instead of all; build/vpoperator --help lists them all).
+# Exits with vpoperator's status:
 # 0 when every test passed, 1 when one failed, 2 on a usage or setup error.
 case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
