@@ -57,19 +57,19 @@ TEST_F(LockingTests, AnyOtherProbeStatusPrintsTheOneFailureLineAndWhatTheStatusT
         int status;
         const char* hint;
     };
-    const Case cases[] = {
-        { 1, nullptr },
-        { 2, nullptr },
-        { -1, "could not be started" },
+    const Case cases[]
+        = { { 1, nullptr },
+              { 2, nullptr },
+              { -1, "could not be started" },
 #if defined(_WIN32)
-        { static_cast<int>(0xC0000135u), "could not load" },
-        { static_cast<int>(0xC000007Bu), "could not load" },
-        { static_cast<int>(0xC0000005u), "crashed" },
+              { static_cast<int>(0xC0000135u), "could not load" },
+              { static_cast<int>(0xC000007Bu), "could not load" },
+              { static_cast<int>(0xC0000005u), "crashed" },
 #else
-        { 127, "could not load" },
-        { 128 + 11, "crashed" },
+              { 127, "could not load" },
+              { 128 + 11, "crashed" },
 #endif
-    };
+          };
     for (const Case& c : cases) {
         probeStatus = c.status;
         bool passed = true;
