@@ -140,6 +140,7 @@ int parseOptions(int argc, char** argv, Options* options)
             *flag = true;
             continue;
         }
+        if (arg.rfind("--", 0) != 0) return bad("unexpected argument '" + arg + "': every value follows its option");
         if (i + 1 >= argc) return bad("missing value after " + arg);
         std::string why;
         if (!valueOption(arg, argv[++i], options, &why)) return bad(why);
