@@ -123,7 +123,6 @@ bool Connections::listenTcp(const Endpoint& endpoint)
     Endpoint actual = endpoint;
     actual.port = ntohs(address.sin_port);
     address_ = endpointText(actual);
-    printf("listening on %s\n", address_.c_str());
     return true;
 }
 
@@ -150,7 +149,6 @@ bool Connections::listenLocal(const Endpoint& endpoint)
     }
     if (::listen(listener_, BACKLOG) != 0) return fail("cannot listen on", endpoint);
     address_ = path;
-    printf("listening on %s\n", path.c_str());
     return true;
 }
 

@@ -42,10 +42,9 @@ public:
     Connections(const Connections&) = delete;
     Connections& operator=(const Connections&) = delete;
 
-    // Listens at the endpoint and prints "listening on ..." with where a
-    // client connects (the port chosen for TCP port 0).
+    // Listens at the endpoint; false, with a message, when it cannot.
     bool listen(const Endpoint& endpoint);
-    // Where it listens, as it printed it.
+    // Where a client connects (the port chosen for TCP port 0).
     const std::string& address() const { return address_; }
 
     // Appends the listener's entry, then one per client.

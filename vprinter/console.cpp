@@ -18,8 +18,9 @@ const size_t READ_SIZE = 4096;
 
 } // namespace
 
-Console::Console(Device& device, bool readInput, bool showPanel)
+Console::Console(Device& device, Output& output, bool readInput, bool showPanel)
     : device_(device)
+    , output_(output)
     , readInput_(readInput)
     , showPanel_(showPanel)
 {
@@ -36,8 +37,12 @@ void Console::readInput()
 {
     char buffer[READ_SIZE];
     ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) return;
     if (got <= 0) {
-        if (got == 0 || errno != EINTR) quit_ = true;
+        // A script's `vprinter serve ... &` reads /dev/null: the printer
+        // should serve it all the same.
+        fprintf(stderr, "vprinter: the console's standard input has ended; serving on until SIGINT or SIGTERM\n");
+        readInput_ = false;
         return;
     }
     typed_.append(buffer, static_cast<size_t>(got));
@@ -46,12 +51,12 @@ void Console::readInput()
         std::string line = typed_.substr(0, end);
         typed_.erase(0, end + 1);
         std::string text = consoleLine(device_, line, &quit_);
-        fputs(text.c_str(), stdout);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        if (!text.empty()) output_.line(text);
         stateChanged_ = true;
     }
     // A line without end that no longer fits is not a command anyone typed.
     if (typed_.size() > READ_SIZE) typed_.clear();
-    fflush(stdout);
 }
 
 void Console::showPanel(uint64_t now, bool force)
@@ -64,8 +69,7 @@ void Console::showPanel(uint64_t now, bool force)
     std::string line = stateLine(device_);
     if (line == panelShown_) return;
     if (!force && signature == panelSignature_ && now < panelShownAt_ + PANEL_REFRESH_MS) return;
-    printf("%s\n", line.c_str());
-    fflush(stdout);
+    output_.line(line);
     panelShown_ = line;
     panelSignature_ = signature;
     panelShownAt_ = now;

@@ -8,20 +8,22 @@
 #include <string>
 
 #include "vprinter/device.h"
+#include "vprinter/output.h"
 
 namespace vprinter {
 
 class Console {
 public:
     // readInput: take commands from standard input; showPanel: print the
-    // panel line on standard output.
-    Console(Device& device, bool readInput, bool showPanel);
+    // panel line on the output.
+    Console(Device& device, Output& output, bool readInput, bool showPanel);
 
     // The descriptor to poll for input, or -1 when there is none to read.
     int inputFd() const { return readInput_ && !quit_ ? 0 : -1; }
-    // Reads and carries out what was typed.
+    // Reads and carries out what was typed. At the end of standard input
+    // the console closes, saying so, and the printer serves on.
     void readInput();
-    // "quit" was typed, or standard input ended.
+    // "quit" was typed.
     bool quit() const { return quit_; }
     // True once after a typed line (which may have changed the state).
     bool takeStateChange();
@@ -34,6 +36,7 @@ public:
 
 private:
     Device& device_;
+    Output& output_;
     bool readInput_;
     bool showPanel_;
     bool quit_ = false;

@@ -1,16 +1,11 @@
 #include "vprinter/front_page.h"
 
-#include <errno.h>
-#include <signal.h>
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
 #include <stdio.h>
 #include <string.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
-#include <httplib.h>
-
+#include "vprinter/page_server.h"
 #include "vprinter/panel.h"
 #include "vprinter/paper.h"
 #include "vprinter/raster_png.h"
@@ -23,14 +18,10 @@ namespace vprinter {
 
 namespace {
 
-// A page polls a few times a second; a handful of workers serve several
-// pages, and a client that stalls holds one for at most the I/O timeout.
-const size_t WORKERS = 4;
-const time_t IO_TIMEOUT_S = 2;
-const size_t BODY_LIMIT = 4096;
-// Asked of a state-changing request: a page of another site cannot send it
-// without the browser first asking this server, which never agrees.
-const char PAGE_HEADER[] = "X-Vprinter-Page";
+// The page's secret: its bytes, and the header the page's own requests carry
+// it in (the page's address carries it as ?token=).
+const size_t TOKEN_BYTES = 16;
+const char TOKEN_HEADER[] = "X-Vprinter-Token";
 
 std::string quoted(const std::string& text)
 {
@@ -83,30 +74,15 @@ std::string printedJson(const Printed& printed)
             + ",\"png\":" + (png.empty() ? "null" : quoted("data:image/png;base64," + base64(png))) + "}";
     }
     case Printed::Cut:
-        return "{\"kind\":\"cut\"}";
+        return "{\"kind\":\"cut\",\"count\":" + std::to_string(printed.count) + "}";
     case Printed::Stamp:
-        return "{\"kind\":\"stamp\",\"text\":" + quoted(printed.text) + "}";
+        return "{\"kind\":\"stamp\",\"text\":" + quoted(printed.text) + ",\"count\":" + std::to_string(printed.count)
+            + "}";
     case Printed::Note:
         break;
     }
     return "{\"kind\":\"note\",\"text\":" + quoted(printed.text) + ",\"broken\":" + (printed.broken ? "true" : "false")
-        + "}";
-}
-
-// The printer's `get` text as {"state":{key:value...},"jobs":[...]}.
-std::string stateJson(const std::string& text)
-{
-    std::string state;
-    for (const auto& [key, value] : settingsFromText(text)) {
-        if (key.compare(0, 4, "job.") == 0) continue;
-        state += (state.empty() ? "" : ",") + quoted(key) + ":" + quoted(value);
-    }
-    std::string jobs;
-    for (const JobSummary& job : jobsFromText(text)) {
-        jobs += std::string(jobs.empty() ? "" : ",") + "{\"number\":" + std::to_string(job.number)
-            + ",\"size\":" + std::to_string(job.size) + ",\"sha256\":" + quoted(job.sha256) + "}";
-    }
-    return "{\"state\":{" + state + "},\"jobs\":[" + jobs + "]}";
+        + ",\"count\":" + std::to_string(printed.count) + "}";
 }
 
 void reply(httplib::Response& response, int status, const std::string& json)
@@ -126,20 +102,57 @@ bool loopbackName(const std::string& host)
     return host == "localhost" || host == "::1" || host.compare(0, 4, "127.") == 0;
 }
 
-// A page served on loopback answers only to loopback names, so another site
-// cannot reach it by pointing a name of its own at 127.0.0.1.
-bool hostAllowed(const httplib::Request& request, const HttpAddress& address)
+// The Host a browser sends is the name in the address it was given. Only the
+// address the connection came in on, or a loopback name when it came in on
+// loopback, is ours: any other name (127.example.com, pointed at 127.0.0.1 by
+// another site) is a site that wants to reach the printer.
+bool hostAllowed(const httplib::Request& request)
 {
-    if (!address.loopback) return true;
+    if (request.get_header_value_count("Host") != 1) return false;
     std::string host = request.get_header_value("Host");
-    if (!host.empty() && host.front() == '[') {
-        size_t close = host.find(']');
-        host = close == std::string::npos ? "" : host.substr(1, close - 1);
-    } else {
-        host = host.substr(0, host.find(':'));
-    }
-    return loopbackName(host);
+    std::string port = ":" + std::to_string(request.local_port);
+    if (host.size() <= port.size() || host.compare(host.size() - port.size(), port.size(), port) != 0) return false;
+    std::string name = host.substr(0, host.size() - port.size());
+    const std::string& local = request.local_addr;
+    if (name == (local.find(':') == std::string::npos ? local : "[" + local + "]")) return true;
+    // The local address is a numeric one here, so its prefix is exact.
+    bool onLoopback = local == "::1" || local.compare(0, 4, "127.") == 0;
+    return onLoopback && (name == "localhost" || name == "127.0.0.1" || name == "[::1]");
 }
+
+std::string makeToken()
+{
+    unsigned char bytes[TOKEN_BYTES];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) return "";
+    std::string token;
+    char hex[3];
+    for (unsigned char byte : bytes) {
+        snprintf(hex, sizeof hex, "%02x", byte);
+        token += hex;
+    }
+    return token;
+}
+
+// Compared in constant time, so the answer's timing tells nothing of it.
+bool tokenGiven(const httplib::Request& request, const std::string& token)
+{
+    std::string given
+        = request.has_header(TOKEN_HEADER) ? request.get_header_value(TOKEN_HEADER) : request.get_param_value("token");
+    return given.size() == token.size() && CRYPTO_memcmp(given.data(), token.data(), token.size()) == 0;
+}
+
+// A browser names the page that sends a change; only our own may. A
+// request without Origin comes from no browser, and carries the secret.
+bool originAllowed(const httplib::Request& request)
+{
+    return !request.has_header("Origin")
+        || request.get_header_value("Origin") == "http://" + request.get_header_value("Host");
+}
+
+const char NO_TOKEN_PAGE[] = "<!doctype html><meta charset=\"utf-8\"><title>vprinter</title>\n"
+                             "<p>This printer's page opens only at the address <code>vprinter serve</code> printed "
+                             "when it started: <code>page at http://&hellip;/?token=&hellip;</code>. Copy that "
+                             "whole line's address.</p>\n";
 
 } // namespace
 
@@ -165,22 +178,41 @@ bool parseHttpAddress(const std::string& text, HttpAddress* address, std::string
 }
 
 struct FrontPage::Served {
-    httplib::Server http;
-    std::thread thread;
-    std::atomic<bool> finished { false };
-    HttpAddress address;
     std::string printer;
+    std::string firmware;
+    std::string token;
+    std::string url;
+    // Last, so its workers stop before what they read goes.
+    PageServer server;
 
+    void guard();
     void route();
+    std::string stateJson(const std::string& text) const;
 };
+
+void FrontPage::Served::guard()
+{
+    server.routes().set_default_headers({ { "Referrer-Policy", "no-referrer" }, { "X-Frame-Options", "DENY" },
+        { "X-Content-Type-Options", "nosniff" } });
+    server.routes().set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+        using Outcome = httplib::Server::HandlerResponse;
+        if (!hostAllowed(request)) {
+            replyError(response, 403, "this page answers only at its own address");
+        } else if (!tokenGiven(request, token)) {
+            response.status = 403;
+            response.set_content(NO_TOKEN_PAGE, "text/html; charset=utf-8");
+        } else if (request.method != "GET" && !originAllowed(request)) {
+            replyError(response, 403, "changes come only from the printer's own page");
+        } else {
+            return Outcome::Unhandled;
+        }
+        return Outcome::Handled;
+    });
+}
 
 void FrontPage::Served::route()
 {
-    http.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        if (hostAllowed(request, address)) return httplib::Server::HandlerResponse::Unhandled;
-        replyError(response, 403, "this page answers to loopback names only");
-        return httplib::Server::HandlerResponse::Handled;
-    });
+    httplib::Server& http = server.routes();
     http.Get("/", [](const httplib::Request&, httplib::Response& response) {
         response.set_header("Cache-Control", "no-store");
         response.set_content(FRONT_PAGE_HTML, "text/html; charset=utf-8");
@@ -192,9 +224,6 @@ void FrontPage::Served::route()
         reply(response, 200, stateJson(text));
     });
     http.Post("/set", [this](const httplib::Request& request, httplib::Response& response) {
-        if (request.get_header_value(PAGE_HEADER) != "1") {
-            return replyError(response, 403, std::string("a change needs the header ") + PAGE_HEADER + ": 1");
-        }
         std::vector<std::string> words = splitWords(request.body);
         std::string error;
         if (words.empty()) return replyError(response, 400, "nothing to set");
@@ -216,64 +245,60 @@ void FrontPage::Served::route()
     });
 }
 
-FrontPage::FrontPage() = default;
-
-FrontPage::~FrontPage()
+// The printer's `get` text as {"printer":{...},"state":{key:value...},"jobs":[...]}.
+std::string FrontPage::Served::stateJson(const std::string& text) const
 {
-    if (!served_) return;
-    served_->http.stop();
-    served_->thread.join();
+    std::string state;
+    for (const auto& [key, value] : settingsFromText(text)) {
+        if (key.compare(0, 4, "job.") == 0) continue;
+        state += (state.empty() ? "" : ",") + quoted(key) + ":" + quoted(value);
+    }
+    std::string jobs;
+    for (const JobSummary& job : jobsFromText(text)) {
+        jobs += std::string(jobs.empty() ? "" : ",") + "{\"number\":" + std::to_string(job.number)
+            + ",\"size\":" + std::to_string(job.size) + ",\"sha256\":" + quoted(job.sha256) + "}";
+    }
+    return "{\"printer\":{\"endpoint\":" + quoted(printer) + ",\"firmware\":" + quoted(firmware) + "},\"state\":{"
+        + state + "},\"jobs\":[" + jobs + "]}";
 }
 
-bool FrontPage::start(const HttpAddress& address, const std::string& printer)
+FrontPage::FrontPage() = default;
+
+FrontPage::~FrontPage() = default;
+
+const std::string& FrontPage::url() const { return served_->url; }
+
+bool FrontPage::start(const HttpAddress& address, const std::string& printer, const std::string& firmware)
 {
     auto served = std::make_unique<Served>();
-    served->address = address;
     served->printer = printer;
-    served->http.new_task_queue = [] { return new httplib::ThreadPool(WORKERS); };
-    // One request per connection: a stop never waits for an idle keep-alive.
-    served->http.set_keep_alive_max_count(1);
-    served->http.set_read_timeout(IO_TIMEOUT_S);
-    served->http.set_write_timeout(IO_TIMEOUT_S);
-    served->http.set_payload_max_length(BODY_LIMIT);
-    served->route();
-    int port = address.port;
-    errno = 0;
-    if (port == 0) {
-        port = served->http.bind_to_any_port(address.host);
-    } else if (!served->http.bind_to_port(address.host, port)) {
-        port = -1;
+    served->firmware = firmware;
+    served->token = makeToken();
+    // A page on every address is opened on this machine through loopback.
+    std::string host = address.host == "0.0.0.0" ? "127.0.0.1" : address.host == "::" ? "::1" : address.host;
+    std::string where = host.find(':') == std::string::npos ? host : "[" + host + "]";
+    std::string error;
+    if (served->token.empty()) {
+        error = "no random bytes for the page's secret";
+    } else if (served->server.listen(address.host, address.port, &error)) {
+        served->guard();
+        served->route();
+        served->url = "http://" + where + ":" + std::to_string(served->server.port()) + "/?token=" + served->token;
     }
-    std::string where = address.host.find(':') == std::string::npos ? address.host : "[" + address.host + "]";
-    if (port < 0) {
-        fprintf(stderr, "vprinter: cannot serve the page on %s:%u: %s\n", where.c_str(), address.port,
-            errno != 0 ? strerror(errno) : "address not usable");
+    if (served->url.empty()) {
+        fprintf(stderr, "vprinter: cannot serve the page on %s port %u: %s\n", address.host.c_str(), address.port,
+            error.c_str());
         return false;
     }
-    std::string url = "http://" + where + ":" + std::to_string(port) + "/";
     if (!address.loopback) {
         fprintf(stderr,
-            "vprinter: warning: %s is not a loopback address: anyone who reaches %s can change the printer\n",
-            address.host.c_str(), url.c_str());
+            "vprinter: warning: %s is not a loopback address: anyone who reaches it and has the page's address "
+            "with its secret can change the printer; from another machine, use this machine's address in place "
+            "of %s\n",
+            address.host.c_str(), where.c_str());
     }
-    // Signals are for the server's thread: the page's threads never take them.
-    sigset_t blocked;
-    sigset_t previous;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    Served* running = served.get();
-    served->thread = std::thread([running] {
-        running->http.listen_after_bind();
-        running->finished = true;
-    });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    // A stop before the listener is running would not reach it.
-    while (!served->http.is_running() && !served->finished) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    served->server.start();
     served_ = std::move(served);
-    printf("page at %s\n", url.c_str());
-    fflush(stdout);
     return true;
 }
 

@@ -43,6 +43,8 @@ public:
         : bytes_(bytes)
         , size_(size)
     {
+        // One more for the note that sums up the rest; parts never move.
+        out_.reserve(PRINTED_PARTS_LIMIT + 1);
     }
 
     std::vector<Printed> read()
@@ -75,15 +77,48 @@ private:
         printed.kind = kind;
         printed.text = std::move(text);
         printed.broken = broken;
+        return push(std::move(printed));
+    }
+
+    // Every part goes on the view here. Once the view is full, parts go to a
+    // spare that is drawn nowhere, and only their being broken is kept.
+    Printed& push(Printed printed)
+    {
+        Printed* previous = out_.empty() || hidden_ ? nullptr : &out_.back();
+        if (previous && previous->kind == printed.kind && printed.kind != Printed::Text
+            && printed.kind != Printed::Raster && previous->text == printed.text
+            && previous->broken == printed.broken) {
+            previous->count++;
+            return *previous;
+        }
+        if (out_.size() >= PRINTED_PARTS_LIMIT) hide();
+        if (hidden_) {
+            hiddenBroken_ = hiddenBroken_ || printed.broken;
+            spare_ = std::move(printed);
+            return spare_;
+        }
         out_.push_back(std::move(printed));
         return out_.back();
+    }
+
+    void addLine(Printed& text, std::string line)
+    {
+        if (++lines_ > PRINTED_LINES_LIMIT) hide();
+        if (!hidden_) text.lines.push_back(std::move(line));
+    }
+
+    void hide()
+    {
+        if (hidden_) return;
+        hidden_ = true;
+        hiddenFrom_ = at_;
     }
 
     void textByte(uint8_t byte)
     {
         at_++;
         if (byte == LF) {
-            textElement().lines.push_back(line_);
+            addLine(textElement(), std::move(line_));
             line_.clear();
         } else if (byte == FF) {
             add(Printed::Cut);
@@ -103,18 +138,18 @@ private:
     Printed& textElement()
     {
         flushQuiet();
+        if (hidden_) return spare_;
         if (Printed* text = last(Printed::Text)) return *text;
         Printed printed;
         printed.kind = Printed::Text;
-        out_.push_back(std::move(printed));
-        return out_.back();
+        return push(std::move(printed));
     }
 
     // A line the job ended without a line feed is printed as it stands.
     void flushText()
     {
         if (line_.empty()) return;
-        textElement().lines.push_back(line_);
+        addLine(textElement(), std::move(line_));
         line_.clear();
     }
 
@@ -132,7 +167,7 @@ private:
         Printed printed;
         printed.kind = Printed::Note;
         printed.text = text;
-        out_.push_back(std::move(printed));
+        push(std::move(printed));
     }
 
     // Recognises the command at an ESC; false when the job ends inside it.
@@ -159,7 +194,7 @@ private:
             switch (command.action) {
             case CutPaper:
                 add(Printed::Cut);
-                image_ = -1;
+                image_ = nullptr;
                 break;
             case Recover:
                 add(Printed::Note,
@@ -199,7 +234,7 @@ private:
                 if (out_[i].kind == Printed::Raster) out_[i].raster.ended = true;
             }
             inRaster_ = false;
-            image_ = -1;
+            image_ = nullptr;
             return true;
         }
         if (!inRaster_) {
@@ -209,20 +244,14 @@ private:
             inRaster_ = true;
         }
         // Start of an image: a fresh one, unless the open one has nothing yet.
-        if (code == 'A' && (image_ < 0 || !out_[image_].raster.rows.empty())) newImage();
+        if (code == 'A' && (image_ == nullptr || !image_->raster.rows.empty())) image_ = &add(Printed::Raster);
         return true;
-    }
-
-    void newImage()
-    {
-        add(Printed::Raster);
-        image_ = static_cast<long>(out_.size()) - 1;
     }
 
     RasterImage& image()
     {
-        if (image_ < 0) newImage();
-        return out_[image_].raster;
+        if (image_ == nullptr) image_ = &add(Printed::Raster);
+        return image_->raster;
     }
 
     void rasterByte(uint8_t byte)
@@ -267,6 +296,16 @@ private:
     {
         flushText();
         flushQuiet();
+        // A raster that began out of view and never ended is torn.
+        if (inRaster_ && image_ == &spare_) hiddenBroken_ = true;
+        if (!hidden_) return;
+        Printed rest;
+        rest.kind = Printed::Note;
+        rest.text = "the last " + std::to_string(size_ - hiddenFrom_) + " bytes are not drawn: a job is drawn up to "
+            + std::to_string(PRINTED_PARTS_LIMIT) + " parts or " + std::to_string(PRINTED_LINES_LIMIT) + " lines"
+            + (hiddenBroken_ ? ", and a part among them is broken" : "");
+        rest.broken = hiddenBroken_;
+        out_.push_back(std::move(rest));
     }
 
     const uint8_t* bytes_;
@@ -278,7 +317,13 @@ private:
     size_t quietSize_ = 0;
     bool inRaster_ = false;
     size_t rasterStart_ = 0;
-    long image_ = -1;
+    // The image rows go to; it may be the spare.
+    Printed* image_ = nullptr;
+    size_t lines_ = 0;
+    bool hidden_ = false;
+    size_t hiddenFrom_ = 0;
+    bool hiddenBroken_ = false;
+    Printed spare_;
 };
 
 } // namespace

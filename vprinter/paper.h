@@ -88,12 +88,20 @@ struct Printed {
     std::string text;
     // Note: the job broke here (it ended inside a command).
     bool broken = false;
+    // Cut, Stamp and Note: how many of them came in a row.
+    uint64_t count = 1;
 };
 
 // How the printer prints one job's bytes, in order: lines of text (printable
 // ASCII; other bytes from 0x80 up print as '?'), raster images, cuts (FF,
 // ESC FF), validation stamps (ESC + A n and the line feeds after it), and
-// notes for the commands and bytes that print nothing.
+// notes for the commands and bytes that print nothing. A browser draws it, so
+// however the job is made the view stays small: equal cuts, stamps and notes
+// in a row are one with a count, and past PRINTED_PARTS_LIMIT parts or
+// PRINTED_LINES_LIMIT lines a last note sums up the rest (broken if a part
+// in it is).
+const size_t PRINTED_PARTS_LIMIT = 500;
+const size_t PRINTED_LINES_LIMIT = 5000;
 std::vector<Printed> printJob(const uint8_t* bytes, size_t size);
 
 } // namespace vprinter

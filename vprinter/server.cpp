@@ -12,6 +12,7 @@
 
 #include "vprinter/connections.h"
 #include "vprinter/console.h"
+#include "vprinter/output.h"
 #include "vprinter/requests.h"
 #include "wire/endpoint.h"
 #include "wire/fault_option.h"
@@ -52,7 +53,9 @@ void onSignal(int)
     (void)ignored;
 }
 
-// A signal only wakes the loop, which then stops in its own time.
+// A signal only wakes the loop, which then stops in its own time. A closed
+// terminal (SIGHUP) or a stray SIGUSR1 would otherwise end the printer
+// without removing its socket.
 bool catchSignals()
 {
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -61,8 +64,7 @@ bool catchSignals()
     }
     struct sigaction action = {};
     action.sa_handler = onSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int stop : { SIGINT, SIGTERM, SIGHUP, SIGUSR1 }) sigaction(stop, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     return true;
 }
@@ -72,9 +74,10 @@ public:
     Server(const ServerOptions& options, int captureFd)
         : maxClients_(options.maxClients)
         , http_(options.http)
+        , firmware_(options.device.name)
         , device_(options.device)
         , requests_(device_, options.faults, captureFd)
-        , console_(device_, options.console, !options.quiet)
+        , console_(device_, output_, options.console, !options.quiet)
         , connections_(options.maxClients + HANDSHAKE_ROOM)
     {
         device_.setFirmwareFault(options.faults.firmware);
@@ -92,9 +95,11 @@ private:
 
     size_t maxClients_;
     std::optional<HttpAddress> http_;
+    std::string firmware_;
     // Stops after the connections close, so a page request still waiting on
     // the printer fails at once instead of at its time limit.
     FrontPage frontPage_;
+    Output output_;
     Device device_;
     Requests requests_;
     Console console_;
@@ -104,10 +109,12 @@ private:
 
 int Server::run(const Endpoint& endpoint)
 {
-    bool listening = connections_.listen(endpoint);
-    fflush(stdout);
-    if (!listening) return 2;
-    if (http_ && !frontPage_.start(*http_, connections_.address())) return 2;
+    if (!connections_.listen(endpoint)) return 2;
+    output_.line("listening on " + connections_.address());
+    if (http_) {
+        if (!frontPage_.start(*http_, connections_.address(), firmware_)) return 2;
+        output_.line("page at " + frontPage_.url());
+    }
     console_.showPanel(monotonicMs(), true);
     while (!console_.quit() && !stopping_) {
         if (!waitAndService()) return 1;
@@ -117,6 +124,7 @@ int Server::run(const Endpoint& endpoint)
         connections_.sweep();
         console_.showPanel(now, false);
     }
+    output_.flush();
     return 0;
 }
 
@@ -127,6 +135,7 @@ bool Server::waitAndService()
     std::vector<pollfd> fds;
     fds.push_back({ signalPipe[0], POLLIN, 0 });
     fds.push_back({ console_.inputFd(), POLLIN, 0 });
+    fds.push_back({ output_.waiting() ? output_.fd() : -1, POLLOUT, 0 });
     connections_.addPollFds(fds);
     int timeout = static_cast<int>(nextWake(now) - now);
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
@@ -138,7 +147,8 @@ bool Server::waitAndService()
         return true;
     }
     if (fds[1].revents != 0) console_.readInput();
-    connections_.service(fds.data() + 2, fds.size() - 2);
+    if (fds[2].revents != 0) output_.flush();
+    connections_.service(fds.data() + 3, fds.size() - 3);
     return true;
 }
 

@@ -37,9 +37,9 @@ struct ServerOptions {
 // Adds one --fault NAME[:N]; false with a reason for an unknown fault.
 bool addPrinterFault(PrinterFaults* faults, const std::string& text, std::string* error);
 
-// Runs until quit, a signal, or (with the console) the end of standard
-// input. Returns the exit status: 0, 2 when the endpoint is unusable, 1 when
-// the server can no longer wait for its clients.
+// Runs until `quit` on the console or SIGINT, SIGTERM, SIGHUP or SIGUSR1;
+// the end of standard input closes only the console. Returns the exit status: 0, 2 when the endpoint is unusable, 1
+// when the server can no longer wait for its clients.
 int serve(const ServerOptions& options);
 
 } // namespace vprinter

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The printer's front page in headless Chromium, against a real printer.
 
-A click on the page changes the printer as `vprinter get` reports it; a
+The page opens only at the address with its secret, and says which printer
+it is. A click on the page changes the printer as `vprinter get` reports it; a
 `vprinter set` shows on the page; after devbench's Test Write and Test Too Much
 Data For Parallel Port the paper holds both jobs, the raster one as a
 576-dot-wide image of 1,600 rows, and `vprinter get` gives their sizes and
@@ -134,8 +135,12 @@ return [...document.querySelectorAll('img.raster')].some(
 def check_page(driver, printer, build):
     from selenium.webdriver.common.by import By
 
+    driver.get(printer.url.split("?")[0])
+    assert "opens only at the address" in driver.find_element(By.TAG_NAME, "body").text, "served without its secret"
     driver.get(printer.url)
     wait_for("the page to show the closed cover", lambda: pressed(driver, "cover", "closed"))
+    shown = driver.find_element(By.ID, "printer").text
+    assert printer.endpoint in shown and "VPRINTER-1.0" in shown, f"the page names its printer as '{shown}'"
 
     click(driver, "cover", "open")
     wait_for("vprinter get to report the cover the page opened", lambda: printer.get()["cover"] == "open")

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <string>
@@ -38,8 +40,9 @@ const char FIRMWARE_QUERY[] = { 0x1B, 0x23, 0x2A, 0x0A, 0x00 };
 const char ESC_K[] = { 0x1B, 0x4B, 0x01, 0x00 };
 
 // Runs a program to its end; returns its exit status and, if asked, its
-// standard output.
-int run(const std::vector<std::string>& args, std::string* output = nullptr, pid_t* started = nullptr)
+// standard output. With `started`, leaves it running and reads only its
+// first `lines` lines.
+int run(const std::vector<std::string>& args, std::string* output = nullptr, pid_t* started = nullptr, int lines = 1)
 {
     int out[2];
     if (pipe(out) != 0) return -1;
@@ -65,7 +68,7 @@ int run(const std::vector<std::string>& args, std::string* output = nullptr, pid
             output->clear();
             char c;
             pollfd p = { out[0], POLLIN, 0 };
-            while (poll(&p, 1, 20000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') *output += c;
+            while (poll(&p, 1, 20000) > 0 && read(out[0], &c, 1) == 1 && (c != '\n' || --lines > 0)) *output += c;
         }
         close(out[0]);
         return 0;
@@ -179,14 +182,70 @@ protected:
         rmdir(dir.c_str());
     }
 
-    // Starts `vprinter serve` and returns its first line.
-    std::string start(const std::string& where, std::vector<std::string> options = {})
+    // Starts `vprinter serve` and returns its first lines.
+    std::string start(const std::string& where, std::vector<std::string> options = {}, int lines = 1)
     {
         std::vector<std::string> args = { VPRINTER_PROGRAM, "serve", where, "--no-console", "--quiet" };
         args.insert(args.end(), options.begin(), options.end());
         std::string line;
-        run(args, &line, &server);
+        run(args, &line, &server, lines);
         return line;
+    }
+
+    // Starts a printer with its page on a free loopback port: sets `page`
+    // (its port) and `token` from the address it prints.
+    void startWithPage()
+    {
+        std::string lines = start(endpoint, { "--http", "127.0.0.1:0" }, 2);
+        size_t at = lines.find("page at http://127.0.0.1:");
+        ASSERT_NE(at, std::string::npos) << lines;
+        page = static_cast<uint16_t>(atoi(lines.c_str() + at + strlen("page at http://127.0.0.1:")));
+        size_t secret = lines.find("/?token=");
+        ASSERT_NE(secret, std::string::npos) << lines;
+        token = lines.substr(secret + strlen("/?token="));
+    }
+
+    // A request to the page with its secret and Host (unless `headers` has
+    // one), and `content`; the status of the answer, and its body if asked.
+    int ask(const std::string& what, const std::string& headers = "", const std::string& content = "",
+        std::string* body = nullptr)
+    {
+        std::string host = "Host: 127.0.0.1:" + std::to_string(page) + "\r\n";
+        std::string length = content.empty() ? "" : "Content-Length: " + std::to_string(content.size()) + "\r\n";
+        return http(what + " HTTP/1.1\r\n" + (headers.find("Host:") == std::string::npos ? host : "") + headers + length
+                + "X-Vprinter-Token: " + token + "\r\n\r\n" + content,
+            body);
+    }
+
+    // Sends a request as it stands, then reads the answer to its end.
+    int http(const std::string& request, std::string* body = nullptr)
+    {
+        int fd = connectPage();
+        if (fd < 0 || send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+            if (fd >= 0) close(fd);
+            return -1;
+        }
+        std::string answer;
+        char buffer[65536];
+        pollfd p = { fd, POLLIN, 0 };
+        ssize_t got;
+        while (poll(&p, 1, 10000) == 1 && (got = recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, got);
+        close(fd);
+        size_t end = answer.find("\r\n\r\n");
+        if (body) *body = end == std::string::npos ? "" : answer.substr(end + 4);
+        return answer.compare(0, 9, "HTTP/1.1 ") == 0 ? atoi(answer.c_str() + 9) : -1;
+    }
+
+    int connectPage()
+    {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(page);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+        close(fd);
+        return -1;
     }
 
     void startHere(std::vector<std::string> options = {})
@@ -218,6 +277,8 @@ protected:
     std::string lockFile;
     pid_t server = -1;
     int serverStatus = -1;
+    uint16_t page = 0;
+    std::string token;
 };
 
 TEST_F(PrinterTest, OpenAndCloseAHundredTimes)
@@ -519,6 +580,123 @@ TEST_F(PrinterTest, FrontPageNeedsAnAddressItCanHave)
     EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "its socket goes with it";
 }
 
+TEST_F(PrinterTest, TwoPrintersNeverShareAPagePort)
+{
+    startWithPage();
+    std::string out;
+    std::string taken = "127.0.0.1:" + std::to_string(page);
+    EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", dir + "/second.sock", "--no-console", "--http", taken }, &out), 2);
+    EXPECT_EQ(ask("GET /state"), 200) << "the first printer still serves its page";
+}
+
+// Another site (a name of its own pointed at 127.0.0.1) or another local user
+// can neither read nor change the printer through its page.
+TEST_F(PrinterTest, ThePageAnswersOnlyAtItsOwnAddressWithItsSecret)
+{
+    startWithPage();
+    std::string port = std::to_string(page);
+    std::string here = "Host: 127.0.0.1:" + port + "\r\n";
+    EXPECT_EQ(http("GET /?token=" + token + " HTTP/1.1\r\n" + here + "\r\n"), 200);
+    EXPECT_EQ(ask("GET /state", "Host: localhost:" + port + "\r\n"), 200);
+    std::string wrong = token;
+    wrong[0] = wrong[0] == 'a' ? 'b' : 'a';
+    EXPECT_EQ(http("GET /?token=" + wrong + " HTTP/1.1\r\n" + here + "\r\n"), 403);
+    EXPECT_EQ(http("GET /state HTTP/1.1\r\n" + here + "\r\n"), 403);
+    EXPECT_EQ(http("POST /set HTTP/1.1\r\n" + here + "Content-Length: 9\r\n\r\npaper=out"), 403);
+    for (const std::string& host :
+        std::vector<std::string> { "127.attacker.example:" + port, "localhost.attacker.example:" + port,
+            "127.0.0.1:" + port + ".attacker.example", "127.0.0.1:1", "127.0.0.1" }) {
+        EXPECT_EQ(ask("POST /set", "Host: " + host + "\r\n", "paper=out"), 403) << host;
+    }
+    EXPECT_EQ(ask("POST /set", "Origin: http://127.attacker.example:" + port + "\r\n", "paper=out"), 403);
+    std::map<std::string, std::string> state;
+    std::string error;
+    ASSERT_TRUE(vprinterGet(endpoint, &state, &error)) << error;
+    EXPECT_EQ(state["paper"], "in") << "changed by a request the page refused";
+    EXPECT_EQ(ask("POST /set", "Origin: http://127.0.0.1:" + port + "\r\n", "paper=out"), 200);
+    ASSERT_TRUE(vprinterGet(endpoint, &state, &error)) << error;
+    EXPECT_EQ(state["paper"], "out");
+}
+
+long residentKiB(pid_t pid)
+{
+    FILE* file = fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    long kib = -1;
+    char line[256];
+    while (file && fgets(line, sizeof line, file)) sscanf(line, "VmRSS: %ld", &kib);
+    if (file) fclose(file);
+    return kib;
+}
+
+// Clients that flood the page with headers, trickle them or say nothing hold
+// neither its memory nor its workers, and a stop does not wait for them.
+TEST_F(PrinterTest, ThePageOutlastsFloodsAndSlowClientsAndStopsAtOnce)
+{
+    startWithPage();
+    std::string lines;
+    for (int i = 0; i < 100; ++i) lines += "X-Line: " + std::to_string(i) + "\r\n";
+    EXPECT_EQ(ask("GET /state", lines), 431);
+    EXPECT_EQ(ask("GET /state", "X-Long: " + std::string(20000, 'a') + "\r\n"), 431);
+    long before = residentKiB(server);
+    for (int flood = 0; flood < 4; ++flood) {
+        int fd = connectPage();
+        std::string head = "GET /state HTTP/1.1\r\n";
+        send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+        std::string many(8 << 20, 'x');
+        for (size_t at = 0; at + 8 <= many.size(); at += 8) memcpy(&many[at], "X-A: b\r\n", 8);
+        send(fd, many.data(), many.size(), MSG_NOSIGNAL);
+        close(fd);
+    }
+    EXPECT_LT(residentKiB(server) - before, 16 * 1024) << "kilobytes grown by four floods of 1 M headers";
+
+    rlimit files;
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    size_t idleCount = std::min<rlim_t>(1000, files.rlim_cur > 100 ? files.rlim_cur - 100 : 0);
+    std::vector<int> slow;
+    for (size_t i = 0; i < 4 + idleCount; ++i) slow.push_back(connectPage());
+    for (int i = 0; i < 4; ++i) send(slow[i], "GET /state HTTP/1.1\r\n", 21, MSG_NOSIGNAL);
+    for (int round = 0; round < 12; ++round) {
+        for (int i = 0; i < 4; ++i) send(slow[i], "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
+        auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(ask("GET /state"), 200) << "round " << round;
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1)) << "round " << round;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    auto stopped = std::chrono::steady_clock::now();
+    stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
+    EXPECT_EQ(serverStatus, 0);
+    for (int fd : slow) close(fd);
+}
+
+// However a job is made, its view on the page costs less than the job.
+TEST_F(PrinterTest, AHostileJobsViewOnThePageStaysSmall)
+{
+    startWithPage();
+    std::string alternating(1 << 20, 'A');
+    for (size_t i = 1; i < alternating.size(); i += 2) alternating[i] = 0x01;
+    const std::string jobs[] = { alternating, std::string(1 << 20, '\x0C') };
+    for (const std::string& job : jobs) {
+        PortHandle port = OpenPortA(endpoint.c_str(), "", LIMIT);
+        ASSERT_NE(port, nullptr);
+        for (size_t at = 0; at < job.size();) {
+            uint32_t written = 0;
+            ASSERT_NE(WritePort(port, job.data() + at, static_cast<uint32_t>(job.size() - at), &written), VX_FALSE);
+            at += written;
+        }
+        ClosePort(port);
+    }
+    for (int number = 1; number <= 2; ++number) {
+        std::string view;
+        auto asked = std::chrono::steady_clock::now();
+        ASSERT_EQ(ask("GET /job/" + std::to_string(number), "", "", &view), 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2)) << "job " << number;
+        EXPECT_LT(view.size(), jobs[number - 1].size() / 4) << "job " << number;
+    }
+}
+
 TEST_F(PrinterTest, TcpOnAFreePort)
 {
     std::string line = start("127.0.0.1:0");
@@ -740,6 +918,49 @@ TEST_F(PrinterTest, ServesWithStandardInputAndOutputClosed)
     EXPECT_EQ(waitpid(server, &status, WNOHANG), 0) << "still serving";
     stop();
     EXPECT_EQ(serverStatus, 0);
+}
+
+// Started as a script does (`vprinter serve PATH &`, its input /dev/null,
+// its output a pipe nobody reads), the printer serves on, and any stop signal
+// ends it cleanly.
+TEST_F(PrinterTest, AScriptsPrinterServesWithoutInputOrReaderAndStopsOnAnySignal)
+{
+    for (int signal : { SIGHUP, SIGUSR1 }) {
+        int out[2];
+        ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        const char* argv[] = { VPRINTER_PROGRAM, "serve", endpoint.c_str(), nullptr };
+        ASSERT_EQ(posix_spawn(&server, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        std::map<std::string, std::string> state;
+        std::string error;
+        for (int i = 0; i < 200 && !vprinterGet(endpoint, &state, &error); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        // Each change prints a panel line: far more than the pipe holds.
+        for (int i = 0; i < 1500; ++i) {
+            ASSERT_TRUE(vprinterSet(endpoint, { i % 2 ? "cover=closed" : "cover=open" }, &error)) << i << ": " << error;
+        }
+        std::string text;
+        char buffer[65536];
+        pollfd p = { out[0], POLLIN, 0 };
+        ssize_t got;
+        while (text.find("dropped") == std::string::npos && poll(&p, 1, 5000) == 1
+            && (got = read(out[0], buffer, sizeof buffer)) > 0) {
+            text.append(buffer, got);
+        }
+        EXPECT_NE(text.find("lines of output were dropped while nobody read it"), std::string::npos);
+        kill(server, signal);
+        EXPECT_EQ(waitFor(server), 0) << strsignal(signal);
+        server = -1;
+        close(out[0]);
+        struct stat info;
+        EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "its socket is left after " << strsignal(signal);
+    }
 }
 
 TEST_F(PrinterTest, EveryNameOfAHeldPrinterIsHeld)

@@ -160,3 +160,24 @@ TEST(Paper, OldJobsAreForgottenPastTheLimits)
     for (const Job& job : paper.jobs()) kept += job.bytes.size();
     EXPECT_LE(kept, 16u << 20);
 }
+
+// A hostile job is drawn small: equal parts in a row as one, and past the
+// limits a last note that still says whether the rest is broken.
+TEST(Paper, LongJobsAreMergedAndSummedUp)
+{
+    std::vector<Printed> feeds = print(std::string(5000, '\x0C'));
+    ASSERT_EQ(kinds(feeds), "cut");
+    EXPECT_EQ(feeds[0].count, 5000u);
+
+    std::string alternating;
+    for (int i = 0; i < 5000; ++i) alternating += "A\x01";
+    for (const std::string& tail : { std::string("B\n"), std::string("B\x1B") }) {
+        std::vector<Printed> printed = print(alternating + tail);
+        ASSERT_EQ(printed.size(), PRINTED_PARTS_LIMIT + 1);
+        EXPECT_NE(printed.back().text.find("not drawn"), std::string::npos) << printed.back().text;
+        EXPECT_EQ(printed.back().broken, tail.back() == '\x1B') << "a job that ends inside a command is broken";
+    }
+    std::vector<Printed> lines = print(std::string(PRINTED_LINES_LIMIT * 2, '\n'));
+    ASSERT_EQ(kinds(lines), "text note");
+    EXPECT_EQ(lines[0].lines.size(), PRINTED_LINES_LIMIT);
+}
