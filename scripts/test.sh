@@ -20,6 +20,11 @@ announce_configure test.sh "$dir"
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
 quiet_ninja test.sh "$dir" -j"$jobs"
 cd "$dir"
-# One line per test only where there is no terminal to keep one line up to
-# date; a failed test's output is shown either way.
-ctest --progress --output-on-failure -j"$jobs" "$@"
+# A terminal keeps one progress line; elsewhere (a log) the tests that passed
+# are left out. A failed test's output and the summary are shown either way.
+if [ -t 1 ]; then
+  ctest --progress --output-on-failure -j"$jobs" "$@"
+else
+  ctest --output-on-failure -j"$jobs" "$@" \
+    | sed -E '/^ +Start +[0-9]+: /d; /^[0-9]+\/[0-9]+ Test +#[0-9]+: .* Passed +[0-9.]+ sec$/d'
+fi
