@@ -269,7 +269,7 @@ int main(int argc, char** argv)
         return EXIT_USAGE;
     }
     // A technician who double-clicked record.cmd has to find them.
-    if (!options.record.empty()) printf("vpoperator: record written to %s\n", absolutePath(options.record).c_str());
-    if (!options.junit.empty()) printf("vpoperator: JUnit report written to %s\n", absolutePath(options.junit).c_str());
+    if (!options.record.empty()) printText("vpoperator: record written to " + absolutePath(options.record) + "\n");
+    if (!options.junit.empty()) printText("vpoperator: JUnit report written to " + absolutePath(options.junit) + "\n");
     return status;
 }
