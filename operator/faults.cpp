@@ -25,7 +25,7 @@ const std::vector<FaultCase>& faultCatalogue()
     static const std::vector<FaultCase> catalogue = {
         // The longest run comes first, so the parallel matrix is not left
         // waiting for it at the end.
-        { "trickle-name=1000 (printer)", "", { "--fault", "trickle-name=1000" }, { 6, 7 }, 6,
+        { "trickle-name:1000 (printer)", "", { "--fault", "trickle-name:1000" }, { 6, 7 }, 6,
             "ReadPort did not complete the reply within 20 s of the query" },
         { "refuse-open:37", "fault=refuse-open:37", {}, { 0, 1 }, 0, "OpenPortA return NULL" },
         { "no-exclusive", "fault=no-exclusive", {}, { 2, 0 }, 2, "holdprobe did not return EXIT_SUCESS" },
@@ -46,7 +46,7 @@ const std::vector<FaultCase>& faultCatalogue()
         { "ignore-disconnect", "fault=ignore-disconnect", {}, { 9, 8 }, 9, "ResetDevice did not fail as expected" },
         // Test Read Disconnect does not look at the reply, so it must not mind.
         { "lose-terminator", "fault=lose-terminator", {}, { 6, 7 }, 6, "ReadPort timed out" },
-        { "slow-status=300 (printer)", "", { "--fault", "slow-status=300" }, { 12, 10 }, 12,
+        { "slow-status:300 (printer)", "", { "--fault", "slow-status:300" }, { 12, 10 }, 12,
             "GetParsedStatus took toooooooo looooooooooooong" },
         // The probe's copy aborts instead of being refused.
         { "crash-held", "fault=crash-held", {}, { 2, 0 }, 2, "holdprobe did not return EXIT_SUCESS" },

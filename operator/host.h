@@ -31,6 +31,9 @@ std::string absolutePath(const std::string& path);
 std::string joinPath(const std::string& directory, const std::string& name);
 std::string directoryOf(const std::string& path);
 bool fileExists(const std::string& path);
+// Prints UTF-8 text on standard output; a Windows console is written wide,
+// so that a path outside its code page shows as it is.
+void printText(const std::string& text);
 
 // The version in a Windows file's version resource ("1.2.3.4"); empty when
 // it has none, and everywhere else.

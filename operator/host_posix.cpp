@@ -67,6 +67,8 @@ bool fileExists(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+void printText(const std::string& text) { fputs(text.c_str(), stdout); }
+
 std::string fileVersion(const std::string&) { return ""; }
 
 std::string hostName()

@@ -106,6 +106,20 @@ bool fileExists(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+void printText(const std::string& text)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) {
+        fputs(text.c_str(), stdout);
+        return;
+    }
+    fflush(stdout);
+    std::wstring wide = wideText(text);
+    DWORD written = 0;
+    WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
 std::string fileVersion(const std::string& path)
 {
     DWORD ignored = 0;

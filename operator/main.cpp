@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,8 @@ using namespace vpop;
 const int EXIT_FAILED = 1;
 const int EXIT_USAGE = 2;
 
-const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|N,N,...] [--settings TEXT] [--verbose]\n"
-                     "                  [--timeout SEC] [--printer-option OPT ...] [--endpoint ENDPOINT]\n"
+const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--settings TEXT] [--verbose]\n"
+                     "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--endpoint ENDPOINT]\n"
                      "                  [--devbench PATH] [--record FILE] [--junit FILE]\n"
                      "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
@@ -41,7 +42,9 @@ const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|N,N,...] [-
                      "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
                      "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
                      "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
+                     "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
                      "--record FILE writes a JSON record of the run, --junit FILE a JUnit report.\n"
+                     "--build-dir is another name for --dir.\n"
                      "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup\n"
                      "error, or a record that could not be written.\n";
 
@@ -63,10 +66,16 @@ struct Options {
 bool valueOption(const std::string& arg, const std::string& value, Options* options, std::string* why)
 {
     RunOptions& run = options->run;
-    if (arg == "--dir") {
+    // "--endpoint --verbose" lost its value; no printer or port is named so.
+    if ((arg == "--endpoint" || arg == "--port") && (value.empty() || value[0] == '-')) {
+        *why = arg + " needs a name, not '" + value + "'";
+        return false;
+    }
+    // --build-dir, the scripts' old name, is the same option.
+    if (arg == "--dir" || arg == "--build-dir") {
         run.dir = value;
     } else if (arg == "--tests") {
-        options->tests = value;
+        options->tests = value == "all" ? "a" : value;
     } else if (arg == "--settings") {
         run.settings = value;
     } else if (arg == "--timeout") {
@@ -87,7 +96,9 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
         }
         options->jobs = static_cast<unsigned>(jobs);
     } else if (arg == "--printer-option") {
-        run.printerOptions.push_back(value);
+        // "--fault slow-status:300" as one quoted option is two words to the printer.
+        std::istringstream words(value);
+        for (std::string word; words >> word;) run.printerOptions.push_back(word);
     } else if (arg == "--endpoint") {
         run.endpoint = value;
     } else if (arg == "--devbench") {
@@ -145,6 +156,7 @@ int parseOptions(int argc, char** argv, Options* options)
             *flag = true;
             continue;
         }
+        if (arg.rfind("--", 0) != 0) return bad("unexpected argument '" + arg + "': every value follows its option");
         if (i + 1 >= argc) return bad("missing value after " + arg);
         std::string why;
         if (!valueOption(arg, argv[++i], options, &why)) return bad(why);
@@ -234,5 +246,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "vpoperator: %s\n", error.c_str());
         return EXIT_USAGE;
     }
+    // A technician who double-clicked record.cmd has to find them.
+    if (!options.record.empty()) printText("vpoperator: record written to " + absolutePath(options.record) + "\n");
+    if (!options.junit.empty()) printText("vpoperator: JUnit report written to " + absolutePath(options.junit) + "\n");
     return status;
 }

@@ -101,6 +101,8 @@ void printRow(const FaultCase& fault, const Judgement& judgement)
 int runMatrix(const RunOptions& options, unsigned jobs, RunRecord* record)
 {
     double started = monotonicSeconds();
+    printf("healthy run of the %zu tests the matrix uses, beside the first faults ...\n", catalogueTests().size());
+    fflush(stdout);
     Runs runs(options, jobs);
     // A test that fails without any fault would make every catch meaningless.
     const RunOutcome& healthy = runs.outcome(0);

@@ -11,8 +11,18 @@
 #include "operator/paper_check.h"
 #include "operator/printer_control.h"
 #include "wire/endpoint.h"
+#include "wire/portlock.h"
 
 namespace vpop {
+
+namespace {
+
+// The printer's own pace is a person's; the operator opens the cover at the
+// NOW line at once, so fast jobs keep the run short. --printer-option may
+// still ask for another pace: the printer takes the last value.
+const std::vector<std::string> FAST_PRINTING = { "--print-ms", "100", "--print-speed", "4000000" };
+
+} // namespace
 
 std::vector<std::string> OutputLines::take(std::string_view chunk)
 {
@@ -34,16 +44,17 @@ bool VirtualPrinter::start(std::string* error)
     if (!makeSocketDirectory(error)) return false;
     std::string program = options_.dir + "/vprinter";
     std::vector<std::string> args = { program, "serve", socketDir_ + "/printer.sock", "--no-console" };
+    args.insert(args.end(), FAST_PRINTING.begin(), FAST_PRINTING.end());
     args.insert(args.end(), options_.printerOptions.begin(), options_.printerOptions.end());
     ChildOptions childOptions;
     childOptions.pipeOutput = true;
     if (!startChild(program, args, childOptions, &printer_, error)) return false;
     if (!awaitListening(error)) return false;
-    // The library keeps the lock of this printer's port in /tmp; it is this
-    // run's to remove, as nobody else was given the printer.
+    // The library's lock of this printer's port is this run's to remove, as
+    // nobody else was given the printer.
     wire::Endpoint endpoint;
     std::string ignored;
-    if (wire::parseEndpoint(endpoint_, &endpoint, &ignored)) lockFile_ = wire::lockName(endpoint);
+    if (wire::parseEndpoint(endpoint_, &endpoint, &ignored)) lockFile_ = wire::portLockPlace(wire::lockName(endpoint));
     return true;
 }
 

@@ -27,4 +27,34 @@ const uint32_t LAST_ERROR_ALREADY_EXISTS = 183;
 // exit status, or -1 when it cannot be started.
 int startAndWait(const char* path, const char* const* argv);
 
+// What a status of startAndWait tells of how the program ended, as far as the
+// system says: it never started, it started but could not load a library it
+// needs, it crashed, or it ended by itself with that status.
+enum ProgramEnd { PROGRAM_EXITED, PROGRAM_NOT_STARTED, PROGRAM_NOT_LOADED, PROGRAM_CRASHED };
+
+inline ProgramEnd programEnd(int status)
+{
+    if (status == -1) return PROGRAM_NOT_STARTED;
+#ifdef _WIN32
+    // The loader's NTSTATUS values: a DLL missing, one of the other width or
+    // not an image at all, a name or ordinal it does not export, its start-up
+    // failing.
+    static const uint32_t NOT_LOADED[] = { 0xC0000135u, 0xC000007Bu, 0xC000012Fu, 0xC0000130u, 0xC0000131u, 0xC0000139u,
+        0xC0000138u, 0xC000007Au, 0xC0000142u, 0xC0000221u };
+    uint32_t code = static_cast<uint32_t>(status);
+    for (uint32_t notLoaded : NOT_LOADED) {
+        if (code == notLoaded) return PROGRAM_NOT_LOADED;
+    }
+    // Any other error or warning NTSTATUS (0xC..., 0x8...) is an exception
+    // nobody handled: an access violation, a breakpoint, a broken stack.
+    if ((code & 0x80000000u) != 0) return PROGRAM_CRASHED;
+#else
+    // The dynamic loader ends a program whose libraries it cannot load with
+    // 127; startAndWait reports a signal as 128 + its number.
+    if (status == 127) return PROGRAM_NOT_LOADED;
+    if (status > 128 && status < 128 + 65) return PROGRAM_CRASHED;
+#endif
+    return PROGRAM_EXITED;
+}
+
 } // namespace platform

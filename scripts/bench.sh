@@ -7,12 +7,13 @@
 # its longest run.
 # Timings from a shared machine; docs/performance.md keeps a dated set.
 #
-#   scripts/bench.sh [--build-dir DIR]     (default build/)
+#   scripts/bench.sh [--dir DIR]     (default build/)
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$root/build
-if [ "${1:-}" = --build-dir ]; then
-  [ $# -ge 2 ] || { echo "bench.sh: --build-dir needs a directory" >&2; exit 2; }
+if [ "${1:-}" = --dir ] || [ "${1:-}" = --build-dir ]; then
+  [ $# -ge 2 ] || { echo "bench.sh: $1 needs a directory" >&2; exit 2; }
   dir=$(realpath -m "$2")
 fi
 if grep -q 'DEVBENCH_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then

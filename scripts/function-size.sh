@@ -3,12 +3,13 @@
 # readability-function-size over every source the build compiles, but the
 # tests, the fakes, the benchmarks and the fuzz targets.
 #
-#   scripts/function-size.sh [--build-dir DIR]     (default build/)
+#   scripts/function-size.sh [--dir DIR]     (default build/)
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$root/build
-if [ "${1:-}" = --build-dir ]; then
-  [ $# -ge 2 ] || { echo "function-size.sh: --build-dir needs a directory" >&2; exit 2; }
+if [ "${1:-}" = --dir ] || [ "${1:-}" = --build-dir ]; then
+  [ $# -ge 2 ] || { echo "function-size.sh: $1 needs a directory" >&2; exit 2; }
   dir=$(realpath -m "$2")
 fi
 command -v clang-tidy >/dev/null || { echo "function-size.sh: clang-tidy is missing (scripts/setup.sh installs it)" >&2; exit 2; }

@@ -7,6 +7,7 @@
 #   scripts/fuzz.sh                     # the short run CI makes (~1.5 min)
 #   FUZZ_SECONDS=600 scripts/fuzz.sh    # a longer run of each target
 #   scripts/fuzz.sh dialogue_fuzz       # only the targets named
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${FUZZ_BUILD_DIR:-$root/build-fuzz}

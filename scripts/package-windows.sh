@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows programs and lays out the folder a technician copies to
 # the PC, and a zip of it when zip is installed:
-#   devbench-windows/
+#   devbench-windows-CALLCONV/   (cdecl or stdcall: the package is made for one)
 #     devbench.cmd        starts x64\devbench.exe with x86\ as its current folder
+#     record.cmd          the same through x64\vpoperator.exe, which records the run
 #     x64/devbench.exe    beside the vendor's 64-bit KelmorPort.dll
 #     x86/holdprobe.exe   beside the vendor's 32-bit KelmorPort.dll
 #     x86/calling-convention.txt  cdecl or stdcall, for the run records
@@ -11,11 +12,12 @@
 #   scripts/package-windows.sh [--callconv cdecl|stdcall] [--out DIR] [--with-stand-in]
 #
 # --callconv   the convention of the vendor's 32-bit DLL (default cdecl)
-# --out        where devbench-windows/ and devbench-windows.zip go (default build-package/)
+# --out        where devbench-windows-CALLCONV/ and its .zip go (default build-package/)
 # --with-stand-in  puts the stand-in KelmorPort.dll in x64\ and x86\, for a
 #              trial against a virtual printer
 # Builds into build-win64/ and build-win32/ (cdecl) or build-win32-stdcall/,
 # the directories scripts/build-windows.sh uses.
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() {
@@ -52,15 +54,18 @@ jobs=$(nproc)
 win64=$root/build-win64
 win32=$root/build-win32
 [ $callconv = stdcall ] && win32=$root/build-win32-stdcall
-cmake -S "$root" -B "$win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+# Only a new build directory reads its toolchain file; naming it again is no mistake.
+cmake --no-warn-unused-cli -S "$root" -B "$win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 ninja -C "$win64" -j"$jobs" devbench vpoperator
-cmake -S "$root" -B "$win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+cmake --no-warn-unused-cli -S "$root" -B "$win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
     -DKELMORPORT_CALLCONV=$callconv >/dev/null
 ninja -C "$win32" -j"$jobs" holdprobe
 
 # Only our own output is replaced; DIR may hold other things.
-package=$out/devbench-windows
-rm -rf "$package" "$out/devbench-windows.zip"
+# The convention is in the name: the two packages must not be mistaken for each other.
+name=devbench-windows-$callconv
+package=$out/$name
+rm -rf "$package" "$out/$name.zip"
 mkdir -p "$package/x64" "$package/x86"
 cp "$win64/devbench.exe" "$win64/vpoperator.exe" "$package/x64/"
 cp "$win32/holdprobe.exe" "$package/x86/"
@@ -78,7 +83,9 @@ case $callconv in
     cdecl) title="cdecl (no WINAPI or __stdcall on the prototypes)" ;;
     stdcall) title="stdcall (WINAPI or __stdcall on the prototypes)" ;;
 esac
-sed "s/@CALLCONV@/$title/" "$root/scripts/windows/README.txt" | crlf >"$package/README.txt"
+heading="devbench for Windows ($callconv)"
+sed -e "s/@CALLCONV@/$title/" -e "s/@CC@/$callconv/" -e "s/@UNDERLINE@/${heading//?/=}/" \
+    "$root/scripts/windows/README.txt" | crlf >"$package/README.txt"
 
 # The PC has no MinGW: every program and DLL must need only what Windows has
 # (CNG's bcrypt.dll among it) and KelmorPort.dll.
@@ -97,8 +104,8 @@ for file in "$package"/x64/* "$package"/x86/*; do
 done
 
 if command -v zip >/dev/null; then
-    (cd "$out" && zip -qr devbench-windows.zip devbench-windows)
-    echo "package-windows: $package/ and $out/devbench-windows.zip ($callconv)"
+    (cd "$out" && zip -qr "$name.zip" "$name")
+    echo "package-windows: $package/ and $out/$name.zip"
 else
-    echo "package-windows: $package/ ($callconv; no zip command, so no zip)"
+    echo "package-windows: $package/ (no zip command, so no zip)"
 fi

@@ -2,16 +2,18 @@
 # Builds everything into build/ and runs all of devbench's tests against a
 # virtual printer, with vpoperator playing the technician at every prompt.
 #
-#   scripts/run-virtual.sh [--build-dir DIR] [vpoperator options...]
+#   scripts/run-virtual.sh [--dir DIR] [vpoperator options...]
 #
 # Extra options go to vpoperator (for example --verbose, or --tests 3,4 to
-# run only those tests instead of all). Exits with vpoperator's status:
+# run only those tests instead of all; build/vpoperator --help lists them all).
+# Exits with vpoperator's status:
 # 0 when every test passed, 1 when one failed, 2 on a usage or setup error.
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$root/build
-if [ "${1:-}" = --build-dir ]; then
-  [ $# -ge 2 ] || { echo "run-virtual.sh: --build-dir needs a directory" >&2; exit 2; }
+if [ "${1:-}" = --dir ] || [ "${1:-}" = --build-dir ]; then
+  [ $# -ge 2 ] || { echo "run-virtual.sh: $1 needs a directory" >&2; exit 2; }
   dir=$(realpath -m "$2")
   shift 2
 fi

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test the suite.
+#   scripts/setup.sh        (uses sudo when not run as root)
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 # python3 reads the run records back in the end-to-end tests. The printer:
 # libcrypto digests its jobs; cpp-httplib serves its front page and libpng

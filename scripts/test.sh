@@ -2,6 +2,9 @@
 # Builds into build/ and runs every test: unit and end-to-end.
 # DEVBENCH_SANITIZE=1 builds into build-asan/ with AddressSanitizer and
 # UndefinedBehaviorSanitizer instead.
+#
+#   scripts/test.sh [ctest options...]    e.g. -R operator to run only some tests
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Plain ninja runs two jobs more than the machine has cores.
@@ -15,6 +18,13 @@ fi
 . scripts/announce.sh
 announce_configure test.sh "$dir"
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
-ninja -C "$dir" -j"$jobs"
+quiet_ninja test.sh "$dir" -j"$jobs"
 cd "$dir"
-ctest --output-on-failure -j"$jobs" "$@"
+# A terminal keeps one progress line; elsewhere (a log) the tests that passed
+# are left out. A failed test's output and the summary are shown either way.
+if [ -t 1 ]; then
+  ctest --progress --output-on-failure -j"$jobs" "$@"
+else
+  ctest --output-on-failure -j"$jobs" "$@" \
+    | sed -E '/^ +Start +[0-9]+: /d; /^[0-9]+\/[0-9]+ Test +#[0-9]+: .* Passed +[0-9.]+ sec$/d'
+fi

@@ -6,16 +6,17 @@
 # Exits non-zero when a test fails or memcheck reports anything: an error, a
 # leak, a read of uninitialised memory.
 #
-#   scripts/valgrind-e2e.sh [--build-dir DIR] [--tests N,N,...]
+#   scripts/valgrind-e2e.sh [--dir DIR] [--tests N,N,...]
+case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$root/build
 tests=0,1,2,3,6,8,10,12
 while [ $# -gt 0 ]; do
   case $1 in
-    --build-dir) dir=$(realpath -m "$2"); shift 2 ;;
+    --dir | --build-dir) [ $# -ge 2 ] || { echo "valgrind-e2e.sh: $1 needs a directory" >&2; exit 2; }; dir=$(realpath -m "$2"); shift 2 ;;
     --tests) tests=$2; shift 2 ;;
-    *) echo "usage: valgrind-e2e.sh [--build-dir DIR] [--tests N,N,...]" >&2; exit 2 ;;
+    *) echo "usage: valgrind-e2e.sh [--dir DIR] [--tests N,N,...]" >&2; exit 2 ;;
   esac
 done
 if ! command -v valgrind >/dev/null; then

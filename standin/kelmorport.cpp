@@ -19,6 +19,7 @@
 
 #include "portlib/KelmorPort.h"
 #include "wire/endpoint.h"
+#include "wire/fault_option.h"
 #include "wire/portlock.h"
 #include "wire/protocol.h"
 #include "wire/transport.h"
@@ -129,24 +130,32 @@ bool parseNumber(const std::string& text, uint32_t* value)
     return true;
 }
 
+// Every fault this library knows, as a person would write it.
+std::string knownFaults()
+{
+    std::string known;
+    for (const FaultEntry& fault : FAULTS)
+        known += std::string(known.empty() ? "" : ", ") + fault.name + (fault.takesNumber ? ":N" : "");
+    return known;
+}
+
 bool applyFault(Settings& settings, const std::string& value, std::string* error)
 {
-    size_t colon = value.find(':');
-    std::string name = value.substr(0, colon);
+    FaultOption option = splitFaultOption(value);
     for (const FaultEntry& fault : FAULTS) {
-        if (name != fault.name) continue;
+        if (option.name != fault.name) continue;
         uint32_t number = 0;
         // Every numbered fault counts or measures something: 0 would mean no fault.
-        if (fault.takesNumber != (colon != std::string::npos)
-            || (fault.takesNumber && (!parseNumber(value.substr(colon + 1), &number) || number == 0))) {
-            *error = fault.takesNumber ? "fault " + name + " needs a number above 0: fault=" + name + ":N"
-                                       : "fault " + name + " takes no number";
+        if (fault.takesNumber != option.hasNumber
+            || (fault.takesNumber && (!parseNumber(option.number, &number) || number == 0))) {
+            *error = fault.takesNumber ? "fault " + option.name + " needs a number above 0: fault=" + option.name + ":N"
+                                       : "fault " + option.name + " takes no number";
             return false;
         }
         fault.apply(settings.faults, number);
         return true;
     }
-    *error = "unknown fault '" + value + "'";
+    *error = "unknown fault '" + value + "' (known: " + knownFaults() + ")";
     return false;
 }
 
@@ -188,7 +197,7 @@ bool parseSettings(const std::string& text, Settings* settings, std::string* err
             *error = "unknown setting '" + item + "' (known: timeout=MS, fault=NAME[:N])";
             return false;
         }
-        std::string once = key == "fault" ? item.substr(0, item.find(':')) : key;
+        std::string once = key == "fault" ? "fault=" + splitFaultOption(item.substr(equals + 1)).name : key;
         if (!given.insert(once).second) {
             *error = "'" + once + "' is given twice";
             return false;
@@ -375,8 +384,10 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
     }
     auto port = std::make_shared<Port>();
     std::string error;
-    if (!parseSettings(portSettings ? portSettings : "", &port->settings, &error)) {
-        fprintf(stderr, "KelmorPort: %s\n", error.c_str());
+    std::string settings = portSettings ? portSettings : "";
+    if (!parseSettings(settings, &port->settings, &error)) {
+        // The caller sees only a refused open; the person reads why here.
+        fprintf(stderr, "KelmorPort: port settings '%s' refused: %s\n", settings.c_str(), error.c_str());
         reportError(EINVAL);
         return nullptr;
     }
@@ -437,7 +448,7 @@ VX_BOOL ClosePort(PortHandle handle)
         std::lock_guard<std::mutex> guard(tableMutex);
         keptLocks.push_back(port->lock);
     } else {
-        releasePortLock(port->lock);
+        releasePortLock(port->lockName, port->lock);
     }
     port->lock = NO_LOCK;
     uint32_t failAfter = port->settings.faults.closeFailsAfter;

@@ -15,18 +15,23 @@ namespace {
 const char USAGE[] = "usage:\n"
                      "  vprinter serve ENDPOINT [--name NAME] [--rate BYTES_PER_SEC] [--print-ms N]\n"
                      "                          [--print-speed BYTES_PER_SEC] [--max-clients N]\n"
-                     "                          [--capture FILE] [--no-console] [--quiet] [--fault NAME[=N]]...\n"
+                     "                          [--capture FILE] [--no-console] [--quiet] [--fault NAME[:N]]...\n"
                      "                          [--http HOST:PORT]\n"
                      "  vprinter set ENDPOINT key=value...\n"
                      "  vprinter get ENDPOINT\n"
+                     "  vprinter --help\n"
                      "ENDPOINT is a socket path or 127.0.0.1:PORT (PORT 0 picks a free port).\n"
-                     "--http serves the printer's front page, e.g. at 127.0.0.1:8631.\n";
+                     "--http serves the printer's front page, e.g. at 127.0.0.1:8631.\n"
+                     "A checked block's job takes --print-ms (4000 by default, a person's pace) plus its\n"
+                     "bytes at --print-speed (4000000 by default); vpoperator asks for 100 ms.\n";
 
 int usage(const char* problem)
 {
     fprintf(stderr, "vprinter: %s\n%s", problem, USAGE);
     return 2;
 }
+
+bool isHelp(const std::string& word) { return word == "--help" || word == "-h"; }
 
 // A descriptor among 0 to 2 that whoever started this program left closed
 // would be taken by the next file opened, and a pipe or socket would be read
@@ -107,8 +112,15 @@ int main(int argc, char** argv)
 {
     bool inputClosed = false;
     if (!openStandardStreams(&inputClosed)) return 2;
+    for (int i = 1; i < argc; ++i) {
+        if (!isHelp(argv[i])) continue;
+        printf("%s", USAGE);
+        return 0;
+    }
     if (argc < 3) return usage("missing command or endpoint");
     std::string command = argv[1];
+    // An option where the endpoint belongs is a slip, never a file to serve on.
+    if (argv[2][0] == '-') return usage(("the endpoint comes first, not " + std::string(argv[2])).c_str());
     if (command == "serve") return serveCommand(argc, argv, inputClosed);
     std::string error;
     if (command == "set") {

@@ -15,6 +15,7 @@
 #include "vprinter/output.h"
 #include "vprinter/requests.h"
 #include "wire/endpoint.h"
+#include "wire/fault_option.h"
 #include "wire/transport.h"
 
 namespace vprinter {
@@ -218,26 +219,27 @@ uint64_t Server::nextWake(uint64_t now)
 
 bool addPrinterFault(PrinterFaults* faults, const std::string& text, std::string* error)
 {
-    size_t equals = text.find('=');
-    std::string name = text.substr(0, equals);
+    wire::FaultOption option = wire::splitFaultOption(text);
+    std::string known;
     for (const Fault& fault : FAULTS) {
-        if (name != fault.name) continue;
+        known += std::string(known.empty() ? "" : ", ") + fault.name + (fault.takesNumber ? ":N" : "");
+        if (option.name != fault.name) continue;
         uint32_t number = 0;
         if (fault.takesNumber) {
-            std::string digits = equals == std::string::npos ? "" : text.substr(equals + 1);
+            const std::string& digits = option.number;
             if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
-                *error = "fault " + name + " needs a number: " + name + "=N";
+                *error = "fault " + option.name + " needs a number: --fault " + option.name + ":N";
                 return false;
             }
             number = static_cast<uint32_t>(std::stoul(digits));
-        } else if (equals != std::string::npos) {
-            *error = "fault " + name + " takes no value";
+        } else if (option.hasNumber) {
+            *error = "fault " + option.name + " takes no value";
             return false;
         }
         fault.apply(*faults, number);
         return true;
     }
-    *error = "unknown fault '" + name + "'";
+    *error = "unknown fault '" + option.name + "' (known: " + known + ")";
     return false;
 }
 

@@ -34,7 +34,7 @@ struct ServerOptions {
     std::optional<HttpAddress> http;
 };
 
-// Adds one --fault NAME[=N]; false with a reason for an unknown fault.
+// Adds one --fault NAME[:N]; false with a reason for an unknown fault.
 bool addPrinterFault(PrinterFaults* faults, const std::string& text, std::string* error);
 
 // Runs until `quit` on the console or SIGINT, SIGTERM, SIGHUP or SIGUSR1;

@@ -40,6 +40,11 @@ bool parseEndpoint(const std::string& name, Endpoint* endpoint, std::string* err
         *error = "empty port name";
         return false;
     }
+    // An option that lost its place on a command line, never a file.
+    if (name[0] == '-') {
+        *error = "'" + name + "' looks like an option, not an endpoint (a socket file of that name is ./" + name + ")";
+        return false;
+    }
     // A name that looks like a host and port is one, or an error; never a
     // file that happens to be called so.
     size_t colon = name.rfind(':');
@@ -63,20 +68,20 @@ std::string endpointText(const Endpoint& endpoint)
 
 std::string lockName(const Endpoint& endpoint)
 {
-    if (endpoint.kind == Endpoint::Tcp) {
-        // Both spellings of loopback name the same printer, so they share a lock.
-        return "/tmp/kelmorport-127.0.0.1-" + std::to_string(endpoint.port) + ".lock";
-    }
+    // Both spellings of loopback name the same printer, so they share a lock.
+    if (endpoint.kind == Endpoint::Tcp) return "127.0.0.1-" + std::to_string(endpoint.port);
 #ifndef _WIN32
     // Every name of one socket (a symlink, a link, another spelling of its
     // path) shares one lock, named after the socket's device and inode.
     struct stat info;
     if (stat(endpoint.path.c_str(), &info) == 0) {
-        return "/tmp/kelmorport-" + std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino) + ".lock";
+        return "socket-" + std::to_string(info.st_dev) + "-" + std::to_string(info.st_ino);
     }
 #endif
     // Nothing there: no printer can be opened by this name anyway.
-    return endpoint.path + ".lock";
+    std::string name = "path-";
+    for (char c : endpoint.path) name += c == '/' || c == '\\' ? '_' : c;
+    return name;
 }
 
 } // namespace wire

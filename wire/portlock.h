@@ -13,10 +13,17 @@ const LockHandle NO_LOCK = -1;
 
 enum class LockResult { Locked, Busy, Failed };
 
-// Takes the named lock without waiting. Busy: another holder has it (in this
-// process or another). Failed: the lock cannot be made; *error says why.
+// Takes the lock called `name` (lockName() of an endpoint) without waiting.
+// Busy: another holder has it (in this process or another). Failed: the lock
+// cannot be made; *error says why.
 LockResult acquirePortLock(const std::string& name, LockHandle* lock, std::string* error);
-void releasePortLock(LockHandle lock);
+// Gives the lock back and leaves nothing behind for it.
+void releasePortLock(const std::string& name, LockHandle lock);
+
+// Where the lock called `name` is kept on this system, for a person looking
+// for it: a file in a folder of the user's own (POSIX), or an object name
+// (Windows).
+std::string portLockPlace(const std::string& name);
 
 // Leaves the reason for a failed call where the library's caller looks for
 // it: errno, and on Windows also the thread's last error, where EBUSY (the

@@ -12,10 +12,17 @@ namespace wire {
 // holder has it, the system closes it with a dead process, and its handle is
 // not inherited by started programs. A second creator, in this process or
 // another, finds it already there.
-LockResult acquirePortLock(const std::string& name, LockHandle* lock, std::string* error)
+std::string portLockPlace(const std::string& name)
 {
     std::string objectName = "Local\\KelmorPort:";
     for (char c : name) objectName += c == '\\' ? '/' : c;
+    return objectName;
+}
+
+// Nothing is left behind: the system removes the event with its last handle.
+LockResult acquirePortLock(const std::string& name, LockHandle* lock, std::string* error)
+{
+    std::string objectName = portLockPlace(name);
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, objectName.c_str());
     if (event == nullptr) {
         *error = "cannot create the lock " + objectName + ": error " + std::to_string(GetLastError());
@@ -29,7 +36,7 @@ LockResult acquirePortLock(const std::string& name, LockHandle* lock, std::strin
     return LockResult::Locked;
 }
 
-void releasePortLock(LockHandle lock)
+void releasePortLock(const std::string&, LockHandle lock)
 {
     if (lock != NO_LOCK) CloseHandle(reinterpret_cast<HANDLE>(lock));
 }

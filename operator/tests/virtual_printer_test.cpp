@@ -5,6 +5,7 @@
 
 #include "operator/virtual_printer.h"
 #include "wire/endpoint.h"
+#include "wire/portlock.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ TEST(VirtualPrinter, LeavesNothingBehind)
         socket = printer.endpoint();
         wire::Endpoint endpoint;
         ASSERT_TRUE(wire::parseEndpoint(socket, &endpoint, &error)) << error;
-        lock = wire::lockName(endpoint);
+        lock = wire::portLockPlace(wire::lockName(endpoint));
         std::ofstream(lock) << "held\n";
         EXPECT_FALSE(printer.set({ "cover=ajar" }, &error));
     }

@@ -63,7 +63,8 @@ class Printer:
         self.program = os.path.join(build, "vprinter")
         self.endpoint = os.path.join(work, "printer.sock")
         self.process = subprocess.Popen(
-            [self.program, "serve", self.endpoint, "--no-console", "--quiet", "--http", "127.0.0.1:0"],
+            [self.program, "serve", self.endpoint, "--no-console", "--quiet", "--http", "127.0.0.1:0",
+             "--print-ms", "100"],  # the operator answers NOW at once
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
         self.url = None
         deadline = time.monotonic() + WAIT_S

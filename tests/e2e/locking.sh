@@ -52,8 +52,9 @@ start_printer() {
   "$vprinter" serve "$sock" --no-console >"$work/vprinter.out" 2>&1 &
   pids+=($!)
   wait_for "$work/vprinter.out" "listening on $sock" "$!" || fail "vprinter did not get ready"
-  # The library's lock, in /tmp, named after the socket's device and inode.
-  lock=$(stat -c '/tmp/kelmorport-%d-%i.lock' "$sock")
+  # The library's lock, named after the socket's device and inode, left
+  # behind by a holder the test kills.
+  lock=$(stat -c "/tmp/kelmorport-$(id -u)/socket-%d-%i.lock" "$sock")
 }
 
 # Menu 2 with the socket as port name, then leave.
@@ -109,8 +110,32 @@ probe_missing)
   run_locking_test "$work/elsewhere"
   mapfile -t lines < <(after_banner)
   [[ ${lines[0]:-} =~ $suite_line ]] || fail "no failure line without the probe"
+  [[ ${lines[1]:-} =~ ^hint:\ holdprobe\ could\ not\ be\ started ]] || fail "no hint that the probe is missing"
   ! grep -q 'failure - ' "$work/devbench.out" || fail "a probe ran from another directory"
   expect_port_free
+  ;;
+
+probe_cannot_load)
+  # A copy of the probe away from the library it finds beside itself.
+  start_printer
+  mkdir "$work/nolib"
+  cp "$build/holdprobe" "$work/nolib/"
+  run_locking_test "$work/nolib"
+  # The loader's own message comes first.
+  mapfile -t lines < <(after_banner | sed 1d; sed -n '/^testPortLocking$/{n;n;n;p;q}' "$work/devbench.out")
+  [[ ${lines[0]:-} =~ $suite_line ]] || fail "no failure line after the loader's message"
+  [[ ${lines[1]:-} =~ ^hint:\ holdprobe\ could\ not\ load\ libKelmorPort.so ]] || fail "no hint that the library is missing"
+  ;;
+
+probe_crashes)
+  start_printer
+  mkdir "$work/crash"
+  printf '#!/bin/sh\nkill -SEGV $$\n' >"$work/crash/holdprobe"
+  chmod +x "$work/crash/holdprobe"
+  run_locking_test "$work/crash"
+  mapfile -t lines < <(after_banner)
+  [[ ${lines[0]:-} =~ $suite_line ]] || fail "no failure line for a crashed probe"
+  [[ ${lines[1]:-} =~ ^hint:\ holdprobe\ crashed\ \(status\ 139 ]] || fail "no hint that the probe crashed"
   ;;
 
 killed_probe_frees_port)

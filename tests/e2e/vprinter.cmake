@@ -3,7 +3,8 @@
 if(TARGET vprinter)
   set(vprinter_tests_dir ${CMAKE_SOURCE_DIR}/vprinter/tests)
   add_executable(vprinter_tests ${vprinter_tests_dir}/device_test.cpp ${CMAKE_SOURCE_DIR}/wire/tests/protocol_test.cpp
-    ${vprinter_tests_dir}/panel_test.cpp ${vprinter_tests_dir}/paper_test.cpp ${CMAKE_SOURCE_DIR}/wire/tests/sha256_test.cpp)
+    ${vprinter_tests_dir}/panel_test.cpp ${vprinter_tests_dir}/paper_test.cpp ${CMAKE_SOURCE_DIR}/wire/tests/sha256_test.cpp
+    ${CMAKE_SOURCE_DIR}/wire/tests/portlock_test.cpp)
   target_link_libraries(vprinter_tests PRIVATE vprinter_device vprinter_control GTest::gtest_main)
   gtest_discover_tests(vprinter_tests TEST_PREFIX "vprinter." DISCOVERY_TIMEOUT 30)
 

@@ -49,15 +49,45 @@ TEST_F(LockingTests, ProbeGetsTheOperatorsAnswersAsSeparateEntries)
     EXPECT_TRUE(fake::library().calls.empty());
 }
 
-TEST_F(LockingTests, AnyOtherProbeStatusPrintsTheOneFailureLine)
+// The failure line stays the same; a hint follows where the status tells
+// more than the probe could print itself.
+TEST_F(LockingTests, AnyOtherProbeStatusPrintsTheOneFailureLineAndWhatTheStatusTells)
 {
-    for (int status : { 1, -1, 2, 255 }) {
-        probeStatus = status;
+    struct Case {
+        int status;
+        const char* hint;
+    };
+    const Case cases[]
+        = { { 1, nullptr },
+              { 2, nullptr },
+              { -1, "could not be started" },
+#if defined(_WIN32)
+              { static_cast<int>(0xC0000135u), "could not load" },
+              { static_cast<int>(0xC000007Bu), "could not load" },
+              { static_cast<int>(0xC0000005u), "crashed" },
+#else
+              { 127, "could not load" },
+              { 128 + 11, "crashed" },
+#endif
+          };
+    for (const Case& c : cases) {
+        probeStatus = c.status;
         bool passed = true;
         std::string out = fake::runConsole("", [&] { passed = testPortLocking("COM1", "s"); });
-        EXPECT_FALSE(passed) << status;
+        EXPECT_FALSE(passed) << c.status;
         ASSERT_EQ(out.rfind("testPortLocking\nfailure: line(", 0), 0u) << out;
-        EXPECT_EQ(out.substr(out.find(')')), ") holdprobe did not return EXIT_SUCESS\n") << status;
+        std::string rest = out.substr(out.find(')'));
+        const std::string line = ") holdprobe did not return EXIT_SUCESS\n";
+        ASSERT_EQ(rest.substr(0, line.size()), line) << c.status;
+        std::string hint = rest.substr(line.size());
+        if (c.hint == nullptr) {
+            EXPECT_EQ(hint, "") << c.status;
+            continue;
+        }
+        EXPECT_EQ(hint.rfind("hint: ", 0), 0u) << hint;
+        EXPECT_NE(hint.find(c.hint), std::string::npos) << hint;
+        EXPECT_NE(hint.find("\"When Test Port Locking fails\"\n"), std::string::npos) << hint;
+        EXPECT_EQ(hint.find('\n'), hint.size() - 1) << "one line: " << hint;
     }
     EXPECT_TRUE(fake::library().calls.empty());
 }

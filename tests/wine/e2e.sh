@@ -5,16 +5,20 @@
 # the last through holdprobe.exe started with CreateProcess and its copy
 # refused with GetLastError() = 183; vpoperator.exe runs a manual run and
 # records it.
-#   e2e.sh VPRINTER BIN_DIR [PROBE_DIR]
+#   e2e.sh VPRINTER BIN_DIR [PROBE_DIR [OTHER_DLL]]
 # BIN_DIR holds devbench.exe and its KelmorPort.dll. PROBE_DIR (default
 # BIN_DIR) holds the holdprobe.exe to use, beside its own KelmorPort.dll, and
 # is devbench's current directory: a 32-bit probe works with a 64-bit
-# devbench that way. Exits 77 when Wine cannot run the programs.
+# devbench that way. With a 32-bit probe, Test Port Locking's hint is checked
+# for a probe without its DLL, with the 64-bit one, and with OTHER_DLL, a
+# 32-bit KelmorPort.dll of the other calling convention, when given.
+# Exits 77 when Wine cannot run the programs.
 set -u
 
 vprinter=$1
 bin=$(cd "$2" && pwd)
 probe_dir=$(cd "${3:-$2}" && pwd)
+other_dll=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 
 for file in "$vprinter" "$bin/devbench.exe" "$bin/vpoperator.exe" "$bin/KelmorPort.dll" "$probe_dir/holdprobe.exe" "$probe_dir/KelmorPort.dll"; do
@@ -102,6 +106,27 @@ if run_devbench probe_missing "$work/elsewhere" "" 2; then
     [[ ${lines[0]:-} =~ $suite_line ]] || fail probe_missing "no failure line without the probe"
 else
     fail probe_missing "devbench did not run to the end"
+fi
+
+# A probe that cannot run says why in one hint line after the failure line:
+# no DLL beside it, a DLL of the other width, one of the other convention.
+# The loader or the crash may print its own lines in between.
+probe_hint() { # CASE DLL HINT
+    mkdir "$work/$1"
+    cp "$probe_dir/holdprobe.exe" "$work/$1/"
+    [ -z "$2" ] || cp "$2" "$work/$1/KelmorPort.dll"
+    if run_devbench "$1" "$work/$1" "" 2; then
+        mapfile -t lines < <(after_banner testPortLocking | grep -E -A1 "$suite_line")
+        [[ ${lines[0]:-} =~ $suite_line ]] || fail "$1" "no failure line"
+        [[ ${lines[1]:-} == "hint: holdprobe.exe $3"* ]] || fail "$1" "no hint that holdprobe.exe $3"
+    else
+        fail "$1" "devbench did not run to the end"
+    fi
+}
+if [ "$probe_dir" != "$bin" ]; then
+    probe_hint probe_without_dll "" "could not load"
+    probe_hint probe_with_64bit_dll "$bin/KelmorPort.dll" "could not load"
+    [ -z "$other_dll" ] || probe_hint probe_other_convention "$other_dll" "crashed"
 fi
 
 # The operator's run by hand, the technician's Enter keys piped in: it passes

@@ -7,8 +7,8 @@
 # and record.cmd must record a run of Test Port Locking and Test Read, naming
 # both DLLs and the calling convention (OUT_DIR's name).
 #   package.sh VPRINTER OUT_DIR
-# OUT_DIR is package-windows.sh's --out: it holds devbench-windows/ and, when
-# zip was there, devbench-windows.zip, which is then what gets unpacked.
+# OUT_DIR is package-windows.sh's --out: it holds devbench-windows-CALLCONV/
+# and, when zip was there, its .zip, which is then what gets unpacked.
 # Exits 77 when Wine cannot run the programs.
 set -u
 
@@ -20,12 +20,14 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/devbench-wine-package.XXXXXX")
 # Cyrillic and CJK: no single ANSI code page holds both.
 folder="$work/Ж日"
 mkdir "$folder"
-if [ -f "$out/devbench-windows.zip" ] && command -v unzip >/dev/null; then
-    unzip -q "$out/devbench-windows.zip" -d "$folder"
+name=$(cd "$out" && ls -d devbench-windows-cdecl devbench-windows-stdcall 2>/dev/null | head -1)
+[ -n "$name" ] || { echo "FAIL: no devbench-windows-cdecl/ or -stdcall/ in $out"; rm -rf "$work"; exit 1; }
+if [ -f "$out/$name.zip" ] && command -v unzip >/dev/null; then
+    unzip -q "$out/$name.zip" -d "$folder"
 else
-    cp -R "$out/devbench-windows" "$folder/"
+    cp -R "$out/$name" "$folder/"
 fi
-package=$folder/devbench-windows
+package=$folder/$name
 
 for file in devbench.cmd record.cmd README.txt x64/devbench.exe x64/vpoperator.exe x64/KelmorPort.dll \
     x86/holdprobe.exe x86/KelmorPort.dll x86/calling-convention.txt; do
@@ -46,7 +48,7 @@ printer_start "$vprinter" "$work" || exit 1
 # An empty line answers a prompt.
 log=$work/devbench.out
 printf '%s\n' "$endpoint" "" 0 1 2 3 "" 6 "" e \
-    | (cd "$work" && timeout --kill-after=10 300 wine cmd.exe /c 'Ж日\devbench-windows\devbench.cmd') 2>&1 \
+    | (cd "$work" && timeout --kill-after=10 300 wine cmd.exe /c "Ж日\\$name\\devbench.cmd") 2>&1 \
     | tr -d '\r' >"$log"
 status=${PIPESTATUS[1]}
 
@@ -66,14 +68,30 @@ done
 # answers Test Read's prompt.
 record=$work/record.out
 printf '\n' | (cd "$work" && timeout --kill-after=10 300 wine cmd.exe /c \
-    "Ж日\\devbench-windows\\record.cmd --port $endpoint --tests 2,6 --record run.json") 2>&1 \
+    "Ж日\\$name\\record.cmd --port $endpoint --tests 2,6 --record run.json") 2>&1 \
     | tr -d '\r' >"$record"
 status=${PIPESTATUS[1]}
 [ "$status" -eq 0 ] || fail "record.cmd ended with status $status"
 python3 "$here/../e2e/check_record.py" --json "$work/run.json" --library "$package/x64/KelmorPort.dll" \
     --probe-library "$package/x86/KelmorPort.dll" --calling-convention "$(basename "$out")" \
     --mode manual --verdicts 2:pass,6:pass >>"$record" 2>&1 || fail "record.cmd's record is not as expected"
+grep -q "^vpoperator: record written to .*run.json$" "$record" || fail "record.cmd did not say where the record is"
 [ $failures -eq 0 ] || { echo "--- record.cmd"; cat "$record"; }
+
+# The package says which convention it is for, in its name and first line.
+head -1 "$package/README.txt" | grep -q "(${name#devbench-windows-})" || fail "README.txt's first line does not name the convention"
+
+# record.cmd double-clicked asks for the port and waits for a key before its
+# window closes. Wine's set /p takes all of piped input at once, unlike a
+# console, so only the refusal of an empty answer is run here.
+asked=$work/record-asked.out
+printf '\n' | (cd "$work" && timeout --kill-after=10 120 wine cmd.exe /c "Ж日\\$name\\record.cmd") 2>&1 \
+    | tr -d '\r' >"$asked"
+status=${PIPESTATUS[1]}
+[ "$status" -eq 2 ] || fail "record.cmd with no port name ended with status $status"
+grep -q '^Port name' "$asked" || fail "record.cmd with no arguments did not ask for the port"
+grep -q 'Press any key' "$asked" || fail "record.cmd with no arguments did not wait for a key"
+[ $failures -eq 0 ] || { echo "--- record.cmd with no arguments"; cat "$asked"; }
 
 echo "wine package $(basename "$out"): $failures failed"
 [ $failures -eq 0 ]

@@ -30,9 +30,12 @@ if(DEVBENCH_HOST_VPRINTER)
   set(wine_e2e_tests wine_e2e)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(DEVBENCH_WIN32_DIR "" CACHE PATH "A 32-bit Windows build directory whose holdprobe.exe the check also uses")
+    set(DEVBENCH_WIN32_OTHER_DLL "" CACHE FILEPATH
+      "A 32-bit KelmorPort.dll of the other calling convention, which that holdprobe.exe crashes on")
     if(DEVBENCH_WIN32_DIR)
       add_test(NAME wine_e2e_probe32
-        COMMAND bash ${wine_e2e} ${DEVBENCH_HOST_VPRINTER} ${CMAKE_BINARY_DIR} ${DEVBENCH_WIN32_DIR})
+        COMMAND bash ${wine_e2e} ${DEVBENCH_HOST_VPRINTER} ${CMAKE_BINARY_DIR} ${DEVBENCH_WIN32_DIR}
+          ${DEVBENCH_WIN32_OTHER_DLL})
       list(APPEND wine_e2e_tests wine_e2e_probe32)
     endif()
   endif()

@@ -27,6 +27,7 @@
 #include "portlib/KelmorPort.h"
 #include "wire/control.h"
 #include "wire/endpoint.h"
+#include "wire/portlock.h"
 #include "wire/protocol.h"
 #include "wire/transport.h"
 
@@ -250,10 +251,11 @@ protected:
     void startHere(std::vector<std::string> options = {})
     {
         ASSERT_EQ(start(endpoint, options), "listening on " + endpoint);
-        // The library keeps its lock in /tmp, named after this socket.
+        // A holder the test kills leaves the library's lock for this socket behind.
         wire::Endpoint where;
         std::string error;
-        if (wire::parseEndpoint(endpoint, &where, &error)) lockFile = wire::lockName(where);
+        if (wire::parseEndpoint(endpoint, &where, &error))
+            lockFile = wire::portLockPlace(wire::lockName(where));
     }
 
     void stop()

@@ -73,7 +73,7 @@ TEST(EndpointTest, NamesChooseTheTransport)
     std::string error;
     ASSERT_TRUE(parseEndpoint("/tmp/a:1", &endpoint, &error)) << "a path may hold a colon";
     EXPECT_EQ(endpoint.kind, Endpoint::Local);
-    EXPECT_EQ(lockName(endpoint), "/tmp/a:1.lock");
+    EXPECT_EQ(lockName(endpoint), "path-_tmp_a:1") << "no socket there: no folder in the name";
     ASSERT_TRUE(parseEndpoint("127.0.0.1:9100", &endpoint, &error));
     EXPECT_EQ(endpoint.kind, Endpoint::Tcp);
     EXPECT_EQ(endpoint.port, 9100);
@@ -87,6 +87,7 @@ TEST(EndpointTest, NamesChooseTheTransport)
     EXPECT_EQ(endpoint.kind, Endpoint::Local);
 
     EXPECT_FALSE(parseEndpoint("", &endpoint, &error));
+    EXPECT_FALSE(parseEndpoint("--help", &endpoint, &error)) << "an option is never a socket file";
     EXPECT_FALSE(parseEndpoint("10.0.0.1:9100", &endpoint, &error));
     EXPECT_NE(error.find("not loopback"), std::string::npos);
     EXPECT_FALSE(parseEndpoint("127.0.0.1:65536", &endpoint, &error));
