@@ -79,7 +79,7 @@ std::string lineList(const std::vector<std::string>& lines, const char* kind)
 std::string jobTable(const RecordedTest& test)
 {
     std::vector<JobCheck> checks = checkJobs(test);
-    if (checks.empty()) return test.paperJobs ? "<p class=\"note\">The printer took no job.</p>\n" : "";
+    if (checks.empty()) return "";
     std::string out = "<table class=\"jobs\"><tr><th>job</th><th>size</th><th>SHA-256</th><th>against what the test "
                       "sent</th></tr>\n";
     for (const JobCheck& check : checks) {
@@ -92,13 +92,40 @@ std::string jobTable(const RecordedTest& test)
     return out + "</table>\n";
 }
 
-std::string testRows(const RecordedTest& test, bool virtualRun)
+std::string testName(const RecordedTest& test)
 {
-    std::string name = test.name + (test.fault ? " (fault " + *test.fault + ")" : "");
-    std::string out = "<tbody class=\"test " + verdictClass(test.verdict) + "\" id=\"test-"
-        + std::to_string(test.number) + "\">\n<tr><td class=\"number\">" + std::to_string(test.number) + "</td><td>"
-        + htmlText(name) + "</td><td>" + badge(test.verdict) + "</td><td class=\"time\">" + htmlText(secondsText(test))
-        + "</td></tr>\n";
+    return test.name + (test.fault ? " (fault " + *test.fault + ")" : "");
+}
+
+// A matrix run holds a test once per fault.
+std::string testId(const RecordedTest& test, size_t index)
+{
+    return "test-" + std::to_string(test.number) + (test.fault ? "-" + std::to_string(index) : "");
+}
+
+// At a glance, before the table: what failed and how.
+std::string failedSummary(const RecordedRun& run)
+{
+    std::string out;
+    for (size_t i = 0; i < run.tests.size(); ++i) {
+        const RecordedTest& test = run.tests[i];
+        if (test.verdict != "fail" && test.verdict != "broke off") continue;
+        out += "<li><a href=\"#" + testId(test, i) + "\">" + std::to_string(test.number) + " "
+            + htmlText(testName(test)) + "</a> " + badge(test.verdict) + lineList(test.failureLines, "failures")
+            + lineList(test.findings, "findings") + "</li>\n";
+    }
+    if (run.brokeOff) out += "<li>The run broke off: <strong>" + htmlText(*run.brokeOff) + "</strong></li>\n";
+    if (out.empty()) return "";
+    return "<section class=\"sheet\" id=\"failed\"><h2>What failed</h2>\n<ul class=\"failed\">\n" + out
+        + "</ul>\n</section>\n";
+}
+
+std::string testRows(const RecordedTest& test, size_t index, bool virtualRun)
+{
+    std::string name = testName(test);
+    std::string out = "<tbody class=\"test " + verdictClass(test.verdict) + "\" id=\"" + testId(test, index)
+        + "\">\n<tr><td class=\"number\">" + std::to_string(test.number) + "</td><td>" + htmlText(name) + "</td><td>"
+        + badge(test.verdict) + "</td><td class=\"time\">" + htmlText(secondsText(test)) + "</td></tr>\n";
     std::string detail
         = test.verdict == "fail" ? lineList(test.failureLines, "failures") + lineList(test.findings, "findings") : "";
     if (virtualRun) detail += jobTable(test);
@@ -219,10 +246,10 @@ std::string htmlReport(const RecordedRun& run)
     bool virtualRun = run.mode == "virtual";
     std::string body
         = "<header>\n<h1>devbench sign-off " + badge(run.verdict) + "</h1>\n" + runFacts(run) + "</header>\n<main>\n";
-    body += strayLines(run);
+    body += failedSummary(run) + strayLines(run);
     body += "<section class=\"sheet\"><h2>Tests</h2>\n<table class=\"tests\">\n<thead><tr><th>#</th><th>test</th>"
             "<th>verdict</th><th>time</th></tr></thead>\n";
-    for (const RecordedTest& test : run.tests) body += testRows(test, virtualRun);
+    for (size_t i = 0; i < run.tests.size(); ++i) body += testRows(run.tests[i], i, virtualRun);
     body += "</table>\n";
     if (virtualRun)
         body += "<p class=\"note\">Jobs: what the virtual printer took during each test, against what the test "

@@ -40,12 +40,12 @@ def upgrade(record, probe_library, calling_convention):
     return out
 
 
-def main():
+def main(argv=None):
     parser = argparse.ArgumentParser()
     parser.add_argument("record")
     parser.add_argument("--probe-library")
     parser.add_argument("--calling-convention")
-    args = parser.parse_args()
+    args = parser.parse_args(argv)
     with open(args.record, encoding="utf-8") as file:
         record = json.load(file)
     if "schema" in record:
