@@ -1,7 +1,6 @@
 #include "operator/signoff_content.h"
 
 #include <stdio.h>
-#include <string.h>
 
 #include <algorithm>
 #include <map>

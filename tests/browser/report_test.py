@@ -9,7 +9,8 @@
 
 pages: the faulty run's page says FAIL, shows the failed test's failure line
 and keeps its console folded; the comparison marks that test a regression and
-counts it. hostile: markup, control bytes and a bidirectional override in a
+counts it; with a run of another library file given between the two, runs
+of the same file stand together. hostile: markup, control bytes and a bidirectional override in a
 firmware name and a console render as the text they are, nothing runs;
 records cut short, of another version, not JSON or not a record are a message
 naming the file, exit 2. Exits 77 (skipped) when Chromium, its driver or
@@ -52,8 +53,16 @@ def report(build, *arguments):
 def make_pages(build, work):
     healthy = record_run(build, work, "healthy.json")
     faulty = record_run(build, work, "faulty.json", FAULT)
-    pages = {"report": os.path.join(work, "report.html"), "compare": os.path.join(work, "compare.html")}
-    for arguments in ([faulty, "--html", pages["report"]], [healthy, faulty, "--html", pages["compare"]]):
+    # Another library file that passes: grouped apart from the first two runs
+    # although given between them.
+    rebuilt = os.path.join(work, "rebuilt.json")
+    record = json.load(open(healthy, encoding="utf-8"))
+    record["library"]["sha256"] = "0" * 64
+    with open(rebuilt, "w", encoding="utf-8") as file:
+        json.dump(record, file)
+    pages = {name: os.path.join(work, name + ".html") for name in ("report", "compare", "three")}
+    for arguments in ([faulty, "--html", pages["report"]], [healthy, faulty, "--html", pages["compare"]],
+                      [healthy, rebuilt, faulty, "--html", pages["three"]]):
         result = report(build, *arguments)
         assert result.returncode == 0, f"vpoperator report {arguments} exited {result.returncode}: {result.stderr}"
     return pages
@@ -87,6 +96,14 @@ def check_pages(driver, pages):
     assert "regression" in cells[1].text.lower() and FAILURE_LINE in cells[1].text, cells[1].text
     marks = driver.find_elements(By.CSS_SELECTOR, ".mark.regression")
     assert len(marks) == 2 and all(mark.is_displayed() for mark in marks), "not two regression marks"
+
+    driver.get("file://" + pages["three"])
+    groups = [group.text for group in driver.find_elements(By.CSS_SELECTOR, "th.group")]
+    assert len(groups) == 2 and "2 runs of this file" in groups[0] and "0000000000000000" in groups[1], groups
+    runs = [run.text for run in driver.find_elements(By.CSS_SELECTOR, "th.run")]
+    assert [os.path.basename(run.split()[-1]) for run in runs] == ["healthy.json", "faulty.json", "rebuilt.json"], runs
+    changes = driver.find_element(By.ID, "changes").text
+    assert "2 regressions" in changes and "2 fixes" in changes, f"three runs count {changes!r}"
 
 
 def hostile_record(build, work):
