@@ -18,6 +18,7 @@
 #include "operator/records.h"
 #include "operator/report.h"
 #include "operator/run.h"
+#include "operator/signoff_command.h"
 #include "operator/verdict.h"
 #include "operator/version.h"
 
@@ -35,6 +36,7 @@ const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...
                      "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
                      "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--record FILE]\n"
                      "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
+                     "       vpoperator report RECORD.json [MORE.json ...] [--html FILE] [--markdown FILE]\n"
                      "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
                      "printer it starts (or the one at ENDPOINT) and answers every prompt.\n"
                      "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
@@ -221,6 +223,8 @@ int main(int argc, char** argv)
     setvbuf(stdout, nullptr, _IOLBF, 0);
 #endif
     std::vector<std::string> arguments = commandLineArguments(argc, argv);
+    if (arguments.size() > 1 && arguments[1] == "report")
+        return signoff::reportCommand(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
     std::vector<char*> utf8Argv;
     for (std::string& argument : arguments) utf8Argv.push_back(argument.data());
     utf8Argv.push_back(nullptr);

@@ -79,6 +79,7 @@ crlf() { sed 's/$/\r/'; }
 crlf <"$root/scripts/windows/devbench.cmd" >"$package/devbench.cmd"
 crlf <"$root/scripts/windows/record.cmd" >"$package/record.cmd"
 echo $callconv | crlf >"$package/x86/calling-convention.txt"
+crlf <"$root/scripts/windows/report.cmd" >"$package/report.cmd"
 case $callconv in
     cdecl) title="cdecl (no WINAPI or __stdcall on the prototypes)" ;;
     stdcall) title="stdcall (WINAPI or __stdcall on the prototypes)" ;;

@@ -5,7 +5,8 @@
 # running natively on Linux. Test Open Port, Test Bad Port Name, Test Port
 # Locking (64-bit devbench, 32-bit probe), Test Write and Test Read must pass,
 # and record.cmd must record a run of Test Port Locking and Test Read, naming
-# both DLLs and the calling convention (OUT_DIR's name).
+# both DLLs and the calling convention (OUT_DIR's name); report.cmd must make
+# its sign-off page.
 #   package.sh VPRINTER OUT_DIR
 # OUT_DIR is package-windows.sh's --out: it holds devbench-windows-CALLCONV/
 # and, when zip was there, its .zip, which is then what gets unpacked.
@@ -29,7 +30,7 @@ else
 fi
 package=$folder/$name
 
-for file in devbench.cmd record.cmd README.txt x64/devbench.exe x64/vpoperator.exe x64/KelmorPort.dll \
+for file in devbench.cmd record.cmd report.cmd README.txt x64/devbench.exe x64/vpoperator.exe x64/KelmorPort.dll \
     x86/holdprobe.exe x86/KelmorPort.dll x86/calling-convention.txt; do
     [ -f "$package/$file" ] || { echo "FAIL: the package has no $file"; rm -rf "$work"; exit 1; }
 done
@@ -92,6 +93,20 @@ status=${PIPESTATUS[1]}
 grep -q '^Port name' "$asked" || fail "record.cmd with no arguments did not ask for the port"
 grep -q 'Press any key' "$asked" || fail "record.cmd with no arguments did not wait for a key"
 [ $failures -eq 0 ] || { echo "--- record.cmd with no arguments"; cat "$asked"; }
+
+# report.cmd: the sign-off page of that run, beside its record; --no-open, as
+# no browser is to start here.
+report=$work/report.out
+(cd "$work" && timeout --kill-after=10 120 wine cmd.exe /c "Ж日\\$name\\report.cmd --no-open") </dev/null \
+    2>&1 | tr -d '\r' >"$report"
+status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] || fail "report.cmd ended with status $status"
+page=$work/report.html
+grep -q '<h1>devbench sign-off <span class="verdict pass">pass</span></h1>' "$page" 2>/dev/null \
+    || fail "report.cmd made no page of a passed run"
+grep -q 'library (holdprobe, 32-bit)' "$page" 2>/dev/null || fail "the page does not name holdprobe's DLL"
+grep -q 'id="test-6"' "$page" 2>/dev/null || fail "the page has no row for Test Read"
+[ $failures -eq 0 ] || { echo "--- report.cmd"; cat "$report"; }
 
 echo "wine package $(basename "$out"): $failures failed"
 [ $failures -eq 0 ]
