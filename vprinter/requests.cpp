@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "vprinter/panel.h"
@@ -57,10 +58,12 @@ bool wellFormed(const Frame& request)
     switch (request.op) {
     case OP_WRITE:
     case OP_SET:
+    case OP_MARK:
         return true;
     case OP_RESET:
     case OP_ONLINE:
     case OP_GET:
+    case OP_PAPER:
         return p.empty();
     case OP_READ:
     case OP_JOB:
@@ -73,6 +76,14 @@ bool wellFormed(const Frame& request)
     default:
         return false;
     }
+}
+
+// The paper tells a person when things came out, so its times are the wall
+// clock's, not the server's monotonic one.
+uint64_t wallMs()
+{
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
 Layout layoutOf(const Frame& request) { return static_cast<Layout>(getU32(request.payload.data())); }
@@ -97,7 +108,8 @@ Answer Requests::start(Conversation& conversation, Frame request, uint64_t now)
 {
     if (request.status != 0 || (request.op & OP_REPLY) != 0) return hangUp();
     if (conversation.role == 0) return hello(conversation, request);
-    bool control = request.op == OP_SET || request.op == OP_GET || request.op == OP_JOB;
+    bool control = request.op == OP_SET || request.op == OP_GET || request.op == OP_JOB || request.op == OP_MARK
+        || request.op == OP_PAPER;
     if (!wellFormed(request) || control != (conversation.role == ROLE_CONTROL)) return hangUp();
     conversation.notBefore = now;
     if (request.op == OP_STATUS || request.op == OP_ONLINE || request.op == OP_BEGIN_BLOCK) {
@@ -127,8 +139,16 @@ Answer Requests::hello(Conversation& conversation, const Frame& request)
     if (request.op != OP_HELLO || p.size() != 1 || (p[0] != ROLE_PORT && p[0] != ROLE_CONTROL)) return hangUp();
     if (p[0] == ROLE_PORT && !device_.reachable()) return replyTo(request, STATUS_UNREACHABLE);
     conversation.role = p[0];
-    if (p[0] == ROLE_PORT) paper_.endJob();
+    if (p[0] == ROLE_PORT) {
+        paper_.endJob();
+        paper_.sessionOpened(wallMs());
+    }
     return replyText(request, STATUS_OK, device_.options().name);
+}
+
+void Requests::ended(const Conversation& conversation)
+{
+    if (conversation.role == ROLE_PORT) paper_.sessionClosed(wallMs());
 }
 
 Answer Requests::resume(Conversation& conversation, uint64_t now)
@@ -177,6 +197,10 @@ Answer Requests::immediate(const Frame& request, uint64_t now)
         return get(request);
     case OP_JOB:
         return job(request);
+    case OP_MARK:
+        return mark(request);
+    case OP_PAPER:
+        return replyText(request, STATUS_OK, describePaperOrder(paper_));
     }
     return hangUp();
 }
@@ -190,7 +214,7 @@ Answer Requests::write(Conversation& conversation, const Frame& request, uint64_
     if (accepted == 0 && !p.empty() && device_.takesData() && device_.nextAcceptAt(now) > now) {
         return later(conversation, device_.nextAcceptAt(now));
     }
-    paper_.take(p.data(), accepted);
+    paper_.take(p.data(), accepted, wallMs());
     if (captureFd_ >= 0 && accepted > 0) {
         ssize_t ignored = ::write(captureFd_, p.data(), accepted);
         (void)ignored;
@@ -230,6 +254,14 @@ Answer Requests::job(const Frame& request)
     const Job* job = paper_.job(number);
     if (job == nullptr) return replyText(request, STATUS_REFUSED, "no job " + std::to_string(number) + " on the paper");
     return replyTo(request, STATUS_OK, job->bytes);
+}
+
+Answer Requests::mark(const Frame& request)
+{
+    std::string error;
+    std::string text(request.payload.begin(), request.payload.end());
+    if (!paper_.mark(text, wallMs(), &error)) return replyText(request, STATUS_REFUSED, error);
+    return replyTo(request, STATUS_OK);
 }
 
 } // namespace vprinter

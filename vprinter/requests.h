@@ -55,6 +55,9 @@ public:
     // with the reason, and the session ends.
     Answer turnAway(const Frame& request, size_t places);
 
+    // The client is gone: its session, if it had one, closes on the paper.
+    void ended(const Conversation& conversation);
+
     // True once after a request changed the printer's state.
     bool takeStateChange();
 
@@ -66,6 +69,7 @@ private:
     Answer set(const Frame& request);
     Answer get(const Frame& request);
     Answer job(const Frame& request);
+    Answer mark(const Frame& request);
 
     Device& device_;
     Paper paper_;
