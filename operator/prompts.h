@@ -23,8 +23,8 @@ inline constexpr std::string_view menuHeading = "Available tests:";
 inline constexpr std::string_view failurePrefix = "failure: line(";
 
 // The prompts' table is the printer's page's too.
-using vprinter::PromptRule;
-using vprinter::promptTable;
+using wire::PromptRule;
+using wire::promptTable;
 
 // The rule for a line exactly as devbench printed it (without its newline).
 const PromptRule* findPrompt(std::string_view line);

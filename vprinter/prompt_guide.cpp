@@ -11,6 +11,8 @@ namespace vprinter {
 
 namespace {
 
+using wire::PromptRule;
+
 // "Cover: open" for "cover=open"; the word itself if the panel has no such control.
 std::string named(std::string_view word)
 {
@@ -28,7 +30,7 @@ std::string named(std::string_view word)
 
 std::string onThePage(const PromptRule& rule)
 {
-    const std::vector<std::string_view>& ready = readySettings();
+    const std::vector<std::string_view>& ready = wire::readySettings();
     auto rest = rule.settings.begin();
     std::string text;
     if (rule.settings.size() >= ready.size() && std::equal(ready.begin(), ready.end(), rule.settings.begin())) {
@@ -49,7 +51,7 @@ const std::vector<PromptGuide>& promptGuide()
 {
     static const std::vector<PromptGuide> guide = [] {
         std::vector<PromptGuide> rows;
-        for (const PromptRule& rule : promptTable()) {
+        for (const PromptRule& rule : wire::promptTable()) {
             std::string words;
             for (std::string_view word : rule.settings) words += (words.empty() ? "" : " ") + std::string(word);
             rows.push_back({ std::string(rule.text), onThePage(rule), words });

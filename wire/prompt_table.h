@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vprinter {
+namespace wire {
 
 struct PromptRule {
     // Exactly as devbench prints it, without its newline.
@@ -66,4 +66,4 @@ inline const std::vector<PromptRule>& promptTable()
     return table;
 }
 
-} // namespace vprinter
+} // namespace wire
