@@ -2,13 +2,14 @@
 // way the printer prints it. Pure, like the device model: bytes in, jobs out.
 //
 // A job is every byte the printer takes between two boundaries: a port
-// session opening, a checked block beginning or ending, a reset, a mark. A payload
-// sent in a session or a checked block of its own is therefore one job of its
-// own size and digest; a boundary with nothing taken since makes no job.
+// session opening, a checked block beginning or ending, a reset, a mark. A
+// payload sent in a session or a checked block of its own is therefore one
+// job of its own size and digest; a boundary with nothing taken since makes
+// no job.
 //
-// Between the jobs the paper shows where things began: a mark a client asks
-// for (the operator's, where each of its tests begins), and port sessions
-// opening and closing. Times are the wall clock's, in ms since the epoch.
+// Between the jobs the paper shows where things began: marks a client asks
+// for (where a test begins, say), and port sessions opening and closing.
+// Times are the wall clock's, in ms since the epoch.
 #pragma once
 
 #include <stddef.h>
