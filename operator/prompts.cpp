@@ -7,12 +7,6 @@ namespace vpop {
 
 namespace {
 
-// A printer ready to print: nothing in the slip or validation stations, any
-// latched error cleared by the online button once its cause is gone.
-#define VPOP_ONLINE                                                                                                    \
-    "power=on", "connected=yes", "cover=closed", "paper=in", "tof=out", "bof=out", "cof=out", "validation=out",        \
-        "online=yes"
-
 std::string lower(std::string_view text)
 {
     std::string out(text);
@@ -21,38 +15,6 @@ std::string lower(std::string_view text)
 }
 
 } // namespace
-
-const std::vector<PromptRule>& promptTable()
-{
-    static const std::vector<PromptRule> table = {
-        { "Make the printer online, then hit enter", { VPOP_ONLINE }, true },
-        { "Make the printer online and hit enter", { VPOP_ONLINE }, true },
-        { "Make the printer online, then press enter", { VPOP_ONLINE }, true },
-        { "Make the printer online, then make it offline, then hit enter", { VPOP_ONLINE, "online=no" }, true },
-        { "Make the printer offline, then hit enter", { "online=no" }, true },
-        { "Make the printer offline (cover open + no paper), then hit enter", { "cover=open", "paper=out" }, true },
-        { "Disconnect the printer and hit enter", { "connected=no" }, true },
-        { "Connect the printer and hit enter", { "connected=yes" }, true },
-        { "Connect the printer and make it offline (cover open + no paper), then hit enter",
-            { "connected=yes", "cover=open", "paper=out" }, true },
-        { "Turn the printer off, then press enter", { "power=off" }, true },
-        { "Put paper in the BOF, then hit enter", { "bof=in" }, true },
-        { "Take the paper out of the BOF, then hit enter", { "bof=out" }, true },
-        { "Put paper in the TOF, then hit enter", { "tof=in" }, true },
-        { "Take the paper out of the TOF, then hit enter", { "tof=out" }, true },
-        // The suite itself then sends the validation command, which moves
-        // the slip on to the COF sensor.
-        { "Put the paper in the BOF and wait for it to be validated, then hit enter", { "bof=in" }, true },
-        { "Take the paper out the slip, then hit enter", { "tof=out", "bof=out", "cof=out" }, true },
-        { "Put paper in the COF and wait for the paper to be validated, then hit enter", { "validation=in" }, true },
-        { "Take the paper out of the COF, then hit enter", { "validation=out" }, true },
-        // The test is already finishing its block: open the cover at once.
-        { "Make the printer offline (cover open), NOW", { "cover=open" }, false },
-    };
-    return table;
-}
-
-#undef VPOP_ONLINE
 
 const PromptRule* findPrompt(std::string_view line)
 {

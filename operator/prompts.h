@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/prompt_table.h"
+
 namespace vpop {
 
 // The three questions devbench asks without ending the line.
@@ -20,16 +22,9 @@ inline constexpr std::string_view menuHeading = "Available tests:";
 
 inline constexpr std::string_view failurePrefix = "failure: line(";
 
-struct PromptRule {
-    std::string_view text;
-    // Printer control words (key=value), applied in this order.
-    std::vector<std::string_view> settings;
-    // False for the line that wants the printer changed while the test goes
-    // on without reading any input.
-    bool answerWithEnter;
-};
-
-const std::vector<PromptRule>& promptTable();
+// The prompts' table is the printer's page's too.
+using wire::PromptRule;
+using wire::promptTable;
 
 // The rule for a line exactly as devbench printed it (without its newline).
 const PromptRule* findPrompt(std::string_view line);

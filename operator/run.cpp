@@ -26,6 +26,7 @@ RunOutcome runOperator(const RunOptions& options, const std::vector<MenuChoice>&
     }
     Session session(printer.endpoint(), options.settings, plan);
     printer.startPaper();
+    session.onTestStarted([&printer](const TestRecord& record) { printer.markTest(record); });
     session.onTestEnding([&printer](TestRecord& record) { printer.readPaper(record); });
     Answerer answerer;
     answerer.setPrinter = [&printer](const std::vector<std::string>& settings, std::string* error) {

@@ -64,6 +64,7 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
         records_[current_].bannerSeen = true;
         records_[current_].started = now;
         records_[current_].console.append(text).append("\n");
+        if (onTestStarted_) onTestStarted_(records_[current_]);
         return;
     }
     // The test's output is over, but it ends only once devbench is back at

@@ -68,6 +68,8 @@ class Session {
 public:
     Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan);
 
+    // Called when a test's banner comes.
+    void onTestStarted(std::function<void(const TestRecord&)> callback) { onTestStarted_ = std::move(callback); }
     // Called the moment a test's output has ended in order, before anything
     // else is typed into devbench: the operator adds what it found itself.
     void onTestEnding(std::function<void(TestRecord&)> callback) { onTestEnding_ = std::move(callback); }
@@ -130,6 +132,7 @@ private:
     bool over_ = false;
     std::vector<std::string> strayFailures_;
     bool stopped_ = false;
+    std::function<void(const TestRecord&)> onTestStarted_;
     std::function<void(TestRecord&)> onTestEnding_;
     std::function<void(const TestRecord&)> onTestEnded_;
     bool manual_ = false;

@@ -10,6 +10,8 @@
 
 #include "operator/paper_check.h"
 #include "operator/printer_control.h"
+#include "operator/prompts.h"
+#include "wire/control.h"
 #include "wire/endpoint.h"
 #include "wire/portlock.h"
 
@@ -126,6 +128,15 @@ void VirtualPrinter::startPaper()
     uint64_t count = 0;
     paperSeen_.reset();
     if (jobsSoFar(endpoint_, &count, &paperError_)) paperSeen_ = count;
+}
+
+void VirtualPrinter::markTest(const TestRecord& record)
+{
+    std::string error;
+    std::string text = std::to_string(record.number) + " " + std::string(suiteTests()[record.number].name);
+    // Only the page shows marks; the paper check does not need them.
+    if (!wire::vprinterMark(endpoint_, text, &error) && options_.verbose)
+        printf("operator: cannot mark the paper for %s: %s\n", text.c_str(), error.c_str());
 }
 
 // The jobs since the last reading are the ended test's, whole: the printer

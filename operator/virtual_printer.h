@@ -48,6 +48,9 @@ public:
 
     // Notes how many jobs the printer took before the first test.
     void startPaper();
+    // Marks the paper where a test begins, so a person reading the printer's
+    // page sees which jobs are whose.
+    void markTest(const TestRecord& record);
     // The jobs the ended test left on the paper, judged against what it sent.
     void readPaper(TestRecord& record);
 

@@ -8,6 +8,7 @@
 #include "vprinter/page_server.h"
 #include "vprinter/panel.h"
 #include "vprinter/paper.h"
+#include "vprinter/prompt_guide.h"
 #include "vprinter/raster_png.h"
 #include "wire/control.h"
 
@@ -83,6 +84,46 @@ std::string printedJson(const Printed& printed)
     }
     return "{\"kind\":\"note\",\"text\":" + quoted(printed.text) + ",\"broken\":" + (printed.broken ? "true" : "false")
         + ",\"count\":" + std::to_string(printed.count) + "}";
+}
+
+std::string paperEntryJson(const wire::PaperEntry& entry)
+{
+    std::string common = ",\"order\":" + std::to_string(entry.order) + ",\"time\":" + std::to_string(entry.timeMs);
+    switch (entry.kind) {
+    case wire::PaperEntry::Job:
+        return "{\"kind\":\"job\"" + common + ",\"number\":" + std::to_string(entry.job) + "}";
+    case wire::PaperEntry::Mark:
+        return "{\"kind\":\"mark\"" + common + ",\"text\":" + quoted(entry.text) + "}";
+    case wire::PaperEntry::Sessions:
+        break;
+    }
+    return "{\"kind\":\"sessions\"" + common + ",\"last\":" + std::to_string(entry.lastMs)
+        + ",\"opened\":" + std::to_string(entry.opened) + ",\"closed\":" + std::to_string(entry.closed) + "}";
+}
+
+// The panel's controls by their names, and what each of devbench's prompts
+// asks of them: the same for every request, so made once.
+const std::string& panelJson()
+{
+    static const std::string json = [] {
+        std::string controls;
+        for (const ControlName& control : panelControls()) {
+            std::string positions;
+            for (const ControlName::Position& position : control.positions) {
+                positions += std::string(positions.empty() ? "" : ",") + "{\"word\":" + quoted(position.word)
+                    + ",\"name\":" + quoted(position.name) + "}";
+            }
+            controls += std::string(controls.empty() ? "" : ",") + "{\"key\":" + quoted(control.key) + ",\"label\":"
+                + quoted(control.label) + ",\"hint\":" + quoted(control.hint) + ",\"positions\":[" + positions + "]}";
+        }
+        std::string prompts;
+        for (const PromptGuide& row : promptGuide()) {
+            prompts += std::string(prompts.empty() ? "" : ",") + "{\"prompt\":" + quoted(row.prompt)
+                + ",\"onThePage\":" + quoted(row.onThePage) + ",\"words\":" + quoted(row.words) + "}";
+        }
+        return "{\"controls\":[" + controls + "],\"prompts\":[" + prompts + "]}";
+    }();
+    return json;
 }
 
 void reply(httplib::Response& response, int status, const std::string& json)
@@ -187,7 +228,7 @@ struct FrontPage::Served {
 
     void guard();
     void route();
-    std::string stateJson(const std::string& text) const;
+    std::string stateJson(const std::string& text, const std::vector<wire::PaperEntry>& paper) const;
 };
 
 void FrontPage::Served::guard()
@@ -217,11 +258,15 @@ void FrontPage::Served::route()
         response.set_header("Cache-Control", "no-store");
         response.set_content(FRONT_PAGE_HTML, "text/html; charset=utf-8");
     });
+    http.Get("/panel", [](const httplib::Request&, httplib::Response& response) { reply(response, 200, panelJson()); });
     http.Get("/state", [this](const httplib::Request&, httplib::Response& response) {
         std::string text;
+        std::vector<wire::PaperEntry> paper;
         std::string error;
-        if (!wire::vprinterGetText(printer, &text, &error)) return replyError(response, 502, error);
-        reply(response, 200, stateJson(text));
+        if (!wire::vprinterGetText(printer, &text, &error) || !wire::vprinterPaper(printer, &paper, &error)) {
+            return replyError(response, 502, error);
+        }
+        reply(response, 200, stateJson(text, paper));
     });
     http.Post("/set", [this](const httplib::Request& request, httplib::Response& response) {
         std::vector<std::string> words = splitWords(request.body);
@@ -245,8 +290,9 @@ void FrontPage::Served::route()
     });
 }
 
-// The printer's `get` text as {"printer":{...},"state":{key:value...},"jobs":[...]}.
-std::string FrontPage::Served::stateJson(const std::string& text) const
+// The printer's `get` text and its paper's order as
+// {"printer":{...},"state":{key:value...},"jobs":[...],"paper":[...]}.
+std::string FrontPage::Served::stateJson(const std::string& text, const std::vector<wire::PaperEntry>& paper) const
 {
     std::string state;
     for (const auto& [key, value] : wire::settingsFromText(text)) {
@@ -258,8 +304,10 @@ std::string FrontPage::Served::stateJson(const std::string& text) const
         jobs += std::string(jobs.empty() ? "" : ",") + "{\"number\":" + std::to_string(job.number)
             + ",\"size\":" + std::to_string(job.size) + ",\"sha256\":" + quoted(job.sha256) + "}";
     }
+    std::string entries;
+    for (const wire::PaperEntry& entry : paper) entries += (entries.empty() ? "" : ",") + paperEntryJson(entry);
     return "{\"printer\":{\"endpoint\":" + quoted(printer) + ",\"firmware\":" + quoted(firmware) + "},\"state\":{"
-        + state + "},\"jobs\":[" + jobs + "]}";
+        + state + "},\"jobs\":[" + jobs + "],\"paper\":[" + entries + "]}";
 }
 
 FrontPage::FrontPage() = default;

@@ -18,6 +18,7 @@ const char USAGE[] = "usage:\n"
                      "                          [--capture FILE] [--no-console] [--quiet] [--fault NAME[:N]]...\n"
                      "                          [--http HOST:PORT]\n"
                      "  vprinter set ENDPOINT key=value...\n"
+                     "  vprinter mark ENDPOINT TEXT...   (a divider on the paper, e.g. where a test begins)\n"
                      "  vprinter get ENDPOINT\n"
                      "  vprinter --help\n"
                      "ENDPOINT is a socket path or 127.0.0.1:PORT (PORT 0 picks a free port).\n"
@@ -126,6 +127,16 @@ int main(int argc, char** argv)
     if (command == "set") {
         if (argc < 4) return usage("set needs at least one key=value");
         if (!wire::vprinterSet(argv[2], std::vector<std::string>(argv + 3, argv + argc), &error)) {
+            fprintf(stderr, "vprinter: %s\n", error.c_str());
+            return 2;
+        }
+        return 0;
+    }
+    if (command == "mark") {
+        if (argc < 4) return usage("mark needs the text to put on the paper");
+        std::string text = argv[3];
+        for (int i = 4; i < argc; ++i) text += std::string(" ") + argv[i];
+        if (!wire::vprinterMark(argv[2], text, &error)) {
             fprintf(stderr, "vprinter: %s\n", error.c_str());
             return 2;
         }

@@ -12,24 +12,40 @@ struct Key {
     const char* no;
     void (*apply)(Device&, bool);
     bool (*read)(const Physical&);
+    // As a person sees it: what it is, what its positions mean, their names,
+    // and whether `yes` is the position of a printer ready to print.
+    const char* label;
+    const char* hint;
+    const char* yesName;
+    const char* noName;
+    bool readyYes;
 };
 
 // In the order a change is applied: the online button comes last so that it
 // sees the cover and paper of the same change.
 const Key KEYS[] = {
-    { "power", "on", "off", [](Device& d, bool v) { d.setPower(v); }, [](const Physical& p) { return p.power; } },
+    { "power", "on", "off", [](Device& d, bool v) { d.setPower(v); }, [](const Physical& p) { return p.power; },
+        "Power switch", "", "on", "off", true },
     { "connected", "yes", "no", [](Device& d, bool v) { d.setConnected(v); },
-        [](const Physical& p) { return p.connected; } },
+        [](const Physical& p) { return p.connected; }, "Cable", "", "plugged in", "unplugged", true },
     { "cover", "open", "closed", [](Device& d, bool v) { d.setCover(v); },
-        [](const Physical& p) { return p.coverOpen; } },
-    { "paper", "in", "out", [](Device& d, bool v) { d.setPaper(v); }, [](const Physical& p) { return p.paperIn; } },
-    { "tof", "in", "out", [](Device& d, bool v) { d.setSlipTOF(v); }, [](const Physical& p) { return p.slipTOF; } },
-    { "bof", "in", "out", [](Device& d, bool v) { d.setSlipBOF(v); }, [](const Physical& p) { return p.slipBOF; } },
-    { "cof", "in", "out", [](Device& d, bool v) { d.setSlipCOF(v); }, [](const Physical& p) { return p.slipCOF; } },
+        [](const Physical& p) { return p.coverOpen; }, "Cover", "open: offline, and an error latches", "open", "closed",
+        false },
+    { "paper", "in", "out", [](Device& d, bool v) { d.setPaper(v); }, [](const Physical& p) { return p.paperIn; },
+        "Paper roll", "out: offline, and an error latches", "in", "out", true },
+    { "tof", "in", "out", [](Device& d, bool v) { d.setSlipTOF(v); }, [](const Physical& p) { return p.slipTOF; },
+        "Slip TOF sensor", "", "paper", "no paper", false },
+    { "bof", "in", "out", [](Device& d, bool v) { d.setSlipBOF(v); }, [](const Physical& p) { return p.slipBOF; },
+        "Slip BOF sensor", "", "paper", "no paper", false },
+    { "cof", "in", "out", [](Device& d, bool v) { d.setSlipCOF(v); }, [](const Physical& p) { return p.slipCOF; },
+        "Slip COF sensor", "", "paper", "no paper", false },
     { "validation", "in", "out", [](Device& d, bool v) { d.setValidationPaper(v); },
-        [](const Physical& p) { return p.validationPaper; } },
+        [](const Physical& p) { return p.validationPaper; }, "Validation paper", "", "in", "out", false },
+    // A key that takes the printer offline by hand. The lamp says OFFLINE for
+    // an open cover or no paper too, so the key is named by its own position.
     { "online", "yes", "no", [](Device& d, bool v) { d.pressOnline(v); },
-        [](const Physical& p) { return p.onlineButton; } },
+        [](const Physical& p) { return p.onlineButton; }, "Online key",
+        "online also clears a latched error once its cause is gone", "online", "offline", true },
 };
 const size_t KEY_COUNT = sizeof KEYS / sizeof KEYS[0];
 
@@ -46,6 +62,20 @@ std::string knownKeys()
 const char* HELP = "words: key=value ... (applied together), status, help, quit\n";
 
 } // namespace
+
+const std::vector<ControlName>& panelControls()
+{
+    static const std::vector<ControlName> controls = [] {
+        std::vector<ControlName> list;
+        for (const Key& key : KEYS) {
+            ControlName::Position yes = { key.yes, key.yesName };
+            ControlName::Position no = { key.no, key.noName };
+            list.push_back({ key.name, key.label, key.hint, { key.readyYes ? yes : no, key.readyYes ? no : yes } });
+        }
+        return list;
+    }();
+    return controls;
+}
 
 std::vector<std::string> splitWords(const std::string& text)
 {

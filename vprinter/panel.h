@@ -28,6 +28,20 @@ std::string stateLine(const Device& device);
 // text to show (may be empty); sets *quit on "quit".
 std::string consoleLine(Device& device, const std::string& line, bool* quit);
 
+// A control as a person sees it on the page: its key, what it is, what its
+// positions mean, and its two positions (word and name), the one it has when
+// the printer is ready first.
+struct ControlName {
+    const char* key;
+    const char* label;
+    const char* hint;
+    struct Position {
+        const char* word;
+        const char* name;
+    } positions[2];
+};
+const std::vector<ControlName>& panelControls();
+
 std::vector<std::string> splitWords(const std::string& text);
 
 } // namespace vprinter

@@ -16,6 +16,10 @@ namespace {
 const size_t JOB_KEPT_LIMIT = wire::MAX_PAYLOAD;
 const size_t PAPER_KEPT_LIMIT = 16u << 20;
 const size_t JOBS_HELD_LIMIT = 256;
+const size_t DIVIDERS_HELD_LIMIT = 512;
+// Sessions further apart than this start a divider of their own: a person
+// takes seconds to answer a prompt, a test opening ports in a loop does not.
+const uint64_t SESSIONS_GAP_MS = 1000;
 
 const uint8_t ESC = 0x1B;
 const uint8_t LF = 0x0A;
@@ -328,12 +332,14 @@ private:
 
 } // namespace
 
-void Paper::take(const uint8_t* bytes, size_t size)
+void Paper::take(const uint8_t* bytes, size_t size, uint64_t timeMs)
 {
     if (size == 0) return;
     if (!open_) {
         Job job;
         job.number = ++count_;
+        job.order = ++order_;
+        job.timeMs = timeMs;
         jobs_.push_back(std::move(job));
         open_ = true;
     }
@@ -351,6 +357,51 @@ void Paper::take(const uint8_t* bytes, size_t size)
         jobs_.pop_front();
     }
 }
+
+Divider& Paper::addDivider(Divider::Kind kind, uint64_t timeMs)
+{
+    if (dividers_.size() >= DIVIDERS_HELD_LIMIT) dividers_.pop_front();
+    Divider divider;
+    divider.kind = kind;
+    divider.order = ++order_;
+    divider.timeMs = divider.lastMs = timeMs;
+    dividers_.push_back(std::move(divider));
+    return dividers_.back();
+}
+
+bool Paper::mark(const std::string& text, uint64_t timeMs, std::string* error)
+{
+    bool printable = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (text.empty() || text.size() > MARK_TEXT_LIMIT || !printable) {
+        if (error) {
+            *error = "a mark is one line of printable ASCII, 1 to " + std::to_string(MARK_TEXT_LIMIT) + " characters";
+        }
+        return false;
+    }
+    endJob();
+    addDivider(Divider::Mark, timeMs).text = text;
+    return true;
+}
+
+// The sessions divider a session event joins: the last divider, if it counts
+// sessions, nothing came out after it and it is recent; a new one otherwise.
+Divider& Paper::sessions(uint64_t timeMs)
+{
+    if (!dividers_.empty()) {
+        Divider& last = dividers_.back();
+        bool latest = last.order == order_;
+        if (latest && last.kind == Divider::Sessions && timeMs >= last.lastMs
+            && timeMs - last.lastMs <= SESSIONS_GAP_MS) {
+            last.lastMs = timeMs;
+            return last;
+        }
+    }
+    return addDivider(Divider::Sessions, timeMs);
+}
+
+void Paper::sessionOpened(uint64_t timeMs) { sessions(timeMs).opened++; }
+
+void Paper::sessionClosed(uint64_t timeMs) { sessions(timeMs).closed++; }
 
 void Job::digestKept() const
 {
@@ -377,6 +428,30 @@ std::string describeJobs(const Paper& paper)
     std::string text = "jobs=" + std::to_string(paper.jobCount()) + "\n";
     for (const Job& job : paper.jobs()) {
         text += "job." + std::to_string(job.number) + "=" + std::to_string(job.size) + " " + job.sha256() + "\n";
+    }
+    return text;
+}
+
+std::string describePaperOrder(const Paper& paper)
+{
+    std::string text;
+    auto job = paper.jobs().begin();
+    auto divider = paper.dividers().begin();
+    while (job != paper.jobs().end() || divider != paper.dividers().end()) {
+        bool jobFirst = divider == paper.dividers().end() || (job != paper.jobs().end() && job->order < divider->order);
+        if (jobFirst) {
+            text += "job " + std::to_string(job->order) + " " + std::to_string(job->number) + " "
+                + std::to_string(job->timeMs) + "\n";
+            ++job;
+            continue;
+        }
+        const Divider& d = *divider++;
+        if (d.kind == Divider::Mark) {
+            text += "mark " + std::to_string(d.order) + " " + std::to_string(d.timeMs) + " " + d.text + "\n";
+        } else {
+            text += "sessions " + std::to_string(d.order) + " " + std::to_string(d.timeMs) + " "
+                + std::to_string(d.lastMs) + " " + std::to_string(d.opened) + " " + std::to_string(d.closed) + "\n";
+        }
     }
     return text;
 }

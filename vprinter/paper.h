@@ -2,9 +2,14 @@
 // way the printer prints it. Pure, like the device model: bytes in, jobs out.
 //
 // A job is every byte the printer takes between two boundaries: a port
-// session opening, a checked block beginning or ending, a reset. A payload
-// sent in a session or a checked block of its own is therefore one job of its
-// own size and digest; a boundary with nothing taken since makes no job.
+// session opening, a checked block beginning or ending, a reset, a mark. A
+// payload sent in a session or a checked block of its own is therefore one
+// job of its own size and digest; a boundary with nothing taken since makes
+// no job.
+//
+// Between the jobs the paper shows where things began: marks a client asks
+// for (where a test begins, say), and port sessions opening and closing.
+// Times are the wall clock's, in ms since the epoch.
 #pragma once
 
 #include <stddef.h>
@@ -21,6 +26,10 @@ namespace vprinter {
 struct Job {
     // 1 for the printer's first job, counting on while it runs.
     uint64_t number = 0;
+    // Its place on the paper among jobs and dividers.
+    uint64_t order = 0;
+    // When its first byte came.
+    uint64_t timeMs = 0;
     // Every byte taken.
     uint64_t size = 0;
     // The first bytes, up to what one reply can carry.
@@ -38,11 +47,38 @@ private:
     mutable size_t digested_ = 0;
 };
 
+// A line across the paper between jobs.
+struct Divider {
+    enum Kind { Mark, Sessions };
+    Kind kind = Mark;
+    uint64_t order = 0;
+    uint64_t timeMs = 0;
+    // Mark: what it says.
+    std::string text;
+    // Sessions: those that opened and closed close together with nothing
+    // printed between them are one divider, so a test that opens a port a
+    // hundred times leaves one line; lastMs is the time of the last.
+    uint64_t opened = 0;
+    uint64_t closed = 0;
+    uint64_t lastMs = 0;
+};
+
+// A mark is one line of printable ASCII, at most this long.
+const size_t MARK_TEXT_LIMIT = 160;
+
 class Paper {
 public:
-    void take(const uint8_t* bytes, size_t size);
+    void take(const uint8_t* bytes, size_t size, uint64_t timeMs);
     // The next byte taken starts a new job.
     void endJob() { open_ = false; }
+
+    // Ends the job and marks the paper; false, with a reason, for text that
+    // is not one line of printable ASCII within MARK_TEXT_LIMIT.
+    bool mark(const std::string& text, uint64_t timeMs, std::string* error);
+    void sessionOpened(uint64_t timeMs);
+    void sessionClosed(uint64_t timeMs);
+    // The dividers still held, oldest first, forgotten past a count as jobs are.
+    const std::deque<Divider>& dividers() const { return dividers_; }
 
     // The jobs still held, oldest first: the oldest are forgotten past a
     // count or a total of kept bytes, so a long run cannot grow it for ever.
@@ -52,14 +88,24 @@ public:
     uint64_t jobCount() const { return count_; }
 
 private:
+    Divider& addDivider(Divider::Kind kind, uint64_t timeMs);
+    Divider& sessions(uint64_t timeMs);
+
     std::deque<Job> jobs_;
+    std::deque<Divider> dividers_;
     bool open_ = false;
     uint64_t count_ = 0;
+    uint64_t order_ = 0;
     size_t keptBytes_ = 0;
 };
 
 // "jobs=N\n", then "job.K=SIZE SHA256\n" for each job held, oldest first.
 std::string describeJobs(const Paper& paper);
+
+// The paper in the order it came out, one line per job or divider held:
+// "job ORDER NUMBER TIME", "mark ORDER TIME TEXT", or
+// "sessions ORDER TIME LAST OPENED CLOSED".
+std::string describePaperOrder(const Paper& paper);
 
 // One dot per bit, the first bit leftmost. A row that arrived shorter than
 // it declared holds only the bytes that came.

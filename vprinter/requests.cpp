@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "vprinter/panel.h"
@@ -57,10 +58,12 @@ bool wellFormed(const wire::Frame& request)
     switch (request.op) {
     case wire::OP_WRITE:
     case wire::OP_SET:
+    case wire::OP_MARK:
         return true;
     case wire::OP_RESET:
     case wire::OP_ONLINE:
     case wire::OP_GET:
+    case wire::OP_PAPER:
         return p.empty();
     case wire::OP_READ:
     case wire::OP_JOB:
@@ -75,10 +78,15 @@ bool wellFormed(const wire::Frame& request)
     }
 }
 
-wire::Layout layoutOf(const wire::Frame& request)
+// The paper tells a person when things came out, so its times are the wall
+// clock's, not the server's monotonic one.
+uint64_t wallMs()
 {
-    return static_cast<wire::Layout>(wire::getU32(request.payload.data()));
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
+
+wire::Layout layoutOf(const wire::Frame& request) { return static_cast<wire::Layout>(wire::getU32(request.payload.data())); }
 
 } // namespace
 
@@ -100,7 +108,8 @@ Answer Requests::start(Conversation& conversation, wire::Frame request, uint64_t
 {
     if (request.status != 0 || (request.op & wire::OP_REPLY) != 0) return hangUp();
     if (conversation.role == 0) return hello(conversation, request);
-    bool control = request.op == wire::OP_SET || request.op == wire::OP_GET || request.op == wire::OP_JOB;
+    bool control = request.op == wire::OP_SET || request.op == wire::OP_GET || request.op == wire::OP_JOB || request.op == wire::OP_MARK
+        || request.op == wire::OP_PAPER;
     if (!wellFormed(request) || control != (conversation.role == wire::ROLE_CONTROL)) return hangUp();
     conversation.notBefore = now;
     if (request.op == wire::OP_STATUS || request.op == wire::OP_ONLINE || request.op == wire::OP_BEGIN_BLOCK) {
@@ -131,8 +140,16 @@ Answer Requests::hello(Conversation& conversation, const wire::Frame& request)
         return hangUp();
     if (p[0] == wire::ROLE_PORT && !device_.reachable()) return replyTo(request, wire::STATUS_UNREACHABLE);
     conversation.role = p[0];
-    if (p[0] == wire::ROLE_PORT) paper_.endJob();
+    if (p[0] == wire::ROLE_PORT) {
+        paper_.endJob();
+        paper_.sessionOpened(wallMs());
+    }
     return replyText(request, wire::STATUS_OK, device_.options().name);
+}
+
+void Requests::ended(const Conversation& conversation)
+{
+    if (conversation.role == wire::ROLE_PORT) paper_.sessionClosed(wallMs());
 }
 
 Answer Requests::resume(Conversation& conversation, uint64_t now)
@@ -181,6 +198,10 @@ Answer Requests::immediate(const wire::Frame& request, uint64_t now)
         return get(request);
     case wire::OP_JOB:
         return job(request);
+    case wire::OP_MARK:
+        return mark(request);
+    case wire::OP_PAPER:
+        return replyText(request, wire::STATUS_OK, describePaperOrder(paper_));
     }
     return hangUp();
 }
@@ -194,7 +215,7 @@ Answer Requests::write(Conversation& conversation, const wire::Frame& request, u
     if (accepted == 0 && !p.empty() && device_.takesData() && device_.nextAcceptAt(now) > now) {
         return later(conversation, device_.nextAcceptAt(now));
     }
-    paper_.take(p.data(), accepted);
+    paper_.take(p.data(), accepted, wallMs());
     if (captureFd_ >= 0 && accepted > 0) {
         ssize_t ignored = ::write(captureFd_, p.data(), accepted);
         (void)ignored;
@@ -235,6 +256,14 @@ Answer Requests::job(const wire::Frame& request)
     if (job == nullptr)
         return replyText(request, wire::STATUS_REFUSED, "no job " + std::to_string(number) + " on the paper");
     return replyTo(request, wire::STATUS_OK, job->bytes);
+}
+
+Answer Requests::mark(const wire::Frame& request)
+{
+    std::string error;
+    std::string text(request.payload.begin(), request.payload.end());
+    if (!paper_.mark(text, wallMs(), &error)) return replyText(request, wire::STATUS_REFUSED, error);
+    return replyTo(request, wire::STATUS_OK);
 }
 
 } // namespace vprinter

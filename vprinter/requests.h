@@ -55,6 +55,9 @@ public:
     // with the reason, and the session ends.
     Answer turnAway(const wire::Frame& request, size_t places);
 
+    // The client is gone: its session, if it had one, closes on the paper.
+    void ended(const Conversation& conversation);
+
     // True once after a request changed the printer's state.
     bool takeStateChange();
 
@@ -66,6 +69,7 @@ private:
     Answer set(const wire::Frame& request);
     Answer get(const wire::Frame& request);
     Answer job(const wire::Frame& request);
+    Answer mark(const wire::Frame& request);
 
     Device& device_;
     Paper paper_;

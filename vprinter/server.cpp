@@ -121,6 +121,9 @@ int Server::run(const wire::Endpoint& endpoint)
         uint64_t now = wire::monotonicMs();
         serveClients(now);
         connections_.expire(now);
+        for (const Client& client : connections_.clients()) {
+            if (client.dead) requests_.ended(client.conversation);
+        }
         connections_.sweep();
         console_.showPanel(now, false);
     }

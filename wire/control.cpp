@@ -125,4 +125,52 @@ bool vprinterJob(const std::string& endpoint, uint32_t number, std::vector<uint8
     return true;
 }
 
+bool vprinterMark(const std::string& endpoint, const std::string& text, std::string* error)
+{
+    Frame reply;
+    return request(endpoint, OP_MARK, std::vector<uint8_t>(text.begin(), text.end()), &reply, error);
+}
+
+bool vprinterPaper(const std::string& endpoint, std::vector<PaperEntry>* entries, std::string* error)
+{
+    Frame reply;
+    if (!request(endpoint, OP_PAPER, {}, &reply, error)) return false;
+    *entries = paperFromText(std::string(reply.payload.begin(), reply.payload.end()));
+    return true;
+}
+
+std::vector<PaperEntry> paperFromText(const std::string& text)
+{
+    std::vector<PaperEntry> entries;
+    for (const std::string& line : lines(text)) {
+        PaperEntry entry;
+        unsigned long long order = 0, time = 0, last = 0, opened = 0, closed = 0;
+        unsigned job = 0;
+        int used = 0;
+        const char* c = line.c_str();
+        if (sscanf(c, "job %19llu %9u %19llu%n", &order, &job, &time, &used) == 3 && size_t(used) == line.size()) {
+            entry.kind = PaperEntry::Job;
+            entry.job = job;
+        } else if (sscanf(c, "mark %19llu %19llu %n", &order, &time, &used) == 2 && used > 0
+            && size_t(used) < line.size()) {
+            entry.kind = PaperEntry::Mark;
+            entry.text = line.substr(static_cast<size_t>(used));
+        } else if (sscanf(c, "sessions %19llu %19llu %19llu %19llu %19llu%n", &order, &time, &last, &opened, &closed,
+                       &used)
+                == 5
+            && size_t(used) == line.size()) {
+            entry.kind = PaperEntry::Sessions;
+            entry.lastMs = last;
+            entry.opened = opened;
+            entry.closed = closed;
+        } else {
+            continue;
+        }
+        entry.order = order;
+        entry.timeMs = time;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 } // namespace wire

@@ -44,6 +44,33 @@ std::vector<JobSummary> jobsFromText(const std::string& text);
 // job). False when the printer no longer holds it.
 bool vprinterJob(const std::string& endpoint, uint32_t number, std::vector<uint8_t>* bytes, std::string* error);
 
+// Marks the printer's paper with one line of printable ASCII (up to 160
+// characters), drawn on its page as a divider with the time: where a test
+// begins, say. The job before the mark ends there.
+bool vprinterMark(const std::string& endpoint, const std::string& text, std::string* error);
+
+// The paper in the order it came out: jobs (by number), marks, and port
+// sessions opening and closing (those close together as one entry). Times
+// are the wall clock's, in ms since the epoch.
+struct PaperEntry {
+    enum Kind { Job, Mark, Sessions };
+    Kind kind = Job;
+    // Its place on the paper; an entry keeps it while it is held.
+    uint64_t order = 0;
+    uint64_t timeMs = 0;
+    uint32_t job = 0;
+    std::string text;
+    // Sessions: how many opened and closed, and when the last did.
+    uint64_t opened = 0;
+    uint64_t closed = 0;
+    uint64_t lastMs = 0;
+};
+
+bool vprinterPaper(const std::string& endpoint, std::vector<PaperEntry>* entries, std::string* error);
+
+// The entries of a PAPER text; lines that are not well-formed are passed over.
+std::vector<PaperEntry> paperFromText(const std::string& text);
+
 } // namespace wire
 
 using wire::vprinterGet;

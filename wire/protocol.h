@@ -22,9 +22,12 @@
 //   GET          -                                   -> "key=value\n" lines, then
 //                                                       "jobs=N" and "job.K=SIZE SHA256"
 //   JOB          u32 job number                      -> the job's bytes as kept
+//   MARK         one line of text                    -> -, or an error text
+//   PAPER        -                                   -> the paper's order: a line per
+//                                                       job, mark and sessions divider
 // A port session must open with HELLO as ROLE_PORT; the printer answers
 // UNREACHABLE while it is unplugged or off, and drops port sessions when that
-// happens. Control sessions (SET, GET, JOB) work whatever the printer's state.
+// happens. Control sessions (SET, GET, JOB, MARK, PAPER) work whatever the printer's state.
 // A frame that cannot be decoded, or a request out of place, costs the client
 // its connection.
 #pragma once
@@ -52,6 +55,8 @@ enum Op : uint16_t {
     OP_SET = 9,
     OP_GET = 10,
     OP_JOB = 11,
+    OP_MARK = 12,
+    OP_PAPER = 13,
     OP_REPLY = 0x8000,
 };
 

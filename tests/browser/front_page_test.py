@@ -2,9 +2,12 @@
 """The printer's front page in headless Chromium, against a real printer.
 
 The page opens only at the address with its secret, and says which printer
-it is. A click on the page changes the printer as `vprinter get` reports it; a
-`vprinter set` shows on the page; after devbench's Test Write and Test Too Much
-Data For Parallel Port the paper holds both jobs, the raster one as a
+it is. It shows the table of devbench's prompts, and its Set button makes a
+prompt's change. A click on the page changes the printer as `vprinter get`
+reports it; a `vprinter set` shows on the page; after a `vprinter mark` and
+devbench's Test Write and Test Too Much Data For Parallel Port the paper holds
+that mark below both jobs, each job below the operator's mark of its test, the
+raster one as a thumbnail that a click opens as a
 576-dot-wide image of 1,600 rows, and `vprinter get` gives their sizes and
 SHA-256 digests.
 
@@ -88,6 +91,9 @@ class Printer:
     def set(self, *words):
         subprocess.run([self.program, "set", self.endpoint, *words], check=True)
 
+    def mark(self, text):
+        subprocess.run([self.program, "mark", self.endpoint, text], check=True)
+
     def stop(self):
         self.process.terminate()
         self.process.wait(timeout=WAIT_S)
@@ -125,11 +131,32 @@ def run_operator(build, printer, tests):
     assert status == 0, f"vpoperator --tests {tests} exited {status}"
 
 
-# A raster image on the page at its full size, one pixel per dot.
+# A raster image on the page, drawn as large as arguments[2] says: at most
+# thumbnail size, or at its full size, one pixel per dot.
 FIND_RASTER = """
-return [...document.querySelectorAll('img.raster')].some(
-    (image) => image.complete && image.naturalWidth === arguments[0] && image.naturalHeight === arguments[1]);
+const [width, height, full] = arguments;
+return [...document.querySelectorAll('img.raster')].some((image) =>
+    image.complete && image.naturalWidth === width && image.naturalHeight === height
+    && (full ? image.clientWidth === width && image.clientHeight === height : image.clientHeight <= 160));
 """
+
+# The page's boxes on the paper from the top, as "job N" and "mark TEXT".
+PAPER_ORDER = """
+return [...document.querySelectorAll('#jobs > *')].map((node) => node.classList.contains('job')
+    ? 'job ' + node.id.slice(4) : node.classList.contains('mark') ? 'mark ' + node.textContent.split(' · ')[0] : 'sessions');
+"""
+
+
+def check_prompts(driver, printer):
+    from selenium.webdriver.common.by import By
+
+    rows = wait_for("the table of prompts", lambda: driver.find_elements(By.CSS_SELECTOR, "#prompt-rows tr"))
+    offline = [row for row in rows if row.text.startswith("Make the printer offline, then hit enter")]
+    assert offline and "Online key: offline" in offline[0].text, "the page does not say what 'offline' asks for"
+    offline[0].find_element(By.TAG_NAME, "button").click()
+    wait_for("Set to take the printer offline", lambda: printer.get()["online"] == "no")
+    wait_for("the lamp to say why", lambda: "Online key offline" in driver.find_element(By.ID, "why").text)
+    printer.set("online=yes")
 
 
 def check_page(driver, printer, build):
@@ -141,6 +168,7 @@ def check_page(driver, printer, build):
     wait_for("the page to show the closed cover", lambda: pressed(driver, "cover", "closed"))
     shown = driver.find_element(By.ID, "printer").text
     assert printer.endpoint in shown and "VPRINTER-1.0" in shown, f"the page names its printer as '{shown}'"
+    check_prompts(driver, printer)
 
     click(driver, "cover", "open")
     wait_for("vprinter get to report the cover the page opened", lambda: printer.get()["cover"] == "open")
@@ -153,6 +181,7 @@ def check_page(driver, printer, build):
     driver.find_element(By.ID, "clear").click()
     wait_for("the latched error cleared from the page", lambda: printer.get()["error"] == "no")
 
+    printer.mark("before the run")
     run_operator(build, printer, "3,20")
     state = printer.get()
     jobs = {key: value for key, value in state.items() if key.startswith("job.")}
@@ -161,13 +190,20 @@ def check_page(driver, printer, build):
         "job.2": f"120100 {hashlib.sha256(raster_job()).hexdigest()}",
     }
     assert jobs == expected, f"vprinter get lists {jobs}, not {expected}"
-    wait_for("a 576 x 1600 raster image on the page", lambda: driver.execute_script(FIND_RASTER, 576, 1600))
-    assert len(driver.find_elements(By.CSS_SELECTOR, "article.job")) == 2
+    wait_for("a 576 x 1600 raster thumbnail", lambda: driver.execute_script(FIND_RASTER, 576, 1600, False))
+    driver.find_element(By.CSS_SELECTOR, "figure.raster button").click()
+    wait_for("the raster at full size", lambda: driver.execute_script(FIND_RASTER, 576, 1600, True))
+    # The operator marks where each test begins.
+    wait_for("each test's mark below its job",
+             lambda: [entry for entry in driver.execute_script(PAPER_ORDER) if entry != "sessions"]
+             == ["job 2", "mark 20 Test Too Much Data For Parallel Port", "job 1", "mark 3 Test Write",
+                 "mark before the run"])
+    assert all(time.text for time in driver.find_elements(By.CSS_SELECTOR, "article.job time")), "a job has no time"
     assert not driver.find_elements(By.CSS_SELECTOR, "article.job.broken"), "a whole job is drawn as broken"
 
 
 def take_screenshot(driver, printer, build, path):
-    driver.set_window_size(1400, 1150)
+    driver.set_window_size(1400, 1400)
     driver.get(printer.url)
     wait_for("the page", lambda: pressed(driver, "power", "on"))
     run_operator(build, printer, "a")

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "vprinter/panel.h"
+#include "vprinter/prompt_guide.h"
 #include "wire/endpoint.h"
 
 using namespace vprinter;
@@ -65,6 +70,23 @@ TEST(PanelTest, ConsoleWords)
     EXPECT_FALSE(quit);
     consoleLine(device, "quit", &quit);
     EXPECT_TRUE(quit);
+}
+
+// The README's table of prompts is the page's, made from the operator's own
+// table; every word the operator sets has a name on the panel.
+TEST(PanelTest, TheReadmeGuidesThePromptsAsThePageDoes)
+{
+    for (const PromptGuide& row : promptGuide()) {
+        EXPECT_EQ(row.onThePage.find('='), std::string::npos) << "no panel name for a word in: " << row.words;
+    }
+    std::filesystem::path readme = std::filesystem::path(__FILE__).parent_path() / "../../README.md";
+    std::ifstream in(readme);
+    ASSERT_TRUE(in) << readme;
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find(promptGuideMarkdown()), std::string::npos)
+        << "README.md's table of prompts differs from the printer's; it should read:\n"
+        << promptGuideMarkdown();
 }
 
 TEST(EndpointTest, NamesChooseTheTransport)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "vprinter/paper.h"
+#include "wire/control.h"
 
 using namespace vprinter;
 using namespace wire;
@@ -38,7 +39,7 @@ std::string kinds(const std::vector<Printed>& printed)
 
 void take(Paper& paper, const std::string& bytes)
 {
-    paper.take(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    paper.take(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0);
 }
 
 } // namespace
@@ -160,6 +161,43 @@ TEST(Paper, OldJobsAreForgottenPastTheLimits)
     size_t kept = 0;
     for (const Job& job : paper.jobs()) kept += job.bytes.size();
     EXPECT_LE(kept, 16u << 20);
+}
+
+// The page reads the paper's order through the control client's parser: the
+// two agree, sessions close together are one line, and nothing a client
+// sends grows the dividers past their limit.
+TEST(Paper, DividersMarkTestsSumUpSessionsAndStayBounded)
+{
+    Paper paper;
+    ASSERT_TRUE(paper.mark("Test Open Port", 1000, nullptr));
+    for (int i = 0; i < 100; ++i) {
+        paper.sessionOpened(2000 + i);
+        paper.sessionClosed(2000 + i);
+    }
+    paper.sessionOpened(5000);
+    take(paper, "printed");
+    paper.sessionClosed(5001);
+    std::vector<wire::PaperEntry> order = wire::paperFromText(describePaperOrder(paper));
+    ASSERT_EQ(order.size(), 5u);
+    EXPECT_EQ(order[0].kind, wire::PaperEntry::Mark);
+    EXPECT_EQ(order[0].text, "Test Open Port");
+    EXPECT_EQ(order[1].opened, 100u);
+    EXPECT_EQ(order[1].closed, 100u);
+    EXPECT_EQ(order[1].lastMs, 2099u);
+    EXPECT_EQ(order[2].opened, 1u) << "a session seconds later is a divider of its own";
+    EXPECT_EQ(order[3].kind, wire::PaperEntry::Job);
+    EXPECT_EQ(order[3].job, 1u);
+    EXPECT_EQ(order[3].timeMs, 0u);
+    EXPECT_EQ(order[4].closed, 1u) << "a session that printed closes on the other side of its job";
+
+    std::string error;
+    EXPECT_FALSE(paper.mark("two\nlines", 0, &error));
+    EXPECT_FALSE(paper.mark(std::string(MARK_TEXT_LIMIT + 1, 'x'), 0, &error));
+    EXPECT_FALSE(paper.mark("", 0, &error));
+    EXPECT_NE(error.find("printable ASCII"), std::string::npos);
+    for (int i = 0; i < 5000; ++i) paper.mark(std::string(MARK_TEXT_LIMIT, 'm'), 0, nullptr);
+    EXPECT_LE(paper.dividers().size(), 512u);
+    EXPECT_LT(describePaperOrder(paper).size(), 512u * (MARK_TEXT_LIMIT + 64));
 }
 
 // A hostile job is drawn small: equal parts in a row as one, and past the
