@@ -1,6 +1,7 @@
 #include "operator/signoff_html.h"
 
 #include "operator/signoff_content.h"
+#include "operator/text_escape.h"
 
 // The page's style, operator/signoff_page.css, built in by CMake.
 extern const char SIGNOFF_PAGE_CSS[];
@@ -214,32 +215,9 @@ std::string gridBody(const Grid& grid)
 
 } // namespace
 
-std::string htmlText(std::string_view text)
-{
-    std::string out;
-    for (char c : visibleText(text)) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
+// The report's text is the JUnit report's XML escaping of what a person
+// can see; every attribute value on the page is in double quotes.
+std::string htmlText(std::string_view text) { return xmlEscaped(visibleText(text), false); }
 
 std::string htmlReport(const RecordedRun& run)
 {
