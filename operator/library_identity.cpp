@@ -2,8 +2,8 @@
 
 #include <stdio.h>
 
-#include "operator/host.h"
 #include "operator/file_digest.h"
+#include "operator/host.h"
 
 namespace vpop {
 

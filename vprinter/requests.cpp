@@ -86,7 +86,10 @@ uint64_t wallMs()
     return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
-wire::Layout layoutOf(const wire::Frame& request) { return static_cast<wire::Layout>(wire::getU32(request.payload.data())); }
+wire::Layout layoutOf(const wire::Frame& request)
+{
+    return static_cast<wire::Layout>(wire::getU32(request.payload.data()));
+}
 
 } // namespace
 
@@ -108,8 +111,8 @@ Answer Requests::start(Conversation& conversation, wire::Frame request, uint64_t
 {
     if (request.status != 0 || (request.op & wire::OP_REPLY) != 0) return hangUp();
     if (conversation.role == 0) return hello(conversation, request);
-    bool control = request.op == wire::OP_SET || request.op == wire::OP_GET || request.op == wire::OP_JOB || request.op == wire::OP_MARK
-        || request.op == wire::OP_PAPER;
+    bool control = request.op == wire::OP_SET || request.op == wire::OP_GET || request.op == wire::OP_JOB
+        || request.op == wire::OP_MARK || request.op == wire::OP_PAPER;
     if (!wellFormed(request) || control != (conversation.role == wire::ROLE_CONTROL)) return hangUp();
     conversation.notBefore = now;
     if (request.op == wire::OP_STATUS || request.op == wire::OP_ONLINE || request.op == wire::OP_BEGIN_BLOCK) {

@@ -254,8 +254,7 @@ protected:
         // A holder the test kills leaves the library's lock for this socket behind.
         wire::Endpoint where;
         std::string error;
-        if (wire::parseEndpoint(endpoint, &where, &error))
-            lockFile = wire::portLockPlace(wire::lockName(where));
+        if (wire::parseEndpoint(endpoint, &where, &error)) lockFile = wire::portLockPlace(wire::lockName(where));
     }
 
     void stop()
