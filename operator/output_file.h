@@ -3,7 +3,9 @@
 // after an hour at the printer. A regular file is written beside its place
 // and renamed into it, so an operator killed meanwhile leaves the previous
 // file or none, never an empty one. A FIFO or a device (/dev/stdout) is
-// opened at once, without waiting for a reader, and written as it is.
+// opened at once, without waiting for a reader, and written as it is, as
+// is anything under /dev/ and /proc/: /dev/stdout redirected to a file gets
+// the record after the table.
 #pragma once
 
 #include <stdio.h>

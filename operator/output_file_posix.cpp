@@ -61,9 +61,13 @@ bool OutputFile::check(std::string* error)
     struct stat info { };
     bool exists = stat(path_.c_str(), &info) == 0;
     if (exists && S_ISDIR(info.st_mode)) return failed(path_, EISDIR, error);
-    if (exists && !S_ISREG(info.st_mode)) {
+    // /dev/stdout leads to whatever standard output is, a file included,
+    // which is to be written, not replaced.
+    bool device = path_.rfind("/dev/", 0) == 0 || path_.rfind("/proc/", 0) == 0;
+    if (exists && (!S_ISREG(info.st_mode) || device)) {
         // A FIFO nobody reads yet is refused rather than waited for.
-        int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        int flags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (S_ISREG(info.st_mode) ? O_APPEND : 0);
+        int fd = open(path_.c_str(), flags);
         if (fd < 0 && errno == ENXIO)
             return *error = "cannot write " + path_ + ": it is a FIFO that nothing reads yet; start its reader first",
                    false;

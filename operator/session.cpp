@@ -106,6 +106,8 @@ void Session::line(std::string_view text, bool ended, double now, std::vector<Ac
         }
         return;
     }
+    // A piece of an overlong line is no prompt, whatever it ends with.
+    if (!ended) return;
     if (const PromptRule* rule = findPrompt(text)) {
         if (manual_) {
             awaitingEnter_ = rule->answerWithEnter;
