@@ -28,7 +28,8 @@
 #         its printer with it and keeps the previous record, and the next
 #         start removes the folder it left but not a living operator's
 # flood   a test printing megabytes: the record keeps its first MiB and its
-#         first failure lines, counts the rest, and the verdict is a fail
+#         first failure lines, counts the rest (the table says so too), and
+#         the verdict is a fail
 set -u
 check=$1
 build=$(cd "$2" && pwd)
@@ -218,6 +219,7 @@ flood)
         >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1 (the failure lines come after the flood)"
     records --json "$work/run.json" --junit "$work/run.xml" --verdicts 0:fail --verdict fail
+    grep -q '^  0: (21 more failure lines not kept)$' "$work/run.out" || fail "the table hides the lines not kept"
     python3 - "$work/run.json" <<'EOF' || fail "the flood was not bounded as expected"
 import json, sys
 test = json.load(open(sys.argv[1]))["tests"][0]
