@@ -3,7 +3,11 @@
 #include <ctype.h>
 
 #include <algorithm>
+// GCC 12 with the sanitizers takes libstdc++'s regex states for uninitialised.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
 
 #include "operator/faults.h"
 #include "operator/paper_check.h"
