@@ -270,6 +270,7 @@ RunOutcome converse(const RunOptions& options, Session& session, const Answerer&
     session.finish(ended, nullptr);
     outcome.records = session.records();
     outcome.strayFailures = session.strayFailures();
+    outcome.strayFailuresDropped = session.strayFailuresDropped();
     outcome.seconds = ended - started;
     outcome.library = dialogue.library();
     return outcome;

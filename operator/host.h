@@ -26,6 +26,10 @@ FILE* openFile(const std::string& path, const char* mode);
 std::wstring wideText(const std::string& text);
 #endif
 
+// Opens what is closed of standard input, output and error on /dev/null
+// (POSIX), so no pipe or file the operator opens is taken for them.
+void openStandardStreams();
+
 std::string programDirectory(const char* argv0);
 std::string absolutePath(const std::string& path);
 std::string joinPath(const std::string& directory, const std::string& name);

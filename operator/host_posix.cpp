@@ -37,6 +37,16 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) { return { 
 
 FILE* openFile(const std::string& path, const char* mode) { return fopen(path.c_str(), mode); }
 
+void openStandardStreams()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        // open takes the lowest free descriptor: this one.
+        int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) close(opened);
+    }
+}
+
 std::string programDirectory(const char* argv0)
 {
     char path[PATH_MAX];

@@ -76,6 +76,8 @@ FILE* openFile(const std::string& path, const char* mode)
     return _wfopen(wideText(path).c_str(), wideText(mode).c_str());
 }
 
+void openStandardStreams() { }
+
 std::string programDirectory(const char* argv0)
 {
     wchar_t path[MAX_PATH];

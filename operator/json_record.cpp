@@ -65,11 +65,13 @@ std::string jsonTest(const RecordedTest& test, bool matrix)
             + (test.expectedFailure.empty() ? std::string("null") : jsonString(test.expectedFailure)) + ",\n";
     }
     out += "      \"failure_lines\": " + stringList(result.failures, "      ") + ",\n";
+    out += "      \"failure_lines_dropped\": " + std::to_string(result.failuresDropped) + ",\n";
     out += "      \"operator_findings\": " + stringList(result.findings, "      ") + ",\n";
     out += "      \"paper_checked\": " + std::string(result.paperChecked ? "true" : "false") + ",\n";
     out += "      \"paper_jobs\": " + jsonPaper(result.paper, "      ") + ",\n";
     out += "      \"seconds\": " + number(result.seconds()) + ",\n";
-    out += "      \"console\": " + jsonString(result.console) + "\n";
+    out += "      \"console\": " + jsonString(result.console) + ",\n";
+    out += "      \"console_bytes_dropped\": " + std::to_string(result.consoleDropped) + "\n";
     return out + "    }";
 }
 
@@ -117,6 +119,7 @@ std::string jsonRecord(const RunRecord& record)
     out += "  \"not_run\": " + std::to_string(notRun) + ",\n";
     if (record.matrix) out += "  \"faults\": " + jsonFaults(record.faults) + ",\n";
     out += "  \"failure_lines_outside_tests\": " + stringList(record.strayFailures, "  ") + ",\n";
+    out += "  \"failure_lines_outside_tests_dropped\": " + std::to_string(record.strayFailuresDropped) + ",\n";
     out += "  \"broke_off\": " + (record.brokeOff.empty() ? std::string("null") : jsonString(record.brokeOff)) + "\n";
     return out + "}\n";
 }

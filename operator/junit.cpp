@@ -46,6 +46,8 @@ std::string outcome(const RecordedTest& test, Counts* counts)
     // The operator's findings come after devbench's own lines, and stand
     // alone when devbench saw nothing wrong.
     std::vector<std::string> said = result.failures;
+    if (result.failuresDropped > 0)
+        said.push_back("(" + std::to_string(result.failuresDropped) + " more failure lines not kept)");
     said.insert(said.end(), result.findings.begin(), result.findings.end());
     if (failsAsExpected(test)) {
         if (test.expectedSeen) return "";
@@ -82,7 +84,10 @@ std::string testcase(const RecordedTest& test, Counts* counts)
     std::string out = "  <testcase" + attribute("name", name) + attribute("classname", "devbench")
         + attribute("time", seconds(result.seconds())) + ">\n";
     out += outcome(test, counts);
-    if (!result.console.empty()) out += "    <system-out>" + xmlEscaped(result.console, false) + "</system-out>\n";
+    std::string console = result.console;
+    if (result.consoleDropped > 0)
+        console += "\n(" + std::to_string(result.consoleDropped) + " more bytes of output not kept)\n";
+    if (!console.empty()) out += "    <system-out>" + xmlEscaped(console, false) + "</system-out>\n";
     return out + "  </testcase>\n";
 }
 

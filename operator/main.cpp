@@ -60,8 +60,8 @@ struct Options {
     bool manual = false;
     bool timeoutGiven = false;
     std::string port;
-    std::string record;
-    std::string junit;
+    std::optional<std::string> record;
+    std::optional<std::string> junit;
 };
 
 // An option with a value; false (with `why`) when it is unknown or bad.
@@ -216,6 +216,8 @@ RunRecord startRecord(const Options& options, bool wanted)
 
 int main(int argc, char** argv)
 {
+    // Before anything opens a file that would take the place of one.
+    openStandardStreams();
 #if defined(_WIN32)
     // The Windows C library buffers a line-buffered stream fully.
     setvbuf(stdout, nullptr, _IONBF, 0);
@@ -251,7 +253,7 @@ int main(int argc, char** argv)
         return EXIT_USAGE;
     }
     // A technician who double-clicked record.cmd has to find them.
-    if (!options.record.empty()) printText("vpoperator: record written to " + absolutePath(options.record) + "\n");
-    if (!options.junit.empty()) printText("vpoperator: JUnit report written to " + absolutePath(options.junit) + "\n");
+    if (options.record) printText("vpoperator: record written to " + absolutePath(*options.record) + "\n");
+    if (options.junit) printText("vpoperator: JUnit report written to " + absolutePath(*options.junit) + "\n");
     return status;
 }

@@ -1,52 +1,29 @@
 #include "operator/record_files.h"
 
-#include <errno.h>
-#include <string.h>
-
-#include <utility>
-
-#include "operator/host.h"
 #include "operator/json_record.h"
 #include "operator/junit.h"
 
 namespace vpop {
 
-bool writeFile(FILE*& file, const std::string& path, const std::string& text, std::string* error)
+RecordFiles::RecordFiles(const std::optional<std::string>& jsonPath, const std::optional<std::string>& junitPath)
 {
-    bool wrote = fwrite(text.data(), 1, text.size(), file) == text.size();
-    int writeErrno = errno;
-    bool closed = fclose(file) == 0;
-    file = nullptr;
-    if (wrote && closed) return true;
-    *error = "cannot write " + path + ": " + strerror(wrote ? errno : writeErrno);
-    return false;
-}
-
-RecordFiles::RecordFiles(std::string jsonPath, std::string junitPath)
-    : jsonPath_(std::move(jsonPath))
-    , junitPath_(std::move(junitPath))
-{
-}
-
-RecordFiles::~RecordFiles()
-{
-    if (json_ != nullptr) fclose(json_);
-    if (junit_ != nullptr) fclose(junit_);
+    if (jsonPath) json_.emplace(*jsonPath);
+    if (junitPath) junit_.emplace(*junitPath);
 }
 
 bool RecordFiles::open(std::string* error)
 {
-    if (!jsonPath_.empty() && jsonPath_ == junitPath_) {
-        *error = "--record and --junit name the same file";
+    // Written one after the other, one file named twice would hold the
+    // second record over the first, which neither reader could parse.
+    if (json_ && junit_ && !json_->path().empty() && !junit_->path().empty()
+        && fileIdentity(json_->path()) == fileIdentity(junit_->path())) {
+        *error = "--record " + json_->path() + " and --junit " + junit_->path() + " name the same file";
         return false;
     }
-    for (auto [path, file] : { std::pair { &jsonPath_, &json_ }, std::pair { &junitPath_, &junit_ } }) {
-        if (path->empty()) continue;
-        *file = openFile(*path, "wb");
-        if (*file == nullptr) {
-            *error = "cannot write " + *path + ": " + strerror(errno);
-            return false;
-        }
+    for (std::optional<OutputFile>* file : { &json_, &junit_ }) {
+        if (!*file || (*file)->check(error)) continue;
+        if ((*file)->path().empty()) *error = (file == &json_ ? "--record: " : "--junit: ") + *error;
+        return false;
     }
     return true;
 }
@@ -56,11 +33,11 @@ bool RecordFiles::write(const RunRecord& record, std::string* error)
     bool ok = true;
     std::string why;
     error->clear();
-    if (json_ != nullptr && !writeFile(json_, jsonPath_, jsonRecord(record), &why)) {
+    if (json_ && !json_->write(jsonRecord(record), &why)) {
         ok = false;
         *error = why;
     }
-    if (junit_ != nullptr && !writeFile(junit_, junitPath_, junitReport(record), &why)) {
+    if (junit_ && !junit_->write(junitReport(record), &why)) {
         ok = false;
         *error += (error->empty() ? "" : "; ") + why;
     }

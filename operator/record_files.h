@@ -1,36 +1,29 @@
-// The files asked for with --record and --junit. Both are opened before the
-// run, so a path that cannot be written fails at once, not after an hour at
-// the printer; both are written even when the run broke off.
+// The files asked for with --record and --junit. Both are checked before the
+// run, so a path that cannot be written (or one file named twice) fails at
+// once; both are written even when the run broke off.
 #pragma once
 
-#include <stdio.h>
-
+#include <optional>
 #include <string>
 
+#include "operator/output_file.h"
 #include "operator/records.h"
 
 namespace vpop {
 
 class RecordFiles {
 public:
-    RecordFiles(std::string jsonPath, std::string junitPath);
-    RecordFiles(const RecordFiles&) = delete;
-    RecordFiles& operator=(const RecordFiles&) = delete;
-    ~RecordFiles();
+    // A path not given is nullopt; an empty one is given, and refused.
+    RecordFiles(const std::optional<std::string>& jsonPath, const std::optional<std::string>& junitPath);
 
-    bool wanted() const { return !jsonPath_.empty() || !junitPath_.empty(); }
+    bool wanted() const { return json_.has_value() || junit_.has_value(); }
     bool open(std::string* error);
     // False, with `error` naming every file that could not be written.
     bool write(const RunRecord& record, std::string* error);
 
 private:
-    std::string jsonPath_;
-    std::string junitPath_;
-    FILE* json_ = nullptr;
-    FILE* junit_ = nullptr;
+    std::optional<OutputFile> json_;
+    std::optional<OutputFile> junit_;
 };
-
-// Writes `text` and closes `file`; false with `error` when either fails.
-bool writeFile(FILE*& file, const std::string& path, const std::string& text, std::string* error);
 
 } // namespace vpop

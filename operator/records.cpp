@@ -37,6 +37,7 @@ void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<Menu
     if (record.brokeOff.empty()) record.brokeOff = outcome.broken;
     record.seconds += outcome.seconds;
     record.strayFailures.insert(record.strayFailures.end(), outcome.strayFailures.begin(), outcome.strayFailures.end());
+    record.strayFailuresDropped += outcome.strayFailuresDropped;
     std::vector<TestRecord> results = outcome.records;
     // A run that never reached its dialogue has no session's records.
     if (results.empty()) {

@@ -50,6 +50,7 @@ struct RunRecord {
     std::string devbench;
     std::vector<RecordedTest> tests;
     std::vector<std::string> strayFailures;
+    uint64_t strayFailuresDropped = 0;
     std::string brokeOff;
     double seconds = 0;
     bool matrix = false;

@@ -75,10 +75,14 @@ void Table::finish(const RunRecord& run, bool complete)
         headed = true;
         printf("  %s: %s\n", where.c_str(), line.c_str());
     };
+    auto more = [](uint64_t dropped) { return "(" + std::to_string(dropped) + " more failure lines not kept)"; };
     for (const RecordedTest& test : run.tests) {
         for (const std::string& line : test.result.failures) failureLine(std::to_string(test.result.number), line);
+        if (test.result.failuresDropped > 0)
+            failureLine(std::to_string(test.result.number), more(test.result.failuresDropped));
     }
     for (const std::string& line : run.strayFailures) failureLine("outside any test", line);
+    if (run.strayFailuresDropped > 0) failureLine("outside any test", more(run.strayFailuresDropped));
     bool findingsHeaded = false;
     for (const RecordedTest& test : run.tests) {
         const TestRecord& record = test.result;

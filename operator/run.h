@@ -36,6 +36,7 @@ struct RunOutcome {
     std::string library;
     std::vector<TestRecord> records;
     std::vector<std::string> strayFailures;
+    uint64_t strayFailuresDropped = 0;
     double seconds = 0;
     // Why the run broke off; empty when devbench left normally with status 0.
     std::string broken;

@@ -1,5 +1,6 @@
 #include "operator/session.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vpop {
@@ -7,8 +8,27 @@ namespace vpop {
 namespace {
 
 const size_t MAX_ANSWER = 255;
+// Far longer than any prompt, banner or failure line; a longer line is taken
+// in pieces so that it cannot take the operator's memory.
+const size_t MAX_LINE = 64 * 1024;
 
 } // namespace
+
+void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string line)
+{
+    if (lines.size() < MAX_FAILURE_LINES) {
+        lines.push_back(std::move(line));
+    } else {
+        ++dropped;
+    }
+}
+
+void TestRecord::addConsole(std::string_view text)
+{
+    size_t room = MAX_CONSOLE_BYTES - std::min(console.size(), MAX_CONSOLE_BYTES);
+    console.append(text.substr(0, room));
+    consoleDropped += text.size() - std::min(text.size(), room);
+}
 
 bool fitsAnswer(std::string_view text)
 {
@@ -37,13 +57,12 @@ std::vector<Action> Session::feed(std::string_view output, double now)
     std::vector<Action> actions;
     for (char c : output) {
         if (stopped_) break;
-        if (c == '\n') {
+        if (c == '\n' || partial_.size() >= MAX_LINE) {
             std::string text;
             text.swap(partial_);
-            line(text, now, actions);
-        } else {
-            partial_ += c;
+            line(text, c == '\n', now, actions);
         }
+        if (c != '\n') partial_ += c;
     }
     // The questions end without a newline and devbench then waits: only what
     // is pending after all output read so far can be one.
@@ -51,8 +70,9 @@ std::vector<Action> Session::feed(std::string_view output, double now)
     return actions;
 }
 
-void Session::line(std::string_view text, double now, std::vector<Action>& actions)
+void Session::line(std::string_view text, bool ended, double now, std::vector<Action>& actions)
 {
+    std::string_view newline = ended ? "\n" : "";
     actions.push_back({ Action::Echo, std::string(text), {} });
     awaitingEnter_ = false;
     const auto& tests = suiteTests();
@@ -63,25 +83,31 @@ void Session::line(std::string_view text, double now, std::vector<Action>& actio
         current_ = nextBanner_++;
         records_[current_].bannerSeen = true;
         records_[current_].started = now;
-        records_[current_].console.append(text).append("\n");
+        records_[current_].addConsole(text);
+        records_[current_].addConsole(newline);
         if (onTestStarted_) onTestStarted_(records_[current_]);
         return;
     }
     // The test's output is over, but it ends only once devbench is back at
     // the menu's question: a devbench that dies in between broke off in it.
     if (text == menuHeading && current_ < records_.size()) closing_ = true;
-    if (running()) records_[current_].console.append(text).append("\n");
+    if (running()) {
+        records_[current_].addConsole(text);
+        records_[current_].addConsole(newline);
+    }
     // Test Read prints its failure on the line it is on: after "device
     // firmware name: " or after name characters.
     if (size_t at = text.find(failurePrefix); at != std::string_view::npos) {
         std::string failure(text.substr(at));
         if (running()) {
-            records_[current_].failures.push_back(std::move(failure));
+            keepFailure(records_[current_].failures, records_[current_].failuresDropped, std::move(failure));
         } else {
-            strayFailures_.push_back(std::move(failure));
+            keepFailure(strayFailures_, strayDropped_, std::move(failure));
         }
         return;
     }
+    // A piece of an overlong line is no prompt, whatever it ends with.
+    if (!ended) return;
     if (const PromptRule* rule = findPrompt(text)) {
         if (manual_) {
             awaitingEnter_ = rule->answerWithEnter;
@@ -171,7 +197,7 @@ bool Session::finish(double now, std::string* why)
     if (current_ < records_.size() && !over_) {
         records_[current_].ended = now;
         // The last words of a test that broke off are its most telling ones.
-        if (running()) records_[current_].console += partial_;
+        if (running()) records_[current_].addConsole(partial_);
         partial_.clear();
     }
     over_ = true;

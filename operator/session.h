@@ -41,6 +41,16 @@ struct PaperJob {
 // devbench keeps at most 255 characters of an answer, and a line ends it.
 bool fitsAnswer(std::string_view text);
 
+// What a test's record keeps of its output, so that a library printing
+// without end bounds the operator's memory and the records: the console's
+// first bytes, and the first failure lines (one is enough for the verdict).
+// What is not kept is counted.
+const size_t MAX_CONSOLE_BYTES = 1 << 20;
+const size_t MAX_FAILURE_LINES = 100;
+
+// Keeps `line` in `lines` while there is room; otherwise counts it.
+void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string line);
+
 // What one planned test did; its verdict is testVerdict's (verdict.h).
 struct TestRecord {
     unsigned number = 0;
@@ -49,6 +59,7 @@ struct TestRecord {
     // menu's question came.
     bool finished = false;
     std::vector<std::string> failures;
+    uint64_t failuresDropped = 0;
     // What the operator found itself that devbench cannot see, each starting
     // "operator: "; they fail the test as a failure line does.
     std::vector<std::string> findings;
@@ -56,12 +67,15 @@ struct TestRecord {
     std::optional<std::vector<PaperJob>> paper;
     // The paper was compared with what the test sent.
     bool paperChecked = false;
-    // Everything devbench printed from the banner to the end of the test.
+    // What devbench printed from the banner to the end of the test, up to
+    // MAX_CONSOLE_BYTES, and how much more.
     std::string console;
+    uint64_t consoleDropped = 0;
     double started = 0;
     double ended = 0;
 
     double seconds() const { return bannerSeen ? ended - started : 0; }
+    void addConsole(std::string_view text);
 };
 
 class Session {
@@ -99,6 +113,7 @@ public:
     const std::vector<TestRecord>& records() const { return records_; }
     // Failure lines printed while no test was running.
     const std::vector<std::string>& strayFailures() const { return strayFailures_; }
+    uint64_t strayFailuresDropped() const { return strayDropped_; }
     // The start of a line devbench has not ended yet: shown when it goes quiet.
     const std::string& pendingOutput() const { return partial_; }
     // "in testRead (6)", "at the menu", ... for messages.
@@ -107,7 +122,7 @@ public:
 private:
     enum class Stage { PortName, PortSettings, Menu, Leaving };
 
-    void line(std::string_view text, double now, std::vector<Action>& actions);
+    void line(std::string_view text, bool ended, double now, std::vector<Action>& actions);
     void question(double now, std::vector<Action>& actions);
     void endCurrent(double now);
     bool running() const { return current_ < records_.size() && !closing_; }
@@ -131,6 +146,7 @@ private:
     // devbench's output has ended.
     bool over_ = false;
     std::vector<std::string> strayFailures_;
+    uint64_t strayDropped_ = 0;
     bool stopped_ = false;
     std::function<void(const TestRecord&)> onTestStarted_;
     std::function<void(TestRecord&)> onTestEnding_;

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "operator/host.h"
+#include "operator/output_file.h"
 #include "operator/signoff_html.h"
 #include "operator/signoff_markdown.h"
 #include "operator/signoff_record.h"
@@ -44,9 +45,13 @@ bool parse(const std::vector<std::string>& arguments, ReportOptions* options, st
     if (options->records.empty()) return *why = "no record named", false;
     if (options->html.empty() && options->markdown.empty())
         return *why = "say where to write: --html FILE or --markdown FILE", false;
-    if (options->html == options->markdown) return *why = "--html and --markdown name the same file", false;
+    // By identity too: ./a.html and a link to it are a.html.
+    auto same = [](const std::string& a, const std::string& b) {
+        return !a.empty() && !b.empty() && (a == b || fileIdentity(a) == fileIdentity(b));
+    };
+    if (same(options->html, options->markdown)) return *why = "--html and --markdown name the same file", false;
     for (const std::string& record : options->records) {
-        if (record == options->html || record == options->markdown)
+        if (same(record, options->html) || same(record, options->markdown))
             return *why = record + " is a record to read and a file to write", false;
     }
     return true;
@@ -59,17 +64,8 @@ bool writeOutput(const std::string& path, const std::string& text, std::string* 
         if (!wrote) *error = std::string("cannot write to standard output: ") + strerror(errno);
         return wrote;
     }
-    FILE* file = openFile(path, "wb");
-    if (file == nullptr) {
-        *error = "cannot write " + path + ": " + strerror(errno);
-        return false;
-    }
-    bool wrote = fwrite(text.data(), 1, text.size(), file) == text.size();
-    int writeErrno = errno;
-    bool closed = fclose(file) == 0;
-    if (wrote && closed) return true;
-    *error = "cannot write " + path + ": " + strerror(wrote ? errno : writeErrno);
-    return false;
+    OutputFile file(path);
+    return file.check(error) && file.write(text, error);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "operator/virtual_printer.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <poll.h>
 #include <stdio.h>
@@ -11,6 +10,7 @@
 #include "operator/paper_check.h"
 #include "operator/printer_control.h"
 #include "operator/prompts.h"
+#include "operator/run_folder.h"
 #include "wire/control.h"
 #include "wire/endpoint.h"
 #include "wire/portlock.h"
@@ -43,7 +43,7 @@ bool VirtualPrinter::start(std::string* error)
         endpoint_ = options_.endpoint;
         return true;
     }
-    if (!makeSocketDirectory(error)) return false;
+    if (!makeRunFolder(&socketDir_, error)) return false;
     std::string program = options_.dir + "/vprinter";
     std::vector<std::string> args = { program, "serve", socketDir_ + "/printer.sock", "--no-console" };
     args.insert(args.end(), FAST_PRINTING.begin(), FAST_PRINTING.end());
@@ -56,23 +56,8 @@ bool VirtualPrinter::start(std::string* error)
     // nobody else was given the printer.
     wire::Endpoint endpoint;
     std::string ignored;
-    if (wire::parseEndpoint(endpoint_, &endpoint, &ignored)) lockFile_ = wire::portLockPlace(wire::lockName(endpoint));
-    return true;
-}
-
-bool VirtualPrinter::makeSocketDirectory(std::string* error)
-{
-    const char* tmp = getenv("TMPDIR");
-    // A socket path must fit in sun_path (108 bytes).
-    std::string base = tmp != nullptr && *tmp != '\0' && strlen(tmp) < 60 ? tmp : "/tmp";
-    std::string pattern = base + "/vpoperator-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-        *error = "cannot make a temporary directory in " + base + ": " + strerror(errno);
-        return false;
-    }
-    socketDir_ = buffer.data();
+    if (wire::parseEndpoint(endpoint_, &endpoint, &ignored))
+        noteRunFile(socketDir_, wire::portLockPlace(wire::lockName(endpoint)));
     return true;
 }
 
@@ -160,18 +145,8 @@ void VirtualPrinter::readPaper(TestRecord& record)
 void VirtualPrinter::stop()
 {
     stopChild(printer_, 2);
-    if (!lockFile_.empty()) unlink(lockFile_.c_str());
-    lockFile_.clear();
     if (socketDir_.empty()) return;
-    // The directory is ours alone.
-    if (DIR* dir = opendir(socketDir_.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") unlink((socketDir_ + "/" + name).c_str());
-        }
-        closedir(dir);
-    }
-    rmdir(socketDir_.c_str());
+    removeRunFolder(socketDir_);
     socketDir_.clear();
 }
 

@@ -54,17 +54,15 @@ public:
     // The jobs the ended test left on the paper, judged against what it sent.
     void readPaper(TestRecord& record);
 
-    // Ends the printer we started and removes its lock file and socket.
+    // Ends the printer we started and removes its folder, socket and lock file.
     void stop();
 
 private:
-    bool makeSocketDirectory(std::string* error);
     bool awaitListening(std::string* error);
 
     const RunOptions& options_;
     std::string endpoint_;
     std::string socketDir_;
-    std::string lockFile_;
     Child printer_;
     OutputLines lines_;
     // The jobs the printer had taken when the last test ended; unknown when

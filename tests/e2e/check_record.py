@@ -18,10 +18,10 @@ import xml.etree.ElementTree as ElementTree
 
 FIELDS = {"schema", "verdict", "started", "finished", "host", "port_name", "port_settings", "mode", "library",
           "probe_library", "calling_convention", "printer_firmware", "devbench", "tests", "passed", "failed",
-          "not_run", "failure_lines_outside_tests", "broke_off"}
+          "not_run", "failure_lines_outside_tests", "failure_lines_outside_tests_dropped", "broke_off"}
 VERDICTS = ("pass", "fail", "broke off", "not run")
-TEST_FIELDS = {"number", "name", "verdict", "failure_lines", "operator_findings", "paper_checked", "paper_jobs",
-               "seconds", "console"}
+TEST_FIELDS = {"number", "name", "verdict", "failure_lines", "failure_lines_dropped", "operator_findings",
+               "paper_checked", "paper_jobs", "seconds", "console", "console_bytes_dropped"}
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
 
@@ -129,11 +129,15 @@ def check_junit(path, record, not_run_why):
             fail("junit: %s skipped for %r, expected %r" % (name, skipped.get("message"), not_run_why))
         if skipped is not None and not skipped.get("message", "").startswith("not run: "):
             fail("junit: %s skipped without its reason: %r" % (name, skipped.attrib))
-        said = test["failure_lines"] + test["operator_findings"]
+        dropped = test["failure_lines_dropped"]
+        said = test["failure_lines"] + ["(%d more failure lines not kept)" % dropped] * (dropped > 0) \
+            + test["operator_findings"]
         if failure is not None and (failure.get("message") != xml_safe(said[0])
                                     or failure.text != xml_safe("".join(l + "\n" for l in said))):
             fail("junit: %s failure %r / %r" % (name, failure.get("message"), failure.text))
-        if (out.text if out is not None else "") != xml_safe(test["console"]):
+        console = test["console"] + ("\n(%d more bytes of output not kept)\n" % test["console_bytes_dropped"]
+                                     if test["console_bytes_dropped"] else "")
+        if (out.text if out is not None else "") != xml_safe(console):
             fail("junit: %s system-out %r" % (name, out.text if out is not None else None))
 
 

@@ -22,6 +22,14 @@
 #         Test Write, the operator's finding fails it on its row, apart from
 #         the failure lines, in the exit status and both records; the jobs
 #         on the paper are what sha256 says of the bytes that arrived
+# edges   standard input, output and error closed: the run still passes; one file
+#         named twice (by path, by hard link), an empty path and a FIFO
+#         nobody reads are refused before the run; a killed operator takes
+#         its printer with it and keeps the previous record, and the next
+#         start removes the folder it left but not a living operator's
+# flood   a test printing megabytes: the record keeps its first MiB and its
+#         first failure lines, counts the rest (the table says so too), and
+#         the verdict is a fail
 set -u
 check=$1
 build=$(cd "$2" && pwd)
@@ -157,6 +165,70 @@ assert read["operator_findings"] == [] and read["paper_checked"], read
 assert jobs(read) == [(5, sha(b"\x1b\x23\x2a\x0a\x00"))], read
 failure = ElementTree.parse(sys.argv[2]).getroot().find("testcase/failure")
 assert failure.get("type") == "operator finding", failure.attrib
+EOF
+    ;;
+edges)
+    status=0
+    # A row printed into the operator's own signal pipe stopped the run.
+    "$build/vpoperator" --dir "$build" --tests 0,1 --record "$work/closed.json" <&- >&- 2>&- || status=$?
+    [ "$status" = 0 ] || fail "status $status with standard input, output and error closed, expected 0"
+    records --json "$work/closed.json" --verdicts 0:pass,1:pass --verdict pass
+    touch "$work/one.json" && ln "$work/one.json" "$work/link.json" && mkfifo "$work/fifo"
+    for files in "$work/run.json ./$(basename "$work")/../$(basename "$work")/run.json" \
+        "$work/one.json $work/link.json"; do
+        set -- $files
+        status=0
+        (cd "$work/.." && offline --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record "$1" --junit "$2" \
+            >"$work/same.out" 2>&1) || status=$?
+        [ "$status" = 2 ] && grep -q 'name the same file' "$work/same.out" || fail "$1 and $2 gave status $status"
+    done
+    for path in '' "$work/fifo"; do
+        status=0
+        timeout 20 "$build/vpoperator" --dir "$build" --endpoint /nonexistent/printer --tests 0 \
+            --devbench "$fakes/fake_devbench_failing.sh" --record "$path" >"$work/path.out" 2>&1 || status=$?
+        [ "$status" = 2 ] && grep -Eq 'empty path|nothing reads' "$work/path.out" ||
+            fail "--record '$path' gave status $status"
+        grep -q "Test Open Port" "$work/path.out" && fail "the run went ahead without its record '$path'"
+    done
+    export TMPDIR=$work/tmp
+    mkdir -p "$TMPDIR/vpoperator-of-a-living-one" "$TMPDIR/vpoperator-without-a-note"
+    echo $$ >"$TMPDIR/vpoperator-of-a-living-one/owner"
+    echo '{"kept": true}' >"$work/kept.json"
+    "$build/vpoperator" --dir "$build" --tests 0 --devbench "$fakes/fake_devbench_silent.sh" --timeout 60 \
+        --record "$work/kept.json" >"$work/killed.out" 2>&1 &
+    operator=$!
+    for _ in $(seq 200); do
+        [ -S "$(ls -d "$TMPDIR"/vpoperator-??????)/printer.sock" ] 2>/dev/null && break
+        sleep 0.05
+    done
+    left=$(ls -d "$TMPDIR"/vpoperator-??????) || fail "no folder for the printer's socket"
+    kill -KILL "$operator" && wait "$operator" 2>/dev/null
+    operator=
+    for _ in $(seq 100); do pgrep -f "$left" >/dev/null || break; sleep 0.05; done
+    pgrep -f "$left" >/dev/null && fail "the printer outlived its killed operator"
+    grep -q kept "$work/kept.json" || fail "the killed run did not keep the previous record"
+    [ -d "$left" ] || fail "nothing was left to clean (a weaker test than meant)"
+    "$build/vpoperator" --dir "$build" --tests 0 >"$work/next.out" 2>&1 || fail "the next run failed"
+    [ -d "$left" ] && fail "the next start left the killed run's folder $left"
+    [ -d "$TMPDIR/vpoperator-of-a-living-one" ] && [ -d "$TMPDIR/vpoperator-without-a-note" ] ||
+        fail "the next start removed a folder that was not a killed run's"
+    ;;
+flood)
+    status=0
+    offline --tests 0 --devbench "$fakes/fake_devbench_flood.sh" --record "$work/run.json" --junit "$work/run.xml" \
+        >"$work/run.out" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "status $status, expected 1 (the failure lines come after the flood)"
+    records --json "$work/run.json" --junit "$work/run.xml" --verdicts 0:fail --verdict fail
+    grep -q '^  0: (21 more failure lines not kept)$' "$work/run.out" || fail "the table hides the lines not kept"
+    python3 - "$work/run.json" <<'EOF' || fail "the flood was not bounded as expected"
+import json, sys
+test = json.load(open(sys.argv[1]))["tests"][0]
+printed = len("testOpenPort\n") + (3 << 20) + (100 << 10) + 1 + sum(
+    len("failure: line(%d) after the flood\n" % n) for n in range(101, 222)) + 2
+assert len(test["console"]) == 1 << 20, len(test["console"])
+assert len(test["console"]) + test["console_bytes_dropped"] == printed, test["console_bytes_dropped"]
+assert test["failure_lines"][0] == "failure: line(101) after the flood", test["failure_lines"][0]
+assert len(test["failure_lines"]) == 100 and test["failure_lines_dropped"] == 21, test["failure_lines_dropped"]
 EOF
     ;;
 *)
