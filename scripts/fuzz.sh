@@ -34,7 +34,16 @@ for target in "${targets[@]}"; do
   max_len=1024
   [ "$target" = dialogue_fuzz ] && max_len=640
   # -timeout: an input that runs 10 s is a hang.
-  "$dir/$target" -max_total_time="$seconds" -timeout=10 -max_len=$max_len -print_final_stats=1 \
-    -artifact_prefix="$dir/artifacts/$target-" "$work" "$seeds"
+  # libFuzzer prints a line for every new input: a run that finds nothing
+  # shows only its final figures, one that fails shows everything.
+  log=$dir/$target.log
+  if ! "$dir/$target" -max_total_time="$seconds" -timeout=10 -max_len=$max_len -print_final_stats=1 \
+    -artifact_prefix="$dir/artifacts/$target-" "$work" "$seeds" >"$log" 2>&1; then
+    cat "$log"
+    echo "fuzz: $target failed; its input is in $dir/artifacts/" >&2
+    exit 1
+  fi
+  grep -E '^(Done|stat::(number_of_executed_units|peak_rss_mb|new_units_added))' "$log" | tr '\n' ' ' || true
+  echo
 done
 echo "fuzz: no crash in ${targets[*]}"
