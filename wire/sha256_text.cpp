@@ -1,6 +1,20 @@
 #include "wire/sha256.h"
 
+#include <utility>
+
 namespace wire {
+
+// Moving hands over the platform's state, whichever platform it is.
+Sha256::Sha256(Sha256&& other) noexcept
+    : context_(std::exchange(other.context_, nullptr))
+{
+}
+
+Sha256& Sha256::operator=(Sha256&& other) noexcept
+{
+    std::swap(context_, other.context_);
+    return *this;
+}
 
 std::string hexDigits(const uint8_t* digest, size_t size)
 {

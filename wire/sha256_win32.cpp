@@ -6,8 +6,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <utility>
-
 namespace wire {
 
 namespace {
@@ -51,17 +49,6 @@ Sha256::~Sha256()
 {
     if (context_ != nullptr) BCryptDestroyHash(context_->hash);
     delete context_;
-}
-
-Sha256::Sha256(Sha256&& other) noexcept
-    : context_(std::exchange(other.context_, nullptr))
-{
-}
-
-Sha256& Sha256::operator=(Sha256&& other) noexcept
-{
-    std::swap(context_, other.context_);
-    return *this;
 }
 
 void Sha256::update(const uint8_t* bytes, size_t size)

@@ -99,6 +99,18 @@ class Printer:
         self.process.wait(timeout=WAIT_S)
 
 
+def browser_missing():
+    """What of Selenium, Chromium and ChromeDriver is not installed, or None."""
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        return "python3-selenium"
+    for binary in (CHROMIUM, CHROMEDRIVER):
+        if not os.access(binary, os.X_OK):
+            return binary
+    return None
+
+
 def start_browser(work):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
@@ -223,15 +235,10 @@ def main():
     parser.add_argument("--screenshot")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
-        print("skipped: python3-selenium is not installed")
+    missing = browser_missing()
+    if missing:
+        print(f"skipped: {missing} is not installed")
         return SKIPPED
-    for binary in (CHROMIUM, CHROMEDRIVER):
-        if not os.access(binary, os.X_OK):
-            print(f"skipped: {binary} is not installed")
-            return SKIPPED
 
     work = tempfile.mkdtemp(prefix="vprinter-page-")
     printer = driver = None

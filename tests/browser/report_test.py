@@ -25,7 +25,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from front_page_test import CHROMEDRIVER, CHROMIUM, SKIPPED, start_browser  # noqa: E402
+from front_page_test import SKIPPED, browser_missing, start_browser  # noqa: E402
 
 # A catalogued library fault: Test Get Online Status and its disconnect twin
 # fail, every other test passes.
@@ -178,15 +178,10 @@ def main():
     parser.add_argument("out", nargs="?")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
-        print("skipped: python3-selenium is not installed")
+    missing = browser_missing()
+    if missing:
+        print(f"skipped: {missing} is not installed")
         return SKIPPED
-    for binary in (CHROMIUM, CHROMEDRIVER):
-        if not os.access(binary, os.X_OK):
-            print(f"skipped: {binary} is not installed")
-            return SKIPPED
 
     work = tempfile.mkdtemp(prefix="vpoperator-report-")
     driver = None
