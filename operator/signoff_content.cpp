@@ -12,7 +12,7 @@ namespace vpop::signoff {
 
 namespace {
 
-bool failed(const RecordedTest& test) { return test.verdict == "fail" || test.verdict == "broke off"; }
+bool failed(const RecordedTest& test) { return test.verdict == Verdict::Fail || test.verdict == Verdict::BrokeOff; }
 
 // A row is one test of one fault profile; a test planned twice has two.
 using RowKey = std::tuple<std::string, unsigned, unsigned>;
@@ -45,11 +45,11 @@ void markChanges(Grid* grid)
     for (GridRow& row : grid->rows) {
         const RecordedTest* before = nullptr;
         for (Cell& cell : row.cells) {
-            if (cell.test == nullptr || cell.test->verdict == "not run") continue;
-            if (before != nullptr && before->verdict == "pass" && failed(*cell.test)) {
+            if (cell.test == nullptr || cell.test->verdict == Verdict::NotRun) continue;
+            if (before != nullptr && before->verdict == Verdict::Pass && failed(*cell.test)) {
                 cell.change = Change::regression;
                 ++grid->regressions;
-            } else if (before != nullptr && failed(*before) && cell.test->verdict == "pass") {
+            } else if (before != nullptr && failed(*before) && cell.test->verdict == Verdict::Pass) {
                 cell.change = Change::fix;
                 ++grid->fixes;
             }
@@ -151,7 +151,7 @@ std::string durationText(const RecordedRun& run)
 
 std::string secondsText(const RecordedTest& test)
 {
-    if (!test.seconds || test.verdict == "not run") return "";
+    if (!test.seconds || test.verdict == Verdict::NotRun) return "";
     char text[32];
     snprintf(text, sizeof text, "%.3f s", *test.seconds);
     return text;

@@ -13,9 +13,10 @@ namespace {
 // Even a text that escaped its escaping could run nothing and fetch nothing.
 const char POLICY[] = "default-src 'none'; style-src 'unsafe-inline'";
 
-std::string badge(const std::string& verdict)
+std::string badge(Verdict verdict)
 {
-    return "<span class=\"verdict " + verdictClass(verdict) + "\">" + htmlText(verdict) + "</span>";
+    std::string word(verdictWord(verdict));
+    return "<span class=\"verdict " + verdictClass(word) + "\">" + htmlText(word) + "</span>";
 }
 
 std::string fact(const std::string& name, const std::string& valueHtml)
@@ -37,10 +38,10 @@ std::string counts(const RecordedRun& run)
 {
     unsigned pass = 0, fail = 0, brokeOff = 0, notRun = 0;
     for (const RecordedTest& test : run.tests) {
-        unsigned& count = test.verdict == "pass" ? pass
-            : test.verdict == "fail"             ? fail
-            : test.verdict == "broke off"        ? brokeOff
-                                                 : notRun;
+        unsigned& count = test.verdict == Verdict::Pass ? pass
+            : test.verdict == Verdict::Fail             ? fail
+            : test.verdict == Verdict::BrokeOff         ? brokeOff
+                                                        : notRun;
         ++count;
     }
     return std::to_string(pass) + " passed, " + std::to_string(fail) + " failed, " + std::to_string(brokeOff)
@@ -110,7 +111,7 @@ std::string failedSummary(const RecordedRun& run)
     std::string out;
     for (size_t i = 0; i < run.tests.size(); ++i) {
         const RecordedTest& test = run.tests[i];
-        if (test.verdict != "fail" && test.verdict != "broke off") continue;
+        if (test.verdict != Verdict::Fail && test.verdict != Verdict::BrokeOff) continue;
         out += "<li><a href=\"#" + testId(test, i) + "\">" + std::to_string(test.number) + " "
             + htmlText(testName(test)) + "</a> " + badge(test.verdict) + lineList(test.failureLines, "failures")
             + lineList(test.findings, "findings") + "</li>\n";
@@ -124,11 +125,13 @@ std::string failedSummary(const RecordedRun& run)
 std::string testRows(const RecordedTest& test, size_t index, bool virtualRun)
 {
     std::string name = testName(test);
-    std::string out = "<tbody class=\"test " + verdictClass(test.verdict) + "\" id=\"" + testId(test, index)
-        + "\">\n<tr><td class=\"number\">" + std::to_string(test.number) + "</td><td>" + htmlText(name) + "</td><td>"
-        + badge(test.verdict) + "</td><td class=\"time\">" + htmlText(secondsText(test)) + "</td></tr>\n";
-    std::string detail
-        = test.verdict == "fail" ? lineList(test.failureLines, "failures") + lineList(test.findings, "findings") : "";
+    std::string out = "<tbody class=\"test " + verdictClass(std::string(verdictWord(test.verdict))) + "\" id=\""
+        + testId(test, index) + "\">\n<tr><td class=\"number\">" + std::to_string(test.number) + "</td><td>"
+        + htmlText(name) + "</td><td>" + badge(test.verdict) + "</td><td class=\"time\">" + htmlText(secondsText(test))
+        + "</td></tr>\n";
+    std::string detail = test.verdict == Verdict::Fail
+        ? lineList(test.failureLines, "failures") + lineList(test.findings, "findings")
+        : "";
     if (virtualRun) detail += jobTable(test);
     if (!test.console.empty())
         detail += "<details><summary>console</summary><pre>" + htmlText(test.console) + "</pre></details>\n";
@@ -196,7 +199,8 @@ std::string gridCell(const Cell& cell, bool first)
     if (cell.change == Change::fix) out += "<span class=\"mark fix\">fix</span>";
     const std::vector<std::string>& why
         = cell.test->failureLines.empty() ? cell.test->findings : cell.test->failureLines;
-    if (cell.test->verdict == "fail" && !why.empty()) out += "<code class=\"why\">" + htmlText(why.front()) + "</code>";
+    if (cell.test->verdict == Verdict::Fail && !why.empty())
+        out += "<code class=\"why\">" + htmlText(why.front()) + "</code>";
     return out + "</td>";
 }
 
@@ -233,7 +237,7 @@ std::string htmlReport(const RecordedRun& run)
         body += "<p class=\"note\">Jobs: what the virtual printer took during each test, against what the test "
                 "sent.</p>\n";
     body += "</section>\n<p class=\"note\">From " + htmlText(run.file) + "</p>\n</main>\n";
-    return page("devbench sign-off: " + run.verdict + " — " + run.library.path, body);
+    return page("devbench sign-off: " + std::string(verdictWord(run.verdict)) + " — " + run.library.path, body);
 }
 
 std::string htmlComparison(const std::vector<RecordedRun>& runs)

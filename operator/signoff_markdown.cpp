@@ -10,10 +10,11 @@ namespace vpop::signoff {
 
 namespace {
 
-std::string verdictText(const std::string& verdict)
+std::string verdictText(Verdict verdict)
 {
+    std::string word(verdictWord(verdict));
     // Bold for what needs a look: a summary page has no colours.
-    return verdict == "pass" || verdict == "not run" ? verdict : "**" + verdict + "**";
+    return verdict == Verdict::Pass || verdict == Verdict::NotRun ? word : "**" + word + "**";
 }
 
 // A fence longer than any run of backticks in the lines, which stay literal
@@ -58,7 +59,7 @@ std::string failures(const RecordedRun& run, const std::string& heading)
     std::string out;
     if (!run.strayFailures.empty()) out += "\n**Outside any test**\n\n" + codeBlock(run.strayFailures);
     for (const RecordedTest& test : run.tests) {
-        if (test.verdict != "fail") continue;
+        if (test.verdict != Verdict::Fail) continue;
         std::vector<std::string> lines = test.failureLines;
         lines.insert(lines.end(), test.findings.begin(), test.findings.end());
         out += "\n**" + std::to_string(test.number) + " " + markdownText(test.name)

@@ -122,9 +122,10 @@ std::optional<std::vector<PaperJob>> paperJobs(Fields& fields, std::string* erro
     return jobs;
 }
 
-bool knownVerdict(const std::string& verdict, bool ofTest)
+// A test may be not run; a run is never.
+bool readVerdict(const std::string& word, bool ofTest, Verdict* verdict)
 {
-    return verdict == "pass" || verdict == "fail" || verdict == "broke off" || (ofTest && verdict == "not run");
+    return verdictOfWord(word, verdict) && (ofTest || *verdict != Verdict::NotRun);
 }
 
 RecordedTest test(const Json& object, size_t index, std::string* error)
@@ -133,9 +134,9 @@ RecordedTest test(const Json& object, size_t index, std::string* error)
     Fields fields(object, "test " + std::to_string(index + 1) + " in \"tests\": ", error);
     read.number = static_cast<unsigned>(fields.count("number").value_or(0));
     read.name = fields.text("name");
-    read.verdict = fields.text("verdict");
-    if (fields.ok() && !knownVerdict(read.verdict, true))
-        fields.fail("verdict", "is \"" + read.verdict + "\", not pass, fail, broke off or not run");
+    std::string verdict = fields.text("verdict");
+    if (fields.ok() && !readVerdict(verdict, true, &read.verdict))
+        fields.fail("verdict", "is \"" + verdict + "\", not pass, fail, broke off or not run");
     read.fault = fields.optionalText("fault", false);
     read.failureLines = fields.lines("failure_lines");
     read.findings = fields.lines("operator_findings");
@@ -151,9 +152,9 @@ RecordedTest test(const Json& object, size_t index, std::string* error)
 void runFields(const Json& object, RecordedRun* run, std::string* error)
 {
     Fields fields(object, "", error);
-    run->verdict = fields.text("verdict");
-    if (fields.ok() && !knownVerdict(run->verdict, false))
-        fields.fail("verdict", "is \"" + run->verdict + "\", not pass, fail or broke off");
+    std::string verdict = fields.text("verdict");
+    if (fields.ok() && !readVerdict(verdict, false, &run->verdict))
+        fields.fail("verdict", "is \"" + verdict + "\", not pass, fail or broke off");
     run->started = fields.optionalText("started");
     run->finished = fields.optionalText("finished", false);
     run->host = fields.text("host", false);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "operator/session.h"
+#include "operator/verdict.h"
 
 namespace vpop::signoff {
 
@@ -26,8 +27,7 @@ struct LibraryIdentity {
 struct RecordedTest {
     unsigned number = 0;
     std::string name;
-    // "pass", "fail", "broke off" or "not run".
-    std::string verdict;
+    Verdict verdict = Verdict::Fail;
     // Matrix runs only: the fault profile it ran under.
     std::optional<std::string> fault;
     std::vector<std::string> failureLines;
@@ -41,8 +41,8 @@ struct RecordedTest {
 struct RecordedRun {
     // The file it was read from, as given.
     std::string file;
-    // "pass", "fail" or "broke off".
-    std::string verdict;
+    // Pass, Fail or BrokeOff.
+    Verdict verdict = Verdict::Fail;
     std::optional<std::string> started;
     std::optional<std::string> finished;
     std::string host;

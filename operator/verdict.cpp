@@ -42,6 +42,16 @@ std::string_view verdictWord(Verdict verdict)
     return "fail";
 }
 
+bool verdictOfWord(std::string_view word, Verdict* verdict)
+{
+    for (Verdict known : { Verdict::Pass, Verdict::Fail, Verdict::BrokeOff, Verdict::NotRun }) {
+        if (word != verdictWord(known)) continue;
+        *verdict = known;
+        return true;
+    }
+    return false;
+}
+
 Verdict testVerdict(const TestRecord& record)
 {
     if (!record.bannerSeen) return Verdict::NotRun;

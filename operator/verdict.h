@@ -14,6 +14,8 @@ enum class Verdict { Pass, Fail, BrokeOff, NotRun };
 
 // "pass", "fail", "broke off", "not run".
 std::string_view verdictWord(Verdict verdict);
+// The verdict a record's word names; false for a word that names none.
+bool verdictOfWord(std::string_view word, Verdict* verdict);
 
 // A test passes only when its banner came, devbench came back after it in
 // order and nothing failed it.
