@@ -11,6 +11,7 @@
 #include "vprinter/prompt_guide.h"
 #include "vprinter/raster_png.h"
 #include "wire/control.h"
+#include "wire/sha256.h"
 
 // The page itself, vprinter/front_page.html, built in by CMake.
 extern const char FRONT_PAGE_HTML[];
@@ -157,21 +158,14 @@ bool hostAllowed(const httplib::Request& request)
     const std::string& local = request.local_addr;
     if (name == (local.find(':') == std::string::npos ? local : "[" + local + "]")) return true;
     // The local address is a numeric one here, so its prefix is exact.
-    bool onLoopback = local == "::1" || local.compare(0, 4, "127.") == 0;
-    return onLoopback && (name == "localhost" || name == "127.0.0.1" || name == "[::1]");
+    return loopbackName(local) && (name == "localhost" || name == "127.0.0.1" || name == "[::1]");
 }
 
 std::string makeToken()
 {
     unsigned char bytes[TOKEN_BYTES];
     if (RAND_bytes(bytes, sizeof bytes) != 1) return "";
-    std::string token;
-    char hex[3];
-    for (unsigned char byte : bytes) {
-        snprintf(hex, sizeof hex, "%02x", byte);
-        token += hex;
-    }
-    return token;
+    return wire::hexDigits(bytes, sizeof bytes);
 }
 
 // Compared in constant time, so the answer's timing tells nothing of it.

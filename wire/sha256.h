@@ -35,7 +35,7 @@ private:
 
 std::string sha256Hex(const uint8_t* bytes, size_t size);
 
-// 64 lowercase hex digits for 32 digest bytes.
+// Lowercase hex digits, two a byte: a digest, a secret.
 std::string hexDigits(const uint8_t* digest, size_t size);
 
 } // namespace wire
