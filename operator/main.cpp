@@ -10,17 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "operator/faults.h"
-#include "operator/host.h"
-#include "operator/manual.h"
-#include "operator/matrix.h"
-#include "operator/record_files.h"
-#include "operator/records.h"
-#include "operator/report.h"
-#include "operator/run.h"
-#include "operator/signoff_command.h"
-#include "operator/verdict.h"
-#include "operator/version.h"
+#include "operator/platform/host.h"
+#include "operator/record/record_files.h"
+#include "operator/record/records.h"
+#include "operator/record/verdict.h"
+#include "operator/record/version.h"
+#include "operator/report/command.h"
+#include "operator/run/faults.h"
+#include "operator/run/manual.h"
+#include "operator/run/matrix.h"
+#include "operator/run/run.h"
+#include "operator/run/table.h"
 
 namespace {
 

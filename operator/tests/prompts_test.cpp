@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <set>
 
-#include "operator/prompts.h"
+#include "operator/run/prompts.h"
 #include "operator/tests/source_text.h"
 
 namespace {

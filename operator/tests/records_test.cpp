@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "operator/junit.h"
-#include "operator/paper_check.h"
-#include "operator/records.h"
-#include "operator/verdict.h"
+#include "operator/record/junit.h"
+#include "operator/record/records.h"
+#include "operator/record/verdict.h"
+#include "operator/run/paper_check.h"
 
 namespace {
 

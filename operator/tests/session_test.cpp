@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "operator/records.h"
-#include "operator/session.h"
-#include "operator/verdict.h"
+#include "operator/record/records.h"
+#include "operator/record/verdict.h"
+#include "operator/run/session.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "operator/virtual_printer.h"
+#include "operator/run/virtual_printer.h"
 #include "wire/endpoint.h"
 #include "wire/portlock.h"
 

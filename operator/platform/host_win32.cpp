@@ -1,0 +1,190 @@
+#include "operator/platform/host.h"
+
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+// After <windows.h>, which it needs.
+#include <shellapi.h>
+
+namespace vpop {
+
+const char devbenchProgram[] = "devbench.exe";
+const char libraryFileName[] = "KelmorPort.dll";
+
+namespace {
+
+std::mutex interruptLock;
+std::function<void()> interruptCallback;
+bool interrupted = false;
+
+BOOL WINAPI onConsoleEvent(DWORD)
+{
+    std::function<void()> callback;
+    {
+        std::lock_guard<std::mutex> hold(interruptLock);
+        if (interrupted) return TRUE;
+        interrupted = true;
+        callback.swap(interruptCallback);
+    }
+    if (callback) callback();
+    return TRUE;
+}
+
+} // namespace
+
+std::wstring wideText(const std::string& text)
+{
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+static std::string utf8(const wchar_t* text, size_t size)
+{
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), narrow.data(), length, nullptr, nullptr);
+    return narrow;
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv)
+{
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return { argv, argv + argc };
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(utf8(wide[i], wcslen(wide[i])));
+    LocalFree(wide);
+    return arguments;
+}
+
+FILE* openFile(const std::string& path, const char* mode)
+{
+    return _wfopen(wideText(path).c_str(), wideText(mode).c_str());
+}
+
+void openStandardStreams() { }
+
+std::string programDirectory(const char* argv0)
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::string self = length > 0 && length < MAX_PATH ? utf8(path, length) : std::string(argv0);
+    return directoryOf(self);
+}
+
+std::string absolutePath(const std::string& path)
+{
+    wchar_t resolved[MAX_PATH];
+    if (_wfullpath(resolved, wideText(path).c_str(), MAX_PATH) == nullptr) return path;
+    return utf8(resolved, wcslen(resolved));
+}
+
+std::string joinPath(const std::string& directory, const std::string& name) { return directory + "\\" + name; }
+
+std::string directoryOf(const std::string& path)
+{
+    size_t slash = path.find_last_of("\\/");
+    if (slash == std::string::npos) return ".";
+    return path.substr(0, slash);
+}
+
+bool fileExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesW(wideText(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void printText(const std::string& text)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) {
+        fputs(text.c_str(), stdout);
+        return;
+    }
+    fflush(stdout);
+    std::wstring wide = wideText(text);
+    DWORD written = 0;
+    WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
+std::string fileVersion(const std::string& path)
+{
+    DWORD ignored = 0;
+    std::wstring file = wideText(path);
+    DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0) return "";
+    std::vector<char> data(size);
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return "";
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) return "";
+    char text[64];
+    snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(HIWORD(info->dwFileVersionMS)),
+        static_cast<unsigned long>(LOWORD(info->dwFileVersionMS)),
+        static_cast<unsigned long>(HIWORD(info->dwFileVersionLS)),
+        static_cast<unsigned long>(LOWORD(info->dwFileVersionLS)));
+    return text;
+}
+
+std::string hostName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &size)) return "";
+    return utf8(name, size);
+}
+
+std::string utcTimestamp()
+{
+    time_t now = time(nullptr);
+    struct tm utc { };
+    gmtime_s(&utc, &now);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+bool installInterrupts() { return SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0; }
+
+int interruptFd() { return -1; }
+
+void onInterrupt(std::function<void()> callback)
+{
+    std::lock_guard<std::mutex> hold(interruptLock);
+    if (interrupted) {
+        // Too late to wait for: say so at once, from another thread as promised.
+        std::thread(std::move(callback)).detach();
+        return;
+    }
+    interruptCallback = std::move(callback);
+}
+
+size_t readKeys(char* buffer, size_t size)
+{
+    DWORD got = 0;
+    if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(size), &got, nullptr)) return 0;
+    return got;
+}
+
+bool keysFromTerminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+} // namespace vpop

@@ -1,0 +1,128 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "operator/platform/host.h"
+#include "operator/platform/output_file.h"
+
+namespace vpop {
+
+namespace {
+
+std::string baseName(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A new, empty file beside `target`, to be renamed onto it; -1 with errno.
+int openBeside(const std::string& target, std::string* temp)
+{
+    std::string pattern = joinPath(directoryOf(target), "." + baseName(target) + ".XXXXXX");
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) *temp = name.data();
+    return fd;
+}
+
+// What a new file would get from fopen, or what the file it replaces had.
+mode_t modeFor(const std::string& target)
+{
+    struct stat info { };
+    if (stat(target.c_str(), &info) == 0) return info.st_mode & 07777;
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+bool failed(const std::string& path, int error, std::string* why)
+{
+    *why = "cannot write " + path + ": " + strerror(error);
+    return false;
+}
+
+} // namespace
+
+OutputFile::~OutputFile()
+{
+    if (stream_ != nullptr) fclose(stream_);
+}
+
+bool OutputFile::check(std::string* error)
+{
+    if (path_.empty()) return *error = "an empty path names no file to write", false;
+    struct stat info { };
+    bool exists = stat(path_.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) return failed(path_, EISDIR, error);
+    // /dev/stdout leads to whatever standard output is, a file included,
+    // which is to be written, not replaced.
+    bool device = path_.rfind("/dev/", 0) == 0 || path_.rfind("/proc/", 0) == 0;
+    if (exists && (!S_ISREG(info.st_mode) || device)) {
+        // A FIFO nobody reads yet is refused rather than waited for.
+        int flags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (S_ISREG(info.st_mode) ? O_APPEND : 0);
+        int fd = open(path_.c_str(), flags);
+        if (fd < 0 && errno == ENXIO)
+            return *error = "cannot write " + path_ + ": it is a FIFO that nothing reads yet; start its reader first",
+                   false;
+        if (fd < 0) return failed(path_, errno, error);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        stream_ = fdopen(fd, "wb");
+        if (stream_ == nullptr) close(fd);
+        return stream_ != nullptr || failed(path_, errno, error);
+    }
+    target_ = exists ? absolutePath(path_) : path_;
+    if (exists && access(target_.c_str(), W_OK) != 0) return failed(path_, errno, error);
+    std::string temp;
+    int fd = openBeside(target_, &temp);
+    if (fd < 0) return failed(path_, errno, error);
+    close(fd);
+    unlink(temp.c_str());
+    return true;
+}
+
+bool OutputFile::write(const std::string& text, std::string* error)
+{
+    if (stream_ != nullptr) {
+        bool wrote = fwrite(text.data(), 1, text.size(), stream_) == text.size();
+        int writeErrno = errno;
+        bool closed = fclose(stream_) == 0;
+        stream_ = nullptr;
+        return (wrote && closed) || failed(path_, wrote ? errno : writeErrno, error);
+    }
+    std::string temp;
+    int fd = openBeside(target_, &temp);
+    if (fd < 0) return failed(path_, errno, error);
+    fchmod(fd, modeFor(target_));
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    int writeErrno = done < text.size() ? (errno != 0 ? errno : ENOSPC) : 0;
+    if (writeErrno == 0 && fsync(fd) != 0) writeErrno = errno;
+    if (close(fd) != 0 && writeErrno == 0) writeErrno = errno;
+    if (writeErrno == 0 && rename(temp.c_str(), target_.c_str()) != 0) writeErrno = errno;
+    if (writeErrno == 0) return true;
+    unlink(temp.c_str());
+    return failed(path_, writeErrno, error);
+}
+
+std::string fileIdentity(const std::string& path)
+{
+    struct stat info { };
+    auto id = [&info] { return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino); };
+    if (stat(path.c_str(), &info) == 0) return id();
+    if (stat(directoryOf(path).c_str(), &info) == 0) return id() + "/" + baseName(path);
+    return absolutePath(path);
+}
+
+} // namespace vpop

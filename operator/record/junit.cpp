@@ -1,0 +1,167 @@
+// The JUnit report: one testsuite, one testcase per test, as CI servers read it.
+#include <stdio.h>
+
+#include "operator/record/junit.h"
+
+#include "operator/record/text_escape.h"
+#include "operator/record/verdict.h"
+#include "operator/run/paper_check.h"
+
+namespace vpop {
+
+namespace {
+
+std::string attribute(const std::string& name, std::string_view value)
+{
+    return " " + name + "=\"" + xmlEscaped(value, true) + "\"";
+}
+
+std::string seconds(double value)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%.3f", value < 0 ? 0 : value);
+    return text;
+}
+
+std::string lines(const std::vector<std::string>& failures)
+{
+    std::string text;
+    for (const std::string& line : failures) text += line + "\n";
+    return xmlEscaped(text, false);
+}
+
+// A fault-matrix testcase passes when the test did what the catalogue
+// expects of it: print the fault's failure line, or pass.
+bool failsAsExpected(const RecordedTest& test) { return !test.expectedFailure.empty(); }
+
+struct Counts {
+    unsigned failures = 0;
+    unsigned errors = 0;
+    unsigned skipped = 0;
+};
+
+std::string outcome(const RecordedTest& test, Counts* counts)
+{
+    const TestRecord& result = test.result;
+    // The operator's findings come after devbench's own lines, and stand
+    // alone when devbench saw nothing wrong.
+    std::vector<std::string> said = result.failures;
+    if (result.failuresDropped > 0)
+        said.push_back("(" + std::to_string(result.failuresDropped) + " more failure lines not kept)");
+    said.insert(said.end(), result.findings.begin(), result.findings.end());
+    if (failsAsExpected(test)) {
+        if (test.expectedSeen) return "";
+        ++counts->failures;
+        bool byOperator = test.expectedFailure.compare(0, findingPrefix.size(), findingPrefix) == 0;
+        std::string message = std::string("the fault was not caught: no ") + (byOperator ? "finding" : "line ending")
+            + " \"" + test.expectedFailure + "\"";
+        return "    <failure" + attribute("message", message) + attribute("type", "not caught") + ">" + lines(said)
+            + "</failure>\n";
+    }
+    switch (testVerdict(result)) {
+    case Verdict::Pass:
+        return "";
+    case Verdict::Fail:
+        ++counts->failures;
+        return "    <failure" + attribute("message", said.front())
+            + attribute("type", result.failures.empty() ? "operator finding" : "failure line") + ">" + lines(said)
+            + "</failure>\n";
+    case Verdict::BrokeOff:
+        ++counts->errors;
+        return "    <error" + attribute("message", test.why) + attribute("type", "broke off") + "/>\n";
+    case Verdict::NotRun:
+        ++counts->skipped;
+        return "    <skipped" + attribute("message", test.why) + "/>\n";
+    }
+    return "";
+}
+
+std::string testcase(const RecordedTest& test, Counts* counts)
+{
+    const TestRecord& result = test.result;
+    std::string name = std::to_string(result.number) + " " + std::string(suiteTests()[result.number].name);
+    if (!test.fault.empty()) name += " (fault " + test.fault + ")";
+    std::string out = "  <testcase" + attribute("name", name) + attribute("classname", "devbench")
+        + attribute("time", seconds(result.seconds())) + ">\n";
+    out += outcome(test, counts);
+    std::string console = result.console;
+    if (result.consoleDropped > 0)
+        console += "\n(" + std::to_string(result.consoleDropped) + " more bytes of output not kept)\n";
+    if (!console.empty()) out += "    <system-out>" + xmlEscaped(console, false) + "</system-out>\n";
+    return out + "  </testcase>\n";
+}
+
+// What went wrong around the tests fails the run too, and CI must never show
+// green for a run whose verdict is not a pass.
+std::string aroundTests(const RunRecord& record, Counts* counts)
+{
+    RunVerdict run = runVerdict(record);
+    bool testBrokeOff = false;
+    for (const RecordedTest& test : record.tests) testBrokeOff |= testVerdict(test.result) == Verdict::BrokeOff;
+    std::string out;
+    if (!record.strayFailures.empty()) {
+        ++counts->failures;
+        out += "    <failure" + attribute("message", record.strayFailures.front())
+            + attribute("type", "failure line outside any test") + ">" + lines(record.strayFailures) + "</failure>\n";
+    }
+    if (run.verdict == Verdict::BrokeOff && !testBrokeOff) {
+        ++counts->errors;
+        out += "    <error" + attribute("message", run.why) + attribute("type", "broke off") + "/>\n";
+    } else if (run.verdict != Verdict::Pass && counts->failures + counts->errors == 0) {
+        ++counts->failures;
+        out += "    <failure" + attribute("message", run.why) + attribute("type", "run failed") + "/>\n";
+    }
+    if (out.empty()) return "";
+    return "  <testcase" + attribute("name", "devbench run") + attribute("classname", "devbench")
+        + attribute("time", "0") + ">\n" + out + "  </testcase>\n";
+}
+
+std::string properties(const RunRecord& record)
+{
+    auto property = [](const std::string& name, std::string_view value) {
+        return "    <property" + attribute("name", name) + attribute("value", value) + "/>\n";
+    };
+    std::string out = "  <properties>\n";
+    out += property("mode", record.mode);
+    out += property("port_name", record.portName);
+    out += property("port_settings", record.portSettings);
+    if (record.library) {
+        out += property("library", record.library->path);
+        if (record.library->read) out += property("library_sha256", record.library->sha256);
+        if (!record.library->fileVersion.empty()) out += property("library_file_version", record.library->fileVersion);
+    }
+    if (record.probeLibrary) {
+        out += property("probe_library", record.probeLibrary->path);
+        if (record.probeLibrary->read) out += property("probe_library_sha256", record.probeLibrary->sha256);
+    }
+    if (!record.callingConvention.empty()) out += property("calling_convention", record.callingConvention);
+    if (std::optional<std::string> firmware = printerFirmware(record)) out += property("printer_firmware", *firmware);
+    out += property("devbench", record.devbench);
+    out += property("verdict", verdictWord(runVerdict(record).verdict));
+    if (!record.brokeOff.empty()) out += property("broke_off", record.brokeOff);
+    for (const std::string& line : record.strayFailures) out += property("failure_line_outside_tests", line);
+    return out + "  </properties>\n";
+}
+
+} // namespace
+
+std::string junitReport(const RunRecord& record)
+{
+    Counts counts;
+    std::string cases;
+    for (const RecordedTest& test : record.tests) cases += testcase(test, &counts);
+    std::string around = aroundTests(record, &counts);
+    cases += around;
+    // JUnit's timestamp has no zone; it is UTC like the JSON record's.
+    std::string timestamp = record.started.substr(0, record.started.find('Z'));
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite" + attribute("name", "devbench")
+        + attribute("tests", std::to_string(record.tests.size() + (around.empty() ? 0 : 1)))
+        + attribute("failures", std::to_string(counts.failures)) + attribute("errors", std::to_string(counts.errors))
+        + attribute("skipped", std::to_string(counts.skipped)) + attribute("time", seconds(record.seconds))
+        + attribute("timestamp", timestamp) + attribute("hostname", record.host) + ">\n";
+    out += properties(record);
+    out += cases;
+    return out + "</testsuite>\n";
+}
+
+} // namespace vpop

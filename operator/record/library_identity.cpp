@@ -1,0 +1,62 @@
+#include "operator/record/library_identity.h"
+
+#include <stdio.h>
+
+#include "operator/platform/host.h"
+#include "operator/record/file_digest.h"
+
+namespace vpop {
+
+LibraryFile inspectLibrary(const std::string& path)
+{
+    LibraryFile library;
+    library.path = path;
+    FileDigest digest;
+    std::string error;
+    if (!digestFile(path, &digest, &error)) {
+        fprintf(stderr, "vpoperator: the record will name no library hash: %s\n", error.c_str());
+        return library;
+    }
+    library.read = true;
+    library.size = digest.size;
+    library.sha256 = digest.sha256;
+    library.fileVersion = fileVersion(path);
+    return library;
+}
+
+#if defined(_WIN32)
+
+// devbench starts holdprobe.exe from its working directory only, and
+// Windows loads a program's DLL from the program's own folder first.
+std::optional<LibraryFile> probeLibrary(const std::string& workingDirectory)
+{
+    std::string probe = joinPath(workingDirectory, "holdprobe.exe");
+    if (fileExists(probe)) return inspectLibrary(joinPath(workingDirectory, libraryFileName));
+    fprintf(stderr, "vpoperator: the record will name no probe library: there is no %s\n", probe.c_str());
+    return std::nullopt;
+}
+
+std::string callingConvention(const std::string& workingDirectory)
+{
+    std::string path = joinPath(workingDirectory, callingConventionFile);
+    char word[16] = "";
+    if (FILE* file = openFile(path, "rb")) {
+        if (fscanf(file, "%15s", word) != 1) word[0] = '\0';
+        fclose(file);
+    }
+    std::string convention = word;
+    if (convention == "cdecl" || convention == "stdcall") return convention;
+    fprintf(stderr, "vpoperator: the record will name no calling convention: %s does not say cdecl or stdcall\n",
+        path.c_str());
+    return "";
+}
+
+#else
+
+std::optional<LibraryFile> probeLibrary(const std::string&) { return std::nullopt; }
+
+std::string callingConvention(const std::string&) { return ""; }
+
+#endif
+
+} // namespace vpop

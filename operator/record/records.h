@@ -1,0 +1,66 @@
+// The record of a run, as the JSON record and the JUnit report show it (see
+// docs/records.md): every planned test, what each did, and what happened
+// around them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "operator/record/library_identity.h"
+#include "operator/run/faults.h"
+#include "operator/run/run.h"
+#include "operator/run/session.h"
+
+namespace vpop {
+
+struct RecordedTest {
+    TestRecord result;
+    // Why it broke off or never ran; empty for a test that ended in order.
+    std::string why;
+    // Fault matrix only: the profile it ran under (empty for the healthy
+    // run), the failure line the catalogue expects of it (empty when it must
+    // pass) and whether that line came.
+    std::string fault;
+    std::string expectedFailure;
+    bool expectedSeen = false;
+};
+
+struct FaultResult {
+    std::string fault;
+    unsigned expectedTest = 0;
+    bool caught = false;
+    std::string note;
+};
+
+struct RunRecord {
+    std::string started;
+    std::string finished;
+    std::string host;
+    std::string portName;
+    std::string portSettings;
+    std::string mode;
+    // The library devbench loaded, read from its process; none when that
+    // could not be read.
+    std::optional<LibraryFile> library;
+    // Windows: the 32-bit library holdprobe loads, and the calling
+    // convention the package was built for.
+    std::optional<LibraryFile> probeLibrary;
+    std::string callingConvention;
+    std::string devbench;
+    std::vector<RecordedTest> tests;
+    std::vector<std::string> strayFailures;
+    uint64_t strayFailuresDropped = 0;
+    std::string brokeOff;
+    double seconds = 0;
+    bool matrix = false;
+    std::vector<FaultResult> faults;
+};
+
+std::optional<std::string> printerFirmware(const RunRecord& record);
+
+// A run's tests: every planned one, run or not.
+void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);
+void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement);
+
+} // namespace vpop

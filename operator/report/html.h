@@ -1,0 +1,20 @@
+// The sign-off report as one self-contained page: its style inline, no
+// script, nothing fetched, so it opens from a mail attachment or a share.
+// Every text from a record is escaped; control characters show as symbols.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "operator/report/record.h"
+
+namespace vpop::signoff {
+
+std::string htmlReport(const RecordedRun& run);
+std::string htmlComparison(const std::vector<RecordedRun>& runs);
+
+// Text for an HTML element or a quoted attribute.
+std::string htmlText(std::string_view text);
+
+} // namespace vpop::signoff

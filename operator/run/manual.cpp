@@ -1,0 +1,26 @@
+#include "operator/run/manual.h"
+
+#include "operator/run/dialogue.h"
+
+namespace vpop {
+
+RunOutcome runManual(const RunOptions& options, const std::string& port, const std::vector<MenuChoice>& plan)
+{
+    RunOutcome outcome;
+    outcome.portName = port;
+    auto setupFailed = [&](const std::string& why) {
+        outcome.setupFailed = true;
+        outcome.broken = why;
+        return outcome;
+    };
+    if (!fitsAnswer(port)) return setupFailed("the port name must be one line of at most 255 characters");
+    if (!fitsAnswer(options.settings)) return setupFailed("the settings must be one line of at most 255 characters");
+    Session session(port, options.settings, plan);
+    Answerer technician;
+    technician.byHand = true;
+    outcome = converse(options, session, technician);
+    outcome.portName = port;
+    return outcome;
+}
+
+} // namespace vpop

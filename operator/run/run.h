@@ -1,0 +1,50 @@
+// One operator run: a virtual printer (or a given one), devbench, and the
+// dialogue between them until devbench leaves or the run breaks off. Its
+// verdict is runVerdict's (verdict.h), on the run's record.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "operator/run/prompts.h"
+#include "operator/run/session.h"
+
+namespace vpop {
+
+struct RunOptions {
+    // Where devbench, holdprobe and vprinter are; devbench runs in it.
+    std::string dir;
+    std::string devbench;
+    std::string settings;
+    bool verbose = false;
+    double timeout = 30;
+    std::vector<std::string> printerOptions;
+    // A printer already running; empty to start one.
+    std::string endpoint;
+    // Becomes readable when the operator is asked to stop.
+    int stopFd = -1;
+    // Called the moment each test ends in order.
+    std::function<void(const TestRecord&)> onTestEnded;
+};
+
+struct RunOutcome {
+    // The port name devbench was given.
+    std::string portName;
+    // The library file devbench loaded, read from its process once it
+    // printed; empty when that could not be read.
+    std::string library;
+    std::vector<TestRecord> records;
+    std::vector<std::string> strayFailures;
+    uint64_t strayFailuresDropped = 0;
+    double seconds = 0;
+    // Why the run broke off; empty when devbench left normally with status 0.
+    std::string broken;
+    // The printer or devbench could not be started.
+    bool setupFailed = false;
+    bool interrupted = false;
+};
+
+RunOutcome runOperator(const RunOptions& options, const std::vector<MenuChoice>& plan);
+
+} // namespace vpop

@@ -1,0 +1,158 @@
+// The operator's side of one devbench dialogue, without any processes: fed
+// devbench's output as it arrives, it says what to type, which printer state
+// to set, and keeps the record of each test. The clock is passed in.
+#pragma once
+
+#include <stdint.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "operator/run/prompts.h"
+
+namespace vpop {
+
+struct Action {
+    enum Kind {
+        // A complete line (or an answered question) devbench printed.
+        Echo,
+        // Set these printer control words before anything that follows.
+        SetPrinter,
+        // Type `text` into devbench.
+        Write,
+        // Give up: `text` says why. Nothing follows it.
+        Stop,
+    };
+    Kind kind;
+    std::string text;
+    std::vector<std::string> settings;
+};
+
+// A job on the virtual printer's paper, as `vprinter get` lists it.
+struct PaperJob {
+    uint64_t number = 0;
+    uint64_t size = 0;
+    std::string sha256;
+};
+
+// devbench keeps at most 255 characters of an answer, and a line ends it.
+bool fitsAnswer(std::string_view text);
+
+// What a test's record keeps of its output, so that a library printing
+// without end bounds the operator's memory and the records: the console's
+// first bytes, and the first failure lines (one is enough for the verdict).
+// What is not kept is counted.
+const size_t MAX_CONSOLE_BYTES = 1 << 20;
+const size_t MAX_FAILURE_LINES = 100;
+
+// Keeps `line` in `lines` while there is room; otherwise counts it.
+void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string line);
+
+// What one planned test did; its verdict is testVerdict's (verdict.h).
+struct TestRecord {
+    unsigned number = 0;
+    bool bannerSeen = false;
+    // devbench came back after it, in order: the next test's banner or the
+    // menu's question came.
+    bool finished = false;
+    std::vector<std::string> failures;
+    uint64_t failuresDropped = 0;
+    // What the operator found itself that devbench cannot see, each starting
+    // "operator: "; they fail the test as a failure line does.
+    std::vector<std::string> findings;
+    // The jobs the printer took during the test, when its paper was read.
+    std::optional<std::vector<PaperJob>> paper;
+    // The paper was compared with what the test sent.
+    bool paperChecked = false;
+    // What devbench printed from the banner to the end of the test, up to
+    // MAX_CONSOLE_BYTES, and how much more.
+    std::string console;
+    uint64_t consoleDropped = 0;
+    double started = 0;
+    double ended = 0;
+
+    double seconds() const { return bannerSeen ? ended - started : 0; }
+    void addConsole(std::string_view text);
+};
+
+class Session {
+public:
+    Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan);
+
+    // Called when a test's banner comes.
+    void onTestStarted(std::function<void(const TestRecord&)> callback) { onTestStarted_ = std::move(callback); }
+    // Called the moment a test's output has ended in order, before anything
+    // else is typed into devbench: the operator adds what it found itself.
+    void onTestEnding(std::function<void(TestRecord&)> callback) { onTestEnding_ = std::move(callback); }
+    // Called the moment a test's output has ended in order, once it is judged.
+    void onTestEnded(std::function<void(const TestRecord&)> callback) { onTestEnded_ = std::move(callback); }
+    // A technician at a real printer answers the prompts: the session then
+    // neither sets a printer nor types Enter, and leaves unknown prompts to
+    // the technician too. It still answers the questions.
+    void setManual() { manual_ = true; }
+    bool manual() const { return manual_; }
+    // devbench printed a prompt and now waits for Enter (manual sessions).
+    bool awaitingEnter() const { return awaitingEnter_; }
+    void enterGiven() { awaitingEnter_ = false; }
+    // The running test's output may be over (the menu began, or a line
+    // begins that may be the menu or a banner) but devbench has not come
+    // back yet: what it prints now belongs after the test's row.
+    bool testMayBeEnding() const;
+
+    std::vector<Action> feed(std::string_view output, double now);
+
+    // devbench's output has ended. Returns false when that came before the
+    // operator asked it to leave; `why` then says where the run was.
+    bool finish(double now, std::string* why);
+
+    bool stopped() const { return stopped_; }
+    // Every planned test, in plan order, run or not.
+    const std::vector<TestRecord>& records() const { return records_; }
+    // Failure lines printed while no test was running.
+    const std::vector<std::string>& strayFailures() const { return strayFailures_; }
+    uint64_t strayFailuresDropped() const { return strayDropped_; }
+    // The start of a line devbench has not ended yet: shown when it goes quiet.
+    const std::string& pendingOutput() const { return partial_; }
+    // "in testRead (6)", "at the menu", ... for messages.
+    std::string where() const;
+
+private:
+    enum class Stage { PortName, PortSettings, Menu, Leaving };
+
+    void line(std::string_view text, bool ended, double now, std::vector<Action>& actions);
+    void question(double now, std::vector<Action>& actions);
+    void endCurrent(double now);
+    bool running() const { return current_ < records_.size() && !closing_; }
+    void stop(std::string why, std::vector<Action>& actions);
+
+    std::string portName_;
+    std::string portSettings_;
+    std::vector<MenuChoice> plan_;
+    size_t choicesMade_ = 0;
+    Stage stage_ = Stage::PortName;
+    std::string partial_;
+    std::vector<TestRecord> records_;
+    // Indexes into records_: the test whose banner comes next, the end of
+    // the menu choice being run, and the running test (records_.size() when
+    // none).
+    size_t nextBanner_ = 0;
+    size_t choiceEnd_ = 0;
+    size_t current_ = 0;
+    // The running test's output is over: the menu began after it.
+    bool closing_ = false;
+    // devbench's output has ended.
+    bool over_ = false;
+    std::vector<std::string> strayFailures_;
+    uint64_t strayDropped_ = 0;
+    bool stopped_ = false;
+    std::function<void(const TestRecord&)> onTestStarted_;
+    std::function<void(TestRecord&)> onTestEnding_;
+    std::function<void(const TestRecord&)> onTestEnded_;
+    bool manual_ = false;
+    bool awaitingEnter_ = false;
+};
+
+} // namespace vpop

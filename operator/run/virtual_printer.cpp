@@ -1,0 +1,153 @@
+#include "operator/run/virtual_printer.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "operator/run/paper_check.h"
+#include "operator/run/printer_control.h"
+#include "operator/run/prompts.h"
+#include "operator/run/run_folder.h"
+#include "wire/control.h"
+#include "wire/endpoint.h"
+#include "wire/portlock.h"
+
+namespace vpop {
+
+namespace {
+
+// The printer's own pace is a person's; the operator opens the cover at the
+// NOW line at once, so fast jobs keep the run short. --printer-option may
+// still ask for another pace: the printer takes the last value.
+const std::vector<std::string> FAST_PRINTING = { "--print-ms", "100", "--print-speed", "4000000" };
+
+} // namespace
+
+std::vector<std::string> OutputLines::take(std::string_view chunk)
+{
+    partial_.append(chunk);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t newline; (newline = partial_.find('\n', start)) != std::string::npos; start = newline + 1)
+        lines.push_back(partial_.substr(start, newline - start));
+    partial_.erase(0, start);
+    return lines;
+}
+
+bool VirtualPrinter::start(std::string* error)
+{
+    if (!options_.endpoint.empty()) {
+        endpoint_ = options_.endpoint;
+        return true;
+    }
+    if (!makeRunFolder(&socketDir_, error)) return false;
+    std::string program = options_.dir + "/vprinter";
+    std::vector<std::string> args = { program, "serve", socketDir_ + "/printer.sock", "--no-console" };
+    args.insert(args.end(), FAST_PRINTING.begin(), FAST_PRINTING.end());
+    args.insert(args.end(), options_.printerOptions.begin(), options_.printerOptions.end());
+    ChildOptions childOptions;
+    childOptions.pipeOutput = true;
+    if (!startChild(program, args, childOptions, &printer_, error)) return false;
+    if (!awaitListening(error)) return false;
+    // The library's lock of this printer's port is this run's to remove, as
+    // nobody else was given the printer.
+    wire::Endpoint endpoint;
+    std::string ignored;
+    if (wire::parseEndpoint(endpoint_, &endpoint, &ignored))
+        noteRunFile(socketDir_, wire::portLockPlace(wire::lockName(endpoint)));
+    return true;
+}
+
+bool VirtualPrinter::awaitListening(std::string* error)
+{
+    const std::string listening = "listening on ";
+    double deadline = monotonicSeconds() + options_.timeout;
+    for (;;) {
+        double left = deadline - monotonicSeconds();
+        if (left <= 0) {
+            *error = "the virtual printer did not say it was listening in time";
+            return false;
+        }
+        pollfd fds[2] = { { printer_.output, POLLIN, 0 }, { options_.stopFd, POLLIN, 0 } };
+        int ready = poll(fds, 2, static_cast<int>(left * 1000) + 1);
+        if (fds[1].revents != 0) {
+            *error = "interrupted";
+            return false;
+        }
+        if (ready <= 0) continue;
+        char chunk[512];
+        ssize_t n = read(printer_.output, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int status = -1;
+            waitChild(printer_, 2, &status);
+            *error = "the virtual printer ended before listening (status " + std::to_string(status) + ")";
+            return false;
+        }
+        for (const std::string& line : lines_.take(std::string_view(chunk, static_cast<size_t>(n)))) {
+            if (options_.verbose) printf("vprinter: %s\n", line.c_str());
+            if (line.compare(0, listening.size(), listening) != 0) continue;
+            endpoint_ = line.substr(listening.size());
+            return true;
+        }
+    }
+}
+
+void VirtualPrinter::takeOutput(std::string_view chunk)
+{
+    for (const std::string& line : lines_.take(chunk)) {
+        if (options_.verbose) printf("vprinter: %s\n", line.c_str());
+    }
+}
+
+bool VirtualPrinter::set(const std::vector<std::string>& settings, std::string* error)
+{
+    return setPrinter(endpoint_, settings, error);
+}
+
+void VirtualPrinter::startPaper()
+{
+    uint64_t count = 0;
+    paperSeen_.reset();
+    if (jobsSoFar(endpoint_, &count, &paperError_)) paperSeen_ = count;
+}
+
+void VirtualPrinter::markTest(const TestRecord& record)
+{
+    std::string error;
+    std::string text = std::to_string(record.number) + " " + std::string(suiteTests()[record.number].name);
+    // Only the page shows marks; the paper check does not need them.
+    if (!wire::vprinterMark(endpoint_, text, &error) && options_.verbose)
+        printf("operator: cannot mark the paper for %s: %s\n", text.c_str(), error.c_str());
+}
+
+// The jobs since the last reading are the ended test's, whole: the printer
+// puts bytes on its paper as it takes them, and a test that sends asks the
+// operator for something before it opens the port, which the operator does
+// only once this reading is done. A paper that could not be read, before the
+// run or since, fails the test that needs it.
+void VirtualPrinter::readPaper(TestRecord& record)
+{
+    std::vector<PaperJob> jobs;
+    std::string error = paperError_;
+    if (paperSeen_ && readNewJobs(endpoint_, &*paperSeen_, &jobs, &error)) {
+        judgePaper(record, std::move(jobs), "");
+        return;
+    }
+    judgePaper(record, std::nullopt, error);
+    // The next test's jobs start after whatever the printer holds now.
+    startPaper();
+}
+
+void VirtualPrinter::stop()
+{
+    stopChild(printer_, 2);
+    if (socketDir_.empty()) return;
+    removeRunFolder(socketDir_);
+    socketDir_.clear();
+}
+
+} // namespace vpop
