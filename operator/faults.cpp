@@ -41,7 +41,7 @@ const std::vector<FaultCase>& faultCatalogue()
         // The port stays locked after the first close, against the same process too.
         { "keep-lock", "fault=keep-lock", {}, { 0, 1 }, 0, "OpenPortA return NULL" },
         { "accept-nothing", "fault=accept-nothing", {}, { 3, 0 }, 3, "WritePort timed out" },
-        { "offline-stuck-0", "fault=offline-stuck-0", {}, { 12, 10 }, 12, "status.offline != VX_TRUE" },
+        { "offline-stuck-0", "fault=offline-stuck-0", {}, { 12, 8 }, 12, "status.offline != VX_TRUE" },
         { "slip-zero", "fault=slip-zero", {}, { 15, 12 }, 15, "status.slipBOF == VX_FALSE" },
         { "ignore-disconnect", "fault=ignore-disconnect", {}, { 9, 8 }, 9, "ResetDevice did not fail as expected" },
         // Test Read Disconnect does not look at the reply, so it must not mind.
@@ -76,6 +76,28 @@ const std::vector<FaultCase>& faultCatalogue()
             "GetParsedStatusEx wrote past the 176-byte record" },
         { "long-block-record:4", "fault=long-block-record:4", {}, { 16, 12 }, 16,
             "BeginCheckedBlockEx wrote past the 176-byte record" },
+        // Each word a prompted state fixes is checked where that state is, and
+        // the record and the online query are each asked once where only the
+        // other was: the neighbour never looks at the word that is wrong.
+        { "cover-latched", "fault=cover-latched", {}, { 12, 14 }, 12, "status.coverOpen != VX_FALSE" },
+        { "offline-cover-paper-only", "fault=offline-cover-paper-only", {}, { 10, 12 }, 10,
+            "status.offline != VX_TRUE" },
+        { "online-key-only", "fault=online-key-only", {}, { 12, 10 }, 12, "onlineStatus != VX_FALSE" },
+        // Flags are exactly 1 or 0.
+        { "slip-minus-1", "fault=slip-minus-1", {}, { 15, 12 }, 15, "status.slipBOF == VX_FALSE" },
+        { "online-unknown", "fault=online-unknown", {}, { 11, 10 }, 11, "GetOnlineStatus did not fail as expected" },
+        // Words left unset hold the guard's pattern, which no check takes.
+        { "status-first-unset", "fault=status-first-unset", {}, { 12, 8 }, 12, "offlineStatus != VX_FALSE" },
+        { "read-first-unset", "fault=read-first-unset", {}, { 6, 3 }, 6,
+            "ReadPort reported more bytes than it was asked for" },
+        // Writes outside a count, a flag, the read buffer or before a record
+        // land in devbench's guards.
+        { "wide-count", "fault=wide-count", {}, { 3, 10 }, 3, "WritePort wrote past the 4-byte count" },
+        { "wide-online-flag", "fault=wide-online-flag", {}, { 10, 8 }, 10,
+            "GetOnlineStatus wrote past the 4-byte online flag" },
+        { "long-read:28", "fault=long-read:28", {}, { 6, 3 }, 6, "ReadPort wrote past the 100-byte buffer" },
+        { "record-header", "fault=record-header", {}, { 12, 13 }, 12,
+            "GetParsedStatusEx wrote before the 176-byte record" },
     };
     return catalogue;
 }
