@@ -32,7 +32,8 @@ bool coverAndPaperOut(const unsigned char* record, uint32_t paperEmptyOffset)
 
 bool expectCoverShutPaperIn(PortHandle port, const unsigned char* record, uint32_t paperEmptyOffset, unsigned line)
 {
-    if (statusWord(record, VX_OFFSET_COVER_OPEN) != 0) return closeAndFail(port, line, "status.coverOpen != VX_FALSE\n");
+    if (statusWord(record, VX_OFFSET_COVER_OPEN) != 0)
+        return closeAndFail(port, line, "status.coverOpen != VX_FALSE\n");
     if (statusWord(record, paperEmptyOffset) != 0) return closeAndFail(port, line, "status.paperEmpty != VX_FALSE\n");
     return true;
 }
@@ -177,8 +178,8 @@ bool testGetParsedStatusDisconnect(const char* portName, const char* portSetting
 }
 
 // One slip step: the printer must stay online and the flag read `expected`.
-static bool slipStep(PortHandle port, unsigned char* area, unsigned line, uint32_t flagOffset, VX_BOOL expected,
-    const char* failureText)
+static bool slipStep(
+    PortHandle port, unsigned char* area, unsigned line, uint32_t flagOffset, VX_BOOL expected, const char* failureText)
 {
     VX_BOOL result = VX_FALSE;
     if (!ask(port, LEVEL1_QUERY, area, line, &result)) return false;
@@ -198,28 +199,22 @@ bool testHybridGetParsedStatus(const char* portName, const char* portSettings)
     if (!firstQueryInTime(port, LEVEL1_QUERY, area, __LINE__, "offlineStatus == VX_FALSE\n")) return false;
 
     operatorPrompt("Put paper in the BOF, then hit enter");
-    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_BOF, PUT_IN, "status.slipBOF == VX_FALSE\n"))
-        return false;
+    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_BOF, PUT_IN, "status.slipBOF == VX_FALSE\n")) return false;
     operatorPrompt("Take the paper out of the BOF, then hit enter");
-    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_BOF, TAKEN_OUT, "status.slipBOF == VX_TRUE\n"))
-        return false;
+    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_BOF, TAKEN_OUT, "status.slipBOF == VX_TRUE\n")) return false;
 
     operatorPrompt("Put paper in the TOF, then hit enter");
-    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_TOF, PUT_IN, "status.slipTOF == VX_FALSE\n"))
-        return false;
+    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_TOF, PUT_IN, "status.slipTOF == VX_FALSE\n")) return false;
     operatorPrompt("Take the paper out of the TOF, then hit enter");
-    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_TOF, TAKEN_OUT, "status.slipTOF == VX_TRUE\n"))
-        return false;
+    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_TOF, TAKEN_OUT, "status.slipTOF == VX_TRUE\n")) return false;
 
     operatorPrompt("Put the paper in the BOF and wait for it to be validated, then hit enter");
     WriteOutcome sent = timedChunkedWrite(port, VALIDATION_COMMAND, sizeof VALIDATION_COMMAND);
     if (!checkWriteOutcome(port, __LINE__, sent)) return false;
     platform::Sleep(VALIDATION_WAIT_MS);
-    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_COF, PUT_IN, "status.slipCOF == VX_FALSE\n"))
-        return false;
+    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_COF, PUT_IN, "status.slipCOF == VX_FALSE\n")) return false;
     operatorPrompt("Take the paper out the slip, then hit enter");
-    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_COF, TAKEN_OUT, "status.slipCOF != VX_TRUE\n"))
-        return false;
+    if (!slipStep(port, area, __LINE__, VX_OFFSET_SLIP_COF, TAKEN_OUT, "status.slipCOF != VX_TRUE\n")) return false;
 
     operatorPrompt("Put paper in the COF and wait for the paper to be validated, then hit enter");
     if (!slipStep(port, area, __LINE__, VX_OFFSET_VALIDATION_PAPER_PRESENCE, PUT_IN,

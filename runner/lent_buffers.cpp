@@ -38,10 +38,7 @@ bool checkLent(
 
 // The word is read and written through memcpy only: the library sees a
 // 32-bit variable, the suite a run of bytes.
-uint32_t* lendCount(LentWord* word)
-{
-    return reinterpret_cast<uint32_t*>(lend(word->area, sizeof(uint32_t)));
-}
+uint32_t* lendCount(LentWord* word) { return reinterpret_cast<uint32_t*>(lend(word->area, sizeof(uint32_t))); }
 
 VX_BOOL* lendFlag(LentWord* word) { return reinterpret_cast<VX_BOOL*>(lend(word->area, sizeof(uint32_t))); }
 

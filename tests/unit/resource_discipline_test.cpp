@@ -244,8 +244,9 @@ TEST(ResourceDiscipline, SuccessWithoutAValueFailsTheCheckThatReadsIt)
             return unset(RECORD) ? VX_TRUE : status(port, record, size);
         };
         auto block = lib.beginBlock;
-        lib.beginBlock
-            = [&, block](PortHandle port, unsigned char* record) { return unset(RECORD) ? VX_TRUE : block(port, record); };
+        lib.beginBlock = [&, block](PortHandle port, unsigned char* record) {
+            return unset(RECORD) ? VX_TRUE : block(port, record);
+        };
         bool passed = true;
         std::string out = fake::runConsole(ANSWERS, [&] { passed = c.test("COM1", "9600"); });
         EXPECT_FALSE(passed);
