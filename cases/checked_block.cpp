@@ -1,7 +1,7 @@
 #include <stdio.h>
 
 #include "cases/cases.h"
-#include "cases/parsed_status.h"
+#include "cases/status_checks.h"
 #include "runner/harness.h"
 
 // A line feed, then lines of 39 'X'; the last line is cut short by the
@@ -9,55 +9,67 @@
 static const uint32_t ASCII_JOB_SIZE = 10000;
 static const uint32_t ASCII_LINE_LENGTH = 40;
 
-// Begin, then its guard: false, with the port closed and the caller's line
-// printed, when the library wrote past the record.
-static bool beginBlock(PortHandle port, unsigned char* record, unsigned line, VX_BOOL* result)
+// Begin or End into a freshly lent record, then its guards: false, with the
+// port closed and the caller's line printed, when the library wrote outside it.
+static bool blockCall(PortHandle port, bool begin, unsigned char* area, unsigned line, VX_BOOL* result)
 {
-    *result = BeginCheckedBlockEx(port, record, VX_STATUS_LEVEL_1);
-    return checkRecordGuard(port, line, "BeginCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE);
+    unsigned char* record = lend(area, VX_STATUS_LEVEL1_SIZE);
+    *result = begin ? BeginCheckedBlockEx(port, record, VX_STATUS_LEVEL_1)
+                    : EndCheckedBlockEx(port, record, VX_STATUS_LEVEL_1);
+    return checkLent(
+        port, line, begin ? "BeginCheckedBlockEx" : "EndCheckedBlockEx", area, VX_STATUS_LEVEL1_SIZE, "record");
 }
 
-static bool endBlock(PortHandle port, unsigned char* record, unsigned line, VX_BOOL* result)
+static bool beginBlock(PortHandle port, unsigned char* area, unsigned line, VX_BOOL* result)
 {
-    *result = EndCheckedBlockEx(port, record, VX_STATUS_LEVEL_1);
-    return checkRecordGuard(port, line, "EndCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE);
+    return blockCall(port, true, area, line, result);
 }
 
-static bool beginOnline(PortHandle port, unsigned char* record, unsigned line)
+static bool endBlock(PortHandle port, unsigned char* area, unsigned line, VX_BOOL* result)
+{
+    return blockCall(port, false, area, line, result);
+}
+
+// After the step's own checks of a record where the printer was made online.
+static bool coverShutPaperIn(PortHandle port, const unsigned char* area, unsigned line)
+{
+    return expectCoverShutPaperIn(port, lentPart(area), VX_OFFSET_PAPER_EMPTY_LEVEL1, line);
+}
+
+static bool beginOnline(PortHandle port, unsigned char* area, unsigned line)
 {
     VX_BOOL result = VX_FALSE;
-    if (!beginBlock(port, record, line, &result)) return false;
+    if (!beginBlock(port, area, line, &result)) return false;
     if (result == VX_FALSE) return closeAndFail(port, line, "BeginCheckedBlock returned VX_FALSE\n");
-    if (reportsOffline(record)) return closeAndFail(port, line, "offlineStatus != VX_FALSE\n");
-    return true;
+    if (reportsOffline(lentPart(area))) return closeAndFail(port, line, "offlineStatus != VX_FALSE\n");
+    return coverShutPaperIn(port, area, line);
 }
 
-static bool beginCoverAndPaperOut(PortHandle port, unsigned char* record, unsigned line)
+static bool beginCoverAndPaperOut(PortHandle port, unsigned char* area, unsigned line)
 {
     VX_BOOL result = VX_FALSE;
-    if (!beginBlock(port, record, line, &result)) return false;
+    if (!beginBlock(port, area, line, &result)) return false;
     if (result == VX_FALSE) return closeAndFail(port, line, "BeginCheckedBlock returned VX_FALSE\n");
-    if (!coverAndPaperOut(record, VX_OFFSET_PAPER_EMPTY_LEVEL1))
+    if (!coverAndPaperOut(lentPart(area), VX_OFFSET_PAPER_EMPTY_LEVEL1))
         return closeAndFail(port, line, "status.offline != VX_TRUE\n");
     return true;
 }
 
 bool testBeginCheckedBlock(const char* portName, const char* portSettings)
 {
-    unsigned char record[VX_STATUS_LEVEL1_SIZE + RECORD_GUARD_SIZE];
-    prepareRecord(record, VX_STATUS_LEVEL1_SIZE);
+    RecordArea area;
     printf("testBeginCheckedBlock\n");
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (!beginOnline(port, record, __LINE__)) return false;
+    if (!beginOnline(port, area, __LINE__)) return false;
 
     operatorPrompt("Make the printer offline (cover open + no paper), then hit enter");
-    if (!beginCoverAndPaperOut(port, record, __LINE__)) return false;
+    if (!beginCoverAndPaperOut(port, area, __LINE__)) return false;
 
     operatorPrompt("Make the printer online, then hit enter");
-    if (writeEscK(port) == VX_FALSE) return closeAndFail(port, __LINE__, "WritePort returned VX_FALSE\n");
-    if (!beginOnline(port, record, __LINE__)) return false;
+    if (!writeEscK(port, __LINE__)) return false;
+    if (!beginOnline(port, area, __LINE__)) return false;
 
     // Only Begin's report is under test; the blocks are never ended.
     ClosePort(port);
@@ -66,21 +78,20 @@ bool testBeginCheckedBlock(const char* portName, const char* portSettings)
 
 bool testBeginCheckedBlockDisconnect(const char* portName, const char* portSettings)
 {
-    unsigned char record[VX_STATUS_LEVEL1_SIZE + RECORD_GUARD_SIZE];
-    prepareRecord(record, VX_STATUS_LEVEL1_SIZE);
+    RecordArea area;
     printf("testBeginCheckedBlockDisconnect\n");
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (!beginOnline(port, record, __LINE__)) return false;
+    if (!beginOnline(port, area, __LINE__)) return false;
 
     operatorPrompt("Disconnect the printer and hit enter");
     VX_BOOL result = VX_FALSE;
-    if (!beginBlock(port, record, __LINE__, &result)) return false;
+    if (!beginBlock(port, area, __LINE__, &result)) return false;
     if (result != VX_FALSE) return closeAndFail(port, __LINE__, "GetParsedStatus did not fail as expected\n");
 
     operatorPrompt("Connect the printer and make it offline (cover open + no paper), then hit enter");
-    if (!beginCoverAndPaperOut(port, record, __LINE__)) return false;
+    if (!beginCoverAndPaperOut(port, area, __LINE__)) return false;
 
     ClosePort(port);
     return true;
@@ -91,28 +102,28 @@ bool testBeginCheckedBlockDisconnect(const char* portName, const char* portSetti
 static bool endCheckedBlockTest(
     const char* portName, const char* portSettings, const unsigned char* job, uint32_t jobSize)
 {
-    unsigned char record[VX_STATUS_LEVEL1_SIZE + RECORD_GUARD_SIZE];
-    prepareRecord(record, VX_STATUS_LEVEL1_SIZE);
+    RecordArea area;
     printf("testEndCheckedBlock\n");
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (!beginOnline(port, record, __LINE__)) return false;
+    if (!beginOnline(port, area, __LINE__)) return false;
     if (!checkWriteOutcome(port, __LINE__, timedChunkedWrite(port, job, jobSize))) return false;
     VX_BOOL result = VX_FALSE;
-    if (!endBlock(port, record, __LINE__, &result)) return false;
+    if (!endBlock(port, area, __LINE__, &result)) return false;
     if (result == VX_FALSE) return closeAndFail(port, __LINE__, "EndCheckedBlock returned VX_FALSE\n");
-    if (reportsOffline(record)) return closeAndFail(port, __LINE__, "offlineStatus != VX_FALSE\n");
+    if (reportsOffline(lentPart(area))) return closeAndFail(port, __LINE__, "offlineStatus != VX_FALSE\n");
+    if (!coverShutPaperIn(port, area, __LINE__)) return false;
 
     operatorPrompt("Make the printer online, then hit enter");
-    if (!beginOnline(port, record, __LINE__)) return false;
+    if (!beginOnline(port, area, __LINE__)) return false;
     if (!checkWriteOutcome(port, __LINE__, timedChunkedWrite(port, job, jobSize))) return false;
 
     // No wait for Enter: the cover must open while the library is ending the
     // block, so an error and a record showing the open cover are both right.
     printf("Make the printer offline (cover open), NOW\n");
-    if (!endBlock(port, record, __LINE__, &result)) return false;
-    if (result != VX_FALSE && !offlineWithCoverOpen(record))
+    if (!endBlock(port, area, __LINE__, &result)) return false;
+    if (result != VX_FALSE && !offlineWithCoverOpen(lentPart(area)))
         return closeAndFail(port, __LINE__, "offlineStatus != VX_TRUE\n");
 
     ClosePort(port);

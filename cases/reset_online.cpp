@@ -1,6 +1,7 @@
 #include <stdio.h>
 
 #include "cases/cases.h"
+#include "cases/status_checks.h"
 #include "runner/harness.h"
 
 bool testResetDevice(const char* portName, const char* portSettings)
@@ -31,16 +32,24 @@ bool testResetDeviceDisconnect(const char* portName, const char* portSettings)
     return true;
 }
 
-// The flag is compared with 1 and 0 exactly: any other value is neither
-// online nor offline.
-static bool expectOnlineFlag(PortHandle port, VX_BOOL* online, VX_BOOL expected, unsigned line)
+bool askOnlineStatus(PortHandle port, unsigned line, VX_BOOL* result, VX_BOOL* online)
 {
-    // Neither 1 nor 0, so a call that succeeds without setting the flag
-    // fails either check.
-    *online = -1;
-    if (GetOnlineStatus(port, online) == VX_FALSE)
-        return closeAndFail(port, line, "GetOnlineStatus returned VX_FALSE\n");
-    if (*online != expected)
+    LentWord flag;
+    *result = GetOnlineStatus(port, lendFlag(&flag));
+    if (!checkLent(port, line, "GetOnlineStatus", flag, "online flag")) return false;
+    *online = static_cast<VX_BOOL>(lentValue(flag));
+    return true;
+}
+
+// The flag is compared with 1 and 0 exactly: any other value, the guard's
+// pattern of a flag left unset among them, is neither online nor offline.
+bool expectOnlineFlag(PortHandle port, VX_BOOL expected, unsigned line)
+{
+    VX_BOOL result = VX_FALSE;
+    VX_BOOL online = VX_FALSE;
+    if (!askOnlineStatus(port, line, &result, &online)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, line, "GetOnlineStatus returned VX_FALSE\n");
+    if (online != expected)
         return closeAndFail(
             port, line, expected == VX_TRUE ? "onlineStatus != VX_TRUE\n" : "onlineStatus != VX_FALSE\n");
     return true;
@@ -49,14 +58,16 @@ static bool expectOnlineFlag(PortHandle port, VX_BOOL* online, VX_BOOL expected,
 bool testGetOnlineStatus(const char* portName, const char* portSettings)
 {
     printf("testGetOnlineStatus\n");
-    VX_BOOL online = VX_FALSE;
     operatorPrompt("Make the printer online, then hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (!expectOnlineFlag(port, &online, VX_TRUE, __LINE__)) return false;
+    if (!expectOnlineFlag(port, VX_TRUE, __LINE__)) return false;
 
+    // The record must agree, whether the cover or the Online key took the
+    // printer offline.
     operatorPrompt("Make the printer offline, then hit enter");
-    if (!expectOnlineFlag(port, &online, VX_FALSE, __LINE__)) return false;
+    if (!expectOnlineFlag(port, VX_FALSE, __LINE__)) return false;
+    if (!expectRecordOffline(port, __LINE__)) return false;
     ClosePort(port);
     return true;
 }
@@ -64,21 +75,23 @@ bool testGetOnlineStatus(const char* portName, const char* portSettings)
 bool testGetOnlineStatusDisconnect(const char* portName, const char* portSettings)
 {
     printf("testGetOnlineStatusDisconnect\n");
-    VX_BOOL online = VX_FALSE;
     operatorPrompt("Make the printer online and hit enter");
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (!expectOnlineFlag(port, &online, VX_TRUE, __LINE__)) return false;
+    if (!expectOnlineFlag(port, VX_TRUE, __LINE__)) return false;
 
-    // A library may answer for a missing printer, as long as it does not
-    // claim the printer is online. The flag still holds the last answer, so
-    // a success that does not set it claims online too.
+    // A library may answer for a missing printer, as long as its answer is
+    // offline: 1 claims the printer, and any other value, an unset flag
+    // among them, is no answer.
     operatorPrompt("Disconnect the printer and hit enter");
-    if (GetOnlineStatus(port, &online) != VX_FALSE && online == VX_TRUE)
+    VX_BOOL result = VX_FALSE;
+    VX_BOOL online = VX_FALSE;
+    if (!askOnlineStatus(port, __LINE__, &result, &online)) return false;
+    if (result != VX_FALSE && online != VX_FALSE)
         return closeAndFail(port, __LINE__, "GetOnlineStatus did not fail as expected\n");
 
     operatorPrompt("Connect the printer and hit enter");
-    if (!expectOnlineFlag(port, &online, VX_TRUE, __LINE__)) return false;
+    if (!expectOnlineFlag(port, VX_TRUE, __LINE__)) return false;
     ClosePort(port);
     return true;
 }

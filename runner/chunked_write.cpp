@@ -1,6 +1,18 @@
 #include "platform/platform.h"
 #include "runner/harness.h"
 
+WriteOutcome lentWrite(PortHandle port, const void* bytes, uint32_t size, uint32_t* written)
+{
+    LentWord count;
+    VX_BOOL result = WritePort(port, bytes, size, lendCount(&count));
+    // Damage is reported whatever the call returned.
+    LentDamage damage = lentDamage(count);
+    if (damage != LENT_WHOLE) return damage == LENT_WRITTEN_BEFORE ? WRITE_BEFORE_COUNT : WRITE_PAST_COUNT;
+    if (result == VX_FALSE) return WRITE_RETURNED_FALSE;
+    *written = lentValue(count);
+    return WRITE_ALL_WRITTEN;
+}
+
 WriteOutcome timedChunkedWrite(PortHandle port, const unsigned char* bytes, uint32_t total)
 {
     uint32_t sent = 0;
@@ -9,7 +21,8 @@ WriteOutcome timedChunkedWrite(PortHandle port, const unsigned char* bytes, uint
         uint32_t written = 0;
         for (;;) {
             // No pause between attempts: the stall limit is the only bound.
-            if (WritePort(port, bytes + sent, total - sent, &written) == VX_FALSE) return WRITE_RETURNED_FALSE;
+            WriteOutcome call = lentWrite(port, bytes + sent, total - sent, &written);
+            if (call != WRITE_ALL_WRITTEN) return call;
             // A count above what was offered would make total - sent wrap and
             // the next call read past the buffer.
             if (written > total - sent) return WRITE_COUNT_TOO_LARGE;
@@ -33,6 +46,10 @@ bool checkWriteOutcome(PortHandle port, unsigned line, WriteOutcome outcome)
         return closeAndFail(port, line, "WritePort timed out\n");
     case WRITE_COUNT_TOO_LARGE:
         return closeAndFail(port, line, "WritePort reported more bytes written than it was given\n");
+    case WRITE_BEFORE_COUNT:
+        return failLent(port, line, "WritePort", LENT_WRITTEN_BEFORE, sizeof(uint32_t), "count");
+    case WRITE_PAST_COUNT:
+        return failLent(port, line, "WritePort", LENT_WRITTEN_PAST, sizeof(uint32_t), "count");
     }
     // Not reached: every outcome returns above. Nothing passes by falling out.
     return false;

@@ -35,24 +35,48 @@ bool closeAndFail(PortHandle port, unsigned line, const char* format, ...)
 #endif
     ;
 
-// --- guarded status records --------------------------------------------------
+// --- buffers lent to the library ---------------------------------------------
 
-// Bytes after each status record that the library must leave alone: a
-// library that writes more than the record's size is caught by the test
-// instead of overwriting its stack. Room for the old record written at the
-// level-1 size, and more.
-const uint32_t RECORD_GUARD_SIZE = 256;
-const unsigned char RECORD_GUARD_BYTE = 0xA5;
+// Every record, count and flag the library is to fill is lent between two
+// guards of a fixed pattern and holds the same pattern itself before each
+// call: a word the library leaves unwritten reads as a value no answer has,
+// and a library that writes outside what it was lent fails the test at that
+// call instead of overwriting devbench's stack. Room for the old record
+// written at the level-1 size, and more.
+const uint32_t GUARD_SIZE = 256;
+const unsigned char GUARD_BYTE = 0xA5;
 
-// Zeroes the record, so a library that reports success without filling it
-// is read as zeros rather than as whatever the stack held, and fills the
-// guard after it. The buffer holds size + RECORD_GUARD_SIZE bytes.
-void prepareRecord(unsigned char* record, uint32_t size);
+// The bytes that hold a lent buffer of `size` bytes and its two guards.
+constexpr uint32_t guardedSize(uint32_t size) { return size + 2 * GUARD_SIZE; }
 
-// After every call that was given the record: when the guard was written,
-// closes the port and prints "<call> wrote past the <size>-byte record" with
-// the caller's source line, and returns false. Else returns true.
-bool checkRecordGuard(PortHandle port, unsigned line, const char* call, const unsigned char* record, uint32_t size);
+// Fills all guardedSize(size) bytes of the area with the pattern; returns the
+// part that is lent, after the first guard.
+unsigned char* lend(unsigned char* area, uint32_t size);
+inline const unsigned char* lentPart(const unsigned char* area) { return area + GUARD_SIZE; }
+
+enum LentDamage { LENT_WHOLE, LENT_WRITTEN_BEFORE, LENT_WRITTEN_PAST };
+LentDamage lentDamage(const unsigned char* area, uint32_t size);
+
+// Closes the port and prints "<call> wrote past the <size>-byte <what>" (or
+// "before"); returns false.
+bool failLent(PortHandle port, unsigned line, const char* call, LentDamage damage, uint32_t size, const char* what);
+
+// After every call that was given the lent part: true when both guards are
+// whole, else failLent.
+bool checkLent(
+    PortHandle port, unsigned line, const char* call, const unsigned char* area, uint32_t size, const char* what);
+
+// A 32-bit count or flag lent to the library.
+struct LentWord {
+    alignas(8) unsigned char area[guardedSize(sizeof(uint32_t))];
+};
+
+uint32_t* lendCount(LentWord* word);
+VX_BOOL* lendFlag(LentWord* word);
+// What the library left in the word.
+uint32_t lentValue(const LentWord& word);
+inline LentDamage lentDamage(const LentWord& word) { return lentDamage(word.area, sizeof(uint32_t)); }
+bool checkLent(PortHandle port, unsigned line, const char* call, const LentWord& word, const char* what);
 
 // --- payloads ----------------------------------------------------------------
 
@@ -76,9 +100,17 @@ enum WriteOutcome {
     WRITE_STALLED,
     // The library claimed more bytes than it was offered.
     WRITE_COUNT_TOO_LARGE,
+    // The library wrote outside the count it was lent.
+    WRITE_BEFORE_COUNT,
+    WRITE_PAST_COUNT,
 };
 
 WriteOutcome timedChunkedWrite(PortHandle port, const unsigned char* bytes, uint32_t total);
+
+// One WritePort into a lent count: the outcome of a failed call or of damaged
+// guards, else WRITE_ALL_WRITTEN with *written the count as reported, not yet
+// compared with the size.
+WriteOutcome lentWrite(PortHandle port, const void* bytes, uint32_t size, uint32_t* written);
 
 // For a failed outcome: closes the port and prints the matching failure line
 // with the caller's source line; returns false. For WRITE_ALL_WRITTEN returns

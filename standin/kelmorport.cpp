@@ -60,6 +60,17 @@ struct Faults {
     bool oldRecordAtLevel1Size = false;
     uint32_t longStatusRecord = 0;
     uint32_t longBlockRecord = 0;
+    bool coverLatched = false;
+    bool offlineCoverPaperOnly = false;
+    bool onlineKeyOnly = false;
+    bool slipMinus1 = false;
+    bool onlineUnknown = false;
+    bool statusFirstUnset = false;
+    bool readFirstUnset = false;
+    bool wideCount = false;
+    bool wideOnlineFlag = false;
+    uint32_t longRead = 0;
+    bool recordHeader = false;
 };
 
 struct Settings {
@@ -121,6 +132,35 @@ const FaultEntry FAULTS[] = {
     { "old-record-l1", false, [](Faults& f, uint32_t) { f.oldRecordAtLevel1Size = true; } },
     { "long-record", true, [](Faults& f, uint32_t n) { f.longStatusRecord = n; } },
     { "long-block-record", true, [](Faults& f, uint32_t n) { f.longBlockRecord = n; } },
+    // The records' coverOpen word, once 1, stays 1 until the port is closed,
+    // as an event latched and never cleared.
+    { "cover-latched", false, [](Faults& f, uint32_t) { f.coverLatched = true; } },
+    // The records' offline word is worked out from coverOpen and paperEmpty,
+    // blind to the Online key and a latched error.
+    { "offline-cover-paper-only", false, [](Faults& f, uint32_t) { f.offlineCoverPaperOnly = true; } },
+    // GetOnlineStatus looks at the Online key only: a printer offline with
+    // its cover open or its paper out reads online.
+    { "online-key-only", false, [](Faults& f, uint32_t) { f.onlineKeyOnly = true; } },
+    // The records' slip and validation words read -1, whatever the sensors say.
+    { "slip-minus-1", false, [](Faults& f, uint32_t) { f.slipMinus1 = true; } },
+    // GetOnlineStatus succeeds with the flag -1 ("unknown") while the printer
+    // is unreachable.
+    { "online-unknown", false, [](Faults& f, uint32_t) { f.onlineUnknown = true; } },
+    // The first record call of a port (GetParsedStatus(Ex), Begin or End)
+    // succeeds before the library has a status, leaving the record as it was.
+    { "status-first-unset", false, [](Faults& f, uint32_t) { f.statusFirstUnset = true; } },
+    // The first ReadPort of a port succeeds before the library has read
+    // anything, leaving the count as it was.
+    { "read-first-unset", false, [](Faults& f, uint32_t) { f.readFirstUnset = true; } },
+    // Written by a library built with 64-bit counts or booleans: WritePort and
+    // ReadPort write 8-byte counts, GetOnlineStatus an 8-byte flag.
+    { "wide-count", false, [](Faults& f, uint32_t) { f.wideCount = true; } },
+    { "wide-online-flag", false, [](Faults& f, uint32_t) { f.wideOnlineFlag = true; } },
+    // ReadPort writes N bytes past the buffer it was given, as a library that
+    // copies whole packets would.
+    { "long-read", true, [](Faults& f, uint32_t n) { f.longRead = n; } },
+    // GetParsedStatusEx writes a 4-byte size word in front of the record.
+    { "record-header", false, [](Faults& f, uint32_t) { f.recordHeader = true; } },
 };
 
 bool parseNumber(const std::string& text, uint32_t* value)
@@ -218,7 +258,19 @@ struct Port {
     uint32_t seq = 0;
     bool lost = false;
     uint64_t bytesWritten = 0;
+    bool coverSeenOpen = false;
+    // For the faults of a port's first record call and first read.
+    bool recordFilled = false;
+    bool readDone = false;
 };
+
+// A count or flag as a library built with 64-bit ones writes it: the value,
+// then four more bytes.
+void putWide(void* to, uint32_t value)
+{
+    uint64_t wide = value;
+    memcpy(to, &wide, sizeof wide);
+}
 
 // Handles are numbers that are never reused, so a stale handle can only miss.
 std::mutex tableMutex;
@@ -317,25 +369,67 @@ std::vector<uint8_t> u32Payload(uint32_t value)
 
 uint32_t recordSize(Layout layout) { return layout == LAYOUT_OLD ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE; }
 
+void setRecordWord(std::vector<uint8_t>& words, uint32_t offset, int32_t value)
+{
+    memcpy(words.data() + offset, &value, sizeof value);
+}
+
+int32_t recordWord(const std::vector<uint8_t>& words, uint32_t offset)
+{
+    int32_t value;
+    memcpy(&value, words.data() + offset, sizeof value);
+    return value;
+}
+
+// The faults that change the words of a record as the printer sent it.
+void applyRecordFaults(Port& port, Layout layout, std::vector<uint8_t>& words)
+{
+    const Faults& faults = port.settings.faults;
+    uint32_t paperEmpty = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_OLD : VX_OFFSET_PAPER_EMPTY_LEVEL1;
+    if (faults.paperOffset) {
+        uint32_t wrong = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_LEVEL1 : VX_OFFSET_PAPER_EMPTY_OLD;
+        setRecordWord(words, wrong, recordWord(words, paperEmpty));
+        setRecordWord(words, paperEmpty, 0);
+    }
+    if (faults.offlineStuck0) setRecordWord(words, VX_OFFSET_OFFLINE, 0);
+    if (faults.offlineCoverPaperOnly) {
+        bool coverOrPaper = recordWord(words, VX_OFFSET_COVER_OPEN) != 0 || recordWord(words, paperEmpty) != 0;
+        setRecordWord(words, VX_OFFSET_OFFLINE, coverOrPaper ? 1 : 0);
+    }
+    if (faults.coverLatched) {
+        port.coverSeenOpen = port.coverSeenOpen || recordWord(words, VX_OFFSET_COVER_OPEN) != 0;
+        if (port.coverSeenOpen) setRecordWord(words, VX_OFFSET_COVER_OPEN, 1);
+    }
+    if (layout == LAYOUT_OLD) return;
+    if (faults.slipZero) {
+        for (uint32_t offset : { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF })
+            setRecordWord(words, offset, 0);
+    }
+    if (faults.slipMinus1) {
+        for (uint32_t offset :
+            { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF, VX_OFFSET_VALIDATION_PAPER_PRESENCE })
+            setRecordWord(words, offset, -1);
+    }
+}
+
 // Copies a record reply into the caller's record, never more than its size
 // (unless a fault says otherwise: `overrun` bytes past it).
-VX_BOOL fillRecord(const Port& port, const Frame& reply, Layout layout, void* record, uint32_t overrun = 0)
+VX_BOOL fillRecord(Port& port, const Frame& reply, Layout layout, void* record, uint32_t overrun = 0)
 {
     if (reply.status != STATUS_OK || reply.payload.size() != recordSize(layout)) return fail(EIO);
+    if (port.settings.faults.statusFirstUnset && !port.recordFilled) {
+        port.recordFilled = true;
+        return VX_TRUE;
+    }
     std::vector<uint8_t> words = reply.payload;
-    if (port.settings.faults.paperOffset) {
-        uint32_t right = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_OLD : VX_OFFSET_PAPER_EMPTY_LEVEL1;
-        uint32_t wrong = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_LEVEL1 : VX_OFFSET_PAPER_EMPTY_OLD;
-        memcpy(words.data() + wrong, words.data() + right, 4);
-        memset(words.data() + right, 0, 4);
-    }
-    if (port.settings.faults.offlineStuck0) memset(words.data() + VX_OFFSET_OFFLINE, 0, 4);
-    if (port.settings.faults.slipZero) {
-        for (uint32_t offset : { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF })
-            memset(words.data() + offset, 0, 4);
-    }
+    applyRecordFaults(port, layout, words);
     words.resize(words.size() + overrun);
-    memcpy(record, words.data(), words.size());
+    uint8_t* to = static_cast<uint8_t*>(record);
+    if (port.settings.faults.recordHeader && layout == LAYOUT_L1) {
+        uint32_t size = recordSize(layout);
+        memcpy(to - sizeof size, &size, sizeof size);
+    }
+    memcpy(to, words.data(), words.size());
     return VX_TRUE;
 }
 
@@ -370,6 +464,17 @@ VX_BOOL status(PortHandle handle, void* record, Layout layout)
             : faults.longStatusRecord;
         return fillRecord(port, reply, layout, record, overrun);
     });
+}
+
+// For online-key-only: the cover or the paper is why the printer is offline
+// (whatever the Online key says).
+bool offlineByCoverOrPaper(Port& port)
+{
+    Frame reply;
+    if (!call(port, OP_STATUS, u32Payload(LAYOUT_L1), &reply) || reply.payload.size() != VX_STATUS_LEVEL1_SIZE)
+        return false;
+    return recordWord(reply.payload, VX_OFFSET_COVER_OPEN) != 0
+        || recordWord(reply.payload, VX_OFFSET_PAPER_EMPTY_LEVEL1) != 0;
 }
 
 } // namespace
@@ -478,7 +583,12 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
         port.bytesWritten += accepted;
         // The dropped bytes count as written once the printer took the rest.
         if (accepted == sent) accepted = offered;
-        *written = port.settings.faults.countOver ? size + 1 : accepted;
+        uint32_t reported = port.settings.faults.countOver ? size + 1 : accepted;
+        if (port.settings.faults.wideCount) {
+            putWide(written, reported);
+        } else {
+            *written = reported;
+        }
         return VX_TRUE;
     });
 }
@@ -487,6 +597,11 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
 {
     if (got == nullptr || (buffer == nullptr && size != 0)) return fail(EINVAL);
     return withPort(handle, [&](Port& port) {
+        const Faults& faults = port.settings.faults;
+        if (faults.readFirstUnset && !port.readDone) {
+            port.readDone = true;
+            return VX_TRUE;
+        }
         uint32_t wanted = std::min(size, MAX_PAYLOAD);
         Frame reply;
         if (!call(port, OP_READ, u32Payload(wanted), &reply))
@@ -497,7 +612,13 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
             reply.payload.erase(std::remove(reply.payload.begin(), reply.payload.end(), 0), reply.payload.end());
         }
         if (!reply.payload.empty()) memcpy(buffer, reply.payload.data(), reply.payload.size());
-        *got = static_cast<uint32_t>(reply.payload.size());
+        if (faults.longRead) memset(static_cast<uint8_t*>(buffer) + size, 0, faults.longRead);
+        uint32_t count = static_cast<uint32_t>(reply.payload.size());
+        if (faults.wideCount) {
+            putWide(got, count);
+        } else {
+            *got = count;
+        }
         return VX_TRUE;
     });
 }
@@ -515,12 +636,22 @@ VX_BOOL GetOnlineStatus(PortHandle handle, VX_BOOL* online)
 {
     if (online == nullptr) return fail(EINVAL);
     return withPort(handle, [&](Port& port) {
+        const Faults& faults = port.settings.faults;
         Frame reply;
-        if (!call(port, OP_ONLINE, {}, &reply)) return port.settings.faults.onlineKeepsFlag ? VX_TRUE : VX_FALSE;
+        if (!call(port, OP_ONLINE, {}, &reply)) {
+            if (!faults.onlineUnknown) return faults.onlineKeepsFlag ? VX_TRUE : VX_FALSE;
+            *online = -1;
+            return VX_TRUE;
+        }
         if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
         VX_BOOL flag = getU32(reply.payload.data()) != 0 ? VX_TRUE : VX_FALSE;
-        if (flag == VX_TRUE && port.settings.faults.onlineFlag2) flag = 2;
-        *online = flag;
+        if (flag == VX_FALSE && faults.onlineKeyOnly && offlineByCoverOrPaper(port)) flag = VX_TRUE;
+        if (flag == VX_TRUE && faults.onlineFlag2) flag = 2;
+        if (faults.wideOnlineFlag) {
+            putWide(online, static_cast<uint32_t>(flag));
+        } else {
+            *online = flag;
+        }
         return VX_TRUE;
     });
 }

@@ -95,6 +95,45 @@ TEST_F(ParsedStatusTests, CoverAndPaperCheckWantsEachFlagExactlyOneInItsRecordsP
     }
 }
 
+// Online, the cover is shut and there is paper; with the cover open and no
+// paper, the online query says offline too.
+TEST_F(ParsedStatusTests, EachStepChecksEveryWordItsStateFixes)
+{
+    struct Row {
+        size_t prompt; // the state after this prompt (1-based) is spoilt
+        uint32_t offset;
+        VX_BOOL value;
+        const char* failure;
+        bool onlineQuerySaysOnline = false;
+    };
+    for (const RecordKind& kind : RECORD_KINDS) {
+        const Row rows[] = {
+            { 1, VX_OFFSET_COVER_OPEN, 1, "status.coverOpen != VX_FALSE\n" },
+            { 1, kind.paperEmpty, 2, "status.paperEmpty != VX_FALSE\n" },
+            { 2, VX_OFFSET_OFFLINE, 1, "onlineStatus != VX_FALSE\n", true },
+            { 3, VX_OFFSET_COVER_OPEN, -1, "status.coverOpen != VX_FALSE\n" },
+            { 3, kind.paperEmpty, 1, "status.paperEmpty != VX_FALSE\n" },
+        };
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << kind.banner << ", prompt " << row.prompt << ": " << row.failure);
+            fake::reset();
+            script::Script printer = { script::online(), script::coverAndPaperOut(kind.paperEmpty), script::online() };
+            printer[row.prompt - 1] = with(printer[row.prompt - 1], row.offset, row.value);
+            script::follow(printer);
+            if (row.onlineQuerySaysOnline) {
+                fake::library().onlineStatus = [](PortHandle, VX_BOOL* online) {
+                    *online = VX_TRUE;
+                    return VX_TRUE;
+                };
+            }
+            bool passed = true;
+            std::string out = script::run(kind.test, passed);
+            EXPECT_FALSE(passed);
+            script::expectFailure(out, row.failure);
+        }
+    }
+}
+
 TEST_F(ParsedStatusTests, FirstQueryMayTakeTwoHundredTicksAcrossTheWrap)
 {
     struct Row {
@@ -243,15 +282,6 @@ TEST_F(ParsedStatusTests, HybridSendsTheValidationCommandAndWaitsBeforeTheSlipIs
     script::expectCleanCalls();
 }
 
-TEST_F(ParsedStatusTests, HybridFlagOfTwoPassesBothPutInAndTakeOut)
-{
-    script::follow(hybridPrinter(2, 2));
-    bool passed = false;
-    std::string out = script::run(testHybridGetParsedStatus, passed);
-    EXPECT_TRUE(passed) << out;
-    EXPECT_EQ(out.find("failure"), std::string::npos) << out;
-}
-
 TEST_F(ParsedStatusTests, HybridStepFailsOnItsOwnLine)
 {
     struct Row {
@@ -262,7 +292,14 @@ TEST_F(ParsedStatusTests, HybridStepFailsOnItsOwnLine)
     };
     const Row rows[] = {
         { 2, VX_OFFSET_SLIP_BOF, 0, "status.slipBOF == VX_FALSE\n" },
+        // Flags are exactly 1 or 0: anything else fails put-in and take-out.
+        { 2, VX_OFFSET_SLIP_BOF, 2, "status.slipBOF == VX_FALSE\n" },
+        { 2, VX_OFFSET_SLIP_BOF, -1, "status.slipBOF == VX_FALSE\n" },
         { 3, VX_OFFSET_SLIP_BOF, 1, "status.slipBOF == VX_TRUE\n" },
+        { 3, VX_OFFSET_SLIP_BOF, -1, "status.slipBOF == VX_TRUE\n" },
+        // Online, the cover is shut and there is paper.
+        { 1, VX_OFFSET_PAPER_EMPTY_LEVEL1, 1, "status.paperEmpty != VX_FALSE\n" },
+        { 3, VX_OFFSET_COVER_OPEN, 1, "status.coverOpen != VX_FALSE\n" },
         { 4, VX_OFFSET_SLIP_TOF, 0, "status.slipTOF == VX_FALSE\n" },
         // Offline while the paper is in the TOF is reported as the TOF check.
         { 4, VX_OFFSET_OFFLINE, 1, "status.slipTOF == VX_FALSE\n" },

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -15,11 +16,13 @@ struct Answer {
     VX_BOOL online;
 };
 
-// Each case scripts the calls of one test; a null text means it passes.
+// Each case scripts the calls of one test; a null text means it passes. The
+// record read after Test Get Online Status's offline step shows `offline`.
 struct Case {
     bool (*test)(const char*, const char*);
     std::vector<Answer> answers;
     const char* text;
+    VX_BOOL offline = VX_TRUE;
 };
 
 class ResetOnlineTests : public ::testing::Test {
@@ -37,6 +40,11 @@ protected:
             return a.result;
         };
         fake::library().reset = [&](PortHandle) { return answers.at(calls++).result; };
+        fake::library().parsedStatus = [&](PortHandle, unsigned char* record, uint32_t size) {
+            memset(record, 0, size);
+            fake::setWord(record, VX_OFFSET_OFFLINE, c.offline);
+            return VX_TRUE;
+        };
         bool passed = !!c.text;
         std::string out = fake::runConsole("\n\n\n", [&] { passed = c.test("LPT1", "x"); });
         EXPECT_EQ(fake::count(operation), c.answers.size());
@@ -76,6 +84,9 @@ TEST_F(ResetOnlineTests, OnlineFlagMustBeExactlyOneThenExactlyZero)
         { testGetOnlineStatus, { { VX_TRUE, 1 }, { VX_FALSE, 0 } }, "GetOnlineStatus returned VX_FALSE\n" },
         { testGetOnlineStatus, { { VX_TRUE, 1 }, { VX_TRUE, 2 } }, "onlineStatus != VX_FALSE\n" },
         { testGetOnlineStatus, { { VX_TRUE, 1 }, { VX_TRUE, 1 } }, "onlineStatus != VX_FALSE\n" },
+        // The record must agree with the offline flag, exactly.
+        { testGetOnlineStatus, { { VX_TRUE, 1 }, { VX_TRUE, 0 } }, "status.offline != VX_TRUE\n", VX_FALSE },
+        { testGetOnlineStatus, { { VX_TRUE, 1 }, { VX_TRUE, 0 } }, "status.offline != VX_TRUE\n", 2 },
     };
     for (const Case& c : cases) runCase(c, "GetOnlineStatus");
 }
@@ -85,7 +96,11 @@ TEST_F(ResetOnlineTests, OnlineStatusAcrossADisconnect)
     const Case cases[] = {
         { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_FALSE, 1 }, { VX_TRUE, 1 } }, nullptr },
         { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, 0 }, { VX_TRUE, 1 } }, nullptr },
-        { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, 2 }, { VX_TRUE, 1 } }, nullptr },
+        // Unplugged, only a flag of exactly 0 is an answer.
+        { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, 2 } },
+            "GetOnlineStatus did not fail as expected\n" },
+        { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, -1 } },
+            "GetOnlineStatus did not fail as expected\n" },
         { testGetOnlineStatusDisconnect, { { VX_TRUE, 2 } }, "onlineStatus != VX_TRUE\n" },
         { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, 1 } },
             "GetOnlineStatus did not fail as expected\n" },
@@ -122,6 +137,11 @@ TEST_F(ResetOnlineTests, PassingTestsPrintBannerAndPromptsOnly)
         fake::library().reset = [&](PortHandle) { return ++calls == 2 ? VX_FALSE : VX_TRUE; };
         fake::library().onlineStatus = [&](PortHandle, VX_BOOL* online) {
             *online = ++calls == 2 ? VX_FALSE : VX_TRUE;
+            return VX_TRUE;
+        };
+        fake::library().parsedStatus = [](PortHandle, unsigned char* record, uint32_t size) {
+            memset(record, 0, size);
+            fake::setWord(record, VX_OFFSET_OFFLINE, VX_TRUE);
             return VX_TRUE;
         };
         bool passed = false;

@@ -196,35 +196,56 @@ TEST(ResourceDiscipline, EveryFailingCallLeavesThePortClosedOnceAndBeforeTheFail
     }
 }
 
-// While the printer is unplugged, a library that answers VX_TRUE without
-// setting its count or flag leaves the value of the call before; the
-// disconnect step must see that value, not a fresh zero.
-TEST(ResourceDiscipline, SuccessWithoutAValueAtTheDisconnectStepFails)
+// A library that answers VX_TRUE without setting its count, flag or record
+// leaves the guard's pattern there: the check that reads it must fail, at a
+// disconnect step as at the first call of a test.
+TEST(ResourceDiscipline, SuccessWithoutAValueFailsTheCheckThatReadsIt)
 {
+    enum Kind { WRITE, READ, ONLINE, RECORD };
     const struct {
         TestProcedure test;
+        Kind kind;
+        bool whileUnplugged; // else on the first call of its kind
         const char* text;
     } cases[] = {
-        { testWriteDisconnect, "WritePort did not fail as expected\n" },
-        { testReadDisconnect, "ReadPort did not fail as expected\n" },
-        { testGetOnlineStatusDisconnect, "GetOnlineStatus did not fail as expected\n" },
+        { testWriteDisconnect, WRITE, true, "WritePort did not fail as expected\n" },
+        { testReadDisconnect, READ, true, "ReadPort did not fail as expected\n" },
+        { testGetOnlineStatusDisconnect, ONLINE, true, "GetOnlineStatus did not fail as expected\n" },
+        { testWrite, WRITE, false, "WritePort reported more bytes written than it was given\n" },
+        { testRead, READ, false, "ReadPort reported more bytes than it was asked for\n" },
+        { testGetOnlineStatus, ONLINE, false, "onlineStatus != VX_TRUE\n" },
+        { testGetParsedStatus, RECORD, false, "offlineStatus != VX_FALSE\n" },
+        { testHybridGetParsedStatus, RECORD, false, "offlineStatus == VX_FALSE\n" },
+        { testBeginCheckedBlock, RECORD, false, "offlineStatus != VX_FALSE\n" },
     };
     if (bulkPayload == nullptr && !preparePayloads()) abort();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         installPrinter(0);
+        unsigned calls = 0;
+        auto unset = [&](Kind kind) {
+            if (kind != c.kind) return false;
+            return c.whileUnplugged ? !printerNow().connected : ++calls == 1;
+        };
         fake::Library& lib = fake::library();
         auto write = lib.write;
-        lib.write = [write](PortHandle port, const void* bytes, uint32_t size, uint32_t* written) {
-            return printerNow().connected ? write(port, bytes, size, written) : VX_TRUE;
+        lib.write = [&, write](PortHandle port, const void* bytes, uint32_t size, uint32_t* written) {
+            return unset(WRITE) ? VX_TRUE : write(port, bytes, size, written);
         };
         auto read = lib.read;
-        lib.read = [read](PortHandle port, void* buffer, uint32_t size, uint32_t* got) {
-            return printerNow().connected ? read(port, buffer, size, got) : VX_TRUE;
+        lib.read = [&, read](PortHandle port, void* buffer, uint32_t size, uint32_t* got) {
+            return unset(READ) ? VX_TRUE : read(port, buffer, size, got);
         };
         auto online = lib.onlineStatus;
-        lib.onlineStatus = [online](PortHandle port, VX_BOOL* flag) {
-            return printerNow().connected ? online(port, flag) : VX_TRUE;
+        lib.onlineStatus
+            = [&, online](PortHandle port, VX_BOOL* flag) { return unset(ONLINE) ? VX_TRUE : online(port, flag); };
+        auto status = lib.parsedStatus;
+        lib.parsedStatus = [&, status](PortHandle port, unsigned char* record, uint32_t size) {
+            return unset(RECORD) ? VX_TRUE : status(port, record, size);
+        };
+        auto block = lib.beginBlock;
+        lib.beginBlock = [&, block](PortHandle port, unsigned char* record) {
+            return unset(RECORD) ? VX_TRUE : block(port, record);
         };
         bool passed = true;
         std::string out = fake::runConsole(ANSWERS, [&] { passed = c.test("COM1", "9600"); });
@@ -233,47 +254,85 @@ TEST(ResourceDiscipline, SuccessWithoutAValueAtTheDisconnectStepFails)
     }
 }
 
-// A library that writes past the record it is given, on one record call at a
-// time: the old record at the level-1 size, the others a word long. The test
-// must stop at that call, close the port and name the call and the record.
-TEST(ResourceDiscipline, WritingPastARecordEndsTheTestAtThatCall)
+// Writes one word outside what the library was lent, before it or past it.
+std::string writeOutside(
+    const char* call, void* lent, uint32_t size, const char* what, bool before, uint32_t pastBy = sizeof(uint32_t))
+{
+    unsigned char* bytes = static_cast<unsigned char*>(lent);
+    if (before) {
+        memset(bytes - sizeof(uint32_t), 0, sizeof(uint32_t));
+    } else {
+        memset(bytes + size, 0, pastBy);
+    }
+    return std::string(call) + " wrote " + (before ? "before" : "past") + " the " + std::to_string(size) + "-byte "
+        + what + "\n";
+}
+
+// A library that writes outside a buffer it was lent, on one lent call at a
+// time, past its end or (every second call) before its start: the old record
+// at the level-1 size, the read buffer and its count in turn, a count or a
+// flag as a 64-bit word. The test must stop at that call, close the port and
+// name the call and the buffer.
+TEST(ResourceDiscipline, WritingOutsideALentBufferEndsTheTestAtThatCall)
 {
     for (unsigned test = 0; test < TEST_COUNT; ++test) {
-        for (unsigned overrunAt = 1;; ++overrunAt) {
-            SCOPED_TRACE(std::string(testNames[test]) + ", record call " + std::to_string(overrunAt));
+        for (unsigned damageAt = 1;; ++damageAt) {
+            SCOPED_TRACE(std::string(testNames[test]) + ", lent call " + std::to_string(damageAt));
             installPrinter(0);
-            unsigned recordCalls = 0;
+            unsigned lentCalls = 0;
             std::string expected;
-            auto overrun = [&](const char* call, unsigned char* record, uint32_t size) {
-                if (++recordCalls != overrunAt) return;
-                uint32_t written = size == VX_STATUS_OLD_SIZE ? VX_STATUS_LEVEL1_SIZE : size + 4;
-                memset(record + size, 0, written - size);
-                expected = std::string(call) + " wrote past the " + std::to_string(size) + "-byte record\n";
+            bool before = damageAt % 2 == 0;
+            auto damage = [&](const char* call, void* lent, uint32_t size, const char* what) {
+                if (++lentCalls != damageAt) return;
+                uint32_t pastBy = size == VX_STATUS_OLD_SIZE ? VX_STATUS_LEVEL1_SIZE - size : sizeof(uint32_t);
+                expected = writeOutside(call, lent, size, what, before, pastBy);
             };
             fake::Library& lib = fake::library();
+            auto write = lib.write;
+            lib.write = [&, write](PortHandle port, const void* bytes, uint32_t size, uint32_t* written) {
+                VX_BOOL result = write(port, bytes, size, written);
+                damage("WritePort", written, sizeof(uint32_t), "count");
+                return result;
+            };
+            auto read = lib.read;
+            lib.read = [&, read](PortHandle port, void* buffer, uint32_t size, uint32_t* got) {
+                VX_BOOL result = read(port, buffer, size, got);
+                if (lentCalls % 4 < 2) {
+                    damage("ReadPort", buffer, size, "buffer");
+                } else {
+                    damage("ReadPort", got, sizeof(uint32_t), "count");
+                }
+                return result;
+            };
+            auto online = lib.onlineStatus;
+            lib.onlineStatus = [&, online](PortHandle port, VX_BOOL* flag) {
+                VX_BOOL result = online(port, flag);
+                damage("GetOnlineStatus", flag, sizeof(VX_BOOL), "online flag");
+                return result;
+            };
             auto status = lib.parsedStatus;
             lib.parsedStatus = [&, status](PortHandle port, unsigned char* record, uint32_t size) {
                 VX_BOOL result = status(port, record, size);
-                overrun(size == VX_STATUS_OLD_SIZE ? "GetParsedStatus" : "GetParsedStatusEx", record, size);
+                damage(size == VX_STATUS_OLD_SIZE ? "GetParsedStatus" : "GetParsedStatusEx", record, size, "record");
                 return result;
             };
             auto block = lib.beginBlock;
             lib.beginBlock = [&, block](PortHandle port, unsigned char* record) {
                 VX_BOOL result = block(port, record);
-                overrun("BeginCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE);
+                damage("BeginCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE, "record");
                 return result;
             };
             lib.endBlock = [&, block](PortHandle port, unsigned char* record) {
                 VX_BOOL result = block(port, record);
-                overrun("EndCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE);
+                damage("EndCheckedBlockEx", record, VX_STATUS_LEVEL1_SIZE, "record");
                 return result;
             };
             bool passed = true;
             std::string out = runTest(test, &passed);
-            if (recordCalls < overrunAt) break;
+            if (lentCalls < damageAt) break;
             EXPECT_FALSE(passed);
             fake::expectFailureAfterClose(out, expected);
-            EXPECT_EQ(recordCalls, overrunAt) << "calls after the overrun";
+            EXPECT_EQ(lentCalls, damageAt) << "calls after the damage";
         }
     }
 }

@@ -52,10 +52,15 @@ inline size_t promptsAnswered()
 
 // State i holds once prompt i + 1 is answered; the last state holds after
 // the script runs out.
-inline VX_BOOL report(const Script& script, unsigned char* record, uint32_t size)
+inline const State& current(const Script& script)
 {
     size_t answered = promptsAnswered();
-    const State& state = script[std::min(answered == 0 ? 0 : answered - 1, script.size() - 1)];
+    return script[std::min(answered == 0 ? 0 : answered - 1, script.size() - 1)];
+}
+
+inline VX_BOOL report(const Script& script, unsigned char* record, uint32_t size)
+{
+    const State& state = current(script);
     fake::advance(state.callMs);
     if (!state.connected) return VX_FALSE;
     memset(record, 0, size);
@@ -63,10 +68,21 @@ inline VX_BOOL report(const Script& script, unsigned char* record, uint32_t size
     return VX_TRUE;
 }
 
-// Serves the parsed-status queries, Begin and End from the script.
+// The online query agrees with the record's offline word.
+inline VX_BOOL reportOnline(const Script& script, VX_BOOL* online)
+{
+    const State& state = current(script);
+    if (!state.connected) return VX_FALSE;
+    auto offline = state.words.find(VX_OFFSET_OFFLINE);
+    *online = offline == state.words.end() || offline->second == 0 ? VX_TRUE : VX_FALSE;
+    return VX_TRUE;
+}
+
+// Serves the parsed-status and online queries, Begin and End from the script.
 inline void follow(const Script& script)
 {
     fake::Library& lib = fake::library();
+    lib.onlineStatus = [script](PortHandle, VX_BOOL* online) { return reportOnline(script, online); };
     lib.parsedStatus
         = [script](PortHandle, unsigned char* record, uint32_t size) { return report(script, record, size); };
     lib.beginBlock
