@@ -214,7 +214,8 @@ FrontPage::~FrontPage() = default;
 
 const std::string& FrontPage::url() const { return served_->url; }
 
-bool FrontPage::start(const HttpAddress& address, const std::string& printer, const std::string& firmware)
+bool FrontPage::start(
+    const HttpAddress& address, const std::string& printer, const std::string& firmware, size_t clientFiles)
 {
     auto served = std::make_unique<Served>();
     served->printer = printer;
@@ -242,7 +243,8 @@ bool FrontPage::start(const HttpAddress& address, const std::string& printer, co
             address.host.c_str(), where.c_str());
     }
     Served* serving = served.get();
-    if (!served->server.start([serving](const PageRequest& request) { return serving->answer(request); }, &error)) {
+    auto answer = [serving](const PageRequest& request) { return serving->answer(request); };
+    if (!served->server.start(answer, clientFiles, &error)) {
         fprintf(stderr, "vprinter: cannot serve the page: %s\n", error.c_str());
         return false;
     }

@@ -24,10 +24,11 @@ public:
     FrontPage& operator=(const FrontPage&) = delete;
 
     // Serves the page at `address` for the printer whose control endpoint
-    // is `printer` and whose firmware calls itself `firmware`. Warns on
-    // standard error when the address is not loopback. False, with a
-    // message, when it cannot listen there.
-    bool start(const HttpAddress& address, const std::string& printer, const std::string& firmware);
+    // is `printer` and whose firmware calls itself `firmware`, leaving
+    // `clientFiles` descriptors to the printer's clients. Warns on standard
+    // error when the address is not loopback. False, with a message, when it
+    // cannot listen there.
+    bool start(const HttpAddress& address, const std::string& printer, const std::string& firmware, size_t clientFiles);
     // The page's address, with its secret.
     const std::string& url() const;
 

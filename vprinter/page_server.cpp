@@ -4,9 +4,12 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <stdio.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -18,13 +21,15 @@ namespace vprinter {
 
 namespace {
 
-// Per listening address: connections at once, from one client address, and
-// the memory each may use for its request line, headers and answer's head.
-// Descriptors run out before these do only under a low open-file limit, and
-// then the library stops accepting until one of its connections closes.
+// Per listening address: connections at once (fewer if the open-file limit
+// allows no more), from one client address, and the memory each may use for
+// its request line, headers and answer's head.
 const unsigned CONNECTIONS = 256;
 const unsigned PER_CLIENT_ADDRESS = 128;
 const size_t CONNECTION_MEMORY = 32 * 1024;
+// Descriptors kept for the rest: the library's own, the page's calls to the
+// printer, a capture file.
+const size_t OTHER_FILES = 24;
 // A client silent this long is dropped.
 const unsigned IDLE_S = 2;
 // Requests still coming in at once; one more pushes out the oldest of them,
@@ -62,15 +67,20 @@ int connectionFd(MHD_Connection* connection)
 // Every connection's age, to cut those past their deadline and the oldest
 // of those still coming in when too many are. A cut is a shutdown of the
 // socket: the library then sees its client gone and closes it, as its own.
+// Those still coming in are held below the listener's own limit, so that the
+// library, which stops accepting at that limit, always takes the next client.
 class Lifetimes {
 public:
+    explicit Lifetimes(size_t comingInLimit)
+        : comingInLimit_(comingInLimit)
+    {
+    }
     void started(int fd);
     void requestIn(int fd);
     // Called before the library closes the descriptor, so a cut never
     // reaches a descriptor opened again since.
     void closed(int fd);
-    void startSweeping();
-    void stop();
+    void sweep();
 
 private:
     struct Life {
@@ -78,14 +88,11 @@ private:
         bool requestIn = false;
         bool cut = false;
     };
-    void sweep(uint64_t now);
     static void cut(int fd, Life& life);
 
+    size_t comingInLimit_;
     std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
     std::map<int, Life> lives_;
-    std::thread sweeper_;
 };
 
 void Lifetimes::cut(int fd, Life& life)
@@ -106,7 +113,7 @@ void Lifetimes::started(int fd)
         ++comingIn;
         if (oldest == lives_.end() || at->second.since < oldest->second.since) oldest = at;
     }
-    if (comingIn >= COMING_IN_LIMIT) cut(oldest->first, oldest->second);
+    if (comingIn >= comingInLimit_) cut(oldest->first, oldest->second);
     lives_[fd] = Life { now, false, false };
 }
 
@@ -123,32 +130,34 @@ void Lifetimes::closed(int fd)
     lives_.erase(fd);
 }
 
-void Lifetimes::sweep(uint64_t now)
+void Lifetimes::sweep()
 {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uint64_t now = nowMs();
     for (auto& [fd, life] : lives_) {
         uint64_t deadline = life.since + REQUEST_MS + (life.requestIn ? ANSWER_MS : 0);
         if (now >= deadline) cut(fd, life);
     }
 }
 
-void Lifetimes::startSweeping()
+// Connections each of `listeners` may have. The library must stop at its
+// own limit before the process runs out of descriptors: out of them, with
+// no connection of its own whose end it could wait for, it retries accept
+// at once, for ever. So the page raises the open-file limit for its
+// connections where it can, and takes fewer where it cannot.
+unsigned connectionsEach(size_t listeners, size_t clientFiles)
 {
-    sweeper_ = std::thread([this] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!wake_.wait_for(lock, std::chrono::milliseconds(SWEEP_MS), [this] { return stopping_; })) {
-            sweep(nowMs());
-        }
-    });
-}
-
-void Lifetimes::stop()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 2;
+    rlim_t wanted = clientFiles + OTHER_FILES + CONNECTIONS * listeners;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
     }
-    wake_.notify_all();
-    if (sweeper_.joinable()) sweeper_.join();
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return CONNECTIONS;
+    rlim_t room = limit.rlim_cur > clientFiles + OTHER_FILES ? limit.rlim_cur - clientFiles - OTHER_FILES : 0;
+    return static_cast<unsigned>(std::max<rlim_t>(2, room / listeners));
 }
 
 // A request between the library's calls: its head, then its body.
@@ -220,31 +229,38 @@ bool readHead(
     return false;
 }
 
-} // namespace
+// One listening address, served by its own thread of the library.
+struct Listener {
+    Listener(PageServer::Handler& handler, int fd, unsigned connections)
+        : handler(handler)
+        , fd(fd)
+        , connections(connections)
+        , lifetimes(std::min<size_t>(COMING_IN_LIMIT, connections - 1))
+    {
+    }
 
-struct PageServer::State {
-    std::vector<int> listeners;
-    uint16_t port = 0;
-    std::vector<MHD_Daemon*> daemons;
+    PageServer::Handler& handler;
+    int fd;
+    unsigned connections;
     Lifetimes lifetimes;
-    Handler handler;
+    MHD_Daemon* daemon = nullptr;
 
     static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
         const char* version, const char* upload, size_t* uploadSize, void** context);
     static void onConnection(
         void* cls, MHD_Connection* connection, void** socketContext, MHD_ConnectionNotificationCode code);
     static void onCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode code);
-    MHD_Daemon* serve(int listener);
+    bool serve();
 };
 
-MHD_Result PageServer::State::onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
-    const char*, const char* upload, size_t* uploadSize, void** context)
+MHD_Result Listener::onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
+    const char* upload, size_t* uploadSize, void** context)
 {
-    State& s = *static_cast<State*>(cls);
+    Listener& listener = *static_cast<Listener*>(cls);
     auto* incoming = static_cast<Incoming*>(*context);
     if (incoming == nullptr) {
         *context = incoming = new Incoming;
-        s.lifetimes.requestIn(connectionFd(connection));
+        listener.lifetimes.requestIn(connectionFd(connection));
         PageAnswer refusal;
         return readHead(connection, url, method, incoming->request, &refusal) ? MHD_YES : send(connection, refusal);
     }
@@ -256,12 +272,12 @@ MHD_Result PageServer::State::onRequest(void* cls, MHD_Connection* connection, c
         return MHD_YES;
     }
     if (incoming->tooLarge) return send(connection, errorAnswer(413, "Payload Too Large"));
-    return send(connection, s.handler(incoming->request));
+    return send(connection, listener.handler(incoming->request));
 }
 
-void PageServer::State::onConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code)
+void Listener::onConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code)
 {
-    Lifetimes& lifetimes = static_cast<State*>(cls)->lifetimes;
+    Lifetimes& lifetimes = static_cast<Listener*>(cls)->lifetimes;
     int fd = connectionFd(connection);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
         lifetimes.started(fd);
@@ -270,21 +286,46 @@ void PageServer::State::onConnection(void* cls, MHD_Connection* connection, void
     }
 }
 
-void PageServer::State::onCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)
+void Listener::onCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)
 {
     delete static_cast<Incoming*>(*context);
     *context = nullptr;
 }
 
-MHD_Daemon* PageServer::State::serve(int listener)
+bool Listener::serve()
 {
-    // One thread per address, waiting on epoll: thousands of idle
-    // connections cost it no more than a few.
-    return MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr, nullptr,
-        &State::onRequest, this, MHD_OPTION_LISTEN_SOCKET, listener, MHD_OPTION_CONNECTION_LIMIT, CONNECTIONS,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, PER_CLIENT_ADDRESS, MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY,
-        MHD_OPTION_CONNECTION_TIMEOUT, IDLE_S, MHD_OPTION_NOTIFY_CONNECTION, &State::onConnection, this,
-        MHD_OPTION_NOTIFY_COMPLETED, &State::onCompleted, this, MHD_OPTION_END);
+    // One thread waiting on epoll: thousands of idle connections cost it no
+    // more than a few.
+    daemon = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr, nullptr,
+        &Listener::onRequest, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT, connections,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, std::min(PER_CLIENT_ADDRESS, connections),
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY, MHD_OPTION_CONNECTION_TIMEOUT, IDLE_S,
+        MHD_OPTION_NOTIFY_CONNECTION, &Listener::onConnection, this, MHD_OPTION_NOTIFY_COMPLETED,
+        &Listener::onCompleted, this, MHD_OPTION_END);
+    return daemon != nullptr;
+}
+
+} // namespace
+
+struct PageServer::State {
+    std::vector<int> fds;
+    uint16_t port = 0;
+    Handler handler;
+    std::vector<std::unique_ptr<Listener>> listeners;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::thread sweeper;
+
+    void sweep();
+};
+
+void PageServer::State::sweep()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!wake.wait_for(lock, std::chrono::milliseconds(SWEEP_MS), [this] { return stopping; })) {
+        for (const auto& listener : listeners) listener->lifetimes.sweep();
+    }
 }
 
 PageServer::PageServer()
@@ -294,39 +335,51 @@ PageServer::PageServer()
 
 PageServer::~PageServer()
 {
+    State& s = *state_;
     // The library closes its listeners and connections.
-    for (MHD_Daemon* daemon : state_->daemons) MHD_stop_daemon(daemon);
-    for (size_t i = state_->daemons.size(); i < state_->listeners.size(); ++i) close(state_->listeners[i]);
-    state_->lifetimes.stop();
+    for (const auto& listener : s.listeners) {
+        if (listener->daemon != nullptr) MHD_stop_daemon(listener->daemon);
+        if (listener->daemon == nullptr) close(listener->fd);
+    }
+    for (size_t i = s.listeners.size(); i < s.fds.size(); ++i) close(s.fds[i]);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.stopping = true;
+    }
+    s.wake.notify_all();
+    if (s.sweeper.joinable()) s.sweeper.join();
 }
 
 uint16_t PageServer::port() const { return state_->port; }
 
 bool PageServer::listen(const HttpAddress& address, std::string* error)
 {
-    state_->listeners = listenSockets(address, &state_->port, error);
-    return !state_->listeners.empty();
+    state_->fds = listenSockets(address, &state_->port, error);
+    return !state_->fds.empty();
 }
 
-bool PageServer::start(Handler handler, std::string* error)
+bool PageServer::start(Handler handler, size_t clientFiles, std::string* error)
 {
     State& s = *state_;
     s.handler = std::move(handler);
+    unsigned connections = connectionsEach(s.fds.size(), clientFiles);
+    if (connections < CONNECTIONS) {
+        fprintf(stderr, "vprinter: the open-file limit leaves room for %u page connections per address\n", connections);
+    }
     // Signals are for the printer's own thread.
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
-    s.lifetimes.startSweeping();
-    for (int listener : s.listeners) {
-        MHD_Daemon* daemon = s.serve(listener);
-        if (daemon == nullptr) break;
-        s.daemons.push_back(daemon);
+    bool served = true;
+    for (int fd : s.fds) {
+        s.listeners.push_back(std::make_unique<Listener>(s.handler, fd, connections));
+        served = served && s.listeners.back()->serve();
     }
+    s.sweeper = std::thread([&s] { s.sweep(); });
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (s.daemons.size() == s.listeners.size()) return true;
-    *error = "libmicrohttpd would not serve it";
-    return false;
+    if (!served) *error = "libmicrohttpd would not serve it";
+    return served;
 }
 
 } // namespace vprinter

@@ -34,8 +34,9 @@ public:
     bool listen(const HttpAddress& address, std::string* error);
     uint16_t port() const;
     // Serves every whole request through `handler`, on threads that take no
-    // signals. False with a reason.
-    bool start(Handler handler, std::string* error);
+    // signals, leaving `clientFiles` descriptors to the printer's clients.
+    // False with a reason.
+    bool start(Handler handler, size_t clientFiles, std::string* error);
 
 private:
     struct State;

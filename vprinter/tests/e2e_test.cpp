@@ -633,7 +633,9 @@ TEST_F(PrinterTest, FrontPageNeedsAnAddressItCanHave)
     for (const char* host : { "localhost:", "127.0.0.1:" }) {
         if (half < 0) break;
         std::string where = host + std::to_string(localPort(half));
-        EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--http", where }, &out), 2) << where;
+        EXPECT_EQ(start(endpoint, { "--http", where }, 2).find("page at"), std::string::npos) << where;
+        stop();
+        EXPECT_EQ(serverStatus, 2) << where;
     }
     if (half >= 0) close(half);
     struct stat info;
@@ -808,21 +810,25 @@ TEST_F(PrinterTest, AHostileJobsViewOnThePageStaysSmall)
     EXPECT_LT(many.size(), 1024u);
 }
 
-// Out of descriptors, a server that keeps trying to accept spins; the page
-// waits instead, and serves again once descriptors come back.
+// Out of descriptors, a server that keeps trying to accept spins: here on
+// IPv6's loopback, which has no connection of its own to wait for while
+// IPv4's fill the process. The page neither spins nor locks the next client
+// out, and serves on once descriptors come back.
 TEST_F(PrinterTest, ThePageOutOfDescriptorsWaitsWithoutSpinningAndServesOn)
 {
-    startWithPage("127.0.0.1:0", { "/bin/sh", "-c", "ulimit -n 64 && exec \"$0\" \"$@\"" });
+    startWithPage("localhost:0", { "/bin/sh", "-c", "ulimit -n 64 && exec \"$0\" \"$@\"" });
     std::vector<int> idle;
     for (int i = 0; i < 200; ++i) idle.push_back(connectPage());
+    if (haveIpv6Loopback()) idle.push_back(connectPage(AF_INET6));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     long before = cpuTicks(server);
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_LT(cpuTicks(server) - before, sysconf(_SC_CLK_TCK) / 5) << "clock ticks used in a second at the limit";
-    for (int fd : idle) close(fd);
+    EXPECT_LT(cpuTicks(server) - before, sysconf(_SC_CLK_TCK) / 10) << "clock ticks used in a second at the limit";
     auto asked = std::chrono::steady_clock::now();
-    EXPECT_EQ(ask("GET /state"), 200);
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
+    EXPECT_EQ(ask("GET /state", "Host: localhost:" + std::to_string(page) + "\r\n"), 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2)) << "a new client waited";
+    for (int fd : idle) close(fd);
+    EXPECT_EQ(ask("GET /state", "Host: localhost:" + std::to_string(page) + "\r\n"), 200);
 }
 
 TEST_F(PrinterTest, TcpOnAFreePort)
