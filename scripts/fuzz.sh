@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(dialogue_fuzz reply_reader_fuzz frame_decoder_fuzz paper_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(dialogue_fuzz reply_reader_fuzz frame_decoder_fuzz paper_fuzz page_gate_fuzz)
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 . "$root/scripts/announce.sh"
