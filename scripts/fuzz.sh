@@ -4,7 +4,7 @@
 # Exits non-zero on the first crash, overrun, hang or leak; the input that
 # caused it is left in build-fuzz/artifacts/.
 #
-#   scripts/fuzz.sh                     # the short run CI makes (~1.5 min)
+#   scripts/fuzz.sh                     # the short run CI makes (~2 min)
 #   FUZZ_SECONDS=600 scripts/fuzz.sh    # a longer run of each target
 #   scripts/fuzz.sh dialogue_fuzz       # only the targets named
 case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
