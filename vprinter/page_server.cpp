@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "wire/transport.h"
+
 namespace vprinter {
 
 namespace {
@@ -50,13 +52,6 @@ const int SWEEP_MS = 100;
 const char* const FIXED_HEADERS[][2] = { { "Cache-Control", "no-store" }, { "Referrer-Policy", "no-referrer" },
     { "X-Frame-Options", "DENY" }, { "Content-Security-Policy", "frame-ancestors 'none'" },
     { "X-Content-Type-Options", "nosniff" }, { "Connection", "close" } };
-
-uint64_t nowMs()
-{
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
 
 int connectionFd(MHD_Connection* connection)
 {
@@ -105,7 +100,7 @@ void Lifetimes::cut(int fd, Life& life)
 void Lifetimes::started(int fd)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    uint64_t now = nowMs();
+    uint64_t now = wire::monotonicMs();
     size_t comingIn = 0;
     std::map<int, Life>::iterator oldest = lives_.end();
     for (auto at = lives_.begin(); at != lives_.end(); ++at) {
@@ -133,7 +128,7 @@ void Lifetimes::closed(int fd)
 void Lifetimes::sweep()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    uint64_t now = nowMs();
+    uint64_t now = wire::monotonicMs();
     for (auto& [fd, life] : lives_) {
         uint64_t deadline = life.since + REQUEST_MS + (life.requestIn ? ANSWER_MS : 0);
         if (now >= deadline) cut(fd, life);

@@ -5,7 +5,9 @@
 // a whole request's deadline (a client that trickles a byte a second is never
 // idle), room for a new client when silent ones hold the places, a bound on
 // the head's lines and the body, and the headers that keep the page out of
-// other sites' frames.
+// other sites' frames. The library's own refusals of malformed requests (400,
+// 505, a head over its memory) carry none of ours: they are small fixed
+// texts with nothing to click.
 #pragma once
 
 #include <stdint.h>
