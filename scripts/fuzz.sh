@@ -4,7 +4,7 @@
 # Exits non-zero on the first crash, overrun, hang or leak; the input that
 # caused it is left in build-fuzz/artifacts/.
 #
-#   scripts/fuzz.sh                     # the short run CI makes (~1.5 min)
+#   scripts/fuzz.sh                     # the short run CI makes (~2 min)
 #   FUZZ_SECONDS=600 scripts/fuzz.sh    # a longer run of each target
 #   scripts/fuzz.sh dialogue_fuzz       # only the targets named
 case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(dialogue_fuzz reply_reader_fuzz frame_decoder_fuzz paper_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(dialogue_fuzz reply_reader_fuzz frame_decoder_fuzz paper_fuzz page_gate_fuzz)
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 . "$root/scripts/announce.sh"

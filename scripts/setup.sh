@@ -4,12 +4,12 @@
 case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 # python3 reads the run records back in the end-to-end tests. The printer:
-# libcrypto digests its jobs; cpp-httplib serves its front page and libpng
+# libcrypto digests its jobs; libmicrohttpd serves its front page and libpng
 # draws the page's rasters; the page's test drives Debian's Chromium through
 # Debian's Selenium. The operator's report reads records with nlohmann-json,
 # on Linux and in the MinGW builds alike.
 packages=(cmake ninja-build g++ clang clang-tidy libgtest-dev libgmock-dev googletest libbenchmark-dev python3
-  libssl-dev pkgconf libcpp-httplib-dev libpng-dev chromium chromium-driver python3-selenium nlohmann-json3-dev)
+  libssl-dev pkgconf libmicrohttpd-dev libpng-dev chromium chromium-driver python3-selenium nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -46,6 +46,8 @@ public:
     bool listen(const wire::Endpoint& endpoint);
     // Where a client connects (the port chosen for TCP port 0).
     const std::string& address() const { return address_; }
+    // How many connections it takes at most: the descriptors they may hold.
+    size_t maxConnections() const { return maxConnections_; }
 
     // Appends the listener's entry, then one per client.
     void addPollFds(std::vector<pollfd>& fds) const;

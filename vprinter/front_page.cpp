@@ -1,10 +1,10 @@
 #include "vprinter/front_page.h"
 
-#include <openssl/crypto.h>
 #include <openssl/rand.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "vprinter/page_gate.h"
 #include "vprinter/page_server.h"
 #include "vprinter/panel.h"
 #include "vprinter/paper.h"
@@ -20,28 +20,8 @@ namespace vprinter {
 
 namespace {
 
-// The page's secret: its bytes, and the header the page's own requests carry
-// it in (the page's address carries it as ?token=).
+// The page's secret: its bytes, in hex digits in the page's address.
 const size_t TOKEN_BYTES = 16;
-const char TOKEN_HEADER[] = "X-Vprinter-Token";
-
-std::string quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 std::string base64(const std::vector<uint8_t>& bytes)
 {
@@ -127,40 +107,6 @@ const std::string& panelJson()
     return json;
 }
 
-void reply(httplib::Response& response, int status, const std::string& json)
-{
-    response.status = status;
-    response.set_header("Cache-Control", "no-store");
-    response.set_content(json, "application/json");
-}
-
-void replyError(httplib::Response& response, int status, const std::string& message)
-{
-    reply(response, status, "{\"error\":" + quoted(message) + "}");
-}
-
-bool loopbackName(const std::string& host)
-{
-    return host == "localhost" || host == "::1" || host.compare(0, 4, "127.") == 0;
-}
-
-// The Host a browser sends is the name in the address it was given. Only the
-// address the connection came in on, or a loopback name when it came in on
-// loopback, is ours: any other name (127.example.com, pointed at 127.0.0.1 by
-// another site) is a site that wants to reach the printer.
-bool hostAllowed(const httplib::Request& request)
-{
-    if (request.get_header_value_count("Host") != 1) return false;
-    std::string host = request.get_header_value("Host");
-    std::string port = ":" + std::to_string(request.local_port);
-    if (host.size() <= port.size() || host.compare(host.size() - port.size(), port.size(), port) != 0) return false;
-    std::string name = host.substr(0, host.size() - port.size());
-    const std::string& local = request.local_addr;
-    if (name == (local.find(':') == std::string::npos ? local : "[" + local + "]")) return true;
-    // The local address is a numeric one here, so its prefix is exact.
-    return loopbackName(local) && (name == "localhost" || name == "127.0.0.1" || name == "[::1]");
-}
-
 std::string makeToken()
 {
     unsigned char bytes[TOKEN_BYTES];
@@ -168,120 +114,78 @@ std::string makeToken()
     return wire::hexDigits(bytes, sizeof bytes);
 }
 
-// Compared in constant time, so the answer's timing tells nothing of it.
-bool tokenGiven(const httplib::Request& request, const std::string& token)
+// The number in /job/N, N of one to nine digits, or -1 for any other path.
+long jobNumber(const std::string& path)
 {
-    std::string given
-        = request.has_header(TOKEN_HEADER) ? request.get_header_value(TOKEN_HEADER) : request.get_param_value("token");
-    return given.size() == token.size() && CRYPTO_memcmp(given.data(), token.data(), token.size()) == 0;
+    const std::string prefix = "/job/";
+    std::string digits = path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : "";
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stol(digits);
 }
-
-// A browser names the page that sends a change; only our own may. A
-// request without Origin comes from no browser, and carries the secret.
-bool originAllowed(const httplib::Request& request)
-{
-    return !request.has_header("Origin")
-        || request.get_header_value("Origin") == "http://" + request.get_header_value("Host");
-}
-
-const char NO_TOKEN_PAGE[] = "<!doctype html><meta charset=\"utf-8\"><title>vprinter</title>\n"
-                             "<p>This printer's page opens only at the address <code>vprinter serve</code> printed "
-                             "when it started: <code>page at http://&hellip;/?token=&hellip;</code>. Copy that "
-                             "whole line's address.</p>\n";
 
 } // namespace
-
-bool parseHttpAddress(const std::string& text, HttpAddress* address, std::string* error)
-{
-    size_t colon = text.rfind(':');
-    std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
-    std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-        host = host.substr(1, host.size() - 2);
-    } else if (host.find(':') != std::string::npos) {
-        host.clear();
-    }
-    if (host.empty() || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos
-        || std::stoul(port) > 65535) {
-        *error = "--http needs HOST:PORT, for example 127.0.0.1:8631 ([::1]:8631 for IPv6), not '" + text + "'";
-        return false;
-    }
-    address->host = host;
-    address->port = static_cast<uint16_t>(std::stoul(port));
-    address->loopback = loopbackName(host);
-    return true;
-}
 
 struct FrontPage::Served {
     std::string printer;
     std::string firmware;
     std::string token;
     std::string url;
-    // Last, so its workers stop before what they read goes.
+    // Last, so its threads stop before what they read goes.
     PageServer server;
 
-    void guard();
-    void route();
+    PageAnswer answer(const PageRequest& request) const;
+    PageAnswer state() const;
+    PageAnswer set(const std::string& body) const;
+    PageAnswer job(uint32_t number) const;
     std::string stateJson(const std::string& text, const std::vector<wire::PaperEntry>& paper) const;
 };
 
-void FrontPage::Served::guard()
+PageAnswer FrontPage::Served::answer(const PageRequest& request) const
 {
-    server.routes().set_default_headers({ { "Referrer-Policy", "no-referrer" }, { "X-wire::Frame-Options", "DENY" },
-        { "X-Content-Type-Options", "nosniff" } });
-    server.routes().set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        using Outcome = httplib::Server::HandlerResponse;
-        if (!hostAllowed(request)) {
-            replyError(response, 403, "this page answers only at its own address");
-        } else if (!tokenGiven(request, token)) {
-            response.status = 403;
-            response.set_content(NO_TOKEN_PAGE, "text/html; charset=utf-8");
-        } else if (request.method != "GET" && !originAllowed(request)) {
-            replyError(response, 403, "changes come only from the printer's own page");
-        } else {
-            return Outcome::Unhandled;
-        }
-        return Outcome::Handled;
-    });
+    PageAnswer refusal;
+    if (!admitted(request, token, &refusal)) return refusal;
+    bool get = request.method == "GET" || request.method == "HEAD";
+    long number = jobNumber(request.path);
+    if (get && request.path == "/") return { 200, "text/html; charset=utf-8", FRONT_PAGE_HTML };
+    if (get && request.path == "/panel") return jsonAnswer(200, panelJson());
+    if (get && request.path == "/state") return state();
+    if (get && number >= 0) return job(static_cast<uint32_t>(number));
+    if (request.method == "POST" && request.path == "/set") return set(request.body);
+    return errorAnswer(404, "no such page");
 }
 
-void FrontPage::Served::route()
+PageAnswer FrontPage::Served::state() const
 {
-    httplib::Server& http = server.routes();
-    http.Get("/", [](const httplib::Request&, httplib::Response& response) {
-        response.set_header("Cache-Control", "no-store");
-        response.set_content(FRONT_PAGE_HTML, "text/html; charset=utf-8");
-    });
-    http.Get("/panel", [](const httplib::Request&, httplib::Response& response) { reply(response, 200, panelJson()); });
-    http.Get("/state", [this](const httplib::Request&, httplib::Response& response) {
-        std::string text;
-        std::vector<wire::PaperEntry> paper;
-        std::string error;
-        if (!wire::vprinterGetText(printer, &text, &error) || !wire::vprinterPaper(printer, &paper, &error)) {
-            return replyError(response, 502, error);
-        }
-        reply(response, 200, stateJson(text, paper));
-    });
-    http.Post("/set", [this](const httplib::Request& request, httplib::Response& response) {
-        std::vector<std::string> words = splitWords(request.body);
-        std::string error;
-        if (words.empty()) return replyError(response, 400, "nothing to set");
-        if (!wire::vprinterSet(printer, words, &error)) return replyError(response, 400, error);
-        reply(response, 200, "{}");
-    });
-    http.Get(R"(/job/(\d{1,9}))", [this](const httplib::Request& request, httplib::Response& response) {
-        uint32_t number = static_cast<uint32_t>(std::stoul(request.matches[1].str()));
-        std::vector<uint8_t> bytes;
-        std::string error;
-        if (!wire::vprinterJob(printer, number, &bytes, &error)) return replyError(response, 404, error);
-        std::string printed;
-        for (const Printed& p : printJob(bytes.data(), bytes.size())) {
-            printed += (printed.empty() ? "" : ",") + printedJson(p);
-        }
-        reply(response, 200,
-            "{\"number\":" + std::to_string(number) + ",\"kept\":" + std::to_string(bytes.size()) + ",\"printed\":["
-                + printed + "]}");
-    });
+    std::string text;
+    std::vector<wire::PaperEntry> paper;
+    std::string error;
+    if (!wire::vprinterGetText(printer, &text, &error) || !wire::vprinterPaper(printer, &paper, &error)) {
+        return errorAnswer(502, error);
+    }
+    return jsonAnswer(200, stateJson(text, paper));
+}
+
+PageAnswer FrontPage::Served::set(const std::string& body) const
+{
+    std::vector<std::string> words = splitWords(body);
+    std::string error;
+    if (words.empty()) return errorAnswer(400, "nothing to set");
+    if (!wire::vprinterSet(printer, words, &error)) return errorAnswer(400, error);
+    return jsonAnswer(200, "{}");
+}
+
+PageAnswer FrontPage::Served::job(uint32_t number) const
+{
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!wire::vprinterJob(printer, number, &bytes, &error)) return errorAnswer(404, error);
+    std::string printed;
+    for (const Printed& p : printJob(bytes.data(), bytes.size())) {
+        printed += (printed.empty() ? "" : ",") + printedJson(p);
+    }
+    return jsonAnswer(200,
+        "{\"number\":" + std::to_string(number) + ",\"kept\":" + std::to_string(bytes.size()) + ",\"printed\":["
+            + printed + "]}");
 }
 
 // The printer's `get` text and its paper's order as
@@ -310,7 +214,8 @@ FrontPage::~FrontPage() = default;
 
 const std::string& FrontPage::url() const { return served_->url; }
 
-bool FrontPage::start(const HttpAddress& address, const std::string& printer, const std::string& firmware)
+bool FrontPage::start(
+    const HttpAddress& address, const std::string& printer, const std::string& firmware, size_t clientFiles)
 {
     auto served = std::make_unique<Served>();
     served->printer = printer;
@@ -322,9 +227,7 @@ bool FrontPage::start(const HttpAddress& address, const std::string& printer, co
     std::string error;
     if (served->token.empty()) {
         error = "no random bytes for the page's secret";
-    } else if (served->server.listen(address.host, address.port, &error)) {
-        served->guard();
-        served->route();
+    } else if (served->server.listen(address, &error)) {
         served->url = "http://" + where + ":" + std::to_string(served->server.port()) + "/?token=" + served->token;
     }
     if (served->url.empty()) {
@@ -339,7 +242,12 @@ bool FrontPage::start(const HttpAddress& address, const std::string& printer, co
             "of %s\n",
             address.host.c_str(), where.c_str());
     }
-    served->server.start();
+    Served* serving = served.get();
+    auto answer = [serving](const PageRequest& request) { return serving->answer(request); };
+    if (!served->server.start(answer, clientFiles, &error)) {
+        fprintf(stderr, "vprinter: cannot serve the page: %s\n", error.c_str());
+        return false;
+    }
     served_ = std::move(served);
     return true;
 }

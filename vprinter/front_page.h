@@ -3,11 +3,7 @@
 // printer only as `vprinter set/get` do, through its control endpoint, so the
 // device stays on the server's one thread and a page change is exactly a
 // `vprinter set`.
-//
-// The page answers only the person who started the printer: every request
-// carries a secret made at start and printed in the page's address, as a
-// notebook server does, since the socket's file permissions do not reach a
-// browser and any local user or web site can send requests to a port.
+// Who it answers is decided in page_gate.h.
 #pragma once
 
 #include <stdint.h>
@@ -15,17 +11,9 @@
 #include <memory>
 #include <string>
 
+#include "vprinter/page_listen.h"
+
 namespace vprinter {
-
-struct HttpAddress {
-    std::string host;
-    uint16_t port = 0;
-    bool loopback = true;
-};
-
-// HOST:PORT, with an IPv6 host in brackets ([::1]:8631); PORT 0 picks a free
-// port. False with a reason otherwise.
-bool parseHttpAddress(const std::string& text, HttpAddress* address, std::string* error);
 
 class FrontPage {
 public:
@@ -36,10 +24,11 @@ public:
     FrontPage& operator=(const FrontPage&) = delete;
 
     // Serves the page at `address` for the printer whose control endpoint
-    // is `printer` and whose firmware calls itself `firmware`. Warns on
-    // standard error when the address is not loopback. False, with a
-    // message, when it cannot listen there.
-    bool start(const HttpAddress& address, const std::string& printer, const std::string& firmware);
+    // is `printer` and whose firmware calls itself `firmware`, leaving
+    // `clientFiles` descriptors to the printer's clients. Warns on standard
+    // error when the address is not loopback. False, with a message, when it
+    // cannot listen there.
+    bool start(const HttpAddress& address, const std::string& printer, const std::string& firmware, size_t clientFiles);
     // The page's address, with its secret.
     const std::string& url() const;
 

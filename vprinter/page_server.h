@@ -1,44 +1,44 @@
-// The front page's HTTP server: cpp-httplib routes and answers requests, and
-// this file bounds what a client can cost.
-//
-// Debian's cpp-httplib (0.11) gives each connection a worker that reads it
-// with a time limit per read but none for the whole request, reads headers
-// without a count, queues connections without a bound, sets SO_REUSEPORT so
-// a second server can share the port, and stops only once every worker has
-// finished reading. Four clients that trickle a header line now and then
-// would hold every worker, and a flood of headers would grow without end. So
-// one thread of our own accepts and gathers each request within the limits
-// below, and httplib's routing runs on a few workers only for requests that
-// are already whole, answering within a deadline.
+// The front page's HTTP server: Debian's libmicrohttpd reads requests and
+// writes answers, a server made for hostile clients, with its limits set
+// here: how many connections, how many from one address, how much memory
+// each, how long one may idle. What it has no option for is added beside it:
+// a whole request's deadline (a client that trickles a byte a second is never
+// idle), room for a new client when silent ones hold the places, a bound on
+// the head's lines and the body, and the headers that keep the page out of
+// other sites' frames. The library's own refusals of malformed requests (400,
+// 505, a head over its memory) carry none of ours: they are small fixed
+// texts with nothing to click.
 #pragma once
 
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
-#include <httplib.h>
+#include "vprinter/page_gate.h"
+#include "vprinter/page_listen.h"
 
 namespace vprinter {
 
 class PageServer {
 public:
+    using Handler = std::function<PageAnswer(const PageRequest&)>;
+
     PageServer();
-    // Stops at once: requests still being gathered are dropped, and answers
+    // Stops at once: requests still coming in are dropped, and answers
     // being written give up.
     ~PageServer();
     PageServer(const PageServer&) = delete;
     PageServer& operator=(const PageServer&) = delete;
 
-    // Where the routes go.
-    httplib::Server& routes();
-
-    // Listens on HOST:PORT (PORT 0 picks a free port), alone: a port another
-    // server holds is refused. False with a reason.
-    bool listen(const std::string& host, uint16_t port, std::string* error);
+    // Listens where `address` says (see listenSockets). False with a reason.
+    bool listen(const HttpAddress& address, std::string* error);
     uint16_t port() const;
-    // Starts serving on threads that take no signals.
-    void start();
+    // Serves every whole request through `handler`, on threads that take no
+    // signals, leaving `clientFiles` descriptors to the printer's clients.
+    // False with a reason.
+    bool start(Handler handler, size_t clientFiles, std::string* error);
 
 private:
     struct State;

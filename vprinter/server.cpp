@@ -112,7 +112,7 @@ int Server::run(const wire::Endpoint& endpoint)
     if (!connections_.listen(endpoint)) return 2;
     output_.line("listening on " + connections_.address());
     if (http_) {
-        if (!frontPage_.start(*http_, connections_.address(), firmware_)) return 2;
+        if (!frontPage_.start(*http_, connections_.address(), firmware_, connections_.maxConnections())) return 2;
         output_.line("page at " + frontPage_.url());
     }
     console_.showPanel(wire::monotonicMs(), true);

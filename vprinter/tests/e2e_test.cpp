@@ -84,6 +84,54 @@ int run(const std::vector<std::string>& args, std::string* output = nullptr, pid
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The loopback address of `family` (AF_INET or AF_INET6) at `port`.
+sockaddr_storage loopback(int family, uint16_t port)
+{
+    sockaddr_storage address = {};
+    address.ss_family = static_cast<sa_family_t>(family);
+    if (family == AF_INET) {
+        reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(port);
+        reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    } else {
+        reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(port);
+        reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr = in6addr_loopback;
+    }
+    return address;
+}
+
+// A listener of our own on `family`'s loopback at `port` (0: a free one),
+// or -1 with errno.
+int listenOnLoopback(int family, uint16_t port)
+{
+    int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    if (family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    sockaddr_storage address = loopback(family, port);
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd, 1) == 0)
+        return fd;
+    int failure = errno;
+    if (fd >= 0) close(fd);
+    errno = failure;
+    return -1;
+}
+
+uint16_t localPort(int fd)
+{
+    sockaddr_storage address = {};
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    return ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                               : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+// This machine has IPv6's loopback.
+bool haveIpv6Loopback()
+{
+    int fd = listenOnLoopback(AF_INET6, 0);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+}
+
 // A connection of a client that speaks for itself, or -1.
 int connectTo(const std::string& path)
 {
@@ -182,24 +230,29 @@ protected:
         rmdir(dir.c_str());
     }
 
-    // Starts `vprinter serve` and returns its first lines.
-    std::string start(const std::string& where, std::vector<std::string> options = {}, int lines = 1)
+    // Starts `vprinter serve`, through `launcher` if given, and returns its
+    // first lines.
+    std::string start(const std::string& where, std::vector<std::string> options = {}, int lines = 1,
+        std::vector<std::string> launcher = {})
     {
-        std::vector<std::string> args = { VPRINTER_PROGRAM, "serve", where, "--no-console", "--quiet" };
+        std::vector<std::string> args = launcher;
+        for (const char* arg : { VPRINTER_PROGRAM, "serve", where.c_str(), "--no-console", "--quiet" })
+            args.push_back(arg);
         args.insert(args.end(), options.begin(), options.end());
         std::string line;
         run(args, &line, &server, lines);
         return line;
     }
 
-    // Starts a printer with its page on a free loopback port: sets `page`
-    // (its port) and `token` from the address it prints.
-    void startWithPage()
+    // Starts a printer with its page at `http`: sets `page` (its port) and
+    // `token` from the address it prints.
+    void startWithPage(const std::string& http = "127.0.0.1:0", std::vector<std::string> launcher = {})
     {
-        std::string lines = start(endpoint, { "--http", "127.0.0.1:0" }, 2);
-        size_t at = lines.find("page at http://127.0.0.1:");
+        std::string lines = start(endpoint, { "--http", http }, 2, launcher);
+        std::string host = http.substr(0, http.rfind(':'));
+        size_t at = lines.find("page at http://" + host + ":");
         ASSERT_NE(at, std::string::npos) << lines;
-        page = static_cast<uint16_t>(atoi(lines.c_str() + at + strlen("page at http://127.0.0.1:")));
+        page = static_cast<uint16_t>(atoi(lines.c_str() + at + strlen("page at http://:") + host.size()));
         size_t secret = lines.find("/?token=");
         ASSERT_NE(secret, std::string::npos) << lines;
         token = lines.substr(secret + strlen("/?token="));
@@ -217,10 +270,11 @@ protected:
             body);
     }
 
-    // Sends a request as it stands, then reads the answer to its end.
-    int http(const std::string& request, std::string* body = nullptr)
+    // Sends a request as it stands, to `family`'s loopback address, then
+    // reads the answer to its end.
+    int http(const std::string& request, std::string* body = nullptr, std::string* head = nullptr, int family = AF_INET)
     {
-        int fd = connectPage();
+        int fd = connectPage(family);
         if (fd < 0 || send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
             if (fd >= 0) close(fd);
             return -1;
@@ -233,16 +287,14 @@ protected:
         close(fd);
         size_t end = answer.find("\r\n\r\n");
         if (body) *body = end == std::string::npos ? "" : answer.substr(end + 4);
+        if (head) *head = answer.substr(0, end);
         return answer.compare(0, 9, "HTTP/1.1 ") == 0 ? atoi(answer.c_str() + 9) : -1;
     }
 
-    int connectPage()
+    int connectPage(int family = AF_INET)
     {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(page);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage address = loopback(family, page);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
         close(fd);
         return -1;
@@ -575,6 +627,17 @@ TEST_F(PrinterTest, FrontPageNeedsAnAddressItCanHave)
     std::string busy = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", endpoint, "--no-console", "--http", busy }, &out), 2);
     close(taken);
+    // Half a port is no port: with IPv6's loopback taken, neither a name for
+    // both families nor IPv4's own address leaves it to its holder.
+    int half = haveIpv6Loopback() ? listenOnLoopback(AF_INET6, 0) : -1;
+    for (const char* host : { "localhost:", "127.0.0.1:" }) {
+        if (half < 0) break;
+        std::string where = host + std::to_string(localPort(half));
+        EXPECT_EQ(start(endpoint, { "--http", where }, 2).find("page at"), std::string::npos) << where;
+        stop();
+        EXPECT_EQ(serverStatus, 2) << where;
+    }
+    if (half >= 0) close(half);
     struct stat info;
     EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "its socket goes with it";
 }
@@ -615,6 +678,46 @@ TEST_F(PrinterTest, ThePageAnswersOnlyAtItsOwnAddressWithItsSecret)
     EXPECT_EQ(ask("POST /set", "Origin: http://127.0.0.1:" + port + "\r\n", "paper=out"), 200);
     ASSERT_TRUE(vprinterGet(endpoint, &state, &error)) << error;
     EXPECT_EQ(state["paper"], "out");
+}
+
+// Another local user could listen on the loopback family the page left free
+// and take a browser's request, secret and all.
+TEST_F(PrinterTest, ThePageHoldsBothLoopbackFamiliesOfItsPort)
+{
+    if (!haveIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";
+    for (std::string address : { "localhost:0", "127.0.0.1:0" }) {
+        startWithPage(address);
+        std::string host = "Host: " + address.substr(0, address.rfind(':')) + ":" + std::to_string(page) + "\r\n";
+        for (int family : { AF_INET, AF_INET6 }) {
+            std::string request = "GET /state HTTP/1.1\r\n" + host + "X-Vprinter-Token: " + token + "\r\n\r\n";
+            EXPECT_EQ(http(request, nullptr, nullptr, family), 200) << address << " family " << family;
+            int squatter = listenOnLoopback(family, page);
+            EXPECT_LT(squatter, 0) << address << " left family " << family << " of its port free";
+            if (squatter >= 0) close(squatter);
+        }
+        stop();
+    }
+}
+
+// Framed by another site at its address, secret and all, the page would
+// change the printer at a click meant for that site.
+TEST_F(PrinterTest, EveryAnswerForbidsFraming)
+{
+    startWithPage();
+    std::string host = "Host: 127.0.0.1:" + std::to_string(page) + "\r\n";
+    std::string secret = "X-Vprinter-Token: " + token + "\r\n";
+    const std::pair<int, std::string> answers[] = {
+        { 200, "GET /?token=" + token + " HTTP/1.1\r\n" + host + "\r\n" },
+        { 403, "GET / HTTP/1.1\r\n" + host + "\r\n" },
+        { 404, "GET /nothing HTTP/1.1\r\n" + host + secret + "\r\n" },
+        { 413, "POST /set HTTP/1.1\r\n" + host + secret + "Content-Length: 99999\r\n\r\n" },
+    };
+    for (const auto& [status, request] : answers) {
+        std::string head;
+        EXPECT_EQ(http(request, nullptr, &head), status) << request;
+        EXPECT_NE(head.find("\r\nX-Frame-Options: DENY\r\n"), std::string::npos) << head;
+        EXPECT_NE(head.find("\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"), std::string::npos) << head;
+    }
 }
 
 long residentKiB(pid_t pid)
@@ -694,6 +797,38 @@ TEST_F(PrinterTest, AHostileJobsViewOnThePageStaysSmall)
         EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2)) << "job " << number;
         EXPECT_LT(view.size(), jobs[number - 1].size() / 4) << "job " << number;
     }
+    // Asked for the same bytes many times over, the page answers them once.
+    std::string ranges = "Range: bytes=0-";
+    for (int i = 0; i < 500; ++i) ranges += ",0-";
+    std::string view;
+    std::string many;
+    ASSERT_EQ(ask("GET /job/1", "", "", &view), 200);
+    EXPECT_EQ(ask("GET /job/1", ranges + "\r\n", "", &many), 200);
+    EXPECT_EQ(many.size(), view.size());
+    std::string refusal = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(page) + "\r\n" + ranges + "\r\n\r\n";
+    EXPECT_EQ(http(refusal, &many), 403);
+    EXPECT_LT(many.size(), 1024u);
+}
+
+// Out of descriptors, a server that keeps trying to accept spins: here on
+// IPv6's loopback, which has no connection of its own to wait for while
+// IPv4's fill the process. The page neither spins nor locks the next client
+// out, and serves on once descriptors come back.
+TEST_F(PrinterTest, ThePageOutOfDescriptorsWaitsWithoutSpinningAndServesOn)
+{
+    startWithPage("localhost:0", { "/bin/sh", "-c", "ulimit -n 64 && exec \"$0\" \"$@\"" });
+    std::vector<int> idle;
+    for (int i = 0; i < 200; ++i) idle.push_back(connectPage());
+    if (haveIpv6Loopback()) idle.push_back(connectPage(AF_INET6));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    long before = cpuTicks(server);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LT(cpuTicks(server) - before, sysconf(_SC_CLK_TCK) / 10) << "clock ticks used in a second at the limit";
+    auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(ask("GET /state", "Host: localhost:" + std::to_string(page) + "\r\n"), 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2)) << "a new client waited";
+    for (int fd : idle) close(fd);
+    EXPECT_EQ(ask("GET /state", "Host: localhost:" + std::to_string(page) + "\r\n"), 200);
 }
 
 TEST_F(PrinterTest, TcpOnAFreePort)
