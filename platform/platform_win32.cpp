@@ -23,8 +23,9 @@ void clearLastError() { ::SetLastError(0); }
 
 bool countHandles(uint32_t* count)
 {
+    // A process always holds some handles: Wine answers 0, which is no count.
     DWORD handles = 0;
-    if (!GetProcessHandleCount(GetCurrentProcess(), &handles)) return false;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &handles) || handles == 0) return false;
     *count = handles;
     return true;
 }

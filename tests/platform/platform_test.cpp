@@ -18,7 +18,8 @@ namespace {
 TEST(Platform, HandlesCountedComeAndGo)
 {
     uint32_t before = 0;
-    ASSERT_TRUE(platform::countHandles(&before));
+    // Wine cannot count them; then Test Open Port checks nothing.
+    if (!platform::countHandles(&before)) GTEST_SKIP() << "this system does not count a process's handles";
     FILE* file = tmpfile();
     ASSERT_NE(file, nullptr);
     uint32_t held = 0;
