@@ -38,6 +38,8 @@ static int holdAndStartChild(const char* const* argv)
 // Silent: the parent owns the console and judges by the status alone.
 static int tryHeldPort(const char* portName, const char* portSettings)
 {
+    // A code left from before the call is not the library's answer.
+    platform::clearLastError();
     PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return platform::GetLastError() == platform::LAST_ERROR_ALREADY_EXISTS ? 0 : 1;
     ClosePort(port);

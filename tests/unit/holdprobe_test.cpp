@@ -11,6 +11,8 @@ namespace {
 
 const uint32_t ALREADY_EXISTS = 183;
 const uint32_t NO_SUCH_FILE = 2;
+// The library sets no code, over a 183 left from before.
+const uint32_t NOT_SET = 0xFFFFFFFFu;
 const char PROBE_NAME[] = "./probe copies/hp-7";
 
 // Exactly "failure - <digits>\n".
@@ -133,11 +135,12 @@ TEST_F(HoldprobeTests, ChildReportsOnlyThroughItsStatus)
         int status;
     };
     const Case cases[] = { { false, ALREADY_EXISTS, 0 }, { false, NO_SUCH_FILE, 1 }, { false, 0, 1 }, { false, 16, 1 },
-        { true, ALREADY_EXISTS, 1 } };
+        { true, ALREADY_EXISTS, 1 }, { false, NOT_SET, 1 } };
     for (const Case& c : cases) {
         fake::reset();
+        fake::lastError() = ALREADY_EXISTS;
         fake::library().open = [c](const char*, const char*, uint32_t) -> PortHandle {
-            fake::lastError() = c.error;
+            if (c.error != NOT_SET) fake::lastError() = c.error;
             return c.granted ? reinterpret_cast<PortHandle>(0x40) : nullptr;
         };
         // The role mark is never read, whatever it says.
