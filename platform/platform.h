@@ -21,6 +21,26 @@ uint32_t GetLastError();
 
 const uint32_t LAST_ERROR_ALREADY_EXISTS = 183;
 
+// Clears the calling thread's last error before a library call, so a library
+// that refuses without setting one is not read as giving the code left over
+// from before.
+void clearLastError();
+
+// How many handles (file descriptors on POSIX) the process holds, the count's
+// own included. False where the system cannot say; then the caller checks
+// nothing.
+bool countHandles(uint32_t* count);
+
+// Before standard input is first read: a terminal's or console's keys are
+// then taken from the system one at a time, so that keys typed ahead of a
+// prompt, even the rest of a line already half read, stay with the system for
+// discardTypedKeys. Piped input is read as before.
+void readKeysOneAtATime();
+
+// Drops the keys typed at a terminal or console that nobody has read yet, as
+// a prompt is shown; piped input is left untouched.
+void discardTypedKeys();
+
 // Starts the program at path (relative to the current directory, never
 // searched for) with argv as its argument entries, passed one by one without a
 // shell, and waits for it. argv ends with a null entry. Returns the program's

@@ -1,10 +1,13 @@
 #include "platform/platform.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -34,6 +37,33 @@ uint32_t GetLastError()
     int error = errno;
     if (error == EBUSY || error == EWOULDBLOCK) return LAST_ERROR_ALREADY_EXISTS;
     return static_cast<uint32_t>(error);
+}
+
+void clearLastError() { errno = 0; }
+
+bool countHandles(uint32_t* count)
+{
+    // /dev/fd where there is no /proc (the BSDs, macOS).
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr) folder = opendir("/dev/fd");
+    if (folder == nullptr) return false;
+    uint32_t entries = 0;
+    while (const dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] != '.') ++entries;
+    }
+    closedir(folder);
+    *count = entries;
+    return true;
+}
+
+void readKeysOneAtATime()
+{
+    if (isatty(STDIN_FILENO)) setvbuf(stdin, nullptr, _IONBF, 0);
+}
+
+void discardTypedKeys()
+{
+    if (isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
 int startAndWait(const char* path, const char* const* argv)

@@ -19,6 +19,34 @@ void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 uint32_t GetLastError() { return ::GetLastError(); }
 
+void clearLastError() { ::SetLastError(0); }
+
+bool countHandles(uint32_t* count)
+{
+    // A process always holds some handles: Wine answers 0, which is no count.
+    DWORD handles = 0;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &handles) || handles == 0) return false;
+    *count = handles;
+    return true;
+}
+
+// A console, not a pipe or a file.
+static bool keysFromConsole()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+void readKeysOneAtATime()
+{
+    if (keysFromConsole()) setvbuf(stdin, nullptr, _IONBF, 0);
+}
+
+void discardTypedKeys()
+{
+    if (keysFromConsole()) FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+}
+
 int startAndWait(const char* path, const char* const* argv)
 {
     // Whatever the child prints must follow what we printed before it.

@@ -1,12 +1,17 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "platform/platform.h"
 #include "runner/harness.h"
 
 void operatorPrompt(const char* text)
 {
     printf("%s", text);
     printf("\n");
+    fflush(stdout);
+    // An Enter pressed too early (at a step that waits for none) would
+    // answer this prompt unread, and every later answer would land a step early.
+    platform::discardTypedKeys();
     getchar();
 }
 

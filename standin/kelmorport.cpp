@@ -71,6 +71,9 @@ struct Faults {
     bool wideOnlineFlag = false;
     uint32_t longRead = 0;
     bool recordHeader = false;
+    bool removeHeldLock = false;
+    bool alwaysHeld = false;
+    bool leakHandle = false;
 };
 
 struct Settings {
@@ -161,6 +164,16 @@ const FaultEntry FAULTS[] = {
     { "long-read", true, [](Faults& f, uint32_t n) { f.longRead = n; } },
     // GetParsedStatusEx writes a 4-byte size word in front of the record.
     { "record-header", false, [](Faults& f, uint32_t) { f.recordHeader = true; } },
+    // Refusing a held port, the library takes the holder's lock file for a
+    // stale one and removes it, so the next opener gets the port. (POSIX: a
+    // Windows lock is an object no other process can remove.)
+    { "remove-held-lock", false, [](Faults& f, uint32_t) { f.removeHeldLock = true; } },
+    // Every refused open says the port is held (EBUSY, Windows' 183), whatever
+    // the reason.
+    { "always-held", false, [](Faults& f, uint32_t) { f.alwaysHeld = true; } },
+    // ClosePort forgets the connection's handle: it stays open until the
+    // process ends.
+    { "leak-handle", false, [](Faults& f, uint32_t) { f.leakHandle = true; } },
 };
 
 bool parseNumber(const std::string& text, uint32_t* value)
@@ -477,25 +490,10 @@ bool offlineByCoverOrPaper(Port& port)
         || recordWord(reply.payload, VX_OFFSET_PAPER_EMPTY_LEVEL1) != 0;
 }
 
-} // namespace
-
-extern "C" {
-
-PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t timeLimit)
+// The open once the settings are read.
+PortHandle openPort(const std::shared_ptr<Port>& port, const char* portName, uint32_t timeLimit)
 {
-    if (portName == nullptr) {
-        reportError(EINVAL);
-        return nullptr;
-    }
-    auto port = std::make_shared<Port>();
     std::string error;
-    std::string settings = portSettings ? portSettings : "";
-    if (!parseSettings(settings, &port->settings, &error)) {
-        // The caller sees only a refused open; the person reads why here.
-        fprintf(stderr, "KelmorPort: port settings '%s' refused: %s\n", settings.c_str(), error.c_str());
-        reportError(EINVAL);
-        return nullptr;
-    }
     {
         std::lock_guard<std::mutex> guard(tableMutex);
         uint32_t refuse = port->settings.faults.refuseOpen;
@@ -521,6 +519,8 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
             closeSocket(port->socket);
             // As a library with a failed assertion would.
             if (locked == LockResult::Busy && port->settings.faults.crashHeld) abort();
+            if (locked == LockResult::Busy && port->settings.faults.removeHeldLock)
+                remove(portLockPlace(port->lockName).c_str());
             if (locked == LockResult::Busy) {
                 reportError(EBUSY);
                 return nullptr;
@@ -536,6 +536,30 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
     return reinterpret_cast<PortHandle>(handle);
 }
 
+} // namespace
+
+extern "C" {
+
+PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t timeLimit)
+{
+    if (portName == nullptr) {
+        reportError(EINVAL);
+        return nullptr;
+    }
+    auto port = std::make_shared<Port>();
+    std::string error;
+    std::string settings = portSettings ? portSettings : "";
+    if (!parseSettings(settings, &port->settings, &error)) {
+        // The caller sees only a refused open; the person reads why here.
+        fprintf(stderr, "KelmorPort: port settings '%s' refused: %s\n", settings.c_str(), error.c_str());
+        reportError(EINVAL);
+        return nullptr;
+    }
+    PortHandle handle = openPort(port, portName, timeLimit);
+    if (handle == nullptr && port->settings.faults.alwaysHeld) reportError(EBUSY);
+    return handle;
+}
+
 VX_BOOL ClosePort(PortHandle handle)
 {
     std::shared_ptr<Port> port;
@@ -548,6 +572,7 @@ VX_BOOL ClosePort(PortHandle handle)
     }
     // A call still running on another thread finishes first.
     std::lock_guard<std::mutex> portGuard(port->mutex);
+    if (port->settings.faults.leakHandle) port->socket = NO_SOCKET;
     dropSession(*port);
     if (port->settings.faults.keepLock) {
         std::lock_guard<std::mutex> guard(tableMutex);

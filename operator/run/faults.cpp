@@ -89,6 +89,15 @@ const std::vector<FaultCase> catalogue = {
     { "long-read:28", "fault=long-read:28", {}, { 6, 3 }, 6, "ReadPort wrote past the 100-byte buffer" },
     { "record-header", "fault=record-header", {}, { 12, 13 }, 12,
         "GetParsedStatusEx wrote before the 176-byte record" },
+    // Refused once, the second copy of the probe gets the port; Test Open
+    // Port never meets a held port.
+    { "remove-held-lock", "fault=remove-held-lock", {}, { 2, 0 }, 2, "holdprobe did not return EXIT_SUCESS" },
+    // The probe's copy is refused with the held code as it should be.
+    { "always-held", "fault=always-held", {}, { 1, 2 }, 1,
+        "OpenPortA reported the port held (183) when given a bad port name" },
+    // One connection left open is nothing to Test Write.
+    { "leak-handle", "fault=leak-handle", {}, { 0, 3 }, 0,
+        "99 more handles held after 100 OpenPortA/ClosePort pairs than after the first" },
 };
 
 } // namespace

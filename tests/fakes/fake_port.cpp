@@ -21,6 +21,7 @@ Library& state()
 uint32_t clockNow = 1000;
 uint64_t sleptTotal = 0;
 uint32_t lastErrorCode = 0;
+uint32_t handleCount = 0;
 std::function<int(const char*, const char* const*)> starter;
 std::set<PortHandle> liveHandles;
 uintptr_t nextHandle = 0x1000;
@@ -34,6 +35,7 @@ void reset(uint32_t start)
     clockNow = start;
     sleptTotal = 0;
     lastErrorCode = 0;
+    handleCount = 20;
     starter = [](const char*, const char* const*) { return 0; };
     liveHandles.clear();
     Library& lib = state();
@@ -67,6 +69,7 @@ void reset(uint32_t start)
 uint32_t now() { return clockNow; }
 void advance(uint32_t milliseconds) { clockNow += milliseconds; }
 uint32_t& lastError() { return lastErrorCode; }
+uint32_t& handles() { return handleCount; }
 std::function<int(const char*, const char* const*)>& startAndWait() { return starter; }
 uint64_t slept() { return sleptTotal; }
 
@@ -88,6 +91,15 @@ void Sleep(uint32_t milliseconds)
     fake::sleptTotal += milliseconds;
 }
 uint32_t GetLastError() { return fake::lastErrorCode; }
+void clearLastError() { fake::lastErrorCode = 0; }
+bool countHandles(uint32_t* count)
+{
+    *count = fake::handleCount;
+    return true;
+}
+// Input here is always a file, which keeps its keys.
+void readKeysOneAtATime() { }
+void discardTypedKeys() { }
 int startAndWait(const char* path, const char* const* argv) { return fake::starter(path, argv); }
 } // namespace platform
 

@@ -46,6 +46,9 @@ Library& library();
 uint32_t now();
 void advance(uint32_t milliseconds);
 uint32_t& lastError();
+// What platform::countHandles says the process holds; a test that leaks
+// raises it.
+uint32_t& handles();
 std::function<int(const char* path, const char* const* argv)>& startAndWait();
 // Total time the suite asked to sleep.
 uint64_t slept();

@@ -11,6 +11,8 @@ namespace {
 
 const uint32_t ALREADY_EXISTS = 183;
 const uint32_t NO_SUCH_FILE = 2;
+// The library sets no code, over a 183 left from before.
+const uint32_t NOT_SET = 0xFFFFFFFFu;
 const char PROBE_NAME[] = "./probe copies/hp-7";
 
 // Exactly "failure - <digits>\n".
@@ -30,6 +32,7 @@ protected:
         // The started copy runs in-process, so both roles share one fake
         // library, just as two processes share one printer.
         fake::startAndWait() = [this](const char* path, const char* const* argv) {
+            ++childStarts;
             childPath = path;
             childArgv.clear();
             for (int i = 0; argv[i] != nullptr; ++i) childArgv.push_back(argv[i]);
@@ -64,6 +67,7 @@ protected:
 
     bool childRuns = true;
     int childStatus = 0;
+    int childStarts = 0;
     std::string childPath;
     std::vector<std::string> childArgv;
     int heldWhileChildRan = -1;
@@ -80,7 +84,8 @@ TEST_F(HoldprobeTests, ExclusiveLibraryPassesWithThePortHeldAcrossTheChild)
     EXPECT_EQ(childArgv, (std::vector<std::string> { PROBE_NAME, "COM3", "baud=9600 parity=n", "." }));
     EXPECT_EQ(heldWhileChildRan, 1);
     EXPECT_EQ(closesBeforeChild, 0u);
-    EXPECT_EQ(fake::library().calls, (std::vector<std::string> { "OpenPortA", "OpenPortA", "ClosePort" }));
+    EXPECT_EQ(childStarts, 2);
+    EXPECT_EQ(fake::library().calls, (std::vector<std::string> { "OpenPortA", "OpenPortA", "OpenPortA", "ClosePort" }));
     EXPECT_EQ(fake::library().openHandles, 0);
     EXPECT_EQ(fake::library().badCloses, 0);
     for (uint32_t limit : fake::library().openTimeLimits) EXPECT_EQ(limit, 5000u);
@@ -97,6 +102,31 @@ TEST_F(HoldprobeTests, SecondOpenGrantedFailsBothRolesAndClosesBothHandles)
     EXPECT_EQ(fake::library().badCloses, 0);
 }
 
+// As a library that takes the holder's lock for a stale one as it refuses:
+// the first copy is refused, the second gets in.
+TEST_F(HoldprobeTests, PortGivenUpOnItsFirstRefusalFailsAtTheSecondChild)
+{
+    fake::library().open = [](const char*, const char*, uint32_t) -> PortHandle {
+        static bool lockRemoved;
+        static uintptr_t next = 0x100;
+        if (fake::library().openHandles == 0) lockRemoved = false;
+        if (fake::library().openHandles > 0 && !lockRemoved) {
+            lockRemoved = true;
+            fake::lastError() = ALREADY_EXISTS;
+            return nullptr;
+        }
+        return reinterpret_cast<PortHandle>(next += 16);
+    };
+    std::string out;
+    EXPECT_EQ(runParent(out), 1);
+    EXPECT_TRUE(isOneProbeFailureLine(out)) << out;
+    EXPECT_EQ(childStarts, 2);
+    EXPECT_EQ(heldWhileChildRan, 1);
+    EXPECT_EQ(fake::count("ClosePort"), 2u);
+    EXPECT_EQ(fake::library().openHandles, 0);
+    EXPECT_EQ(fake::library().badCloses, 0);
+}
+
 TEST_F(HoldprobeTests, ChildReportsOnlyThroughItsStatus)
 {
     struct Case {
@@ -105,11 +135,12 @@ TEST_F(HoldprobeTests, ChildReportsOnlyThroughItsStatus)
         int status;
     };
     const Case cases[] = { { false, ALREADY_EXISTS, 0 }, { false, NO_SUCH_FILE, 1 }, { false, 0, 1 }, { false, 16, 1 },
-        { true, ALREADY_EXISTS, 1 } };
+        { true, ALREADY_EXISTS, 1 }, { false, NOT_SET, 1 } };
     for (const Case& c : cases) {
         fake::reset();
+        fake::lastError() = ALREADY_EXISTS;
         fake::library().open = [c](const char*, const char*, uint32_t) -> PortHandle {
-            fake::lastError() = c.error;
+            if (c.error != NOT_SET) fake::lastError() = c.error;
             return c.granted ? reinterpret_cast<PortHandle>(0x40) : nullptr;
         };
         // The role mark is never read, whatever it says.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "cases/cases.h"
 #include "tests/fakes/console.h"
 #include "tests/fakes/fake_port.h"
@@ -43,6 +45,42 @@ TEST_F(OpenTests, HundredCleanOpensPassWithTheOperatorsArguments)
     }
 }
 
+// Handles a library sets up once are allowed; ClosePort's own are not.
+TEST_F(OpenTests, HandlesKeptBeyondTheFirstPairFailPastASmallSlack)
+{
+    struct Case {
+        const char* what;
+        std::function<void(int close)> onClose;
+        const char* line;
+    };
+    const Case cases[] = {
+        { "every close leaks one", [](int) { ++fake::handles(); },
+            ") 99 more handles held after 100 OpenPortA/ClosePort pairs than after the first\n" },
+        { "every tenth close leaks one", [](int close) { fake::handles() += close % 10 == 0 ? 1 : 0; },
+            ") 10 more handles held after 100 OpenPortA/ClosePort pairs than after the first\n" },
+        { "set up at the first close", [](int close) { fake::handles() += close == 1 ? 50 : 0; }, nullptr },
+        { "eight kept later", [](int close) { fake::handles() += close <= 9 ? 1 : 0; }, nullptr },
+    };
+    for (const Case& c : cases) {
+        fake::reset();
+        int closes = 0;
+        fake::library().close = [&](PortHandle) {
+            c.onClose(++closes);
+            return VX_TRUE;
+        };
+        bool passed = c.line == nullptr;
+        std::string out = fake::runConsole("", [&] { passed = testOpenPort("COM1", "s"); });
+        EXPECT_EQ(passed, c.line == nullptr) << c.what;
+        EXPECT_EQ(fake::count("ClosePort"), 100u) << c.what;
+        if (c.line == nullptr) {
+            EXPECT_EQ(out, "testOpenPort\n") << c.what;
+        } else {
+            ASSERT_NE(out.find(")"), std::string::npos) << c.what;
+            EXPECT_EQ(out.substr(out.find(")")), c.line) << c.what;
+        }
+    }
+}
+
 TEST_F(OpenTests, BadNameIsNameAndSuffixWithSettingsUnchanged)
 {
     fake::library().open = [](const char*, const char*, uint32_t) -> PortHandle { return nullptr; };
@@ -65,6 +103,40 @@ TEST_F(OpenTests, BadNameAcceptedIsClosedBeforeTheFailureLine)
     EXPECT_EQ(fake::library().closeOutputOffsets[0], static_cast<long>(strlen("testBadPortName\n")));
     EXPECT_NE(out.find(") OpenPortA did not return NULL when given a bad port name\n"), std::string::npos);
     EXPECT_EQ(fake::library().openHandles, 0);
+}
+
+// The held code for a name that cannot exist would let any refusal pass for
+// a hold; a code left from before the call is not the library's answer.
+TEST_F(OpenTests, BadNameRefusedAsHeldFails)
+{
+    const uint32_t ALREADY_EXISTS = 183;
+    struct Case {
+        uint32_t before;
+        bool libraryReports;
+        uint32_t reported;
+        bool passes;
+    };
+    const Case cases[] = { { 0, true, ALREADY_EXISTS, false }, { ALREADY_EXISTS, false, 0, true }, { 0, true, 2, true },
+        { ALREADY_EXISTS, true, 2, true } };
+    for (const Case& c : cases) {
+        fake::reset();
+        fake::lastError() = c.before;
+        fake::library().open = [c](const char*, const char*, uint32_t) -> PortHandle {
+            if (c.libraryReports) fake::lastError() = c.reported;
+            return nullptr;
+        };
+        bool passed = !c.passes;
+        std::string out = fake::runConsole("", [&] { passed = testBadPortName("COM1", ""); });
+        EXPECT_EQ(passed, c.passes) << c.before << " " << c.reported;
+        if (c.passes) {
+            EXPECT_EQ(out, "testBadPortName\n");
+        } else {
+            ASSERT_NE(out.find(")"), std::string::npos);
+            EXPECT_EQ(
+                out.substr(out.find(")")), ") OpenPortA reported the port held (183) when given a bad port name\n");
+        }
+        EXPECT_EQ(fake::count("ClosePort"), 0u);
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 set(wine_run ${CMAKE_CURRENT_LIST_DIR}/run-exe.sh)
 
 add_test(NAME wine_unit_tests COMMAND sh ${wine_run} $<TARGET_FILE:unit_tests>)
+add_test(NAME wine_platform_tests COMMAND sh ${wine_run} $<TARGET_FILE:platform_tests>)
 
 add_executable(argv_check ${CMAKE_CURRENT_LIST_DIR}/argv_check.cpp)
 target_link_libraries(argv_check PRIVATE platform)
@@ -14,7 +15,7 @@ add_executable(sha256_tests ${CMAKE_SOURCE_DIR}/wire/tests/sha256_test.cpp)
 target_link_libraries(sha256_tests PRIVATE wire_sha256 GTest::gtest_main)
 add_test(NAME wine_sha256 COMMAND sh ${wine_run} $<TARGET_FILE:sha256_tests>)
 
-set_tests_properties(wine_unit_tests wine_start_and_wait wine_sha256 PROPERTIES SKIP_RETURN_CODE 77)
+set_tests_properties(wine_unit_tests wine_platform_tests wine_start_and_wait wine_sha256 PROPERTIES SKIP_RETURN_CODE 77)
 
 # Run by e2e.sh, which has a printer for it.
 add_executable(lasterror_check ${CMAKE_CURRENT_LIST_DIR}/lasterror_check.cpp)
