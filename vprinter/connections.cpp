@@ -25,6 +25,8 @@ const int BACKLOG = 64;
 // A client that starts a frame, or connects, and then falls silent is
 // dropped after this long: a real client sends a frame in one go.
 const uint64_t FRAME_TIMEOUT_MS = 3000;
+// How long a second printer on a path waits for the first to take its call.
+const uint64_t PROBE_MS = 2000;
 // Descriptors kept for everything but the connections.
 const size_t OTHER_FILES = 32;
 
@@ -42,8 +44,8 @@ bool fail(const std::string& what, const wire::Endpoint& endpoint)
 }
 
 // A path is free, or freed, when nothing is there or only a socket that
-// nobody answers, as a printer that crashed leaves it. Anything else is not
-// ours to remove.
+// nobody listens on, as a printer that crashed leaves it. Anything else is
+// not ours to remove.
 bool claimPath(const wire::Endpoint& endpoint)
 {
     const std::string& path = endpoint.path;
@@ -54,10 +56,21 @@ bool claimPath(const wire::Endpoint& endpoint)
         return false;
     }
     std::string error;
-    wire::Socket probe = wire::connectEndpoint(endpoint, &error);
+    wire::Socket probe = wire::connectEndpoint(endpoint, wire::monotonicMs() + PROBE_MS, &error);
+    int refused = errno;
     if (probe != wire::NO_SOCKET) {
         wire::closeSocket(probe);
         fprintf(stderr, "vprinter: a printer is already listening on %s\n", path.c_str());
+        return false;
+    }
+    // A printer that is stopped, or swamped, still holds its path.
+    if (refused == ETIMEDOUT) {
+        fprintf(stderr, "vprinter: a printer holds %s but takes no call (is it stopped?); use another path\n",
+            path.c_str());
+        return false;
+    }
+    if (refused != ECONNREFUSED && refused != ENOENT) {
+        fprintf(stderr, "vprinter: %s\n", error.c_str());
         return false;
     }
     unlink(path.c_str());

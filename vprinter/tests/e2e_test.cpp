@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -828,6 +829,67 @@ TEST_F(PrinterTest, AHungOrDeadPrinterFailsCallsInsteadOfHangingThem)
     EXPECT_NE(ClosePort(port), VX_FALSE);
 }
 
+// Calls that fill a stopped printer's queue, until one is no longer taken;
+// the caller closes them.
+std::vector<wire::Socket> fillQueue(const std::string& name)
+{
+    wire::Endpoint where;
+    std::string error;
+    std::vector<wire::Socket> held;
+    if (!wire::parseEndpoint(name, &where, &error)) return held;
+    for (int i = 0; i < 1000; ++i) {
+        wire::Socket fd = wire::connectEndpoint(where, wire::monotonicMs() + 200, &error);
+        if (fd == wire::NO_SOCKET) break;
+        held.push_back(fd);
+    }
+    return held;
+}
+
+uint64_t msSince(uint64_t start) { return wire::monotonicMs() - start; }
+
+// A printer stopped with its queue full takes no call at all: the library
+// keeps its time limit, and the control commands and a second printer on
+// its path give up with a reason, on a socket file and on TCP.
+TEST_F(PrinterTest, AStoppedPrinterThatTakesNoCallCostsOnlyTheTimeLimit)
+{
+    for (const std::string& where : { endpoint, std::string("127.0.0.1:0") }) {
+        std::string name = start(where).substr(strlen("listening on "));
+        kill(server, SIGSTOP);
+        std::shared_ptr<void> resume(nullptr, [this](void*) { kill(server, SIGCONT); });
+        std::vector<wire::Socket> held = fillQueue(name);
+        EXPECT_GE(held.size(), 1u) << name;
+
+        uint64_t started = wire::monotonicMs();
+        errno = 0;
+        EXPECT_EQ(OpenPortA(name.c_str(), "", 1000), nullptr) << name;
+        EXPECT_EQ(errno, ETIMEDOUT) << name;
+        EXPECT_LT(msSince(started), 3000u) << name;
+
+        started = wire::monotonicMs();
+        std::string error;
+        if (where == endpoint) {
+            std::string out;
+            EXPECT_EQ(run({ VPRINTER_PROGRAM, "get", name }, &out), 2);
+            EXPECT_LT(msSince(started), 8000u);
+            started = wire::monotonicMs();
+            EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", name, "--no-console" }, &out), 2);
+            EXPECT_LT(msSince(started), 5000u);
+            struct stat info;
+            EXPECT_EQ(stat(name.c_str(), &info), 0) << "a stopped printer keeps its socket";
+        } else {
+            EXPECT_FALSE(vprinterSet(name, { "cover=open" }, &error));
+            EXPECT_NE(error.find("is it stopped?"), std::string::npos) << error;
+            EXPECT_LT(msSince(started), 8000u);
+        }
+
+        resume.reset();
+        for (wire::Socket fd : held) wire::closeSocket(fd);
+        std::map<std::string, std::string> state;
+        EXPECT_TRUE(vprinterGet(name, &state, &error)) << error;
+        stop();
+    }
+}
+
 // The server as a small daemon: whatever one client, or whoever starts it,
 // does, it keeps serving the others and claims only what it made.
 
@@ -851,7 +913,7 @@ TEST_F(PrinterTest, AClientThatResetsWhileItsEndWaitsCostsNoProcessorTime)
     wire::Endpoint where;
     std::string error;
     ASSERT_TRUE(wire::parseEndpoint(tcp, &where, &error));
-    wire::Socket fd = wire::connectEndpoint(where, &error);
+    wire::Socket fd = wire::connectEndpoint(where, wire::monotonicMs() + 5000, &error);
     ASSERT_NE(fd, wire::NO_SOCKET) << error;
     // A job, its End and two megabytes of further requests pile up while the
     // printer is stopped, so it reads them as fast as it can.
