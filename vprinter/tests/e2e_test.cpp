@@ -713,7 +713,6 @@ TEST_F(PrinterTest, TcpOnAFreePort)
     EXPECT_NE(WritePort(port, "abc", 3, &written), VX_FALSE);
     EXPECT_EQ(written, 3u);
     ClosePort(port);
-    unlink(("/tmp/kelmorport-127.0.0.1-" + tcp.substr(tcp.find(':') + 1) + ".lock").c_str());
 }
 
 TEST_F(PrinterTest, BadSettingsHandlesAndPointersFailCleanly)
