@@ -559,6 +559,26 @@ TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
     EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "the socket file goes with the printer";
 }
 
+// The guide's example: a socket in a folder of one's own and the page on a
+// free port, as two people on one machine can both follow it. The same in a
+// folder everyone writes to comes with a warning.
+TEST_F(PrinterTest, TheGuidesExampleNeedsNothingSharedAndASharedFolderIsWarnedOf)
+{
+    for (mode_t mode : { 0700, 01777 }) {
+        ASSERT_EQ(chmod(dir.c_str(), mode), 0);
+        std::string command = "exec " + std::string(VPRINTER_PROGRAM) + " serve " + endpoint
+            + " --no-console --quiet --http 127.0.0.1:0 2>&1";
+        std::string lines;
+        run({ "/bin/sh", "-c", command }, &lines, &server, mode == 0700 ? 2 : 3);
+        EXPECT_NE(lines.find("listening on " + endpoint + "\n"), std::string::npos) << lines;
+        EXPECT_NE(lines.find("page at http://127.0.0.1:"), std::string::npos) << lines;
+        EXPECT_EQ(lines.find("127.0.0.1:0/"), std::string::npos) << "the page's address is one it holds: " << lines;
+        EXPECT_EQ(lines.find("other users can write to " + dir) != std::string::npos, mode != 0700) << lines;
+        stop();
+    }
+    chmod(dir.c_str(), 0700);
+}
+
 // A printer whose page cannot be served does not start without it.
 TEST_F(PrinterTest, FrontPageNeedsAnAddressItCanHave)
 {
