@@ -318,7 +318,10 @@ void dropSession(Port& port)
 bool openSession(Port& port)
 {
     std::string error;
-    Socket socket = connectEndpoint(port.endpoint, &error);
+    // The call and the greeting share the time limit, as a printer that
+    // takes no call must not hold the caller longer than one that is slow.
+    uint64_t deadline = monotonicMs() + port.timeLimitMs;
+    Socket socket = connectEndpoint(port.endpoint, deadline, &error);
     if (socket == NO_SOCKET) {
         reportError(errno);
         return false;
@@ -328,7 +331,7 @@ bool openSession(Port& port)
     hello.seq = ++port.seq;
     hello.payload = { ROLE_PORT };
     Frame reply;
-    IoResult result = exchange(socket, hello, &reply, monotonicMs() + port.timeLimitMs);
+    IoResult result = exchange(socket, hello, &reply, deadline);
     if (result != IoResult::Done || reply.status != STATUS_OK) {
         closeSocket(socket);
         reportError(result == IoResult::TimedOut ? ETIMEDOUT : EIO);

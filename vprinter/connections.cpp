@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -25,6 +26,8 @@ const int BACKLOG = 64;
 // A client that starts a frame, or connects, and then falls silent is
 // dropped after this long: a real client sends a frame in one go.
 const uint64_t FRAME_TIMEOUT_MS = 3000;
+// How long a second printer on a path waits for the first to take its call.
+const uint64_t PROBE_MS = 2000;
 // Descriptors kept for everything but the connections.
 const size_t OTHER_FILES = 32;
 
@@ -41,9 +44,26 @@ bool fail(const std::string& what, const wire::Endpoint& endpoint)
     return false;
 }
 
+// A socket in a folder that other users can write to (/tmp) is a name any
+// of them can take first, or serve a printer of their own on: said once, with
+// where a folder of the user's own is.
+void warnOfSharedFolder(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat info;
+    if (stat(folder.c_str(), &info) != 0 || (info.st_mode & S_IWOTH) == 0) return;
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    std::string own = runtime != nullptr && runtime[0] == '/' ? std::string(runtime) : "a folder only you can write to";
+    fprintf(stderr,
+        "vprinter: warning: other users can write to %s, so one of them could take this path first or serve "
+        "their own printer there; a socket in %s is yours alone\n",
+        folder.c_str(), own.c_str());
+}
+
 // A path is free, or freed, when nothing is there or only a socket that
-// nobody answers, as a printer that crashed leaves it. Anything else is not
-// ours to remove.
+// nobody listens on, as a printer that crashed leaves it. Anything else is
+// not ours to remove.
 bool claimPath(const wire::Endpoint& endpoint)
 {
     const std::string& path = endpoint.path;
@@ -54,10 +74,22 @@ bool claimPath(const wire::Endpoint& endpoint)
         return false;
     }
     std::string error;
-    wire::Socket probe = wire::connectEndpoint(endpoint, &error);
+    wire::Socket probe = wire::connectEndpoint(endpoint, wire::monotonicMs() + PROBE_MS, &error);
+    int refused = errno;
     if (probe != wire::NO_SOCKET) {
         wire::closeSocket(probe);
-        fprintf(stderr, "vprinter: a printer is already listening on %s\n", path.c_str());
+        std::string whose = info.st_uid == getuid() ? "" : " of user " + std::to_string(info.st_uid);
+        fprintf(stderr, "vprinter: a printer%s is already listening on %s\n", whose.c_str(), path.c_str());
+        return false;
+    }
+    // A printer that is stopped, or swamped, still holds its path.
+    if (refused == ETIMEDOUT) {
+        fprintf(stderr, "vprinter: a printer holds %s but takes no call (is it stopped?); use another path\n",
+            path.c_str());
+        return false;
+    }
+    if (refused != ECONNREFUSED && refused != ENOENT) {
+        fprintf(stderr, "vprinter: %s\n", error.c_str());
         return false;
     }
     unlink(path.c_str());
@@ -132,6 +164,7 @@ bool Connections::listenTcp(const wire::Endpoint& endpoint)
 bool Connections::listenLocal(const wire::Endpoint& endpoint)
 {
     const std::string& path = endpoint.path;
+    warnOfSharedFolder(path);
     if (!claimPath(endpoint)) return false;
     sockaddr_un address = {};
     if (path.size() >= sizeof address.sun_path) {

@@ -21,8 +21,9 @@ const char USAGE[] = "usage:\n"
                      "  vprinter mark ENDPOINT TEXT...   (a divider on the paper, e.g. where a test begins)\n"
                      "  vprinter get ENDPOINT\n"
                      "  vprinter --help\n"
-                     "ENDPOINT is a socket path or 127.0.0.1:PORT (PORT 0 picks a free port).\n"
-                     "--http serves the printer's front page, e.g. at 127.0.0.1:8631.\n"
+                     "ENDPOINT is a socket path or 127.0.0.1:PORT (PORT 0 picks a free port); a socket\n"
+                     "in a folder of your own, e.g. $XDG_RUNTIME_DIR/printer.sock, is nobody else's.\n"
+                     "--http serves the printer's front page, e.g. at 127.0.0.1:0 (a free port).\n"
                      "A checked block's job takes --print-ms (4000 by default, a person's pace) plus its\n"
                      "bytes at --print-speed (4000000 by default); vpoperator asks for 100 ms.\n";
 

@@ -38,9 +38,11 @@ bool request(const std::string& name, uint16_t op, std::vector<uint8_t> payload,
     Endpoint endpoint;
     std::string reason;
     if (!parseEndpoint(name, &endpoint, &reason)) return fail(error, reason);
-    Socket socket = connectEndpoint(endpoint, &reason);
-    if (socket == NO_SOCKET) return fail(error, reason);
+    // The call and the answer share one limit: a stopped printer costs the
+    // person a few seconds and a reason, never a hung shell.
     uint64_t deadline = monotonicMs() + CONTROL_TIMEOUT_MS;
+    Socket socket = connectEndpoint(endpoint, deadline, &reason);
+    if (socket == NO_SOCKET) return fail(error, reason);
     Frame hello;
     hello.op = OP_HELLO;
     hello.seq = 1;
@@ -53,7 +55,10 @@ bool request(const std::string& name, uint16_t op, std::vector<uint8_t> payload,
     // A printer that turns the session away says why, as for a refused request.
     if (result == IoResult::Done && reply->status == STATUS_OK) result = exchange(socket, ask, reply, deadline);
     closeSocket(socket);
-    if (result != IoResult::Done) return fail(error, "the printer at " + name + " did not answer");
+    if (result != IoResult::Done)
+        return fail(error,
+            "the printer at " + name + " did not answer within " + std::to_string(CONTROL_TIMEOUT_MS / 1000)
+                + " s (is it stopped?)");
     if (reply->status != STATUS_OK) return fail(error, std::string(reply->payload.begin(), reply->payload.end()));
     return true;
 }

@@ -1,6 +1,15 @@
+#include <errno.h>
+
 #include "wire/transport.h"
 
 namespace wire {
+
+std::string connectError(const Endpoint& endpoint, int posixError, const std::string& detail)
+{
+    if (posixError == ETIMEDOUT)
+        return "the printer at " + endpointText(endpoint) + " took no call in time (is it stopped?)";
+    return "no printer at " + endpointText(endpoint) + ": " + detail;
+}
 
 IoResult exchange(Socket socket, const Frame& request, Frame* reply, uint64_t deadlineMs)
 {

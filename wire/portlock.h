@@ -25,6 +25,14 @@ void releasePortLock(const std::string& name, LockHandle lock);
 // (Windows).
 std::string portLockPlace(const std::string& name);
 
+#ifndef _WIN32
+// The folder of the user's locks, the same for every program that locks:
+// $KELMORPORT_LOCK_DIR when set, else $XDG_RUNTIME_DIR/kelmorport, else
+// /tmp/kelmorport-UID. A folder that is not the user's alone is refused,
+// naming its owner and the override.
+std::string portLockFolder();
+#endif
+
 // Leaves the reason for a failed call where the library's caller looks for
 // it: errno, and on Windows also the thread's last error, where EBUSY (the
 // port is held elsewhere) becomes ERROR_ALREADY_EXISTS. Every failure sets

@@ -1,5 +1,8 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -11,22 +14,58 @@ namespace wire {
 
 namespace {
 
-// In /tmp whatever TMPDIR says: every process of the user must find the
-// same file, or two of them would hold one port.
-std::string lockFolder() { return "/tmp/kelmorport-" + std::to_string(getuid()); }
+// The variable a user sets to keep the locks in a folder of their choosing,
+// when the usual one is not theirs.
+const char OVERRIDE[] = "KELMORPORT_LOCK_DIR";
+
+const char* variable(const char* name)
+{
+    const char* value = getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+std::string userName(uid_t uid)
+{
+    std::string name = "uid " + std::to_string(uid);
+    if (const passwd* entry = getpwuid(uid)) name = std::string(entry->pw_name) + " (" + name + ")";
+    return name;
+}
+
+// What a person can do about a lock folder that is not theirs alone, for
+// the end of a refusal.
+std::string remedy()
+{
+    return std::string("; set ") + OVERRIDE + " to a folder of your own (e.g. export " + OVERRIDE
+        + "=$HOME/.kelmorport-locks) and try again";
+}
 
 // The folder is the user's alone, so nobody else can remove or replace a
-// lock file in it.
+// lock file in it, nor lock this user out by making it first.
 bool makeLockFolder(const std::string& folder, std::string* error)
 {
+    if (folder[0] != '/') {
+        *error = std::string(OVERRIDE) + " is '" + folder + "', not an absolute path" + remedy();
+        return false;
+    }
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        *error = "cannot make the lock folder " + folder + ": " + strerror(errno);
+        *error = "cannot make the lock folder " + folder + ": " + strerror(errno) + remedy();
         return false;
     }
     struct stat info;
-    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()
-        || (info.st_mode & 022) != 0) {
-        *error = "the lock folder " + folder + " is not a folder of this user's alone; remove it and try again";
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        *error = "the lock folder " + folder + " is not a folder (a link or a file)" + remedy();
+        return false;
+    }
+    if (info.st_uid != getuid()) {
+        *error = "the lock folder " + folder + " belongs to " + userName(info.st_uid) + ", not to you, "
+            + userName(getuid()) + remedy();
+        return false;
+    }
+    if ((info.st_mode & 022) != 0) {
+        char mode[8];
+        snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        *error = "the lock folder " + folder + " can be changed by other users (mode " + mode + "); chmod 700 " + folder
+            + " and try again";
         return false;
     }
     return true;
@@ -41,7 +80,17 @@ bool namesFile(const std::string& path, int fd)
 
 } // namespace
 
-std::string portLockPlace(const std::string& name) { return lockFolder() + "/" + name + ".lock"; }
+// The user's runtime folder is theirs alone and goes with their session;
+// /tmp is everyone's, so the folder there is checked before it is used.
+std::string portLockFolder()
+{
+    if (const char* chosen = variable(OVERRIDE)) return chosen;
+    const char* runtime = variable("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/kelmorport";
+    return "/tmp/kelmorport-" + std::to_string(getuid());
+}
+
+std::string portLockPlace(const std::string& name) { return portLockFolder() + "/" + name + ".lock"; }
 
 // flock() belongs to the open file, not the process: a second open of the
 // same file in this process is refused too, and a started program does not
@@ -51,7 +100,7 @@ std::string portLockPlace(const std::string& name) { return lockFolder() + "/" +
 // holders never lock two files of one name.
 LockResult acquirePortLock(const std::string& name, LockHandle* lock, std::string* error)
 {
-    if (!makeLockFolder(lockFolder(), error)) return LockResult::Failed;
+    if (!makeLockFolder(portLockFolder(), error)) return LockResult::Failed;
     std::string path = portLockPlace(name);
     for (;;) {
         int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -19,10 +19,16 @@ const Socket NO_SOCKET = -1;
 // Milliseconds from a monotonic clock.
 uint64_t monotonicMs();
 
-// Connects to a listening printer. On failure returns NO_SOCKET, sets errno
-// as the system did, and puts a reason in *error.
-Socket connectEndpoint(const Endpoint& endpoint, std::string* error);
+// Connects to a listening printer by the deadline: a printer that is stopped
+// with its queue of calls full takes none, and its callers must not wait for
+// it for ever. On failure returns NO_SOCKET, sets errno as the system did
+// (ETIMEDOUT at the deadline, ECONNREFUSED when nothing listens there), and
+// puts a reason in *error.
+Socket connectEndpoint(const Endpoint& endpoint, uint64_t deadlineMs, std::string* error);
 void closeSocket(Socket socket);
+
+// What a failed connect says, from its errno and the system's own words.
+std::string connectError(const Endpoint& endpoint, int posixError, const std::string& detail);
 
 enum class IoResult { Done, Closed, TimedOut, Failed };
 

@@ -47,47 +47,80 @@ uint64_t monotonicMs()
     return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-Socket connectEndpoint(const Endpoint& endpoint, std::string* error)
+namespace {
+
+// The printer's address for a socket of its family; false when a path is too
+// long for one.
+bool addressOf(const Endpoint& endpoint, sockaddr_storage* address, socklen_t* size)
 {
-    int fd;
-    int result;
+    *address = {};
     if (endpoint.kind == Endpoint::Tcp) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            *error = std::string("socket: ") + strerror(errno);
-            return NO_SOCKET;
-        }
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(endpoint.port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        result = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        int one = 1;
-        // Requests are small and wait for their replies.
-        if (result == 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    } else {
-        sockaddr_un address = {};
-        if (endpoint.path.size() >= sizeof address.sun_path) {
-            errno = ENAMETOOLONG;
-            *error = "socket path too long";
-            return NO_SOCKET;
-        }
-        fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            *error = std::string("socket: ") + strerror(errno);
-            return NO_SOCKET;
-        }
-        address.sun_family = AF_UNIX;
-        memcpy(address.sun_path, endpoint.path.c_str(), endpoint.path.size() + 1);
-        result = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        sockaddr_in* in = reinterpret_cast<sockaddr_in*>(address);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(endpoint.port);
+        in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        *size = sizeof *in;
+        return true;
     }
-    if (result != 0) {
+    sockaddr_un* un = reinterpret_cast<sockaddr_un*>(address);
+    if (endpoint.path.size() >= sizeof un->sun_path) return false;
+    un->sun_family = AF_UNIX;
+    memcpy(un->sun_path, endpoint.path.c_str(), endpoint.path.size() + 1);
+    *size = sizeof *un;
+    return true;
+}
+
+// A connect that gives up at the deadline with ETIMEDOUT. A local socket
+// whose queue is full refuses at once (EAGAIN) rather than waiting, so the
+// call is tried again until then; TCP waits for the handshake instead.
+bool connectBy(int fd, const sockaddr_storage& address, socklen_t size, uint64_t deadlineMs)
+{
+    for (;;) {
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) return true;
+        if (errno == EAGAIN) {
+            uint64_t now = monotonicMs();
+            if (now >= deadlineMs) break;
+            poll(nullptr, 0, static_cast<int>(std::min<uint64_t>(deadlineMs - now, 20)));
+            continue;
+        }
+        if (errno != EINPROGRESS && errno != EINTR) return false;
+        if (!waitFor(fd, POLLOUT, deadlineMs)) break;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+        errno = error;
+        return error == 0;
+    }
+    errno = ETIMEDOUT;
+    return false;
+}
+
+} // namespace
+
+Socket connectEndpoint(const Endpoint& endpoint, uint64_t deadlineMs, std::string* error)
+{
+    sockaddr_storage address;
+    socklen_t size = 0;
+    if (!addressOf(endpoint, &address, &size)) {
+        errno = ENAMETOOLONG;
+        *error = "socket path too long";
+        return NO_SOCKET;
+    }
+    int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = std::string("socket: ") + strerror(errno);
+        return NO_SOCKET;
+    }
+    if (!connectBy(fd, address, size, deadlineMs)) {
         int saved = errno;
-        *error = "no printer at " + endpointText(endpoint) + ": " + strerror(saved);
+        *error = connectError(endpoint, saved, strerror(saved));
         close(fd);
         errno = saved;
         return NO_SOCKET;
     }
+    int one = 1;
+    // Requests are small and wait for their replies.
+    if (endpoint.kind == Endpoint::Tcp) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return fd;
 }
 

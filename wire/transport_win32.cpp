@@ -45,6 +45,42 @@ bool waitFor(SOCKET socket, bool forWriting, uint64_t deadlineMs)
     }
 }
 
+// A connect that gives up at the deadline. A failed one shows in the
+// exception set, a made one in the write set.
+int connectBy(SOCKET s, const sockaddr_in& address, uint64_t deadlineMs)
+{
+    if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
+    int code = WSAGetLastError();
+    if (code != WSAEWOULDBLOCK) return code;
+    for (;;) {
+        uint64_t now = monotonicMs();
+        if (now >= deadlineMs) return WSAETIMEDOUT;
+        uint64_t left = std::min<uint64_t>(deadlineMs - now, 60000);
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+        timeval timeout;
+        timeout.tv_sec = static_cast<long>(left / 1000);
+        timeout.tv_usec = static_cast<long>(left % 1000) * 1000;
+        int ready = select(0, nullptr, &writable, &failed, &timeout);
+        if (ready == SOCKET_ERROR) return WSAGetLastError();
+        if (ready == 0) continue;
+        if (FD_ISSET(s, &writable)) return 0;
+        int error = 0;
+        int length = sizeof error;
+        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+        return error != 0 ? error : WSAECONNREFUSED;
+    }
+}
+
+int posixError(int code)
+{
+    if (code == WSAECONNREFUSED) return ECONNREFUSED;
+    return code == WSAETIMEDOUT ? ETIMEDOUT : EIO;
+}
+
 bool brokenConnection(int error)
 {
     return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAESHUTDOWN || error == WSAENOTCONN;
@@ -54,7 +90,7 @@ bool brokenConnection(int error)
 
 uint64_t monotonicMs() { return GetTickCount64(); }
 
-Socket connectEndpoint(const Endpoint& endpoint, std::string* error)
+Socket connectEndpoint(const Endpoint& endpoint, uint64_t deadlineMs, std::string* error)
 {
     if (endpoint.kind != Endpoint::Tcp) {
         errno = ENOENT;
@@ -74,22 +110,22 @@ Socket connectEndpoint(const Endpoint& endpoint, std::string* error)
         *error = "socket: error " + std::to_string(WSAGetLastError());
         return NO_SOCKET;
     }
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(endpoint.port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        int code = WSAGetLastError();
+    int code = connectBy(s, address, deadlineMs);
+    if (code != 0) {
         closesocket(s);
-        errno = code == WSAECONNREFUSED ? ECONNREFUSED : EIO;
-        *error = "no printer at " + endpointText(endpoint) + ": error " + std::to_string(code);
+        errno = posixError(code);
+        *error = connectError(endpoint, errno, "error " + std::to_string(code));
         return NO_SOCKET;
     }
     BOOL one = TRUE;
     // Requests are small and wait for their replies.
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-    u_long nonBlocking = 1;
-    ioctlsocket(s, FIONBIO, &nonBlocking);
     return static_cast<Socket>(s);
 }
 

@@ -1,11 +1,15 @@
+#include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "operator/platform/host.h"
@@ -21,15 +25,63 @@ std::string baseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool namesFile(const std::string& path, int fd)
+{
+    struct stat named {
+    }, held {};
+    return stat(path.c_str(), &named) == 0 && fstat(fd, &held) == 0 && named.st_dev == held.st_dev
+        && named.st_ino == held.st_ino;
+}
+
+// The temporary file beside `target` is ".NAME.XXXXXX", as mkstemp fills it.
+std::string tempPrefix(const std::string& target) { return "." + baseName(target) + "."; }
+
 // A new, empty file beside `target`, to be renamed onto it; -1 with errno.
+// It is locked while it is this process's, so another start takes it for
+// one a kill left only once nobody writes it. A file that start removed
+// before it was locked is given up for another.
 int openBeside(const std::string& target, std::string* temp)
 {
-    std::string pattern = joinPath(directoryOf(target), "." + baseName(target) + ".XXXXXX");
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) *temp = name.data();
-    return fd;
+    std::string pattern = joinPath(directoryOf(target), tempPrefix(target) + "XXXXXX");
+    for (int attempt = 0;; ++attempt) {
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        int fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) return -1;
+        // Where locks are not kept, nobody else can take the file either.
+        if (flock(fd, LOCK_EX) != 0 || namesFile(name.data(), fd) || attempt == 10) {
+            *temp = name.data();
+            return fd;
+        }
+        close(fd);
+    }
+}
+
+// Removes what an operator killed as it wrote this file left beside it:
+// files of the temporary's pattern, this user's, that nobody holds locked.
+void removeLeftTemps(const std::string& target)
+{
+    std::string folder = directoryOf(target);
+    std::string prefix = tempPrefix(target);
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return;
+    std::vector<std::string> left;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0
+            && std::all_of(name.begin() + prefix.size(), name.end(), [](char c) { return isalnum(c & 0xff); }))
+            left.push_back(joinPath(folder, name));
+    }
+    closedir(dir);
+    for (const std::string& path : left) {
+        int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat info { };
+        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == getuid()
+            && flock(fd, LOCK_EX | LOCK_NB) == 0 && namesFile(path, fd))
+            unlink(path.c_str());
+        close(fd);
+    }
 }
 
 // What a new file would get from fopen, or what the file it replaces had.
@@ -78,6 +130,7 @@ bool OutputFile::check(std::string* error)
         return stream_ != nullptr || failed(path_, errno, error);
     }
     target_ = exists ? absolutePath(path_) : path_;
+    removeLeftTemps(target_);
     if (exists && access(target_.c_str(), W_OK) != 0) return failed(path_, errno, error);
     std::string temp;
     int fd = openBeside(target_, &temp);
@@ -109,10 +162,12 @@ bool OutputFile::write(const std::string& text, std::string* error)
     }
     int writeErrno = done < text.size() ? (errno != 0 ? errno : ENOSPC) : 0;
     if (writeErrno == 0 && fsync(fd) != 0) writeErrno = errno;
+    // Renamed while still open, and so still locked: see openBeside.
+    bool renamed = writeErrno == 0 && rename(temp.c_str(), target_.c_str()) == 0;
+    if (writeErrno == 0 && !renamed) writeErrno = errno;
     if (close(fd) != 0 && writeErrno == 0) writeErrno = errno;
-    if (writeErrno == 0 && rename(temp.c_str(), target_.c_str()) != 0) writeErrno = errno;
     if (writeErrno == 0) return true;
-    unlink(temp.c_str());
+    if (!renamed) unlink(temp.c_str());
     return failed(path_, writeErrno, error);
 }
 

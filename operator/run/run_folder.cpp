@@ -13,12 +13,16 @@
 #include <sstream>
 #include <vector>
 
+#include "wire/portlock.h"
+
 namespace vpop {
 
 namespace {
 
 const char PREFIX[] = "vpoperator-";
+// The files a run makes in its folder, and the only ones removed from it.
 const char OWNER[] = "owner";
+const char SOCKET[] = "printer.sock";
 
 // When the process started, in clock ticks since boot, so that another
 // process given the same PID later is not taken for the owner. Empty where
@@ -45,12 +49,32 @@ bool alive(pid_t pid, const std::string& started)
     return started.empty() || startTime(pid) == started;
 }
 
-// The owner's PID and start time, then the files outside the folder it made.
+// The owner's PID and start time, then the locks it noted.
 struct Owner {
     pid_t pid = 0;
     std::string started;
-    std::vector<std::string> files;
+    std::vector<std::string> locks;
 };
+
+// A lock's name as lockName() makes it for a socket: never a path, so a note
+// cannot lead the clean-up outside the lock folder.
+bool isLockName(const std::string& name)
+{
+    return !name.empty() && name[0] != '.' && name.size() < 200
+        && name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_")
+        == std::string::npos;
+}
+
+// A lock left by a holder that was killed: its file goes only when nobody
+// holds it, taken and let go as any holder would.
+void removeFreeLock(const std::string& name)
+{
+    struct stat info { };
+    if (!isLockName(name) || stat(wire::portLockPlace(name).c_str(), &info) != 0) return;
+    wire::LockHandle lock = wire::NO_LOCK;
+    std::string ignored;
+    if (wire::acquirePortLock(name, &lock, &ignored) == wire::LockResult::Locked) wire::releasePortLock(name, lock);
+}
 
 bool readOwner(const std::string& folder, Owner* owner)
 {
@@ -62,7 +86,7 @@ bool readOwner(const std::string& folder, Owner* owner)
     std::getline(note, line);
     std::istringstream(line) >> owner->started;
     while (std::getline(note, line)) {
-        if (!line.empty()) owner->files.push_back(line);
+        if (!line.empty()) owner->locks.push_back(line);
     }
     return true;
 }
@@ -107,25 +131,21 @@ bool makeRunFolder(std::string* folder, std::string* error)
     return true;
 }
 
-void noteRunFile(const std::string& folder, const std::string& file)
+std::string runSocket(const std::string& folder) { return folder + "/" + SOCKET; }
+
+void noteRunLock(const std::string& folder, const std::string& lockName)
 {
-    std::ofstream(folder + "/" + OWNER, std::ios::app) << file << "\n";
+    std::ofstream(folder + "/" + OWNER, std::ios::app) << lockName << "\n";
 }
 
 void removeRunFolder(const std::string& folder)
 {
     Owner owner;
     if (readOwner(folder, &owner)) {
-        for (const std::string& file : owner.files) unlink(file.c_str());
+        for (const std::string& lock : owner.locks) removeFreeLock(lock);
     }
-    // The folder is the run's alone.
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") unlink((folder + "/" + name).c_str());
-        }
-        closedir(dir);
-    }
+    // Whatever else is there was not made by the run, and keeps the folder.
+    for (const char* name : { SOCKET, OWNER }) unlink((folder + "/" + name).c_str());
     rmdir(folder.c_str());
 }
 

@@ -45,7 +45,7 @@ bool VirtualPrinter::start(std::string* error)
     }
     if (!makeRunFolder(&socketDir_, error)) return false;
     std::string program = options_.dir + "/vprinter";
-    std::vector<std::string> args = { program, "serve", socketDir_ + "/printer.sock", "--no-console" };
+    std::vector<std::string> args = { program, "serve", runSocket(socketDir_), "--no-console" };
     args.insert(args.end(), FAST_PRINTING.begin(), FAST_PRINTING.end());
     args.insert(args.end(), options_.printerOptions.begin(), options_.printerOptions.end());
     ChildOptions childOptions;
@@ -56,8 +56,7 @@ bool VirtualPrinter::start(std::string* error)
     // nobody else was given the printer.
     wire::Endpoint endpoint;
     std::string ignored;
-    if (wire::parseEndpoint(endpoint_, &endpoint, &ignored))
-        noteRunFile(socketDir_, wire::portLockPlace(wire::lockName(endpoint)));
+    if (wire::parseEndpoint(endpoint_, &endpoint, &ignored)) noteRunLock(socketDir_, wire::lockName(endpoint));
     return true;
 }
 

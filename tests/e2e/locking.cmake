@@ -1,7 +1,7 @@
 # Test Port Locking and holdprobe against the stand-in library and a virtual
 # printer, each party a real process.
 set(locking_cases passes held_elsewhere non_exclusive_library probe_missing probe_cannot_load probe_crashes
-  killed_probe_frees_port)
+  killed_probe_frees_port lock_folder_taken)
 if(TARGET vprinter)
   add_executable(locking_port_tool ${CMAKE_CURRENT_LIST_DIR}/port_tool.cpp)
   target_link_libraries(locking_port_tool PRIVATE platform KelmorPort)

@@ -19,12 +19,16 @@ port_tool=$4
 work=$(mktemp -d /tmp/devbench-lock-XXXXXX)
 sock=$work/printer.sock
 pids=()
+# The library keeps its locks in the user's runtime folder: one of the test's
+# own, so that a killed holder's lock goes with it.
+mkdir -m 700 "$work/run"
+export XDG_RUNTIME_DIR=$work/run
+unset KELMORPORT_LOCK_DIR
 
 cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  [ -z "${lock:-}" ] || rm -f "$lock"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,9 +56,6 @@ start_printer() {
   "$vprinter" serve "$sock" --no-console >"$work/vprinter.out" 2>&1 &
   pids+=($!)
   wait_for "$work/vprinter.out" "listening on $sock" "$!" || fail "vprinter did not get ready"
-  # The library's lock, named after the socket's device and inode, left
-  # behind by a holder the test kills.
-  lock=$(stat -c "/tmp/kelmorport-$(id -u)/socket-%d-%i.lock" "$sock")
 }
 
 # Menu 2 with the socket as port name, then leave.
@@ -174,6 +175,40 @@ STALL
     sleep 0.05
   done
   [ $status -eq 0 ] || fail "the port stayed held after the probe was killed"
+  ;;
+
+lock_folder_taken)
+  # Another user made this user's lock folder first. Every program that locks
+  # refuses, naming the folder's owner and the way out, and the way out holds
+  # for them all: a holder and the probe see one lock there.
+  start_printer
+  mkdir -m 777 "$XDG_RUNTIME_DIR/kelmorport"
+  owner="can be changed by other users"
+  if [ "$(id -u)" = 0 ]; then
+    chown 65534 "$XDG_RUNTIME_DIR/kelmorport"
+    owner="uid 65534"
+  fi
+  "$port_tool" try "$sock" >"$work/try.out" 2>"$work/try-error.out"
+  status=$?
+  [ $status -eq 4 ] || fail "a lock folder of another user's was used (status $status)"
+  grep -qF -- "$XDG_RUNTIME_DIR/kelmorport" "$work/try-error.out" || fail "the refusal does not name the folder"
+  grep -qF -- "$owner" "$work/try-error.out" || fail "the refusal does not say whose the folder is"
+  run_locking_test "$build"
+  grep -q '^failure: line' "$work/devbench.out" || fail "the suite passed with the lock folder taken"
+
+  export KELMORPORT_LOCK_DIR=$work/own-locks
+  "$port_tool" hold "$sock" >"$work/holder.out" 2>&1 &
+  holder=$!
+  pids+=($holder)
+  wait_for "$work/holder.out" held "$holder" || fail "the override did not give the holder the port"
+  [ "$(ls "$KELMORPORT_LOCK_DIR")" ] || fail "no lock in the override's folder"
+  run_locking_test "$build"
+  mapfile -t lines < <(after_banner)
+  [[ ${lines[0]:-} =~ $probe_line ]] || fail "the probe did not find the holder's lock in the override's folder"
+  kill -TERM "$holder"
+  wait "$holder" 2>/dev/null
+  run_locking_test "$build"
+  ! grep -q failure "$work/devbench.out" || fail "failure reported with the override's folder free"
   ;;
 
 *)

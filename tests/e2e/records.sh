@@ -26,7 +26,8 @@
 #         named twice (by path, by hard link), an empty path and a FIFO
 #         nobody reads are refused before the run; a killed operator takes
 #         its printer with it and keeps the previous record, and the next
-#         start removes the folder it left but not a living operator's
+#         start removes the folder it left but not a living operator's, nor
+#         a file its note names, and the record's temporary file a kill left
 # flood   a test printing megabytes: the record keeps its first MiB and its
 #         first failure lines, counts the rest (the table says so too), and
 #         the verdict is a fail
@@ -208,10 +209,23 @@ edges)
     pgrep -f "$left" >/dev/null && fail "the printer outlived its killed operator"
     grep -q kept "$work/kept.json" || fail "the killed run did not keep the previous record"
     [ -d "$left" ] || fail "nothing was left to clean (a weaker test than meant)"
-    "$build/vpoperator" --dir "$build" --tests 0 >"$work/next.out" 2>&1 || fail "the next run failed"
+    # A note that names a file is no reason to remove it; what a kill left
+    # beside the record goes, unless it is not that record's or still held.
+    echo kept >"$work/named-in-a-note"
+    echo "$work/named-in-a-note" >>"$left/owner"
+    touch "$work/.kept.json.Kill3d" "$work/.kept.json.toolong1" "$work/.other.json.Kill3d"
+    exec 9>"$work/.kept.json.Held0n"
+    flock 9
+    "$build/vpoperator" --dir "$build" --tests 0 --record "$work/kept.json" >"$work/next.out" 2>&1 ||
+        fail "the next run failed"
+    exec 9>&-
     [ -d "$left" ] && fail "the next start left the killed run's folder $left"
     [ -d "$TMPDIR/vpoperator-of-a-living-one" ] && [ -d "$TMPDIR/vpoperator-without-a-note" ] ||
         fail "the next start removed a folder that was not a killed run's"
+    [ -f "$work/named-in-a-note" ] || fail "the next start removed a file a note named"
+    [ -e "$work/.kept.json.Kill3d" ] && fail "the next start left the killed run's temporary record"
+    [ -f "$work/.kept.json.toolong1" ] && [ -f "$work/.other.json.Kill3d" ] && [ -f "$work/.kept.json.Held0n" ] ||
+        fail "the next start removed a file that was not a killed run's temporary record"
     ;;
 flood)
     status=0

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -610,6 +611,26 @@ TEST_F(PrinterTest, ServeClaimsOnlyWhatIsFreeAndCleansUp)
     EXPECT_NE(stat(endpoint.c_str(), &info), 0) << "the socket file goes with the printer";
 }
 
+// The guide's example: a socket in a folder of one's own and the page on a
+// free port, as two people on one machine can both follow it. The same in a
+// folder everyone writes to comes with a warning.
+TEST_F(PrinterTest, TheGuidesExampleNeedsNothingSharedAndASharedFolderIsWarnedOf)
+{
+    for (mode_t mode : { 0700, 01777 }) {
+        ASSERT_EQ(chmod(dir.c_str(), mode), 0);
+        std::string command = "exec " + std::string(VPRINTER_PROGRAM) + " serve " + endpoint
+            + " --no-console --quiet --http 127.0.0.1:0 2>&1";
+        std::string lines;
+        run({ "/bin/sh", "-c", command }, &lines, &server, mode == 0700 ? 2 : 3);
+        EXPECT_NE(lines.find("listening on " + endpoint + "\n"), std::string::npos) << lines;
+        EXPECT_NE(lines.find("page at http://127.0.0.1:"), std::string::npos) << lines;
+        EXPECT_EQ(lines.find("127.0.0.1:0/"), std::string::npos) << "the page's address is one it holds: " << lines;
+        EXPECT_EQ(lines.find("other users can write to " + dir) != std::string::npos, mode != 0700) << lines;
+        stop();
+    }
+    chmod(dir.c_str(), 0700);
+}
+
 // A printer whose page cannot be served does not start without it.
 TEST_F(PrinterTest, FrontPageNeedsAnAddressItCanHave)
 {
@@ -847,7 +868,6 @@ TEST_F(PrinterTest, TcpOnAFreePort)
     EXPECT_NE(WritePort(port, "abc", 3, &written), VX_FALSE);
     EXPECT_EQ(written, 3u);
     ClosePort(port);
-    unlink(("/tmp/kelmorport-127.0.0.1-" + tcp.substr(tcp.find(':') + 1) + ".lock").c_str());
 }
 
 TEST_F(PrinterTest, BadSettingsHandlesAndPointersFailCleanly)
@@ -963,6 +983,67 @@ TEST_F(PrinterTest, AHungOrDeadPrinterFailsCallsInsteadOfHangingThem)
     EXPECT_NE(ClosePort(port), VX_FALSE);
 }
 
+// Calls that fill a stopped printer's queue, until one is no longer taken;
+// the caller closes them.
+std::vector<wire::Socket> fillQueue(const std::string& name)
+{
+    wire::Endpoint where;
+    std::string error;
+    std::vector<wire::Socket> held;
+    if (!wire::parseEndpoint(name, &where, &error)) return held;
+    for (int i = 0; i < 1000; ++i) {
+        wire::Socket fd = wire::connectEndpoint(where, wire::monotonicMs() + 200, &error);
+        if (fd == wire::NO_SOCKET) break;
+        held.push_back(fd);
+    }
+    return held;
+}
+
+uint64_t msSince(uint64_t start) { return wire::monotonicMs() - start; }
+
+// A printer stopped with its queue full takes no call at all: the library
+// keeps its time limit, and the control commands and a second printer on
+// its path give up with a reason, on a socket file and on TCP.
+TEST_F(PrinterTest, AStoppedPrinterThatTakesNoCallCostsOnlyTheTimeLimit)
+{
+    for (const std::string& where : { endpoint, std::string("127.0.0.1:0") }) {
+        std::string name = start(where).substr(strlen("listening on "));
+        kill(server, SIGSTOP);
+        std::shared_ptr<void> resume(nullptr, [this](void*) { kill(server, SIGCONT); });
+        std::vector<wire::Socket> held = fillQueue(name);
+        EXPECT_GE(held.size(), 1u) << name;
+
+        uint64_t started = wire::monotonicMs();
+        errno = 0;
+        EXPECT_EQ(OpenPortA(name.c_str(), "", 1000), nullptr) << name;
+        EXPECT_EQ(errno, ETIMEDOUT) << name;
+        EXPECT_LT(msSince(started), 3000u) << name;
+
+        started = wire::monotonicMs();
+        std::string error;
+        if (where == endpoint) {
+            std::string out;
+            EXPECT_EQ(run({ VPRINTER_PROGRAM, "get", name }, &out), 2);
+            EXPECT_LT(msSince(started), 8000u);
+            started = wire::monotonicMs();
+            EXPECT_EQ(run({ VPRINTER_PROGRAM, "serve", name, "--no-console" }, &out), 2);
+            EXPECT_LT(msSince(started), 5000u);
+            struct stat info;
+            EXPECT_EQ(stat(name.c_str(), &info), 0) << "a stopped printer keeps its socket";
+        } else {
+            EXPECT_FALSE(vprinterSet(name, { "cover=open" }, &error));
+            EXPECT_NE(error.find("is it stopped?"), std::string::npos) << error;
+            EXPECT_LT(msSince(started), 8000u);
+        }
+
+        resume.reset();
+        for (wire::Socket fd : held) wire::closeSocket(fd);
+        std::map<std::string, std::string> state;
+        EXPECT_TRUE(vprinterGet(name, &state, &error)) << error;
+        stop();
+    }
+}
+
 // The server as a small daemon: whatever one client, or whoever starts it,
 // does, it keeps serving the others and claims only what it made.
 
@@ -986,7 +1067,7 @@ TEST_F(PrinterTest, AClientThatResetsWhileItsEndWaitsCostsNoProcessorTime)
     wire::Endpoint where;
     std::string error;
     ASSERT_TRUE(wire::parseEndpoint(tcp, &where, &error));
-    wire::Socket fd = wire::connectEndpoint(where, &error);
+    wire::Socket fd = wire::connectEndpoint(where, wire::monotonicMs() + 5000, &error);
     ASSERT_NE(fd, wire::NO_SOCKET) << error;
     // A job, its End and two megabytes of further requests pile up while the
     // printer is stopped, so it reads them as fast as it can.

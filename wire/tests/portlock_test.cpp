@@ -1,3 +1,4 @@
+#include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,57 @@ TEST(PortLockTest, ProcessesRacingToLockAndRemoveNeverHoldItTogether)
     struct stat info;
     EXPECT_NE(stat(portLockPlace(name).c_str(), &info), 0) << "the last holder left its file behind";
     munmap(memory, sizeof(Shared));
+}
+
+// Sets an environment variable for one scope, then puts back what was there.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value)
+        : name_(name)
+    {
+        if (const char* old = getenv(name)) old_ = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedVariable()
+    {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// Every program that locks asks one rule where: a chosen folder, else the
+// user's runtime folder, else the user's folder in /tmp. A chosen folder
+// that is not a whole path is refused, as two programs in two folders would
+// take it for two places.
+TEST(PortLockTest, TheLockFolderIsTheChosenOneOrTheRuntimeOneOrTheOneInTmp)
+{
+    std::string tmp = "/tmp/kelmorport-" + std::to_string(getuid());
+    ScopedVariable runtime("XDG_RUNTIME_DIR", "/run/user/4242");
+    {
+        ScopedVariable chosen("KELMORPORT_LOCK_DIR", "/home/somebody/locks");
+        EXPECT_EQ(portLockFolder(), "/home/somebody/locks");
+    }
+    ScopedVariable chosen("KELMORPORT_LOCK_DIR", "");
+    EXPECT_EQ(portLockFolder(), "/run/user/4242/kelmorport");
+    EXPECT_EQ(portLockPlace("x"), "/run/user/4242/kelmorport/x.lock");
+    for (const char* unusable : { "", "run/user/4242" }) {
+        ScopedVariable relative("XDG_RUNTIME_DIR", unusable);
+        EXPECT_EQ(portLockFolder(), tmp) << unusable;
+    }
+    ScopedVariable relative("KELMORPORT_LOCK_DIR", "locks");
+    LockHandle lock = NO_LOCK;
+    std::string error;
+    EXPECT_EQ(acquirePortLock("x", &lock, &error), LockResult::Failed);
+    EXPECT_NE(error.find("not an absolute path"), std::string::npos) << error;
 }
 
 } // namespace
