@@ -26,6 +26,8 @@ const int BACKLOG = 64;
 // A client that starts a frame, or connects, and then falls silent is
 // dropped after this long: a real client sends a frame in one go.
 const uint64_t FRAME_TIMEOUT_MS = 3000;
+// How long accepting rests once descriptors ran out.
+const uint64_t ACCEPT_REST_MS = 100;
 // How long a second printer on a path waits for the first to take its call.
 const uint64_t PROBE_MS = 2000;
 // Descriptors kept for everything but the connections.
@@ -190,7 +192,10 @@ bool Connections::listenLocal(const wire::Endpoint& endpoint)
 
 void Connections::addPollFds(std::vector<pollfd>& fds) const
 {
-    fds.push_back({ listener_, POLLIN, 0 });
+    // Out of descriptors, a waiting caller keeps the listener readable:
+    // asking again at once would only spin until one comes back.
+    bool resting = acceptResumesAt_ != 0 && wire::monotonicMs() < acceptResumesAt_;
+    fds.push_back({ listener_, static_cast<short>(resting ? 0 : POLLIN), 0 });
     for (const Client& client : clients_) {
         short events = 0;
         if (!client.conversation.pending && !bufferFull(client)) events |= POLLIN;
@@ -217,7 +222,12 @@ void Connections::accept()
 {
     for (;;) {
         int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) return;
+        if (fd < 0) {
+            bool outOfDescriptors = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+            acceptResumesAt_ = outOfDescriptors ? wire::monotonicMs() + ACCEPT_REST_MS : 0;
+            return;
+        }
+        acceptResumesAt_ = 0;
         if (clients_.size() >= maxConnections_) {
             close(fd);
             continue;
@@ -308,7 +318,8 @@ void Connections::expire(uint64_t now)
 
 uint64_t Connections::nextExpiry() const
 {
-    uint64_t next = UINT64_MAX;
+    // A rest that is over needs no wake: the listener is polled again.
+    uint64_t next = acceptResumesAt_ > wire::monotonicMs() ? acceptResumesAt_ : UINT64_MAX;
     for (const Client& client : clients_) {
         if (client.waitingSince != 0) next = std::min(next, client.waitingSince + FRAME_TIMEOUT_MS);
     }

@@ -85,6 +85,8 @@ private:
     ino_t socketInode_ = 0;
     std::list<Client> clients_;
     std::string address_;
+    // While descriptors ran out, when to try accepting again (0: at once).
+    uint64_t acceptResumesAt_ = 0;
 };
 
 } // namespace vprinter
