@@ -21,6 +21,11 @@ extern const char libraryFileName[];
 // read wide and files are opened wide, so a folder whose name is outside the
 // ANSI code page (a technician's Ж日) reaches devbench intact.
 std::vector<std::string> commandLineArguments(int argc, char** argv);
+// The files a file argument names. A Windows shell hands `run*.json` over as
+// it is, so there the program matches * and ? itself (in name order; none
+// when nothing matches); elsewhere the shell has done it and the argument is
+// the one file.
+std::vector<std::string> matchingFiles(const std::string& argument);
 FILE* openFile(const std::string& path, const char* mode);
 #ifdef _WIN32
 std::wstring wideText(const std::string& text);

@@ -79,6 +79,8 @@ bool fileExists(const std::string& path)
 
 void printText(const std::string& text) { fputs(text.c_str(), stdout); }
 
+std::vector<std::string> matchingFiles(const std::string& argument) { return { argument }; }
+
 std::string fileVersion(const std::string&) { return ""; }
 
 std::string hostName()

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -106,6 +107,25 @@ bool fileExists(const std::string& path)
 {
     DWORD attributes = GetFileAttributesW(wideText(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::vector<std::string> matchingFiles(const std::string& argument)
+{
+    if (argument.find_first_of("*?") == std::string::npos) return { argument };
+    // FindFirstFile matches the last part only; a wildcard in a folder's name is taken as it is.
+    size_t slash = argument.find_last_of("\\/:");
+    std::string folder = slash == std::string::npos ? "" : argument.substr(0, slash + 1);
+    std::vector<std::string> files;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wideText(argument).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return files;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            files.push_back(folder + utf8(found.cFileName, wcslen(found.cFileName)));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 void printText(const std::string& text)

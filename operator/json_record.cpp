@@ -80,9 +80,10 @@ std::string jsonFaults(const std::vector<FaultResult>& faults)
     std::string out = "[\n";
     for (size_t i = 0; i < faults.size(); ++i) {
         const FaultResult& fault = faults[i];
-        out += "    { \"fault\": " + jsonString(fault.fault) + ", \"expected_test\": "
-            + std::to_string(fault.expectedTest) + ", \"caught\": " + (fault.caught ? "true" : "false")
-            + ", \"note\": " + jsonString(fault.note) + ", \"seconds\": " + number(fault.seconds) + " }" + (i + 1 < faults.size() ? ",\n" : "\n");
+        out += "    { \"fault\": " + jsonString(fault.fault)
+            + ", \"expected_test\": " + std::to_string(fault.expectedTest)
+            + ", \"caught\": " + (fault.caught ? "true" : "false") + ", \"note\": " + jsonString(fault.note)
+            + ", \"seconds\": " + number(fault.seconds) + " }" + (i + 1 < faults.size() ? ",\n" : "\n");
     }
     return out + "  ]";
 }

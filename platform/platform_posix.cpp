@@ -36,6 +36,8 @@ uint32_t GetLastError()
     return static_cast<uint32_t>(error);
 }
 
+bool libraryBesideProgram(const char*) { return true; }
+
 int startAndWait(const char* path, const char* const* argv)
 {
     // Whatever the child prints must follow what we printed before it.

@@ -13,11 +13,58 @@ static_assert(platform::LAST_ERROR_ALREADY_EXISTS == ERROR_ALREADY_EXISTS, "the 
 
 namespace platform {
 
+// Long paths included.
+static const DWORD MODULE_PATH_CAPACITY = 32768;
+
 uint32_t GetTickCount() { return ::GetTickCount(); }
 
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 uint32_t GetLastError() { return ::GetLastError(); }
+
+// The folder of a loaded module, with a trailing backslash, in its long
+// form; false when it cannot be read.
+static bool moduleFolder(HMODULE module, wchar_t* folder, DWORD size)
+{
+    static wchar_t path[MODULE_PATH_CAPACITY];
+    DWORD length = GetModuleFileNameW(module, path, MODULE_PATH_CAPACITY);
+    if (length == 0 || length >= MODULE_PATH_CAPACITY) return false;
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (slash == nullptr) return false;
+    slash[1] = L'\0';
+    DWORD longLength = GetLongPathNameW(path, folder, size);
+    if (longLength == 0 || longLength >= size) lstrcpynW(folder, path, static_cast<int>(size));
+    return true;
+}
+
+// Console text in the console's own code page, so a folder named outside
+// the ANSI one still reads right; UTF-8 without a console.
+static const char* consoleText(const wchar_t* text, char* buffer, int size)
+{
+    UINT codePage = GetConsoleOutputCP();
+    if (WideCharToMultiByte(codePage != 0 ? codePage : CP_UTF8, 0, text, -1, buffer, size, nullptr, nullptr) == 0)
+        buffer[0] = '\0';
+    return buffer;
+}
+
+bool libraryBesideProgram(const char* programName)
+{
+    static wchar_t libraryFolder[MODULE_PATH_CAPACITY];
+    static wchar_t programFolder[MODULE_PATH_CAPACITY];
+    HMODULE library = GetModuleHandleW(L"KelmorPort.dll");
+    if (library == nullptr || !moduleFolder(library, libraryFolder, MODULE_PATH_CAPACITY)
+        || !moduleFolder(nullptr, programFolder, MODULE_PATH_CAPACITY))
+        return true;
+    if (CompareStringOrdinal(libraryFolder, -1, programFolder, -1, TRUE) == CSTR_EQUAL) return true;
+    static char found[3 * MODULE_PATH_CAPACITY];
+    static char own[3 * MODULE_PATH_CAPACITY];
+    printf("%s: Windows found no KelmorPort.dll beside %s.exe and loaded the one in %s instead; "
+           "put the vendor's %d-bit KelmorPort.dll into %s and start again\n",
+        programName, programName, consoleText(libraryFolder, found, static_cast<int>(sizeof found)),
+        static_cast<int>(sizeof(void*) * 8), consoleText(programFolder, own, static_cast<int>(sizeof own)));
+    fflush(stdout);
+    return false;
+}
 
 int startAndWait(const char* path, const char* const* argv)
 {

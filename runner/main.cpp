@@ -1,6 +1,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "platform/platform.h"
 #include "runner/harness.h"
 
 static const char HELP[] = "usage: devbench\n"
@@ -19,6 +20,7 @@ int main(int argc, char** argv)
     }
     // The operator must see each line, and each prompt, as it is printed.
     setvbuf(stdout, nullptr, _IONBF, 0);
+    if (!platform::libraryBesideProgram("devbench")) return 2;
     if (!preparePayloads()) {
         fprintf(stderr, "devbench: cannot allocate the test payloads\n");
         return 2;
