@@ -60,8 +60,10 @@ bool installInterrupts();
 int interruptFd();
 void onInterrupt(std::function<void()> callback);
 
-// The technician's keys: blocks for the next ones, returns 0 at the end.
+// The technician's keys: blocks for the next ones, returns 0 at the end,
+// and soon after stopReadingKeys.
 size_t readKeys(char* buffer, size_t size);
+void stopReadingKeys();
 bool keysFromTerminal();
 
 } // namespace vpop

@@ -143,4 +143,7 @@ size_t readKeys(char* buffer, size_t size)
 
 bool keysFromTerminal() { return isatty(STDIN_FILENO) != 0; }
 
+// The keys are read through the event loop's poll, never left pending.
+void stopReadingKeys() { }
+
 } // namespace vpop

@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -194,12 +195,49 @@ void onInterrupt(std::function<void()> callback)
     interruptCallback = std::move(callback);
 }
 
+namespace {
+
+std::atomic<bool> keysStopped { false };
+
+// Whether the console holds a whole line: only then is it read.
+bool lineTyped(HANDLE console)
+{
+    DWORD count = 0;
+    if (!GetNumberOfConsoleInputEvents(console, &count) || count == 0) return false;
+    std::vector<INPUT_RECORD> records(count);
+    if (!PeekConsoleInputW(console, records.data(), count, &count)) return false;
+    for (DWORD i = 0; i < count; ++i) {
+        const INPUT_RECORD& record = records[i];
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown
+            && record.Event.KeyEvent.uChar.UnicodeChar == L'\r')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// A console read left pending when the operator ends keeps the keys typed
+// after it, under Wine at least: record.cmd's closing pause never got one.
+// So the console is read only when a line waits, and looked at a few times
+// a second otherwise, as nothing wakes a wait for a line alone.
 size_t readKeys(char* buffer, size_t size)
 {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(in, &mode) && (mode & ENABLE_LINE_INPUT) != 0) {
+        while (!lineTyped(in)) {
+            if (keysStopped) return 0;
+            WaitForSingleObject(in, 100);
+            Sleep(20);
+        }
+    }
     DWORD got = 0;
     if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(size), &got, nullptr)) return 0;
     return got;
 }
+
+void stopReadingKeys() { keysStopped = true; }
 
 bool keysFromTerminal()
 {

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 #include <stdio.h>
+#include <wchar.h>
 
 #include "platform/win_cmdline.h"
 
@@ -15,6 +16,7 @@ namespace platform {
 
 // Long paths included.
 static const DWORD MODULE_PATH_CAPACITY = 32768;
+static const size_t MESSAGE_CAPACITY = 2 * MODULE_PATH_CAPACITY + 256;
 
 uint32_t GetTickCount() { return ::GetTickCount(); }
 
@@ -37,14 +39,27 @@ static bool moduleFolder(HMODULE module, wchar_t* folder, DWORD size)
     return true;
 }
 
-// Console text in the console's own code page, so a folder named outside
-// the ANSI one still reads right; UTF-8 without a console.
-static const char* consoleText(const wchar_t* text, char* buffer, int size)
+// Folder names may lie outside every code page: a console is written wide,
+// anything else (vpoperator's pipe, a file) gets UTF-8.
+static void printWide(const wchar_t* text)
 {
-    UINT codePage = GetConsoleOutputCP();
-    if (WideCharToMultiByte(codePage != 0 ? codePage : CP_UTF8, 0, text, -1, buffer, size, nullptr, nullptr) == 0)
-        buffer[0] = '\0';
-    return buffer;
+    fflush(stdout);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text, lstrlenW(text), &written, nullptr);
+        return;
+    }
+    static char utf8[4 * MESSAGE_CAPACITY];
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr) != 0) fputs(utf8, stdout);
+    fflush(stdout);
+}
+
+static void append(wchar_t* message, const wchar_t* text)
+{
+    size_t length = wcslen(message);
+    if (length + 1 < MESSAGE_CAPACITY) wcsncat(message, text, MESSAGE_CAPACITY - 1 - length);
 }
 
 bool libraryBesideProgram(const char* programName)
@@ -56,13 +71,15 @@ bool libraryBesideProgram(const char* programName)
         || !moduleFolder(nullptr, programFolder, MODULE_PATH_CAPACITY))
         return true;
     if (CompareStringOrdinal(libraryFolder, -1, programFolder, -1, TRUE) == CSTR_EQUAL) return true;
-    static char found[3 * MODULE_PATH_CAPACITY];
-    static char own[3 * MODULE_PATH_CAPACITY];
-    printf("%s: Windows found no KelmorPort.dll beside %s.exe and loaded the one in %s instead; "
-           "put the vendor's %d-bit KelmorPort.dll into %s and start again\n",
-        programName, programName, consoleText(libraryFolder, found, static_cast<int>(sizeof found)),
-        static_cast<int>(sizeof(void*) * 8), consoleText(programFolder, own, static_cast<int>(sizeof own)));
-    fflush(stdout);
+    wchar_t program[64] = L"";
+    MultiByteToWideChar(CP_UTF8, 0, programName, -1, program, 64);
+    static wchar_t message[MESSAGE_CAPACITY];
+    message[0] = L'\0';
+    const wchar_t* parts[] = { program, L": Windows found no KelmorPort.dll beside ", program,
+        L".exe and loaded the one in ", libraryFolder, L" instead; put the vendor's ",
+        sizeof(void*) == 8 ? L"64" : L"32", L"-bit KelmorPort.dll into ", programFolder, L" and start again\n" };
+    for (const wchar_t* part : parts) append(message, part);
+    printWide(message);
     return false;
 }
 

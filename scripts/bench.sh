@@ -109,7 +109,7 @@ start=$(date +%s%N)
 end=$(date +%s%N)
 from_record "$work/matrix.json" '"%d of %d faults caught" % (sum(f["caught"] for f in r["faults"]), len(r["faults"]))'
 longest=$(from_record "$work/matrix.json" '"%s %.2f" % max(((f["fault"], f["seconds"]) for f in r["faults"]), key=lambda f: f[1])')
-awk -v ns=$((end - start)) -v jobs="$jobs" -v name="${longest% *}" -v longest="${longest#* }" '
+awk -v ns=$((end - start)) -v jobs="$jobs" -v name="${longest% *}" -v longest="${longest##* }" '
   BEGIN {
     printf "matrix: %.2f s wall with %d jobs; the longest run: %s, %.2f s; ratio %.2f (target 1.3)\n",
       ns / 1e9, jobs, name, longest, ns / 1e9 / longest
