@@ -6,6 +6,7 @@ if(TARGET vprinter)
     ${vprinter_tests_dir}/panel_test.cpp ${vprinter_tests_dir}/paper_test.cpp ${CMAKE_SOURCE_DIR}/wire/tests/sha256_test.cpp
     ${CMAKE_SOURCE_DIR}/wire/tests/portlock_test.cpp ${CMAKE_SOURCE_DIR}/wire/tests/nearest_name_test.cpp)
   target_link_libraries(vprinter_tests PRIVATE vprinter_device vprinter_control wire_names GTest::gtest_main)
+  target_compile_definitions(vprinter_tests PRIVATE VPRINTER_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(vprinter_tests TEST_PREFIX "vprinter." DISCOVERY_TIMEOUT 30 NO_PRETTY_VALUES)
 
   add_executable(vprinter_e2e_tests ${vprinter_tests_dir}/e2e_test.cpp)
