@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -21,6 +22,7 @@
 #include "operator/run/matrix.h"
 #include "operator/run/run.h"
 #include "operator/run/table.h"
+#include "wire/nearest_name.h"
 
 namespace {
 
@@ -30,7 +32,7 @@ const int EXIT_FAILED = 1;
 const int EXIT_USAGE = 2;
 
 const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--settings TEXT] [--verbose]\n"
-                     "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--endpoint ENDPOINT]\n"
+                     "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--port ENDPOINT]\n"
                      "                  [--devbench PATH] [--record FILE] [--junit FILE]\n"
                      "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
@@ -38,7 +40,7 @@ const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...
                      "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
                      "       vpoperator report RECORD.json [MORE.json ...] [--html FILE] [--markdown FILE]\n"
                      "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
-                     "printer it starts (or the one at ENDPOINT) and answers every prompt.\n"
+                     "printer it starts (or the one already serving at ENDPOINT) and answers every prompt.\n"
                      "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
                      "N runs at a time (default 4), each with its own virtual printer.\n"
                      "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
@@ -46,7 +48,10 @@ const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...
                      "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
                      "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
                      "--record FILE writes a JSON record of the run, --junit FILE a JUnit report.\n"
-                     "--build-dir is another name for --dir.\n"
+                     "--port is the port name devbench is given: a real printer's with --manual, else the\n"
+                     "endpoint of a virtual printer. --endpoint and --build-dir are older names of --port, --dir.\n"
+                     "report is a command of its own (it reads records and runs nothing); --matrix and --manual\n"
+                     "are ways to run devbench and take the run's options.\n"
                      "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup\n"
                      "error, or a record that could not be written.\n";
 
@@ -64,11 +69,17 @@ struct Options {
     std::optional<std::string> junit;
 };
 
-// An option with a value; false (with `why`) when it is unknown or bad.
+// Every option, for the one that a mistyped name was meant to be. The older
+// names (--build-dir, --endpoint) are kept for scripts that use them.
+const std::vector<std::string> flagOptions = { "--verbose", "--matrix", "--manual", "--help" };
+const std::vector<std::string> valueOptions = { "--dir", "--tests", "--settings", "--timeout", "--jobs",
+    "--printer-option", "--port", "--devbench", "--record", "--junit", "--build-dir", "--endpoint" };
+
+// An option with a value; false (with `why`) when it is bad.
 bool valueOption(const std::string& arg, const std::string& value, Options* options, std::string* why)
 {
     RunOptions& run = options->run;
-    // "--endpoint --verbose" lost its value; no printer or port is named so.
+    // "--port --verbose" lost its value; no printer or port is named so.
     if ((arg == "--endpoint" || arg == "--port") && (value.empty() || value[0] == '-')) {
         *why = arg + " needs a name, not '" + value + "'";
         return false;
@@ -101,18 +112,16 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
         // "--fault slow-status:300" as one quoted option is two words to the printer.
         std::istringstream words(value);
         for (std::string word; words >> word;) run.printerOptions.push_back(word);
-    } else if (arg == "--endpoint") {
-        run.endpoint = value;
+    } else if (arg == "--port" || arg == "--endpoint") {
+        options->port = value;
     } else if (arg == "--devbench") {
         run.devbench = value;
-    } else if (arg == "--port") {
-        options->port = value;
     } else if (arg == "--record") {
         options->record = value;
     } else if (arg == "--junit") {
         options->junit = value;
     } else {
-        *why = "unknown option " + arg;
+        *why = wire::unknownName("option", arg, valueOptions);
         return false;
     }
     return true;
@@ -122,14 +131,13 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
 std::string conflicts(const Options& options)
 {
     const RunOptions& run = options.run;
-    bool virtualOnly = !run.endpoint.empty() || !run.printerOptions.empty();
-    if (options.matrix && (virtualOnly || !run.devbench.empty() || options.manual))
+    if (options.matrix
+        && (!options.port.empty() || !run.printerOptions.empty() || !run.devbench.empty() || options.manual))
         return "--matrix starts its own printers and suites";
     if (options.jobsGiven && !options.matrix) return "--jobs goes with --matrix";
-    if (options.manual && (virtualOnly || run.verbose))
-        return "--manual drives no printer: --endpoint, --printer-option and --verbose do not go with it";
+    if (options.manual && (!run.printerOptions.empty() || run.verbose))
+        return "--manual drives no printer: --printer-option and --verbose do not go with it";
     if (options.manual && options.port.empty()) return "--manual needs --port NAME";
-    if (!options.manual && !options.port.empty()) return "--port goes with --manual";
 #if defined(_WIN32)
     if (!options.manual) return "the virtual printer runs on Linux; on Windows only --manual runs";
 #endif
@@ -158,7 +166,15 @@ int parseOptions(int argc, char** argv, Options* options)
             *flag = true;
             continue;
         }
-        if (arg.rfind("--", 0) != 0) return bad("unexpected argument '" + arg + "': every value follows its option");
+        // A word first is a command, and report the only one.
+        if (i == 1 && !arg.empty() && arg[0] != '-') return bad(wire::unknownName("command", arg, { "report" }));
+        if (arg.empty() || arg[0] != '-')
+            return bad("unexpected argument '" + arg + "': every value follows its option");
+        if (std::find(valueOptions.begin(), valueOptions.end(), arg) == valueOptions.end()) {
+            std::vector<std::string> known = flagOptions;
+            known.insert(known.end(), valueOptions.begin(), valueOptions.end());
+            return bad(wire::unknownName("option", arg, known));
+        }
         if (i + 1 >= argc) return bad("missing value after " + arg);
         std::string why;
         if (!valueOption(arg, argv[++i], options, &why)) return bad(why);
@@ -169,6 +185,8 @@ int parseOptions(int argc, char** argv, Options* options)
     std::optional<std::vector<MenuChoice>> plan = parseTestList(options->tests, &error);
     if (!plan) return bad("--tests: " + error);
     options->plan = *plan;
+    // A virtual run's port is the endpoint of the printer it uses.
+    if (!options->manual) run.endpoint = options->port;
     // A technician's printer and library may be slow where the virtual ones never are.
     if (options->manual && !options->timeoutGiven) run.timeout = 300;
     run.dir = absolutePath(run.dir.empty() ? programDirectory(argv[0]) : run.dir);

@@ -47,6 +47,14 @@ void discardTypedKeys();
 // exit status, or -1 when it cannot be started.
 int startAndWait(const char* path, const char* const* argv);
 
+// False, after a line that says where the port library came from and where
+// it belongs, when it was not loaded from the program's own folder. Windows
+// also searches its system folders and the current folder for a DLL missing
+// beside the program: one of the wrong width or build found there must
+// never pass for the one under test. Elsewhere the run path ($ORIGIN) looks
+// in the program's folder only, and this is always true.
+bool libraryBesideProgram(const char* programName);
+
 // What a status of startAndWait tells of how the program ended, as far as the
 // system says: it never started, it started but could not load a library it
 // needs, it crashed, or it ended by itself with that status.

@@ -66,6 +66,8 @@ void discardTypedKeys()
     if (isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
+bool libraryBesideProgram(const char*) { return true; }
+
 int startAndWait(const char* path, const char* const* argv)
 {
     // Whatever the child prints must follow what we printed before it.

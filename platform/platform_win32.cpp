@@ -6,12 +6,17 @@
 #include "platform/platform.h"
 
 #include <stdio.h>
+#include <wchar.h>
 
 #include "platform/win_cmdline.h"
 
 static_assert(platform::LAST_ERROR_ALREADY_EXISTS == ERROR_ALREADY_EXISTS, "the library's held-port code");
 
 namespace platform {
+
+// Long paths included.
+static const DWORD MODULE_PATH_CAPACITY = 32768;
+static const size_t MESSAGE_CAPACITY = 2 * MODULE_PATH_CAPACITY + 256;
 
 uint32_t GetTickCount() { return ::GetTickCount(); }
 
@@ -45,6 +50,65 @@ void readKeysOneAtATime()
 void discardTypedKeys()
 {
     if (keysFromConsole()) FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+}
+
+// The folder of a loaded module, with a trailing backslash, in its long
+// form; false when it cannot be read.
+static bool moduleFolder(HMODULE module, wchar_t* folder, DWORD size)
+{
+    static wchar_t path[MODULE_PATH_CAPACITY];
+    DWORD length = GetModuleFileNameW(module, path, MODULE_PATH_CAPACITY);
+    if (length == 0 || length >= MODULE_PATH_CAPACITY) return false;
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (slash == nullptr) return false;
+    slash[1] = L'\0';
+    DWORD longLength = GetLongPathNameW(path, folder, size);
+    if (longLength == 0 || longLength >= size) lstrcpynW(folder, path, static_cast<int>(size));
+    return true;
+}
+
+// Folder names may lie outside every code page: a console is written wide,
+// anything else (vpoperator's pipe, a file) gets UTF-8.
+static void printWide(const wchar_t* text)
+{
+    fflush(stdout);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text, lstrlenW(text), &written, nullptr);
+        return;
+    }
+    static char utf8[4 * MESSAGE_CAPACITY];
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr) != 0) fputs(utf8, stdout);
+    fflush(stdout);
+}
+
+static void append(wchar_t* message, const wchar_t* text)
+{
+    size_t length = wcslen(message);
+    if (length + 1 < MESSAGE_CAPACITY) wcsncat(message, text, MESSAGE_CAPACITY - 1 - length);
+}
+
+bool libraryBesideProgram(const char* programName)
+{
+    static wchar_t libraryFolder[MODULE_PATH_CAPACITY];
+    static wchar_t programFolder[MODULE_PATH_CAPACITY];
+    HMODULE library = GetModuleHandleW(L"KelmorPort.dll");
+    if (library == nullptr || !moduleFolder(library, libraryFolder, MODULE_PATH_CAPACITY)
+        || !moduleFolder(nullptr, programFolder, MODULE_PATH_CAPACITY))
+        return true;
+    if (CompareStringOrdinal(libraryFolder, -1, programFolder, -1, TRUE) == CSTR_EQUAL) return true;
+    wchar_t program[64] = L"";
+    MultiByteToWideChar(CP_UTF8, 0, programName, -1, program, 64);
+    static wchar_t message[MESSAGE_CAPACITY];
+    message[0] = L'\0';
+    const wchar_t* parts[] = { program, L": Windows found no KelmorPort.dll beside ", program,
+        L".exe and loaded the one in ", libraryFolder, L" instead; put the vendor's ",
+        sizeof(void*) == 8 ? L"64" : L"32", L"-bit KelmorPort.dll into ", programFolder, L" and start again\n" };
+    for (const wchar_t* part : parts) append(message, part);
+    printWide(message);
+    return false;
 }
 
 int startAndWait(const char* path, const char* const* argv)

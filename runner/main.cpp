@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     }
     // The operator must see each line, and each prompt, as it is printed.
     setvbuf(stdout, nullptr, _IONBF, 0);
+    if (!platform::libraryBesideProgram("devbench")) return 2;
     platform::readKeysOneAtATime();
     if (!preparePayloads()) {
         fprintf(stderr, "devbench: cannot allocate the test payloads\n");

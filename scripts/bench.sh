@@ -2,9 +2,11 @@
 # Prints the performance figures: devbench's start-up to the menu, the timed
 # chunked write against the bare library calls, the raster job and the first
 # status query through the stand-in library to a virtual printer, and the
-# automated run of all 21 tests (BENCH_OPERATOR_RUNS runs, default 5) against
+# automated run of all 21 tests against
 # the suite's own mandated sleeps; then the fault matrix, its wall time against
-# its longest run.
+# its longest run. Both read their results from the operator's JSON records.
+# BENCH_QUICK=1 takes each figure once and briefly: CI's proof that the script
+# still runs to its end, not figures to keep.
 # Timings from a shared machine; docs/performance.md keeps a dated set.
 #
 #   scripts/bench.sh [--dir DIR]     (default build/)
@@ -15,6 +17,7 @@ dir=$root/build
 if [ "${1:-}" = --dir ] || [ "${1:-}" = --build-dir ]; then
   [ $# -ge 2 ] || { echo "bench.sh: $1 needs a directory" >&2; exit 2; }
   dir=$(realpath -m "$2")
+  shift 2
 fi
 if grep -q 'DEVBENCH_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then
   echo "bench.sh: $dir is a sanitizer build; figures need a plain one" >&2
@@ -34,7 +37,13 @@ plain() { sed 's/\x1b\[[0-9;]*m//g'; }
 
 # Start-up: answers to both questions, then end of input, which leaves the
 # menu at once. A shell's own start of a program is the floor.
+quick=${BENCH_QUICK:-0}
 runs=200
+benchmark_flags=()
+if [ "$quick" = 1 ]; then
+  runs=10
+  benchmark_flags=(--benchmark_min_time=0.01)
+fi
 ms_per_run() {
   local start end
   start=$(date +%s%N)
@@ -50,22 +59,35 @@ echo "devbench start-up to the menu: $startup ms per run ($runs runs; starting /
 
 echo
 echo "== timed chunked write against the bare calls (one byte per call, 120,100 calls)"
-"$dir/chunked_write_bench" | plain
+# Its ratio is judged against a limit; a quick run's ratio means nothing.
+"$dir/chunked_write_bench" "${benchmark_flags[@]}" | plain || [ "$quick" = 1 ]
 
 echo
 echo "== stand-in library to the virtual printer"
-"$dir/vprinter_bench" | plain
+"$dir/vprinter_bench" "${benchmark_flags[@]}" | plain
 
 echo
 echo "== automated run of all 21 tests (vpoperator --tests a, its own total; target 7.0 s)"
+# Each run's figures come from its JSON record, which keeps its meaning when
+# the table's wording changes.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Prints the record's fields named by a Python expression over `r`, or fails
+# (with its verdict) when the run did not pass.
+from_record() {
+  python3 -c 'import json, sys
+r = json.load(open(sys.argv[1]))
+if r["verdict"] != "pass":
+    sys.exit("bench.sh: the run did not pass: %s (%s)" % (r["verdict"], r["broke_off"] or "a test failed"))
+print(eval(sys.argv[2]))' "$@"
+}
 # Several runs, since a shared machine spreads them.
-operator_runs=${BENCH_OPERATOR_RUNS:-5}
+operator_runs=5
+[ "$quick" = 1 ] && operator_runs=1
 totals=()
-for _ in $(seq "$operator_runs"); do
-  report=$("$dir/vpoperator" --dir "$dir" --tests a)
-  line=$(tail -1 <<<"$report")
-  [[ $line =~ ^21\ of\ 21\ passed,\ total\ ([0-9.]+)\ s$ ]] || { echo "bench.sh: the run failed: $line" >&2; exit 1; }
-  totals+=("${BASH_REMATCH[1]}")
+for i in $(seq "$operator_runs"); do
+  "$dir/vpoperator" --dir "$dir" --tests a --record "$work/run-$i.json" >/dev/null || true
+  totals+=("$(from_record "$work/run-$i.json" '"%.2f" % r["seconds"]')")
 done
 printf '%s\n' "${totals[@]}" | sort -n | awk -v sleeps=6.5 -v runs="${totals[*]}" '
   { t[NR] = $1 }
@@ -76,17 +98,19 @@ printf '%s\n' "${totals[@]}" | sort -n | awk -v sleeps=6.5 -v runs="${totals[*]}
   }'
 # The End Checked Block tests wait once for a whole job: the smaller job's
 # print time is the margin for opening the cover at the NOW line.
-awk '$1 == 18 || $1 == 19 { printf "last run: test %s (%s %s %s %s %s) %s s\n", $1, $2, $3, $4, $5, $6, $(NF - 1) }' <<<"$report"
+from_record "$work/run-$operator_runs.json" '"\n".join("last run: test %d (%s) %.2f s" % (t["number"], t["name"], t["seconds"])
+    for t in r["tests"] if t["number"] in (18, 19))'
 
 echo
-echo "== fault matrix (vpoperator --matrix --jobs 4; target: wall time at most 1.3 x its longest run)"
+jobs=4
+echo "== fault matrix (vpoperator --matrix --jobs $jobs; target: wall time at most 1.3 x its longest run)"
 start=$(date +%s%N)
-report=$("$dir/vpoperator" --dir "$dir" --matrix --jobs 4) || { echo "bench.sh: the matrix failed" >&2; exit 1; }
+"$dir/vpoperator" --dir "$dir" --matrix --jobs "$jobs" --record "$work/matrix.json" >/dev/null || true
 end=$(date +%s%N)
-line=$(tail -1 <<<"$report")
-[[ $line =~ the\ longest\ run:\ (.*),\ ([0-9.]+)\ s$ ]] || { echo "bench.sh: no longest run in: $line" >&2; exit 1; }
-awk -v ns=$((end - start)) -v longest="${BASH_REMATCH[2]}" -v name="${BASH_REMATCH[1]}" -v runs="$(tail -2 <<<"$report" | head -1)" '
+from_record "$work/matrix.json" '"%d of %d faults caught" % (sum(f["caught"] for f in r["faults"]), len(r["faults"]))'
+longest=$(from_record "$work/matrix.json" '"%s %.2f" % max(((f["fault"], f["seconds"]) for f in r["faults"]), key=lambda f: f[1])')
+awk -v ns=$((end - start)) -v jobs="$jobs" -v name="${longest% *}" -v longest="${longest##* }" '
   BEGIN {
-    printf "matrix: %.2f s wall with 4 jobs (%s); the longest run: %s, %.2f s; ratio %.2f (target 1.3)\n",
-      ns / 1e9, runs, name, longest, ns / 1e9 / longest
+    printf "matrix: %.2f s wall with %d jobs; the longest run: %s, %.2f s; ratio %.2f (target 1.3)\n",
+      ns / 1e9, jobs, name, longest, ns / 1e9 / longest
   }'

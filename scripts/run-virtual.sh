@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything into build/ and runs all of devbench's tests against a
-# virtual printer, with vpoperator playing the technician at every prompt.
+# Builds the programs a run needs into build/ (devbench, holdprobe, the
+# stand-in library, vprinter, vpoperator; scripts/test.sh builds the tests) and
+# runs all of devbench's tests against a virtual printer, with vpoperator
+# playing the technician at every prompt.
 #
 #   scripts/run-virtual.sh [--dir DIR] [vpoperator options...]
 #
@@ -22,7 +24,16 @@ if [ ! -f "$dir/build.ninja" ]; then
   announce_configure run-virtual "$dir"
   cmake -S "$root" -B "$dir" -G Ninja >/dev/null
 fi
-quiet_ninja run-virtual "$dir" -j"$(nproc)"
+# Only what the run starts: the tests and benchmarks would double the first build.
+quiet_ninja run-virtual "$dir" -j"$(nproc)" devbench holdprobe kelmorport_standin vprinter vpoperator
+shown=${dir#"$PWD"/}
 status=0
 "$dir/vpoperator" --tests a "$@" || status=$?
+# A usage or setup error has said what to do instead.
+[ "$status" -ge 2 ] || cat <<EOF
+
+Next: run a test by hand against the virtual printer (README.md, "By hand");
+keep a record of a run: $shown/vpoperator --record run.json
+and make its report:   $shown/vpoperator report run.json --html report.html
+EOF
 exit "$status"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds into build/ and runs every test: unit and end-to-end.
-# DEVBENCH_SANITIZE=1 builds into build-asan/ with AddressSanitizer and
-# UndefinedBehaviorSanitizer instead.
+# Builds everything into build/ (the programs, the tests, the benchmarks) and
+# runs every test: unit and end-to-end. DEVBENCH_SANITIZE=1 builds into
+# build-asan/ with AddressSanitizer and UndefinedBehaviorSanitizer instead.
 #
-#   scripts/test.sh [ctest options...]    e.g. -R operator to run only some tests
+#   scripts/test.sh [--dir DIR] [ctest options...]    e.g. -R operator to run only some tests
 case ${1:-} in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +14,11 @@ flags=()
 if [ "${DEVBENCH_SANITIZE:-0}" = 1 ]; then
   dir=build-asan
   flags+=(-DDEVBENCH_SANITIZE=ON)
+fi
+if [ "${1:-}" = --dir ] || [ "${1:-}" = --build-dir ]; then
+  [ $# -ge 2 ] || { echo "test.sh: $1 needs a directory" >&2; exit 2; }
+  dir=$2
+  shift 2
 fi
 . scripts/announce.sh
 announce_configure test.sh "$dir"

@@ -4,11 +4,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "vprinter/server.h"
 #include "wire/control.h"
+#include "wire/nearest_name.h"
 
 namespace {
 
@@ -34,6 +36,19 @@ int usage(const char* problem)
 }
 
 bool isHelp(const std::string& word) { return word == "--help" || word == "-h"; }
+
+const std::vector<std::string> commands = { "serve", "set", "mark", "get" };
+// serve's options: those without a value, then those with one.
+const std::vector<std::string> serveFlags = { "--no-console", "--quiet" };
+const std::vector<std::string> serveValues
+    = { "--name", "--rate", "--print-ms", "--print-speed", "--max-clients", "--capture", "--http", "--fault" };
+
+int unknownOption(const std::string& option)
+{
+    std::vector<std::string> known = serveFlags;
+    known.insert(known.end(), serveValues.begin(), serveValues.end());
+    return usage(wire::unknownName("option", option, known).c_str());
+}
 
 // A descriptor among 0 to 2 that whoever started this program left closed
 // would be taken by the next file opened, and a pipe or socket would be read
@@ -75,7 +90,9 @@ int serveCommand(int argc, char** argv, bool inputClosed)
             options.quiet = true;
             continue;
         }
-        if (i + 1 >= argc) return usage(("unknown option or missing value: " + option).c_str());
+        if (std::find(serveValues.begin(), serveValues.end(), option) == serveValues.end())
+            return unknownOption(option);
+        if (i + 1 >= argc) return usage(("missing value after " + option).c_str());
         const char* value = argv[++i];
         if (option == "--name") {
             options.device.name = value;
@@ -102,7 +119,7 @@ int serveCommand(int argc, char** argv, bool inputClosed)
             std::string error;
             if (!vprinter::addPrinterFault(&options.faults, value, &error)) return usage(error.c_str());
         } else {
-            return usage(("unknown option " + option).c_str());
+            return unknownOption(option);
         }
     }
     return vprinter::serve(options);
@@ -119,8 +136,11 @@ int main(int argc, char** argv)
         printf("%s", USAGE);
         return 0;
     }
-    if (argc < 3) return usage("missing command or endpoint");
+    if (argc < 2) return usage("missing command: serve, set, mark or get");
     std::string command = argv[1];
+    if (std::find(commands.begin(), commands.end(), command) == commands.end())
+        return usage(wire::unknownName("command", command, commands).c_str());
+    if (argc < 3) return usage((command + " needs the printer's endpoint").c_str());
     // An option where the endpoint belongs is a slip, never a file to serve on.
     if (argv[2][0] == '-') return usage(("the endpoint comes first, not " + std::string(argv[2])).c_str());
     if (command == "serve") return serveCommand(argc, argv, inputClosed);
@@ -153,5 +173,5 @@ int main(int argc, char** argv)
         fputs(text.c_str(), stdout);
         return 0;
     }
-    return usage(("unknown command " + command).c_str());
+    return usage(wire::unknownName("command", command, commands).c_str());
 }

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -261,6 +262,11 @@ int serve(const ServerOptions& options)
             fprintf(stderr, "vprinter: cannot open %s: %s\n", options.capturePath.c_str(), strerror(errno));
             return 2;
         }
+        // Standard error: scripts read the address from the first line of standard output.
+        char* where = realpath(options.capturePath.c_str(), nullptr);
+        fprintf(stderr, "vprinter: adding the data it takes to %s\n",
+            where != nullptr ? where : options.capturePath.c_str());
+        free(where);
     }
     int status = 2;
     if (catchSignals()) {

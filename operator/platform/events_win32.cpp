@@ -83,6 +83,7 @@ Event Events::next(double seconds) { return state_->queue->next(seconds); }
 // sees the end of the output rather than a closed handle.
 void Events::finish()
 {
+    stopReadingKeys();
     if (!state_->reader.joinable()) return;
     killChild(*state_->devbench);
     state_->reader.join();

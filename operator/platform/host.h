@@ -21,6 +21,11 @@ extern const char libraryFileName[];
 // read wide and files are opened wide, so a folder whose name is outside the
 // ANSI code page (a technician's Ж日) reaches devbench intact.
 std::vector<std::string> commandLineArguments(int argc, char** argv);
+// The files a file argument names. A Windows shell hands `run*.json` over as
+// it is, so there the program matches * and ? itself (in name order; none
+// when nothing matches); elsewhere the shell has done it and the argument is
+// the one file.
+std::vector<std::string> matchingFiles(const std::string& argument);
 FILE* openFile(const std::string& path, const char* mode);
 #ifdef _WIN32
 std::wstring wideText(const std::string& text);
@@ -55,8 +60,10 @@ bool installInterrupts();
 int interruptFd();
 void onInterrupt(std::function<void()> callback);
 
-// The technician's keys: blocks for the next ones, returns 0 at the end.
+// The technician's keys: blocks for the next ones, returns 0 at the end,
+// and soon after stopReadingKeys.
 size_t readKeys(char* buffer, size_t size);
+void stopReadingKeys();
 bool keysFromTerminal();
 
 } // namespace vpop

@@ -79,6 +79,8 @@ bool fileExists(const std::string& path)
 
 void printText(const std::string& text) { fputs(text.c_str(), stdout); }
 
+std::vector<std::string> matchingFiles(const std::string& argument) { return { argument }; }
+
 std::string fileVersion(const std::string&) { return ""; }
 
 std::string hostName()
@@ -140,5 +142,8 @@ size_t readKeys(char* buffer, size_t size)
 }
 
 bool keysFromTerminal() { return isatty(STDIN_FILENO) != 0; }
+
+// The keys are read through the event loop's poll, never left pending.
+void stopReadingKeys() { }
 
 } // namespace vpop

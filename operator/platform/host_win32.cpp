@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -108,6 +110,25 @@ bool fileExists(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::vector<std::string> matchingFiles(const std::string& argument)
+{
+    if (argument.find_first_of("*?") == std::string::npos) return { argument };
+    // FindFirstFile matches the last part only; a wildcard in a folder's name is taken as it is.
+    size_t slash = argument.find_last_of("\\/:");
+    std::string folder = slash == std::string::npos ? "" : argument.substr(0, slash + 1);
+    std::vector<std::string> files;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wideText(argument).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return files;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            files.push_back(folder + utf8(found.cFileName, wcslen(found.cFileName)));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 void printText(const std::string& text)
 {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -174,12 +195,49 @@ void onInterrupt(std::function<void()> callback)
     interruptCallback = std::move(callback);
 }
 
+namespace {
+
+std::atomic<bool> keysStopped { false };
+
+// Whether the console holds a whole line: only then is it read.
+bool lineTyped(HANDLE console)
+{
+    DWORD count = 0;
+    if (!GetNumberOfConsoleInputEvents(console, &count) || count == 0) return false;
+    std::vector<INPUT_RECORD> records(count);
+    if (!PeekConsoleInputW(console, records.data(), count, &count)) return false;
+    for (DWORD i = 0; i < count; ++i) {
+        const INPUT_RECORD& record = records[i];
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown
+            && record.Event.KeyEvent.uChar.UnicodeChar == L'\r')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// A console read left pending when the operator ends keeps the keys typed
+// after it, under Wine at least: record.cmd's closing pause never got one.
+// So the console is read only when a line waits, and looked at a few times
+// a second otherwise, as nothing wakes a wait for a line alone.
 size_t readKeys(char* buffer, size_t size)
 {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(in, &mode) && (mode & ENABLE_LINE_INPUT) != 0) {
+        while (!lineTyped(in)) {
+            if (keysStopped) return 0;
+            WaitForSingleObject(in, 100);
+            Sleep(20);
+        }
+    }
     DWORD got = 0;
     if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(size), &got, nullptr)) return 0;
     return got;
 }
+
+void stopReadingKeys() { keysStopped = true; }
 
 bool keysFromTerminal()
 {

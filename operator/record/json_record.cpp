@@ -80,9 +80,10 @@ std::string jsonFaults(const std::vector<FaultResult>& faults)
     std::string out = "[\n";
     for (size_t i = 0; i < faults.size(); ++i) {
         const FaultResult& fault = faults[i];
-        out += "    { \"fault\": " + jsonString(fault.fault) + ", \"expected_test\": "
-            + std::to_string(fault.expectedTest) + ", \"caught\": " + (fault.caught ? "true" : "false")
-            + ", \"note\": " + jsonString(fault.note) + " }" + (i + 1 < faults.size() ? ",\n" : "\n");
+        out += "    { \"fault\": " + jsonString(fault.fault)
+            + ", \"expected_test\": " + std::to_string(fault.expectedTest)
+            + ", \"caught\": " + (fault.caught ? "true" : "false") + ", \"note\": " + jsonString(fault.note)
+            + ", \"seconds\": " + number(fault.seconds) + " }" + (i + 1 < faults.size() ? ",\n" : "\n");
     }
     return out + "  ]";
 }
@@ -117,6 +118,7 @@ std::string jsonRecord(const RunRecord& record)
     out += "  \"passed\": " + std::to_string(passed) + ",\n";
     out += "  \"failed\": " + std::to_string(record.tests.size() - passed - notRun) + ",\n";
     out += "  \"not_run\": " + std::to_string(notRun) + ",\n";
+    out += "  \"seconds\": " + number(record.seconds) + ",\n";
     if (record.matrix) out += "  \"faults\": " + jsonFaults(record.faults) + ",\n";
     out += "  \"failure_lines_outside_tests\": " + stringList(record.strayFailures, "  ") + ",\n";
     out += "  \"failure_lines_outside_tests_dropped\": " + std::to_string(record.strayFailuresDropped) + ",\n";

@@ -73,7 +73,8 @@ void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& 
         test.expectedFailure = fault.expectedLine;
         test.expectedSeen = printsExpectedFailure(fault, test.result);
     }
-    record.faults.push_back({ std::string(fault.fault), fault.expectedTest, judgement.caught, judgement.note });
+    record.faults.push_back(
+        { std::string(fault.fault), fault.expectedTest, judgement.caught, judgement.note, run.seconds });
 }
 
 } // namespace vpop

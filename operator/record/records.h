@@ -31,6 +31,7 @@ struct FaultResult {
     unsigned expectedTest = 0;
     bool caught = false;
     std::string note;
+    double seconds = 0;
 };
 
 struct RunRecord {

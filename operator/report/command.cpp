@@ -9,6 +9,7 @@
 #include "operator/report/html.h"
 #include "operator/report/markdown.h"
 #include "operator/report/record.h"
+#include "wire/nearest_name.h"
 
 namespace vpop::signoff {
 
@@ -37,9 +38,11 @@ bool parse(const std::vector<std::string>& arguments, ReportOptions* options, st
             if (i + 1 >= arguments.size()) return *why = "missing file after " + arg, false;
             (arg == "--html" ? options->html : options->markdown) = arguments[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return *why = "unknown option " + arg, false;
+            return *why = wire::unknownName("option", arg, { "--html", "--markdown", "--help" }), false;
         } else {
-            options->records.push_back(arg);
+            std::vector<std::string> files = matchingFiles(arg);
+            if (files.empty()) return *why = "no record matches " + arg, false;
+            options->records.insert(options->records.end(), files.begin(), files.end());
         }
     }
     if (options->records.empty()) return *why = "no record named", false;
@@ -57,7 +60,8 @@ bool parse(const std::vector<std::string>& arguments, ReportOptions* options, st
     return true;
 }
 
-bool writeOutput(const std::string& path, const std::string& text, std::string* error)
+bool writeOutput(const std::string& path, const std::string& what, const std::string& text, bool toStandardOutput,
+    std::string* error)
 {
     if (path == "-") {
         bool wrote = fwrite(text.data(), 1, text.size(), stdout) == text.size() && fflush(stdout) == 0;
@@ -65,7 +69,15 @@ bool writeOutput(const std::string& path, const std::string& text, std::string* 
         return wrote;
     }
     OutputFile file(path);
-    return file.check(error) && file.write(text, error);
+    if (!file.check(error) || !file.write(text, error)) return false;
+    // As a run names its records: the person who asked must find the file.
+    // Standard error when standard output carries the other report.
+    std::string where = "vpoperator report: " + what + " written to " + absolutePath(path) + "\n";
+    if (toStandardOutput)
+        fputs(where.c_str(), stderr);
+    else
+        printText(where);
+    return true;
 }
 
 } // namespace
@@ -89,12 +101,16 @@ int reportCommand(const std::vector<std::string>& arguments)
         }
     }
     bool one = runs.size() == 1;
-    if (!options.html.empty() && !writeOutput(options.html, one ? htmlReport(runs[0]) : htmlComparison(runs), &error)) {
+    bool toStandardOutput = options.html == "-" || options.markdown == "-";
+    if (!options.html.empty()
+        && !writeOutput(
+            options.html, "page", one ? htmlReport(runs[0]) : htmlComparison(runs), toStandardOutput, &error)) {
         fprintf(stderr, "vpoperator report: %s\n", error.c_str());
         return EXIT_USAGE;
     }
     if (!options.markdown.empty()
-        && !writeOutput(options.markdown, one ? markdownReport(runs[0]) : markdownComparison(runs), &error)) {
+        && !writeOutput(options.markdown, "Markdown", one ? markdownReport(runs[0]) : markdownComparison(runs),
+            toStandardOutput, &error)) {
         fprintf(stderr, "vpoperator report: %s\n", error.c_str());
         return EXIT_USAGE;
     }

@@ -14,14 +14,15 @@ goto arguments
 :chosen
 if defined record goto make
 for /f "delims=" %%r in ('dir /b /a-d /o-d *.json 2^>nul') do if not defined record set "record=%%r"
+if defined record echo report.cmd: the newest record here is %record%
 if defined record goto make
 echo report.cmd: no record in this folder. Run record.cmd --record run.json first,
 echo or name the record: report.cmd D:\runs\run.json
 set status=2
 goto failed
 :make
+rem vpoperator says where it wrote the page.
 for %%r in ("%record%") do set "html=%%~dprreport.html"
-echo report.cmd: %record% to %html%
 "%~dp0x64\vpoperator.exe" report "%record%" --html "%html%"
 set status=%errorlevel%
 if not "%status%"=="0" goto failed

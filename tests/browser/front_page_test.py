@@ -11,7 +11,7 @@ raster one as a thumbnail that a click opens as a
 576-dot-wide image of 1,600 rows, and `vprinter get` gives their sizes and
 SHA-256 digests.
 
-  front_page_test.py --build DIR [--screenshot FILE]
+  front_page_test.py --dir DIR [--screenshot FILE]
 
 With --screenshot it runs all 21 tests instead and saves the page as a PNG.
 Exits 77 (skipped) when Chromium, its driver or Selenium is missing.
@@ -231,7 +231,7 @@ def take_screenshot(driver, printer, build, path):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
+    parser.add_argument("--dir", "--build", dest="build", required=True)
     parser.add_argument("--screenshot")
     args = parser.parse_args()
     build = os.path.abspath(args.build)

@@ -1,11 +1,11 @@
 #!/usr/bin/python3
 """The sign-off report in headless Chromium, made from real runs.
 
-  report_test.py --build DIR pages       a run of all tests under a library fault
+  report_test.py --dir DIR pages       a run of all tests under a library fault
                                          and its comparison with a healthy run
-  report_test.py --build DIR hostile     a record with hostile text, and records
+  report_test.py --dir DIR hostile     a record with hostile text, and records
                                          the report cannot read
-  report_test.py --build DIR screenshots OUT_DIR
+  report_test.py --dir DIR screenshots OUT_DIR
 
 pages: the faulty run's page says FAIL, shows the failed test's failure line
 and keeps its console folded; the comparison marks that test a regression and
@@ -173,7 +173,7 @@ def take_screenshots(driver, pages, out):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
+    parser.add_argument("--dir", "--build", dest="build", required=True)
     parser.add_argument("what", choices=["pages", "hostile", "screenshots"])
     parser.add_argument("out", nargs="?")
     args = parser.parse_args()

@@ -5,7 +5,7 @@
 if(TARGET vprinter)
   if(EXISTS /usr/bin/python3)
     set(front_page_command /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/browser/front_page_test.py
-      --build ${CMAKE_BINARY_DIR})
+      --dir ${CMAKE_BINARY_DIR})
   else()
     set(front_page_command sh -c "echo 'skipped: /usr/bin/python3 is not installed'; exit 77")
   endif()

@@ -6,7 +6,7 @@ if(TARGET vprinter)
   foreach(check pages hostile)
     if(EXISTS /usr/bin/python3)
       set(report_command /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/browser/report_test.py
-        --build ${CMAKE_BINARY_DIR} ${check})
+        --dir ${CMAKE_BINARY_DIR} ${check})
     else()
       set(report_command sh -c "echo 'skipped: /usr/bin/python3 is not installed'; exit 77")
     endif()

@@ -39,6 +39,10 @@ struct OfflineCase {
     bool latches;
 };
 
+// GoogleTest would print the row's bytes, function addresses among them, into
+// --gtest_list_tests and so into CTest's names: a new list on every build.
+void PrintTo(const OfflineCase& row, std::ostream* out) { *out << row.name; }
+
 class OfflineTest : public ::testing::TestWithParam<OfflineCase> { };
 
 TEST_P(OfflineTest, OfflineUntilCauseGoneAndRecovered)

@@ -79,6 +79,7 @@ TEST(PanelTest, TheReadmeGuidesThePromptsAsThePageDoes)
     for (const PromptGuide& row : promptGuide()) {
         EXPECT_EQ(row.onThePage.find('='), std::string::npos) << "no panel name for a word in: " << row.words;
     }
+    // Not beside __FILE__: a compiler cache may make that path relative.
     std::filesystem::path readme = std::filesystem::path(VPRINTER_SOURCE_DIR) / "README.md";
     std::ifstream in(readme);
     ASSERT_TRUE(in) << readme;
