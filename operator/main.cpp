@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -31,7 +32,7 @@ const int EXIT_USAGE = 2;
 
 const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--endpoint ENDPOINT]\n"
-                     "                  [--devbench PATH] [--record FILE] [--junit FILE]\n"
+                     "                  [--devbench PATH] [--record FILE] [--junit FILE] [--bench NAME]\n"
                      "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
                      "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--record FILE]\n"
@@ -45,7 +46,8 @@ const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...
                      "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
                      "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
                      "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
-                     "--record FILE writes a JSON record of the run, --junit FILE a JUnit report.\n"
+                     "--record FILE writes a JSON record of the run, --junit FILE a JUnit report; --bench NAME\n"
+                     "names the bench in both (default: the host name), so several benches' reports merge.\n"
                      "--build-dir is another name for --dir.\n"
                      "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup\n"
                      "error, or a record that could not be written.\n";
@@ -62,6 +64,7 @@ struct Options {
     std::string port;
     std::optional<std::string> record;
     std::optional<std::string> junit;
+    std::string bench;
 };
 
 // An option with a value; false (with `why`) when it is unknown or bad.
@@ -111,6 +114,13 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
         options->record = value;
     } else if (arg == "--junit") {
         options->junit = value;
+    } else if (arg == "--bench") {
+        options->bench = value;
+        // CI shows it in every test's class name.
+        if (value.empty() || std::any_of(value.begin(), value.end(), [](char c) { return c >= 0 && c < ' '; })) {
+            *why = "--bench wants a name, without control characters";
+            return false;
+        }
     } else {
         *why = "unknown option " + arg;
         return false;
@@ -199,6 +209,7 @@ RunRecord startRecord(const Options& options, bool wanted)
     RunRecord record;
     record.started = utcTimestamp();
     record.host = hostName();
+    record.bench = options.bench.empty() ? record.host : options.bench;
     record.portName = options.manual ? options.port : options.run.endpoint;
     record.portSettings = options.run.settings;
     record.mode = options.manual ? "manual" : "virtual";
