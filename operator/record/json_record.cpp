@@ -21,6 +21,9 @@ using Json = nlohmann::ordered_json;
 // Deeper than any record nests (4); checked before parsing, since a parser
 // and a JSON value's destructor recurse once per level.
 const size_t MAX_DEPTH = 32;
+// Far more than a run's tests (a matrix has about a hundred) or a test's
+// jobs; a list this long is no record's.
+const size_t MAX_ITEMS = 4096;
 
 Json textOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
@@ -206,6 +209,7 @@ public:
         const Json* list = field(name);
         if (list == nullptr) return;
         if (!list->is_array()) return fail(name, "is not a list");
+        if (list->size() > MAX_ITEMS) return fail(name, "holds more than " + std::to_string(MAX_ITEMS) + " items");
         size_t index = 0;
         for (const Json& item : *list) {
             if (!ok()) return;
@@ -376,7 +380,7 @@ std::string parseProblem(std::string_view text, const nlohmann::json::exception&
         return "it is cut short (the JSON ends after " + std::to_string(text.size())
             + " bytes, before it is complete); was the run's record still being written?";
     if (parse != nullptr) return "it is not JSON: " + what;
-    return "it is JSON no record holds: " + what;
+    return "it is not a record this vpoperator can read: " + what;
 }
 
 bool readSchema(const Json& record, std::string* error)
