@@ -24,6 +24,7 @@ const size_t MAX_DEPTH = 32;
 // Far more than a run's tests (a matrix has about a hundred) or a test's
 // jobs; a list this long is no record's.
 const size_t MAX_ITEMS = 4096;
+const double MAX_SECONDS = 1e9;
 
 Json textOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
@@ -186,8 +187,11 @@ public:
     double seconds(const char* name)
     {
         const Json* value = field(name);
-        if (value != nullptr && !value->is_number()) fail(name, "is not a number");
-        return value != nullptr && value->is_number() ? value->get<double>() : 0;
+        // Past 30 years a time is no run's, and kept to the millisecond it
+        // would overflow.
+        if (value == nullptr || !value->is_number() || !(fabs(value->get<double>()) <= MAX_SECONDS))
+            return fail(name, "is not a time in seconds"), 0;
+        return value->get<double>();
     }
 
     std::vector<std::string> lines(const char* name)

@@ -34,7 +34,7 @@ std::optional<std::string> printerFirmware(const RunRecord& record)
     return std::nullopt;
 }
 
-std::optional<std::chrono::system_clock::time_point> recordMoment(const std::string& text)
+std::optional<RecordTime> recordMoment(const std::string& text)
 {
     std::tm fields {};
     std::istringstream in(text);
@@ -44,7 +44,7 @@ std::optional<std::chrono::system_clock::time_point> recordMoment(const std::str
     std::tm normalised = fields;
     time_t seconds = utcSeconds(&normalised);
     if (normalised.tm_mday != fields.tm_mday || normalised.tm_mon != fields.tm_mon) return std::nullopt;
-    return std::chrono::system_clock::from_time_t(seconds);
+    return RecordTime(std::chrono::seconds(seconds));
 }
 
 void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan)

@@ -63,10 +63,14 @@ struct RunRecord {
 
 std::optional<std::string> printerFirmware(const RunRecord& record);
 
+// A record's times are to the second; held in seconds, any year a record
+// may name fits.
+using RecordTime = std::chrono::time_point<std::chrono::system_clock, std::chrono::seconds>;
+
 // The moment a record's UTC time ("2026-12-08T02:06:45Z", as `started` and
 // `finished` hold it) names; none for any other text, a day that does not
 // exist included.
-std::optional<std::chrono::system_clock::time_point> recordMoment(const std::string& text);
+std::optional<RecordTime> recordMoment(const std::string& text);
 
 // A run's tests: every planned one, run or not.
 void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);

@@ -35,9 +35,7 @@ void orderColumns(const std::vector<ReadRun>& runs, const ReadRun* baseline, Gri
     std::vector<const ReadRun*> others;
     for (const ReadRun& run : runs) others.push_back(&run);
     // The reader refuses a record whose start is not a time.
-    auto start = [](const ReadRun* run) {
-        return recordMoment(run->record.started).value_or(std::chrono::system_clock::time_point());
-    };
+    auto start = [](const ReadRun* run) { return recordMoment(run->record.started).value_or(RecordTime()); };
     std::stable_sort(
         others.begin(), others.end(), [&](const ReadRun* a, const ReadRun* b) { return start(a) < start(b); });
     grid->columns.insert(grid->columns.end(), others.begin(), others.end());
@@ -105,8 +103,9 @@ void keepForComparison(RunRecord* record)
         keepReasons(result.failures);
         keepReasons(result.findings);
         result.paper.reset();
-        result.console = std::string();
-        result.stderrText = std::string();
+        // Swapped out: a string assigned an empty one keeps its buffer.
+        std::string().swap(result.console);
+        std::string().swap(result.stderrText);
     }
     keepReasons(record->strayFailures);
 }
@@ -211,10 +210,10 @@ std::string startText(const std::string& started)
 std::string durationText(const RunRecord& run)
 {
     using namespace std::chrono;
-    std::optional<system_clock::time_point> start = recordMoment(run.started);
-    std::optional<system_clock::time_point> end = recordMoment(run.finished);
+    std::optional<RecordTime> start = recordMoment(run.started);
+    std::optional<RecordTime> end = recordMoment(run.finished);
     if (!start || !end || *end < *start) return "unknown";
-    seconds total = duration_cast<seconds>(*end - *start);
+    seconds total = *end - *start;
     hours h = duration_cast<hours>(total);
     minutes m = duration_cast<minutes>(total - h);
     seconds s = total - h - m;

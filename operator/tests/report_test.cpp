@@ -175,7 +175,9 @@ TEST(Texts, TimesThroughTheCalendar)
     EXPECT_FALSE(recordMoment("2026-02-29T00:00:00Z"));
     EXPECT_FALSE(recordMoment("2026-12-08T02:06:45Z "));
     EXPECT_FALSE(recordMoment("2026-12-08 02:06:45Z"));
-    EXPECT_EQ(*recordMoment("1970-01-02T00:00:01Z"), std::chrono::system_clock::from_time_t(86401));
+    EXPECT_EQ(recordMoment("1970-01-02T00:00:01Z")->time_since_epoch().count(), 86401);
+    // Far past what a clock in nanoseconds holds.
+    EXPECT_EQ(durationText(run("4649-12-08T13:36:29Z", {}).record), "0 s");
 }
 
 // The library's own words stand beside its failure; a library replaced
@@ -212,7 +214,7 @@ TEST(Comparison, KeepsLittleOfEachRun)
     const TestRecord& kept = record.tests[0].result;
     EXPECT_EQ(kept.failures.size(), 1u);
     EXPECT_LE(kept.failures[0].size(), 512u);
-    EXPECT_TRUE(kept.console.empty() && !kept.paper);
+    EXPECT_TRUE(kept.console.capacity() < 64 && !kept.paper);
     EXPECT_EQ(testVerdict(kept), Verdict::Fail);
 }
 
