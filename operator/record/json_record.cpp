@@ -245,7 +245,7 @@ std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::st
     const Json* size = inner.field("size");
     library.read = size != nullptr && !size->is_null();
     if (library.read) library.size = inner.count("size");
-    library.sha256 = inner.text("sha256", library.read);
+    library.sha256 = inner.text("sha256");
     library.fileVersion = inner.text("file_version");
     library.replacedDuringRun = inner.flag("replaced_during_run");
     library.replacedNote = inner.text("replaced_note");
@@ -318,10 +318,9 @@ void readFacts(Fields& fields, RunRecord* run, std::string* error)
     run->probeLibrary = readLibrary(fields, "probe_library", error);
     run->callingConvention = fields.text("calling_convention");
     run->devbench = fields.text("devbench");
-    for (const char* time : { "started", "finished" }) {
-        std::string text = time == std::string("started") ? run->started : run->finished;
-        if (fields.ok() && !recordMoment(text))
-            fields.fail(time, "is \"" + text + "\", not a UTC time like 2026-12-08T02:06:45Z");
+    for (auto [time, text] : { std::pair { "started", &run->started }, std::pair { "finished", &run->finished } }) {
+        if (fields.ok() && !recordMoment(*text))
+            fields.fail(time, "is \"" + *text + "\", not a UTC time like 2026-12-08T02:06:45Z");
     }
 }
 
@@ -380,7 +379,7 @@ std::string parseProblem(std::string_view text, const nlohmann::json::exception&
     size_t start = what.find("] ");
     what = start == std::string::npos ? what : what.substr(start + 2);
     auto parse = dynamic_cast<const nlohmann::json::parse_error*>(&problem);
-    if (parse != nullptr && parse->byte >= text.size() && !text.empty())
+    if (parse != nullptr && parse->byte > text.size() && !text.empty())
         return "it is cut short (the JSON ends after " + std::to_string(text.size())
             + " bytes, before it is complete); was the run's record still being written?";
     if (parse != nullptr) return "it is not JSON: " + what;

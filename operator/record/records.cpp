@@ -43,7 +43,8 @@ std::optional<RecordTime> recordMoment(const std::string& text)
         return std::nullopt;
     std::tm normalised = fields;
     time_t seconds = utcSeconds(&normalised);
-    if (normalised.tm_mday != fields.tm_mday || normalised.tm_mon != fields.tm_mon) return std::nullopt;
+    // A day past its month's end moves into the next month.
+    if (normalised.tm_mday != fields.tm_mday) return std::nullopt;
     return RecordTime(std::chrono::seconds(seconds));
 }
 

@@ -195,11 +195,16 @@ TEST(JsonRecord, HostileRecordsAreRefusedByName)
     const std::pair<std::string, std::string> cases[] = {
         { good.substr(0, good.size() / 2), "it is cut short" },
         { "run.json\n", "it is not JSON" },
+        // Wrong at its last byte is not cut short.
+        { "{}}", "it is not JSON" },
         { "{\"schema\": 2}", "not a run record" },
         { edited("\"schema\": 2", "\"schema\": 1"), "another version (schema 1)" },
         { edited("\"seconds\": 12.5", "\"seconds\": 1e400"), "number overflow" },
         { edited("\"schema\": 2", "\"schema\": " + std::string(100000, '[') + std::string(100000, ']')),
             "nests more than 32 levels" },
+        { edited("\"schema\": 2", "\"schema\": " + std::string(32, '[') + std::string(32, ']')),
+            "nests more than 32 levels" },
+        { edited("\"schema\": 2", "\"schema\": " + std::string(31, '[') + std::string(31, ']')), "another version" },
         { edited("\"number\": 20", "\"number\": 21"), "\"number\" is 21, above 20" },
         { edited("\"number\": 20", "\"number\": -1"), "\"number\" is not a count" },
         { edited("\"verdict\": \"broke off\"", "\"verdict\": \"pass\""), "judged \"broke off\"; was it edited?" },
@@ -220,6 +225,8 @@ TEST(JsonRecord, HostileRecordsAreRefusedByName)
     std::string error;
     EXPECT_TRUE(parseRecord(edited("vm", "v\xff"), &read, &error)) << error;
     EXPECT_EQ(read.host, "v\xEF\xBF\xBD");
+    // Brackets inside text, after an escaped quote, nest nothing.
+    EXPECT_TRUE(parseRecord(edited("\"vm\"", "\"\\\"" + std::string(40, '[') + "\""), &read, &error)) << error;
     EXPECT_TRUE(parseRecord(edited("2026-12-08T02:06:45Z", "2024-02-29T02:06:45Z"), &read, &error)) << error;
 }
 

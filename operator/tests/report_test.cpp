@@ -136,6 +136,9 @@ TEST(Matrix, ReadsAsTheMatrixJudgedIt)
     EXPECT_NE(failing.find("not caught: no onlineStatus != VX_TRUE"), std::string::npos);
     EXPECT_NE(countsText(lost.record).find("0 of 1 faults caught"), std::string::npos);
     EXPECT_NE(markdownReport(lost).find("**fail**"), std::string::npos);
+    // CI shows the matrix green exactly when every fault was caught.
+    EXPECT_EQ(junitReport(good.record).find("<failure"), std::string::npos) << junitReport(good.record);
+    EXPECT_NE(junitReport(lost.record).find("type=\"not caught\""), std::string::npos);
 }
 
 TEST(PartialRun, SaysHowManyOfTheSuiteRan)
@@ -166,11 +169,16 @@ TEST(Texts, TimesThroughTheCalendar)
     EXPECT_EQ(durationText(timed.record), "1 h 1 min");
     timed.record.finished = "2024-02-29T00:01:00Z";
     EXPECT_EQ(durationText(timed.record), "1 min 1 s");
+    timed.record.finished = "2024-02-29T00:00:59Z";
+    EXPECT_EQ(durationText(timed.record), "1 min 0 s");
     timed.record.finished = "2024-02-29T00:00:58Z";
     EXPECT_EQ(durationText(timed.record), "59 s");
     timed.record.finished = "2024-02-28T23:59:58Z";
     EXPECT_EQ(durationText(timed.record), "unknown");
     EXPECT_EQ(startText("2026-12-08T02:06:45Z"), "2026-12-08 02:06:45 UTC");
+    EXPECT_EQ(sizeText(1234), "1,234 bytes");
+    EXPECT_EQ(sizeText(888736), "888,736 bytes");
+    EXPECT_EQ(sizeText(999), "999 bytes");
     EXPECT_EQ(startText(""), "unknown");
     EXPECT_FALSE(recordMoment("2026-02-29T00:00:00Z"));
     EXPECT_FALSE(recordMoment("2026-12-08T02:06:45Z "));
@@ -186,12 +194,16 @@ TEST(Page, ShowsStandardErrorAndAReplacedLibrary)
 {
     ReadRun read = run(OLD, { ran(3, { "failure: line(5) WritePort returned VX_FALSE" }) });
     read.record.tests[0].result.stderrText = "KelmorPort: baud=96000 is no rate\n";
+    read.record.bench = "lab.3";
+    EXPECT_EQ(htmlReport(read).find("<dt>replaced</dt>"), std::string::npos);
     read.record.library->replacedDuringRun = true;
     read.record.library->replacedNote = "its inode changed";
-    read.record.bench = "lab.3";
     std::string page = htmlReport(read);
+    EXPECT_NE(page.find("<dt>replaced</dt>"), std::string::npos);
     size_t failed = page.find("What failed");
-    EXPECT_LT(failed, page.find("<pre class=\"stderr\">KelmorPort: baud=96000 is no rate"));
+    size_t stderrShown = page.find("<pre class=\"stderr\">KelmorPort: baud=96000 is no rate");
+    ASSERT_NE(stderrShown, std::string::npos);
+    EXPECT_LT(failed, stderrShown);
     EXPECT_NE(page.find("the file was replaced during the run: its inode changed"), std::string::npos);
     std::string markdown = markdownReport(read);
     EXPECT_NE(markdown.find("Standard error:\n\n```text\nKelmorPort: baud=96000 is no rate\n"), std::string::npos);
