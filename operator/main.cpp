@@ -33,7 +33,7 @@ const int EXIT_USAGE = 2;
 
 const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--port ENDPOINT]\n"
-                     "                  [--devbench PATH] [--record FILE] [--junit FILE]\n"
+                     "                  [--devbench PATH] [--record FILE] [--junit FILE] [--bench NAME]\n"
                      "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
                      "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--record FILE]\n"
@@ -47,7 +47,8 @@ const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...
                      "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
                      "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
                      "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
-                     "--record FILE writes a JSON record of the run, --junit FILE a JUnit report.\n"
+                     "--record FILE writes a JSON record of the run, --junit FILE a JUnit report; --bench NAME\n"
+                     "names the bench in both (default: the host name), so several benches' reports merge.\n"
                      "--port is the port name devbench is given: a real printer's with --manual, else the\n"
                      "endpoint of a virtual printer. --endpoint and --build-dir are older names of --port, --dir.\n"
                      "report is a command of its own (it reads records and runs nothing); --matrix and --manual\n"
@@ -67,13 +68,14 @@ struct Options {
     std::string port;
     std::optional<std::string> record;
     std::optional<std::string> junit;
+    std::string bench;
 };
 
 // Every option, for the one that a mistyped name was meant to be. The older
 // names (--build-dir, --endpoint) are kept for scripts that use them.
 const std::vector<std::string> flagOptions = { "--verbose", "--matrix", "--manual", "--help" };
 const std::vector<std::string> valueOptions = { "--dir", "--tests", "--settings", "--timeout", "--jobs",
-    "--printer-option", "--port", "--devbench", "--record", "--junit", "--build-dir", "--endpoint" };
+    "--printer-option", "--port", "--devbench", "--record", "--junit", "--bench", "--build-dir", "--endpoint" };
 
 // An option with a value; false (with `why`) when it is bad.
 bool valueOption(const std::string& arg, const std::string& value, Options* options, std::string* why)
@@ -120,6 +122,13 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
         options->record = value;
     } else if (arg == "--junit") {
         options->junit = value;
+    } else if (arg == "--bench") {
+        options->bench = value;
+        // CI shows it in every test's class name.
+        if (value.empty() || std::any_of(value.begin(), value.end(), [](char c) { return c >= 0 && c < ' '; })) {
+            *why = "--bench wants a name, without control characters";
+            return false;
+        }
     } else {
         *why = wire::unknownName("option", arg, valueOptions);
         return false;
@@ -217,6 +226,7 @@ RunRecord startRecord(const Options& options, bool wanted)
     RunRecord record;
     record.started = utcTimestamp();
     record.host = hostName();
+    record.bench = options.bench.empty() ? record.host : options.bench;
     record.portName = options.manual ? options.port : options.run.endpoint;
     record.portSettings = options.run.settings;
     record.mode = options.manual ? "manual" : "virtual";

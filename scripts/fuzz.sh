@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(dialogue_fuzz reply_reader_fuzz frame_decoder_fuzz paper_fuzz page_gate_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(dialogue_fuzz reply_reader_fuzz frame_decoder_fuzz paper_fuzz page_gate_fuzz record_reader_fuzz)
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 . "$root/scripts/announce.sh"
@@ -33,6 +33,8 @@ for target in "${targets[@]}"; do
   # more tests of the same kind.
   max_len=1024
   [ "$target" = dialogue_fuzz ] && max_len=640
+  # A record of a few tests with their consoles.
+  [ "$target" = record_reader_fuzz ] && max_len=8192
   # -timeout: an input that runs 10 s is a hang.
   # libFuzzer prints a line for every new input: a run that finds nothing
   # shows only its final figures, one that fails shows everything.

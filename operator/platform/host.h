@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,6 +52,14 @@ std::string fileVersion(const std::string& path);
 std::string hostName();
 // Now, UTC, as 2026-12-08T01:51:00Z.
 std::string utcTimestamp();
+// Seconds since 1970 of a UTC calendar time (timegm); `fields` is left
+// normalised, so a day that does not exist shows as another.
+time_t utcSeconds(std::tm* fields);
+
+// Reads a whole regular file of at most `limit` bytes. A FIFO, a device or a
+// folder is refused at once, without waiting for a writer: a report never
+// hangs on a path given by mistake. `error` names the file.
+bool readRegularFile(const std::string& path, size_t limit, std::string* text, std::string* error);
 
 // Ctrl-C and requests to end the operator. installInterrupts returns false
 // when they cannot be caught. interruptFd is readable after one (POSIX; -1

@@ -17,6 +17,10 @@ struct LibraryFile {
     std::string sha256;
     // From a Windows version resource; empty when there is none.
     std::string fileVersion;
+    // The file at `path` was not the one devbench loaded by the end of the
+    // run (rebuilt, copied over): the digest is of the one that ran, or none.
+    bool replacedDuringRun = false;
+    std::string replacedNote;
 };
 
 // What the file at `path` is; `read` false (with a warning) when it cannot

@@ -1,5 +1,9 @@
 #include "operator/record/records.h"
 
+#include <iomanip>
+#include <sstream>
+
+#include "operator/platform/host.h"
 #include "operator/run/firmware_name.h"
 
 namespace vpop {
@@ -28,6 +32,20 @@ std::optional<std::string> printerFirmware(const RunRecord& record)
         if (std::optional<std::string> name = firmwareName(test.result.console)) return name;
     }
     return std::nullopt;
+}
+
+std::optional<RecordTime> recordMoment(const std::string& text)
+{
+    std::tm fields {};
+    std::istringstream in(text);
+    in >> std::get_time(&fields, "%Y-%m-%dT%H:%M:%S");
+    if (in.fail() || in.get() != 'Z' || in.peek() != std::char_traits<char>::eof() || text.size() != 20)
+        return std::nullopt;
+    std::tm normalised = fields;
+    time_t seconds = utcSeconds(&normalised);
+    // A day past its month's end moves into the next month.
+    if (normalised.tm_mday != fields.tm_mday) return std::nullopt;
+    return RecordTime(std::chrono::seconds(seconds));
 }
 
 void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan)

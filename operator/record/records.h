@@ -3,6 +3,7 @@
 // around them.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ struct RunRecord {
     std::string started;
     std::string finished;
     std::string host;
+    // The bench's name in reports that merge several benches (--bench; the
+    // host name by default).
+    std::string bench;
     std::string portName;
     std::string portSettings;
     std::string mode;
@@ -59,6 +63,15 @@ struct RunRecord {
 };
 
 std::optional<std::string> printerFirmware(const RunRecord& record);
+
+// A record's times are to the second; held in seconds, any year a record
+// may name fits.
+using RecordTime = std::chrono::time_point<std::chrono::system_clock, std::chrono::seconds>;
+
+// The moment a record's UTC time ("2026-12-08T02:06:45Z", as `started` and
+// `finished` hold it) names; none for any other text, a day that does not
+// exist included.
+std::optional<RecordTime> recordMoment(const std::string& text);
 
 // A run's tests: every planned one, run or not.
 void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);

@@ -1,8 +1,6 @@
 // Record text that survives whatever bytes a library or printer sends.
 #include "operator/record/text_escape.h"
 
-#include <stdio.h>
-
 namespace vpop {
 
 namespace {
@@ -50,29 +48,6 @@ std::string validUtf8(std::string_view text)
         }
     }
     return out;
-}
-
-std::string jsonString(std::string_view text)
-{
-    std::string out = "\"";
-    for (char c : validUtf8(text)) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20) {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 std::string xmlEscaped(std::string_view text, bool attribute)

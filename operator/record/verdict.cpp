@@ -1,5 +1,7 @@
 #include "operator/record/verdict.h"
 
+#include <vector>
+
 namespace vpop {
 
 namespace {
@@ -57,6 +59,29 @@ Verdict testVerdict(const TestRecord& record)
     if (!record.bannerSeen) return Verdict::NotRun;
     if (!record.failures.empty() || !record.findings.empty()) return Verdict::Fail;
     return record.finished ? Verdict::Pass : Verdict::BrokeOff;
+}
+
+Verdict judgedVerdict(const RecordedTest& test)
+{
+    Verdict verdict = testVerdict(test.result);
+    if (test.expectedFailure.empty()) return verdict;
+    if (test.expectedSeen) return Verdict::Pass;
+    return verdict == Verdict::Pass ? Verdict::Fail : verdict;
+}
+
+Coverage coverage(const RunRecord& record)
+{
+    Coverage coverage;
+    coverage.suite = static_cast<unsigned>(suiteTests().size());
+    std::vector<bool> ran(coverage.suite);
+    for (const RecordedTest& test : record.tests) {
+        unsigned number = test.result.number;
+        if (number >= coverage.suite || ran[number] || testVerdict(test.result) == Verdict::NotRun) continue;
+        ran[number] = true;
+        ++coverage.ran;
+    }
+    coverage.partial = !record.matrix && coverage.ran < coverage.suite;
+    return coverage;
 }
 
 RunVerdict runVerdict(const RunRecord& record)

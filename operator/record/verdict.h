@@ -21,6 +21,21 @@ bool verdictOfWord(std::string_view word, Verdict* verdict);
 // order and nothing failed it.
 Verdict testVerdict(const TestRecord& record);
 
+// A test as its run judged it. In a fault matrix a test that is to print
+// its fault's failure line passes when it did and fails when it did not;
+// every other test is testVerdict's.
+Verdict judgedVerdict(const RecordedTest& test);
+
+// How many of the suite's tests ran (started) at least once. A run of fewer
+// than all is partial whatever its verdict: a pass of 7 tests says nothing
+// of the other 14. A matrix runs the tests its faults need, and is never.
+struct Coverage {
+    unsigned ran = 0;
+    unsigned suite = 0;
+    bool partial = false;
+};
+Coverage coverage(const RunRecord& record);
+
 struct RunVerdict {
     // Pass, Fail or BrokeOff.
     Verdict verdict = Verdict::Fail;

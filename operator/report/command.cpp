@@ -4,11 +4,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <optional>
+
 #include "operator/platform/host.h"
 #include "operator/platform/output_file.h"
+#include "operator/record/json_record.h"
 #include "operator/report/html.h"
 #include "operator/report/markdown.h"
-#include "operator/report/record.h"
 #include "wire/nearest_name.h"
 
 namespace vpop::signoff {
@@ -17,15 +19,18 @@ namespace {
 
 const int EXIT_USAGE = 2;
 
-const char usage[] = "usage: vpoperator report RECORD.json [--html FILE] [--markdown FILE]\n"
-                     "       vpoperator report OLD.json NEW.json [MORE.json ...] [--html FILE] [--markdown FILE]\n"
-                     "One record: the run's sign-off page (--html) or its Markdown summary (--markdown).\n"
-                     "Several: the same tests side by side, one column per run, regressions and fixes marked.\n"
-                     "FILE - writes to standard output. Exit status: 0 written, 2 usage error, a record that\n"
-                     "cannot be read or a file that cannot be written.\n";
+const char usage[]
+    = "usage: vpoperator report RECORD.json [--html FILE] [--markdown FILE]\n"
+      "       vpoperator report RUN.json [MORE.json ...] [--baseline BASE.json] [--html FILE] [--markdown FILE]\n"
+      "One record: the run's sign-off page (--html) or its Markdown summary (--markdown).\n"
+      "Several: the same tests side by side, one column per run in the order they started, each\n"
+      "against the run before it (or every one against --baseline), regressions and fixes marked.\n"
+      "FILE - writes to standard output. Exit status: 0 written, 2 usage error, a record that\n"
+      "cannot be read or a file that cannot be written.\n";
 
 struct ReportOptions {
     std::vector<std::string> records;
+    std::string baseline;
     std::string html;
     std::string markdown;
 };
@@ -34,11 +39,14 @@ bool parse(const std::vector<std::string>& arguments, ReportOptions* options, st
 {
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& arg = arguments[i];
-        if (arg == "--html" || arg == "--markdown") {
+        if (arg == "--html" || arg == "--markdown" || arg == "--baseline") {
             if (i + 1 >= arguments.size()) return *why = "missing file after " + arg, false;
-            (arg == "--html" ? options->html : options->markdown) = arguments[++i];
+            (arg == "--html"              ? options->html
+                    : arg == "--markdown" ? options->markdown
+                                          : options->baseline)
+                = arguments[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return *why = wire::unknownName("option", arg, { "--html", "--markdown", "--help" }), false;
+            return *why = wire::unknownName("option", arg, { "--html", "--markdown", "--baseline", "--help" }), false;
         } else {
             std::vector<std::string> files = matchingFiles(arg);
             if (files.empty()) return *why = "no record matches " + arg, false;
@@ -53,7 +61,9 @@ bool parse(const std::vector<std::string>& arguments, ReportOptions* options, st
         return !a.empty() && !b.empty() && (a == b || fileIdentity(a) == fileIdentity(b));
     };
     if (same(options->html, options->markdown)) return *why = "--html and --markdown name the same file", false;
-    for (const std::string& record : options->records) {
+    std::vector<std::string> read = options->records;
+    if (!options->baseline.empty()) read.push_back(options->baseline);
+    for (const std::string& record : read) {
         if (same(record, options->html) || same(record, options->markdown))
             return *why = record + " is a record to read and a file to write", false;
     }
@@ -93,24 +103,35 @@ int reportCommand(const std::vector<std::string>& arguments)
         fprintf(stderr, "vpoperator report: %s\n%s", error.c_str(), usage);
         return EXIT_USAGE;
     }
-    std::vector<RecordedRun> runs(options.records.size());
-    for (size_t i = 0; i < runs.size(); ++i) {
-        if (!readRecord(options.records[i], &runs[i], &error)) {
+    bool compared = options.records.size() > 1 || !options.baseline.empty();
+    std::vector<ReadRun> runs;
+    std::optional<ReadRun> baseline;
+    for (size_t i = 0; i <= options.records.size(); ++i) {
+        bool isBaseline = i == options.records.size();
+        if (isBaseline && options.baseline.empty()) break;
+        ReadRun run { isBaseline ? options.baseline : options.records[i], {} };
+        if (!readRecord(run.file, &run.record, &error)) {
             fprintf(stderr, "vpoperator report: %s\n", error.c_str());
             return EXIT_USAGE;
         }
+        if (compared) keepForComparison(&run.record);
+        if (isBaseline) {
+            baseline = std::move(run);
+        } else {
+            runs.push_back(std::move(run));
+        }
     }
-    bool one = runs.size() == 1;
+    const ReadRun* base = baseline ? &*baseline : nullptr;
     bool toStandardOutput = options.html == "-" || options.markdown == "-";
     if (!options.html.empty()
-        && !writeOutput(
-            options.html, "page", one ? htmlReport(runs[0]) : htmlComparison(runs), toStandardOutput, &error)) {
+        && !writeOutput(options.html, "page", compared ? htmlComparison(runs, base) : htmlReport(runs[0]),
+            toStandardOutput, &error)) {
         fprintf(stderr, "vpoperator report: %s\n", error.c_str());
         return EXIT_USAGE;
     }
     if (!options.markdown.empty()
-        && !writeOutput(options.markdown, "Markdown", one ? markdownReport(runs[0]) : markdownComparison(runs),
-            toStandardOutput, &error)) {
+        && !writeOutput(options.markdown, "Markdown",
+            compared ? markdownComparison(runs, base) : markdownReport(runs[0]), toStandardOutput, &error)) {
         fprintf(stderr, "vpoperator report: %s\n", error.c_str());
         return EXIT_USAGE;
     }

@@ -12,67 +12,116 @@ namespace vpop::signoff {
 
 namespace {
 
-bool failed(const RecordedTest& test) { return test.verdict == Verdict::Fail || test.verdict == Verdict::BrokeOff; }
+// The first reasons of a test are enough for a comparison's cell and for
+// telling one failure from another.
+const size_t KEPT_REASONS = 1;
+const size_t KEPT_REASON_BYTES = 512;
+
+bool failing(Verdict verdict) { return verdict == Verdict::Fail || verdict == Verdict::BrokeOff; }
 
 // A row is one test of one fault profile; a test planned twice has two.
 using RowKey = std::tuple<std::string, unsigned, unsigned>;
 
-std::string libraryKey(const RecordedRun& run) { return run.library.sha256.value_or("unread:" + run.library.path); }
-
-void groupColumns(const std::vector<RecordedRun>& runs, Grid* grid)
+std::string libraryKey(const RunRecord& run)
 {
-    std::map<std::string, size_t> groupOf;
-    std::vector<std::vector<const RecordedRun*>> members;
-    for (const RecordedRun& run : runs) {
-        auto [it, added] = groupOf.emplace(libraryKey(run), grid->groups.size());
-        if (added) {
+    if (!run.library) return "none";
+    return run.library->read ? run.library->sha256 : "unread:" + run.library->path;
+}
+
+void orderColumns(const std::vector<ReadRun>& runs, const ReadRun* baseline, Grid* grid)
+{
+    if (baseline != nullptr) grid->columns.push_back(baseline);
+    grid->baseline = baseline != nullptr;
+    std::vector<const ReadRun*> others;
+    for (const ReadRun& run : runs) others.push_back(&run);
+    // The reader refuses a record whose start is not a time.
+    auto start = [](const ReadRun* run) { return recordMoment(run->record.started).value_or(RecordTime()); };
+    std::stable_sort(
+        others.begin(), others.end(), [&](const ReadRun* a, const ReadRun* b) { return start(a) < start(b); });
+    grid->columns.insert(grid->columns.end(), others.begin(), others.end());
+    for (size_t column = 0; column < grid->columns.size(); ++column) {
+        const RunRecord& run = grid->columns[column]->record;
+        if (column == 0 || libraryKey(grid->columns[column - 1]->record) != libraryKey(run))
             grid->groups.push_back({ run.library, {} });
-            members.emplace_back();
-        }
-        members[it->second].push_back(&run);
+        grid->groups.back().columns.push_back(column);
     }
-    // Columns in group order, each group's runs in the order given.
-    for (size_t group = 0; group < members.size(); ++group) {
-        for (const RecordedRun* run : members[group]) {
-            grid->groups[group].columns.push_back(grid->columns.size());
-            grid->columns.push_back(run);
-        }
-    }
+}
+
+// Why a test failed, to tell one failure from another.
+std::vector<std::string> reasons(const RecordedTest& test)
+{
+    std::vector<std::string> out { std::string(verdictWord(judgedVerdict(test))) };
+    out.insert(out.end(), test.result.failures.begin(), test.result.failures.end());
+    out.insert(out.end(), test.result.findings.begin(), test.result.findings.end());
+    return out;
+}
+
+Change changeOf(const RecordedTest* before, const RecordedTest& now)
+{
+    if (before == nullptr) return Change::none;
+    Verdict was = judgedVerdict(*before);
+    Verdict is = judgedVerdict(now);
+    if (was == Verdict::Pass && failing(is)) return Change::regression;
+    if (failing(was) && is == Verdict::Pass) return Change::fix;
+    if (failing(was) && failing(is) && reasons(*before) != reasons(now)) return Change::otherFailure;
+    return Change::none;
 }
 
 void markChanges(Grid* grid)
 {
     for (GridRow& row : grid->rows) {
-        const RecordedTest* before = nullptr;
-        for (Cell& cell : row.cells) {
-            if (cell.test == nullptr || cell.test->verdict == Verdict::NotRun) continue;
-            if (before != nullptr && before->verdict == Verdict::Pass && failed(*cell.test)) {
-                cell.change = Change::regression;
-                ++grid->regressions;
-            } else if (before != nullptr && failed(*before) && cell.test->verdict == Verdict::Pass) {
-                cell.change = Change::fix;
-                ++grid->fixes;
-            }
-            before = cell.test;
+        const RecordedTest* before = grid->baseline ? row.cells[0].test : nullptr;
+        for (size_t column = grid->baseline ? 1 : 0; column < row.cells.size(); ++column) {
+            Cell& cell = row.cells[column];
+            if (cell.test == nullptr || judgedVerdict(*cell.test) == Verdict::NotRun) continue;
+            bool comparable = before != nullptr && judgedVerdict(*before) != Verdict::NotRun;
+            cell.change = changeOf(comparable ? before : nullptr, *cell.test);
+            grid->regressions += cell.change == Change::regression;
+            grid->fixes += cell.change == Change::fix;
+            grid->otherFailures += cell.change == Change::otherFailure;
+            if (!grid->baseline) before = cell.test;
         }
     }
 }
 
+void keepReasons(std::vector<std::string>& lines)
+{
+    if (lines.size() > KEPT_REASONS) lines.resize(KEPT_REASONS);
+    for (std::string& line : lines) {
+        if (line.size() > KEPT_REASON_BYTES) line.resize(KEPT_REASON_BYTES);
+        line.shrink_to_fit();
+    }
+    lines.shrink_to_fit();
+}
+
 } // namespace
 
-Grid compareRuns(const std::vector<RecordedRun>& runs)
+void keepForComparison(RunRecord* record)
+{
+    for (RecordedTest& test : record->tests) {
+        TestRecord& result = test.result;
+        keepReasons(result.failures);
+        keepReasons(result.findings);
+        result.paper.reset();
+        // Swapped out: a string assigned an empty one keeps its buffer.
+        std::string().swap(result.console);
+        std::string().swap(result.stderrText);
+    }
+    keepReasons(record->strayFailures);
+}
+
+Grid compareRuns(const std::vector<ReadRun>& runs, const ReadRun* baseline)
 {
     Grid grid;
-    groupColumns(runs, &grid);
+    orderColumns(runs, baseline, &grid);
     std::map<RowKey, size_t> rowOf;
     for (size_t column = 0; column < grid.columns.size(); ++column) {
         std::map<std::pair<std::string, unsigned>, unsigned> seen;
-        for (const RecordedTest& test : grid.columns[column]->tests) {
-            std::string fault = test.fault.value_or("");
-            RowKey key { fault, test.number, seen[{ fault, test.number }]++ };
+        for (const RecordedTest& test : grid.columns[column]->record.tests) {
+            unsigned number = test.result.number;
+            RowKey key { test.fault, number, seen[{ test.fault, number }]++ };
             auto [it, added] = rowOf.emplace(key, grid.rows.size());
-            if (added)
-                grid.rows.push_back({ test.number, test.fault, test.name, std::vector<Cell>(grid.columns.size()) });
+            if (added) grid.rows.push_back({ number, test.fault, std::vector<Cell>(grid.columns.size()) });
             grid.rows[it->second].cells[column].test = &test;
         }
     }
@@ -83,9 +132,10 @@ Grid compareRuns(const std::vector<RecordedRun>& runs)
 std::vector<JobCheck> checkJobs(const RecordedTest& test)
 {
     std::vector<JobCheck> checks;
-    if (!test.paperJobs) return checks;
-    const std::vector<PaperJob>& jobs = *test.paperJobs;
-    const std::vector<SentJob>* sent = test.paperChecked ? sentJobs(test.number) : nullptr;
+    const TestRecord& result = test.result;
+    if (!result.paper) return checks;
+    const std::vector<PaperJob>& jobs = *result.paper;
+    const std::vector<SentJob>* sent = result.paperChecked ? sentJobs(result.number) : nullptr;
     size_t sentCount = sent == nullptr ? 0 : sent->size();
     for (size_t i = 0; i < std::max(jobs.size(), sentCount); ++i) {
         JobCheck check;
@@ -106,73 +156,95 @@ std::vector<JobCheck> checkJobs(const RecordedTest& test)
     return checks;
 }
 
-std::string startText(const std::optional<std::string>& started)
+std::string partialText(const RunRecord& record)
 {
-    if (!started) return "unknown";
-    std::string text = *started;
-    if (text.size() == 20 && text[10] == 'T' && text[19] == 'Z')
-        return text.substr(0, 10) + " " + text.substr(11, 8) + " UTC";
-    return text;
+    Coverage covered = coverage(record);
+    if (!covered.partial) return "";
+    return " (partial: " + std::to_string(covered.ran) + " of the " + std::to_string(covered.suite) + " tests ran)";
 }
 
-namespace {
-
-// Seconds since 1970 of "YYYY-MM-DDTHH:MM:SSZ"; -1 when it is not that.
-long long epochSeconds(const std::string& text)
+std::string countsText(const RunRecord& record)
 {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    char zone = 0;
-    if (text.size() != 20
-        || sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute, &second, &zone) != 7
-        || zone != 'Z' || month < 1 || month > 12)
-        return -1;
-    // Days from civil: March-based years put the leap day last.
-    int y = year - (month <= 2 ? 1 : 0);
-    long long era = (y >= 0 ? y : y - 399) / 400;
-    long long yearOfEra = y - era * 400;
-    long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    long long days = era * 146097 + dayOfEra - 719468;
-    return days * 86400 + hour * 3600 + minute * 60 + second;
+    unsigned counts[4] = {};
+    for (const RecordedTest& test : record.tests) ++counts[static_cast<int>(judgedVerdict(test))];
+    std::string out;
+    for (Verdict verdict : { Verdict::Pass, Verdict::Fail, Verdict::BrokeOff, Verdict::NotRun }) {
+        std::string word(verdictWord(verdict));
+        if (verdict == Verdict::Pass || verdict == Verdict::Fail) word += "ed";
+        out += (out.empty() ? "" : ", ") + std::to_string(counts[static_cast<int>(verdict)]) + " " + word;
+    }
+    Coverage covered = coverage(record);
+    if (covered.partial) out += "; " + std::to_string(covered.suite - covered.ran) + " of the suite's tests never ran";
+    if (record.matrix) {
+        size_t caught = std::count_if(
+            record.faults.begin(), record.faults.end(), [](const FaultResult& fault) { return fault.caught; });
+        out += "; " + std::to_string(caught) + " of " + std::to_string(record.faults.size()) + " faults caught";
+    }
+    return out;
 }
 
-} // namespace
-
-std::string durationText(const RecordedRun& run)
+std::string testTitle(const RecordedTest& test)
 {
-    long long start = run.started ? epochSeconds(*run.started) : -1;
-    long long end = run.finished ? epochSeconds(*run.finished) : -1;
-    if (start < 0 || end < start) return "unknown";
-    long long seconds = end - start;
-    if (seconds < 60) return std::to_string(seconds) + " s";
-    if (seconds < 3600) return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
-    return std::to_string(seconds / 3600) + " h " + std::to_string(seconds % 3600 / 60) + " min";
+    return std::to_string(test.result.number) + " " + std::string(suiteTests()[test.result.number].name)
+        + (test.fault.empty() ? "" : " (fault " + test.fault + ")");
+}
+
+std::string expectationText(const RecordedTest& test)
+{
+    if (test.expectedFailure.empty()) return "";
+    return (test.expectedSeen ? "caught: " : "not caught: no ") + test.expectedFailure;
+}
+
+std::string replacedText(const LibraryFile& library)
+{
+    if (!library.replacedDuringRun) return "";
+    return "the file was replaced during the run" + (library.replacedNote.empty() ? "" : ": " + library.replacedNote);
+}
+
+std::string startText(const std::string& started)
+{
+    if (!recordMoment(started)) return started.empty() ? "unknown" : started;
+    return started.substr(0, 10) + " " + started.substr(11, 8) + " UTC";
+}
+
+std::string durationText(const RunRecord& run)
+{
+    using namespace std::chrono;
+    std::optional<RecordTime> start = recordMoment(run.started);
+    std::optional<RecordTime> end = recordMoment(run.finished);
+    if (!start || !end || *end < *start) return "unknown";
+    seconds total = *end - *start;
+    hours h = duration_cast<hours>(total);
+    minutes m = duration_cast<minutes>(total - h);
+    seconds s = total - h - m;
+    if (total < minutes(1)) return std::to_string(s.count()) + " s";
+    if (total < hours(1)) return std::to_string(m.count()) + " min " + std::to_string(s.count()) + " s";
+    return std::to_string(h.count()) + " h " + std::to_string(m.count()) + " min";
 }
 
 std::string secondsText(const RecordedTest& test)
 {
-    if (!test.seconds || test.verdict == Verdict::NotRun) return "";
+    if (!test.result.bannerSeen) return "";
     char text[32];
-    snprintf(text, sizeof text, "%.3f s", *test.seconds);
+    snprintf(text, sizeof text, "%.3f s", test.result.seconds());
     return text;
 }
 
-std::string sizeText(const std::optional<uint64_t>& size)
+std::string sizeText(uint64_t size)
 {
-    if (!size) return "unknown size";
-    std::string digits = std::to_string(*size);
+    std::string digits = std::to_string(size);
     for (size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
     return digits + " bytes";
 }
 
-std::string shortDigest(const std::optional<std::string>& sha256)
+std::string shortDigest(const std::optional<LibraryFile>& library)
 {
-    return sha256 ? sha256->substr(0, 16) : std::string("unknown");
+    return library && library->read ? library->sha256.substr(0, 16) : std::string("unknown");
 }
 
-std::string verdictClass(const std::string& verdict)
+std::string cssClass(std::string_view word)
 {
-    std::string out = verdict;
+    std::string out(word);
     std::replace(out.begin(), out.end(), ' ', '-');
     return out;
 }

@@ -1,6 +1,7 @@
 // What the sign-off report says, whatever it is written as (a page or
-// Markdown): the comparison of runs, the paper's jobs against what each test
-// sent, and the few phrases both forms share.
+// Markdown): each run as the operator's own verdict functions judge it, the
+// comparison of runs, the paper's jobs against what each test sent, and the
+// few phrases both forms share.
 #pragma once
 
 #include <optional>
@@ -8,43 +9,57 @@
 #include <string_view>
 #include <vector>
 
-#include "operator/report/record.h"
+#include "operator/record/records.h"
+#include "operator/record/verdict.h"
 
 namespace vpop::signoff {
 
-enum class Change { none, regression, fix };
+// A record as the report has it: the file it was read from, as given.
+struct ReadRun {
+    std::string file;
+    RunRecord record;
+};
+
+// What a comparison keeps of a run: its verdicts and first reasons, not its
+// consoles, so a thousand records compare in little memory.
+void keepForComparison(RunRecord* record);
+
+enum class Change { none, regression, fix, otherFailure };
 
 struct Cell {
     // Null when the run has no such test.
     const RecordedTest* test = nullptr;
-    // Against the nearest column to the left that has the test.
+    // Against the run before it (in time) that ran the test, or the baseline.
     Change change = Change::none;
 };
 
 struct GridRow {
     unsigned number = 0;
-    std::optional<std::string> fault;
-    std::string name;
+    std::string fault;
     std::vector<Cell> cells;
 };
 
-// Runs of one library file (one SHA-256), side by side.
+// Neighbouring runs of one library file (one SHA-256), under one heading.
 struct LibraryGroup {
-    LibraryIdentity library;
+    std::optional<LibraryFile> library;
     std::vector<size_t> columns;
 };
 
 struct Grid {
-    // The runs in the order shown: grouped by library file, groups in the
-    // order their first run was given.
-    std::vector<const RecordedRun*> columns;
+    // The runs in the order shown: the baseline first when there is one,
+    // then by start time; runs that started together in the order given.
+    std::vector<const ReadRun*> columns;
+    bool baseline = false;
     std::vector<LibraryGroup> groups;
     std::vector<GridRow> rows;
     unsigned regressions = 0;
     unsigned fixes = 0;
+    unsigned otherFailures = 0;
 };
 
-Grid compareRuns(const std::vector<RecordedRun>& runs);
+// With a baseline, every run is compared with it; without, each with the
+// run before it.
+Grid compareRuns(const std::vector<ReadRun>& runs, const ReadRun* baseline = nullptr);
 
 // One job the printer took, against the job the test sent in its place.
 struct JobCheck {
@@ -56,18 +71,31 @@ struct JobCheck {
 };
 std::vector<JobCheck> checkJobs(const RecordedTest& test);
 
+// " (partial: 7 of the 21 tests ran)" after the verdict of a run that ran
+// part of the suite; empty for any other.
+std::string partialText(const RunRecord& record);
+// "7 passed, 0 failed, 0 broke off, 0 not run, 14 never planned".
+std::string countsText(const RunRecord& record);
+// "12 Test Get Parsed Status (fault stall-status:300)".
+std::string testTitle(const RecordedTest& test);
+// For a matrix test that was to catch its fault: "caught: ..." or "not
+// caught: ..."; empty for any other test.
+std::string expectationText(const RecordedTest& test);
+// What the record says of a library file devbench did not keep to the end.
+std::string replacedText(const LibraryFile& library);
+
 // "2026-12-08 02:06:45 UTC" of "2026-12-08T02:06:45Z"; "unknown" for none.
-std::string startText(const std::optional<std::string>& started);
-// "4.2 s" or "12 min 5 s"; "unknown" while the record has no end.
-std::string durationText(const RecordedRun& run);
+std::string startText(const std::string& started);
+// "4 s", "12 min 5 s" or "2 h 3 min"; "unknown" without a start and an end.
+std::string durationText(const RunRecord& run);
 // "0.012 s", or "" for a test that never ran.
 std::string secondsText(const RecordedTest& test);
-// "888,736 bytes", or "unknown size".
-std::string sizeText(const std::optional<uint64_t>& size);
+// "888,736 bytes".
+std::string sizeText(uint64_t size);
 // The first 16 digits: enough to tell two builds apart at a glance.
-std::string shortDigest(const std::optional<std::string>& sha256);
-// "fail", "broke off" ...: the CSS class and the word are the same text.
-std::string verdictClass(const std::string& verdict);
+std::string shortDigest(const std::optional<LibraryFile>& library);
+// "fail", "broke-off" ...: the CSS class of a word.
+std::string cssClass(std::string_view word);
 // Text with nothing hidden: C0 controls as their pictures (a printer's ESC
 // reads as ␛), C1 controls and bidirectional overrides named ([U+202E]),
 // CR LF as LF. Line ends and tabs stay.

@@ -1,7 +1,6 @@
 #include "operator/report/html.h"
 
 #include "operator/record/text_escape.h"
-#include "operator/report/content.h"
 
 // The page's style, operator/report/page.css, built in by CMake.
 extern const char SIGNOFF_PAGE_CSS[];
@@ -15,8 +14,19 @@ const char POLICY[] = "default-src 'none'; style-src 'unsafe-inline'";
 
 std::string badge(Verdict verdict)
 {
-    std::string word(verdictWord(verdict));
-    return "<span class=\"verdict " + verdictClass(word) + "\">" + htmlText(word) + "</span>";
+    std::string_view word = verdictWord(verdict);
+    return "<span class=\"verdict " + cssClass(word) + "\">" + htmlText(word) + "</span>";
+}
+
+// The run's verdict, and a mark when it covers part of the suite only.
+std::string runBadge(const RunRecord& run)
+{
+    Coverage covered = coverage(run);
+    std::string out = badge(runVerdict(run).verdict);
+    if (covered.partial)
+        out += "<span class=\"mark partial\">partial: " + std::to_string(covered.ran) + " of "
+            + std::to_string(covered.suite) + "</span>";
+    return out;
 }
 
 std::string fact(const std::string& name, const std::string& valueHtml)
@@ -24,49 +34,38 @@ std::string fact(const std::string& name, const std::string& valueHtml)
     return "<dt>" + htmlText(name) + "</dt><dd>" + valueHtml + "</dd>\n";
 }
 
-std::string libraryFacts(const std::string& title, const LibraryIdentity& library)
+std::string code(const std::string& text) { return "<code>" + htmlText(text) + "</code>"; }
+
+std::string libraryFacts(const std::string& title, const std::optional<LibraryFile>& library)
 {
-    std::string out = fact(title, "<code>" + htmlText(library.path) + "</code>");
-    out += fact("size", htmlText(sizeText(library.size)));
-    out += fact(
-        "SHA-256", "<code>" + htmlText(library.sha256.value_or("unknown (the file could not be read)")) + "</code>");
-    if (library.fileVersion) out += fact("file version", htmlText(*library.fileVersion));
+    if (!library) return fact(title, "unknown (devbench's process did not show which it loaded)");
+    std::string out = fact(title, code(library->path));
+    if (library->replacedDuringRun)
+        out += fact("replaced", "<span class=\"replaced\">" + htmlText(replacedText(*library)) + "</span>");
+    out += fact("size", library->read ? htmlText(sizeText(library->size)) : "unknown");
+    out += fact("SHA-256", library->read ? code(library->sha256) : "unknown (the file could not be read)");
+    if (!library->fileVersion.empty()) out += fact("file version", htmlText(library->fileVersion));
     return out;
 }
 
-std::string counts(const RecordedRun& run)
-{
-    unsigned pass = 0, fail = 0, brokeOff = 0, notRun = 0;
-    for (const RecordedTest& test : run.tests) {
-        unsigned& count = test.verdict == Verdict::Pass ? pass
-            : test.verdict == Verdict::Fail             ? fail
-            : test.verdict == Verdict::BrokeOff         ? brokeOff
-                                                        : notRun;
-        ++count;
-    }
-    return std::to_string(pass) + " passed, " + std::to_string(fail) + " failed, " + std::to_string(brokeOff)
-        + " broke off, " + std::to_string(notRun) + " not run";
-}
-
-std::string runFacts(const RecordedRun& run)
+std::string runFacts(const RunRecord& run)
 {
     bool windows = run.probeLibrary.has_value();
     std::string out = "<dl class=\"facts\">\n";
     out += libraryFacts(windows ? "library (devbench, 64-bit)" : "library", run.library);
-    if (run.probeLibrary) out += libraryFacts("library (holdprobe, 32-bit)", *run.probeLibrary);
-    if (run.callingConvention) out += fact("calling convention", htmlText(*run.callingConvention));
-    out += fact("printer firmware",
-        run.firmware ? "<code>" + htmlText(*run.firmware) + "</code>" : "unknown (Test Read did not read it)");
+    if (run.probeLibrary) out += libraryFacts("library (holdprobe, 32-bit)", run.probeLibrary);
+    if (!run.callingConvention.empty()) out += fact("calling convention", htmlText(run.callingConvention));
+    std::optional<std::string> firmware = printerFirmware(run);
+    out += fact("printer firmware", firmware ? code(*firmware) : "unknown (Test Read did not read it)");
+    out += fact("bench", htmlText(run.bench));
     out += fact("host", htmlText(run.host));
     out += fact("devbench", htmlText(run.devbench));
     out += fact("mode", htmlText(run.mode == "manual" ? "by hand (manual)" : run.mode));
-    out += fact("port",
-        "<code>" + htmlText(run.portName) + "</code>"
-            + (run.portSettings.empty() ? "" : " settings <code>" + htmlText(run.portSettings) + "</code>"));
+    out += fact("port", code(run.portName) + (run.portSettings.empty() ? "" : " settings " + code(run.portSettings)));
     out += fact("started", htmlText(startText(run.started)));
     out += fact("duration", htmlText(durationText(run)));
-    out += fact("tests", htmlText(counts(run)));
-    if (run.brokeOff) out += fact("broke off", "<strong>" + htmlText(*run.brokeOff) + "</strong>");
+    out += fact("tests", htmlText(countsText(run)));
+    if (!run.brokeOff.empty()) out += fact("broke off", "<strong>" + htmlText(run.brokeOff) + "</strong>");
     return out + "</dl>\n";
 }
 
@@ -74,8 +73,21 @@ std::string lineList(const std::vector<std::string>& lines, const char* kind)
 {
     if (lines.empty()) return "";
     std::string out = std::string("<ul class=\"lines ") + kind + "\">";
-    for (const std::string& line : lines) out += "<li><code>" + htmlText(line) + "</code></li>";
+    for (const std::string& line : lines) out += "<li>" + code(line) + "</li>";
     return out + "</ul>\n";
+}
+
+// What the test failed with: devbench's lines, the operator's findings, a
+// matrix's expectation and what the library said on standard error.
+std::string failureDetail(const RecordedTest& test)
+{
+    std::string out = lineList(test.result.failures, "failures") + lineList(test.result.findings, "findings");
+    if (std::string expectation = expectationText(test); !expectation.empty())
+        out += "<p class=\"note\">" + htmlText(expectation) + "</p>\n";
+    if (!test.result.stderrText.empty())
+        out += "<p class=\"note\">standard error</p><pre class=\"stderr\">" + htmlText(test.result.stderrText)
+            + "</pre>\n";
+    return out;
 }
 
 std::string jobTable(const RecordedTest& test)
@@ -87,36 +99,36 @@ std::string jobTable(const RecordedTest& test)
     for (const JobCheck& check : checks) {
         std::string sent = check.expected.empty() ? "" : " " + htmlText(check.expected);
         out += "<tr><td>" + (check.job ? std::to_string(check.job->number) : std::string("—")) + "</td><td>"
-            + (check.job ? htmlText(sizeText(check.job->size)) : "") + "</td><td><code>"
-            + (check.job ? htmlText(check.job->sha256) : "") + "</code></td><td><span class=\"outcome "
-            + verdictClass(check.outcome) + "\">" + htmlText(check.outcome) + "</span>" + sent + "</td></tr>\n";
+            + (check.job ? htmlText(sizeText(check.job->size)) : "") + "</td><td>"
+            + (check.job ? code(check.job->sha256) : "") + "</td><td><span class=\"outcome " + cssClass(check.outcome)
+            + "\">" + htmlText(check.outcome) + "</span>" + sent + "</td></tr>\n";
     }
     return out + "</table>\n";
-}
-
-std::string testName(const RecordedTest& test)
-{
-    return test.name + (test.fault ? " (fault " + *test.fault + ")" : "");
 }
 
 // A matrix run holds a test once per fault.
 std::string testId(const RecordedTest& test, size_t index)
 {
-    return "test-" + std::to_string(test.number) + (test.fault ? "-" + std::to_string(index) : "");
+    return "test-" + std::to_string(test.result.number) + (test.fault.empty() ? "" : "-" + std::to_string(index));
 }
 
 // At a glance, before the table: what failed and how.
-std::string failedSummary(const RecordedRun& run)
+std::string failedSummary(const RunRecord& run)
 {
     std::string out;
     for (size_t i = 0; i < run.tests.size(); ++i) {
         const RecordedTest& test = run.tests[i];
-        if (test.verdict != Verdict::Fail && test.verdict != Verdict::BrokeOff) continue;
-        out += "<li><a href=\"#" + testId(test, i) + "\">" + std::to_string(test.number) + " "
-            + htmlText(testName(test)) + "</a> " + badge(test.verdict) + lineList(test.failureLines, "failures")
-            + lineList(test.findings, "findings") + "</li>\n";
+        Verdict verdict = judgedVerdict(test);
+        if (verdict != Verdict::Fail && verdict != Verdict::BrokeOff) continue;
+        out += "<li><a href=\"#" + testId(test, i) + "\">" + htmlText(testTitle(test)) + "</a> " + badge(verdict)
+            + failureDetail(test) + "</li>\n";
     }
-    if (run.brokeOff) out += "<li>The run broke off: <strong>" + htmlText(*run.brokeOff) + "</strong></li>\n";
+    if (!run.brokeOff.empty()) out += "<li>The run broke off: <strong>" + htmlText(run.brokeOff) + "</strong></li>\n";
+    for (const std::optional<LibraryFile>* library : { &run.library, &run.probeLibrary }) {
+        if (*library && (*library)->replacedDuringRun)
+            out += "<li><span class=\"replaced\">" + htmlText((*library)->path + ": " + replacedText(**library))
+                + "</span></li>\n";
+    }
     if (out.empty()) return "";
     return "<section class=\"sheet\" id=\"failed\"><h2>What failed</h2>\n<ul class=\"failed\">\n" + out
         + "</ul>\n</section>\n";
@@ -124,19 +136,30 @@ std::string failedSummary(const RecordedRun& run)
 
 std::string testRows(const RecordedTest& test, size_t index, bool virtualRun)
 {
-    std::string name = testName(test);
-    std::string out = "<tbody class=\"test " + verdictClass(std::string(verdictWord(test.verdict))) + "\" id=\""
-        + testId(test, index) + "\">\n<tr><td class=\"number\">" + std::to_string(test.number) + "</td><td>"
-        + htmlText(name) + "</td><td>" + badge(test.verdict) + "</td><td class=\"time\">" + htmlText(secondsText(test))
-        + "</td></tr>\n";
-    std::string detail = test.verdict == Verdict::Fail
-        ? lineList(test.failureLines, "failures") + lineList(test.findings, "findings")
-        : "";
+    Verdict verdict = judgedVerdict(test);
+    std::string out = "<tbody class=\"test " + cssClass(verdictWord(verdict)) + "\" id=\"" + testId(test, index)
+        + "\">\n<tr><td class=\"number\">" + std::to_string(test.result.number) + "</td><td>"
+        + htmlText(testTitle(test).substr(std::to_string(test.result.number).size() + 1)) + "</td><td>" + badge(verdict)
+        + "</td><td class=\"time\">" + htmlText(secondsText(test)) + "</td></tr>\n";
+    std::string detail = verdict == Verdict::Pass && test.expectedFailure.empty() ? "" : failureDetail(test);
     if (virtualRun) detail += jobTable(test);
-    if (!test.console.empty())
-        detail += "<details><summary>console</summary><pre>" + htmlText(test.console) + "</pre></details>\n";
+    if (!test.result.console.empty())
+        detail += "<details><summary>console</summary><pre>" + htmlText(test.result.console) + "</pre></details>\n";
     if (!detail.empty()) out += "<tr class=\"detail\"><td></td><td colspan=\"3\">\n" + detail + "</td></tr>\n";
     return out + "</tbody>\n";
+}
+
+std::string faultTable(const RunRecord& run)
+{
+    if (!run.matrix) return "";
+    std::string out = "<section class=\"sheet\" id=\"faults\"><h2>Faults</h2>\n<table class=\"faults\">\n<thead><tr>"
+                      "<th>fault</th><th>expected test</th><th>caught</th><th>note</th></tr></thead>\n";
+    for (const FaultResult& fault : run.faults) {
+        out += "<tr><td>" + code(fault.fault) + "</td><td>" + std::to_string(fault.expectedTest) + " "
+            + htmlText(suiteTests()[fault.expectedTest].name) + "</td><td>"
+            + badge(fault.caught ? Verdict::Pass : Verdict::Fail) + "</td><td>" + htmlText(fault.note) + "</td></tr>\n";
+    }
+    return out + "</table>\n</section>\n";
 }
 
 std::string page(const std::string& title, const std::string& body)
@@ -148,7 +171,7 @@ std::string page(const std::string& title, const std::string& body)
         + "</body>\n</html>\n";
 }
 
-std::string strayLines(const RecordedRun& run)
+std::string strayLines(const RunRecord& run)
 {
     if (run.strayFailures.empty()) return "";
     return "<section class=\"sheet\"><h2>Failure lines outside any test</h2>\n"
@@ -164,43 +187,52 @@ bool groupStart(const Grid& grid, size_t column)
     return false;
 }
 
+std::string groupHead(const LibraryGroup& group)
+{
+    const std::optional<LibraryFile>& library = group.library;
+    std::string out = "<th class=\"group\" colspan=\"" + std::to_string(group.columns.size()) + "\">";
+    if (!library) return out + "library unknown</th>";
+    out += "library " + code(library->path) + "<br>sha256 " + code(shortDigest(library))
+        + (library->read ? ", " + htmlText(sizeText(library->size)) : "")
+        + (library->fileVersion.empty() ? "" : ", version " + htmlText(library->fileVersion));
+    if (library->replacedDuringRun)
+        out += "<br><span class=\"replaced\">" + htmlText(replacedText(*library)) + "</span>";
+    if (group.columns.size() > 1)
+        out += "<br><span class=\"note\">" + std::to_string(group.columns.size()) + " runs of this file</span>";
+    return out + "</th>";
+}
+
 std::string gridHead(const Grid& grid)
 {
     std::string out = "<thead>\n<tr><th rowspan=\"2\">#</th><th rowspan=\"2\">test</th>";
-    for (const LibraryGroup& group : grid.groups) {
-        out += "<th class=\"group\" colspan=\"" + std::to_string(group.columns.size()) + "\">library <code>"
-            + htmlText(group.library.path) + "</code><br>sha256 <code>" + htmlText(shortDigest(group.library.sha256))
-            + "</code>, " + htmlText(sizeText(group.library.size))
-            + (group.library.fileVersion ? ", version " + htmlText(*group.library.fileVersion) : "")
-            + (group.columns.size() > 1
-                    ? "<br><span class=\"note\">" + std::to_string(group.columns.size()) + " runs of this file</span>"
-                    : "")
-            + "</th>";
-    }
+    for (const LibraryGroup& group : grid.groups) out += groupHead(group);
     out += "</tr>\n<tr>";
     for (size_t column = 0; column < grid.columns.size(); ++column) {
-        const RecordedRun& run = *grid.columns[column];
+        const ReadRun& read = *grid.columns[column];
+        const RunRecord& run = read.record;
         out += std::string("<th class=\"run") + (groupStart(grid, column) ? " first" : "") + "\">"
-            + htmlText(startText(run.started)) + "<br>" + badge(run.verdict) + "<br><span class=\"note\">"
-            + htmlText(run.host)
-            + (run.portSettings.empty() ? "" : ", settings <code>" + htmlText(run.portSettings) + "</code>") + "<br>"
-            + htmlText(run.file) + "</span></th>";
+            + (grid.baseline && column == 0 ? "<strong>baseline</strong><br>" : "") + htmlText(startText(run.started))
+            + "<br>" + runBadge(run) + "<br><span class=\"note\">" + htmlText(run.bench)
+            + (run.portSettings.empty() ? "" : ", settings " + code(run.portSettings)) + "<br>" + htmlText(read.file)
+            + "</span></th>";
     }
     return out + "</tr>\n</thead>\n";
 }
 
 std::string gridCell(const Cell& cell, bool first)
 {
-    const char* change = cell.change == Change::regression ? " regression" : cell.change == Change::fix ? " fix" : "";
-    std::string out = std::string("<td class=\"cell") + change + (first ? " first" : "") + "\">";
+    static const char* const classes[] = { "", " regression", " fix", " other-failure" };
+    static const char* const marks[] = { "", "regression", "fix", "other failure" };
+    int change = static_cast<int>(cell.change);
+    std::string out = std::string("<td class=\"cell") + classes[change] + (first ? " first" : "") + "\">";
     if (cell.test == nullptr) return out + "<span class=\"note\">not in this run</span></td>";
-    out += badge(cell.test->verdict);
-    if (cell.change == Change::regression) out += "<span class=\"mark regression\">regression</span>";
-    if (cell.change == Change::fix) out += "<span class=\"mark fix\">fix</span>";
-    const std::vector<std::string>& why
-        = cell.test->failureLines.empty() ? cell.test->findings : cell.test->failureLines;
-    if (cell.test->verdict == Verdict::Fail && !why.empty())
-        out += "<code class=\"why\">" + htmlText(why.front()) + "</code>";
+    Verdict verdict = judgedVerdict(*cell.test);
+    out += badge(verdict);
+    if (cell.change != Change::none)
+        out += "<span class=\"mark " + cssClass(marks[change]) + "\">" + marks[change] + "</span>";
+    const TestRecord& result = cell.test->result;
+    const std::vector<std::string>& why = result.failures.empty() ? result.findings : result.failures;
+    if (verdict == Verdict::Fail && !why.empty()) out += "<code class=\"why\">" + htmlText(why.front()) + "</code>";
     return out + "</td>";
 }
 
@@ -208,7 +240,8 @@ std::string gridBody(const Grid& grid)
 {
     std::string out = "<tbody>\n";
     for (const GridRow& row : grid.rows) {
-        std::string name = row.name + (row.fault ? " (fault " + *row.fault + ")" : "");
+        std::string name
+            = std::string(suiteTests()[row.number].name) + (row.fault.empty() ? "" : " (fault " + row.fault + ")");
         out += "<tr><td class=\"number\">" + std::to_string(row.number) + "</td><td>" + htmlText(name) + "</td>";
         for (size_t column = 0; column < row.cells.size(); ++column)
             out += gridCell(row.cells[column], groupStart(grid, column));
@@ -217,18 +250,24 @@ std::string gridBody(const Grid& grid)
     return out + "</tbody>\n";
 }
 
+std::string plural(unsigned count, const std::string& one, const std::string& many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 } // namespace
 
 // The report's text is the JUnit report's XML escaping of what a person
 // can see; every attribute value on the page is in double quotes.
 std::string htmlText(std::string_view text) { return xmlEscaped(visibleText(text), false); }
 
-std::string htmlReport(const RecordedRun& run)
+std::string htmlReport(const ReadRun& read)
 {
+    const RunRecord& run = read.record;
     bool virtualRun = run.mode == "virtual";
     std::string body
-        = "<header>\n<h1>devbench sign-off " + badge(run.verdict) + "</h1>\n" + runFacts(run) + "</header>\n<main>\n";
-    body += failedSummary(run) + strayLines(run);
+        = "<header>\n<h1>devbench sign-off " + runBadge(run) + "</h1>\n" + runFacts(run) + "</header>\n<main>\n";
+    body += failedSummary(run) + strayLines(run) + faultTable(run);
     body += "<section class=\"sheet\"><h2>Tests</h2>\n<table class=\"tests\">\n<thead><tr><th>#</th><th>test</th>"
             "<th>verdict</th><th>time</th></tr></thead>\n";
     for (size_t i = 0; i < run.tests.size(); ++i) body += testRows(run.tests[i], i, virtualRun);
@@ -236,25 +275,25 @@ std::string htmlReport(const RecordedRun& run)
     if (virtualRun)
         body += "<p class=\"note\">Jobs: what the virtual printer took during each test, against what the test "
                 "sent.</p>\n";
-    body += "</section>\n<p class=\"note\">From " + htmlText(run.file) + "</p>\n</main>\n";
-    return page("devbench sign-off: " + std::string(verdictWord(run.verdict)) + " — " + run.library.path, body);
+    body += "</section>\n<p class=\"note\">From " + htmlText(read.file) + "</p>\n</main>\n";
+    return page("devbench sign-off: " + std::string(verdictWord(runVerdict(run).verdict)) + partialText(run) + " — "
+            + (run.library ? run.library->path : ""),
+        body);
 }
 
-std::string htmlComparison(const std::vector<RecordedRun>& runs)
+std::string htmlComparison(const std::vector<ReadRun>& runs, const ReadRun* baseline)
 {
-    Grid grid = compareRuns(runs);
-    std::string body = "<header>\n<h1>devbench comparison of " + std::to_string(runs.size()) + " runs</h1>\n";
-    body += "<p class=\"counts\" id=\"changes\"><strong>" + std::to_string(grid.regressions) + " regression"
-        + (grid.regressions == 1 ? "" : "s") + "</strong><strong>" + std::to_string(grid.fixes) + " fix"
-        + (grid.fixes == 1 ? "" : "es")
-        + "</strong><span class=\"note\">a regression passed in the run to its left"
-          " and fails (or broke off) here; a fix is the reverse; runs of the same library file stand "
-          "together</span></p>\n";
+    Grid grid = compareRuns(runs, baseline);
+    std::string counts = plural(grid.regressions, "regression", "regressions") + ", "
+        + plural(grid.fixes, "fix", "fixes") + ", " + plural(grid.otherFailures, "other failure", "other failures");
+    std::string body = "<header>\n<h1>devbench comparison of " + std::to_string(grid.columns.size()) + " runs</h1>\n";
+    body += "<p class=\"counts\" id=\"changes\"><strong>" + counts + "</strong><span class=\"note\">"
+        + (grid.baseline ? "each run against the baseline" : "runs by their start, each against the run before it")
+        + ": a regression passed there and fails (or broke off) here, a fix is the reverse, an other failure fails "
+          "in both for another reason; a matrix's caught fault passes</span></p>\n";
     body += "</header>\n<main>\n<section class=\"sheet\">\n<table class=\"grid\">\n" + gridHead(grid) + gridBody(grid)
         + "</table>\n</section>\n</main>\n";
-    return page("devbench comparison: " + std::to_string(grid.regressions) + " regressions, "
-            + std::to_string(grid.fixes) + " fixes",
-        body);
+    return page("devbench comparison: " + counts, body);
 }
 
 } // namespace vpop::signoff

@@ -7,12 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "operator/report/record.h"
+#include "operator/report/content.h"
 
 namespace vpop::signoff {
 
-std::string htmlReport(const RecordedRun& run);
-std::string htmlComparison(const std::vector<RecordedRun>& runs);
+std::string htmlReport(const ReadRun& run);
+std::string htmlComparison(const std::vector<ReadRun>& runs, const ReadRun* baseline = nullptr);
 
 // Text for an HTML element or a quoted attribute.
 std::string htmlText(std::string_view text);

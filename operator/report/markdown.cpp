@@ -32,45 +32,61 @@ std::string codeBlock(const std::vector<std::string>& lines)
     return fence + "text\n" + text + fence + "\n";
 }
 
-std::string libraryLine(const char* title, const LibraryIdentity& library)
+std::string libraryLine(const char* title, const std::optional<LibraryFile>& library)
 {
-    return std::string("- ") + title + ": " + markdownText(library.path) + ", " + markdownText(sizeText(library.size))
-        + ", sha256 " + markdownText(library.sha256.value_or("unknown"))
-        + (library.fileVersion ? ", version " + markdownText(*library.fileVersion) : "") + "\n";
-}
-
-std::string runLines(const RecordedRun& run)
-{
-    std::string out = libraryLine(run.probeLibrary ? "Library (devbench, 64-bit)" : "Library", run.library);
-    if (run.probeLibrary) out += libraryLine("Library (holdprobe, 32-bit)", *run.probeLibrary);
-    if (run.callingConvention) out += "- Calling convention: " + markdownText(*run.callingConvention) + "\n";
-    out += "- Printer firmware: " + markdownText(run.firmware.value_or("unknown")) + "\n";
-    out += "- Host: " + markdownText(run.host) + "; devbench " + markdownText(run.devbench) + "; mode "
-        + markdownText(run.mode) + "\n";
-    out += "- Port: " + markdownText(run.portName)
-        + (run.portSettings.empty() ? "" : ", settings " + markdownText(run.portSettings)) + "\n";
-    out += "- Started " + markdownText(startText(run.started)) + ", took " + markdownText(durationText(run)) + "\n";
-    if (run.brokeOff) out += "- **Broke off**: " + markdownText(*run.brokeOff) + "\n";
+    if (!library) return std::string("- ") + title + ": unknown\n";
+    std::string out = std::string("- ") + title + ": " + markdownText(library->path) + ", "
+        + (library->read ? markdownText(sizeText(library->size)) + ", sha256 " + markdownText(library->sha256)
+                         : std::string("unread"))
+        + (library->fileVersion.empty() ? "" : ", version " + markdownText(library->fileVersion)) + "\n";
+    if (library->replacedDuringRun) out += "- **" + markdownText(replacedText(*library)) + "**\n";
     return out;
 }
 
-std::string failures(const RecordedRun& run, const std::string& heading)
+std::string runLines(const RunRecord& run)
+{
+    std::string out = libraryLine(run.probeLibrary ? "Library (devbench, 64-bit)" : "Library", run.library);
+    if (run.probeLibrary) out += libraryLine("Library (holdprobe, 32-bit)", run.probeLibrary);
+    if (!run.callingConvention.empty()) out += "- Calling convention: " + markdownText(run.callingConvention) + "\n";
+    out += "- Printer firmware: " + markdownText(printerFirmware(run).value_or("unknown")) + "\n";
+    out += "- Bench: " + markdownText(run.bench) + "; host " + markdownText(run.host) + "; devbench "
+        + markdownText(run.devbench) + "; mode " + markdownText(run.mode) + "\n";
+    out += "- Port: " + markdownText(run.portName)
+        + (run.portSettings.empty() ? "" : ", settings " + markdownText(run.portSettings)) + "\n";
+    out += "- Started " + markdownText(startText(run.started)) + ", took " + markdownText(durationText(run)) + "\n";
+    out += "- Tests: " + markdownText(countsText(run)) + "\n";
+    if (!run.brokeOff.empty()) out += "- **Broke off**: " + markdownText(run.brokeOff) + "\n";
+    return out;
+}
+
+std::string failures(const RunRecord& run, const std::string& heading)
 {
     std::string out;
     if (!run.strayFailures.empty()) out += "\n**Outside any test**\n\n" + codeBlock(run.strayFailures);
     for (const RecordedTest& test : run.tests) {
-        if (test.verdict != Verdict::Fail) continue;
-        std::vector<std::string> lines = test.failureLines;
-        lines.insert(lines.end(), test.findings.begin(), test.findings.end());
-        out += "\n**" + std::to_string(test.number) + " " + markdownText(test.name)
-            + (test.fault ? " (fault " + markdownText(*test.fault) + ")" : "") + "**\n\n" + codeBlock(lines);
+        if (judgedVerdict(test) != Verdict::Fail) continue;
+        std::vector<std::string> lines = test.result.failures;
+        lines.insert(lines.end(), test.result.findings.begin(), test.result.findings.end());
+        if (std::string expectation = expectationText(test); !expectation.empty()) lines.push_back(expectation);
+        out += "\n**" + markdownText(testTitle(test)) + "**\n\n" + codeBlock(lines);
+        if (!test.result.stderrText.empty()) out += "\nStandard error:\n\n" + codeBlock({ test.result.stderrText });
     }
     return out.empty() ? "" : "\n" + heading + "\n" + out;
 }
 
 std::string changeText(Change change)
 {
-    return change == Change::regression ? " ▼ regression" : change == Change::fix ? " ▲ fix" : "";
+    switch (change) {
+    case Change::regression:
+        return " ▼ regression";
+    case Change::fix:
+        return " ▲ fix";
+    case Change::otherFailure:
+        return " ◆ other failure";
+    case Change::none:
+        break;
+    }
+    return "";
 }
 
 } // namespace
@@ -93,30 +109,33 @@ std::string markdownText(std::string_view text)
     return out;
 }
 
-std::string markdownReport(const RecordedRun& run)
+std::string markdownReport(const ReadRun& read)
 {
-    std::string out = "## devbench sign-off: " + verdictText(run.verdict) + "\n\n" + runLines(run);
+    const RunRecord& run = read.record;
+    std::string out = "## devbench sign-off: " + verdictText(runVerdict(run).verdict) + markdownText(partialText(run))
+        + "\n\n" + runLines(run);
     out += "\n| # | Test | Verdict | Time |\n|---:|---|---|---:|\n";
     for (const RecordedTest& test : run.tests) {
-        out += "| " + std::to_string(test.number) + " | "
-            + markdownText(test.name + (test.fault ? " (fault " + *test.fault + ")" : "")) + " | "
-            + verdictText(test.verdict) + " | " + secondsText(test) + " |\n";
+        out += "| " + std::to_string(test.result.number) + " | "
+            + markdownText(testTitle(test).substr(std::to_string(test.result.number).size() + 1)) + " | "
+            + verdictText(judgedVerdict(test)) + " | " + secondsText(test) + " |\n";
     }
     return out + failures(run, "### Failures");
 }
 
-std::string markdownComparison(const std::vector<RecordedRun>& runs)
+std::string markdownComparison(const std::vector<ReadRun>& runs, const ReadRun* baseline)
 {
-    Grid grid = compareRuns(runs);
+    Grid grid = compareRuns(runs, baseline);
     std::string out = "## devbench comparison: " + std::to_string(grid.regressions) + " regressions, "
-        + std::to_string(grid.fixes) + " fixes\n\n";
+        + std::to_string(grid.fixes) + " fixes, " + std::to_string(grid.otherFailures) + " other failures\n\n";
     for (size_t column = 0; column < grid.columns.size(); ++column) {
-        const RecordedRun& run = *grid.columns[column];
-        out += std::to_string(column + 1) + ". " + verdictText(run.verdict) + ": library "
-            + markdownText(run.library.path) + ", sha256 " + markdownText(shortDigest(run.library.sha256)) + ", "
-            + markdownText(startText(run.started))
-            + (run.portSettings.empty() ? "" : ", settings " + markdownText(run.portSettings)) + " ("
-            + markdownText(run.file) + ")\n";
+        const RunRecord& run = grid.columns[column]->record;
+        out += std::to_string(column + 1) + ". " + (grid.baseline && column == 0 ? "baseline, " : "")
+            + verdictText(runVerdict(run).verdict) + markdownText(partialText(run)) + ": library "
+            + markdownText(run.library ? run.library->path : "unknown") + ", sha256 "
+            + markdownText(shortDigest(run.library)) + ", " + markdownText(startText(run.started)) + ", bench "
+            + markdownText(run.bench) + (run.portSettings.empty() ? "" : ", settings " + markdownText(run.portSettings))
+            + " (" + markdownText(grid.columns[column]->file) + ")\n";
     }
     out += "\n| # | Test |";
     for (size_t column = 0; column < grid.columns.size(); ++column) out += " Run " + std::to_string(column + 1) + " |";
@@ -125,14 +144,17 @@ std::string markdownComparison(const std::vector<RecordedRun>& runs)
     out += "\n";
     for (const GridRow& row : grid.rows) {
         out += "| " + std::to_string(row.number) + " | "
-            + markdownText(row.name + (row.fault ? " (fault " + *row.fault + ")" : "")) + " |";
+            + markdownText(
+                std::string(suiteTests()[row.number].name) + (row.fault.empty() ? "" : " (fault " + row.fault + ")"))
+            + " |";
         for (const Cell& cell : row.cells)
-            out += " " + (cell.test ? verdictText(cell.test->verdict) + changeText(cell.change) : std::string("—"))
+            out += " "
+                + (cell.test ? verdictText(judgedVerdict(*cell.test)) + changeText(cell.change) : std::string("—"))
                 + " |";
         out += "\n";
     }
     for (size_t column = 0; column < grid.columns.size(); ++column)
-        out += failures(*grid.columns[column], "### Failures in run " + std::to_string(column + 1));
+        out += failures(grid.columns[column]->record, "### Failures in run " + std::to_string(column + 1));
     return out;
 }
 

@@ -7,12 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "operator/report/record.h"
+#include "operator/report/content.h"
 
 namespace vpop::signoff {
 
-std::string markdownReport(const RecordedRun& run);
-std::string markdownComparison(const std::vector<RecordedRun>& runs);
+std::string markdownReport(const ReadRun& run);
+std::string markdownComparison(const std::vector<ReadRun>& runs, const ReadRun* baseline = nullptr);
 
 // Text for a paragraph or a table cell: on one line, every character that
 // makes markup amid a line escaped.

@@ -71,6 +71,11 @@ struct TestRecord {
     // MAX_CONSOLE_BYTES, and how much more.
     std::string console;
     uint64_t consoleDropped = 0;
+    // What devbench wrote on standard error during the test, where a
+    // library explains itself, apart from its output; its first bytes, and
+    // how many more.
+    std::string stderrText;
+    uint64_t stderrBytesDropped = 0;
     double started = 0;
     double ended = 0;
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include "operator/record/json_record.h"
 #include "operator/record/junit.h"
 #include "operator/record/records.h"
 #include "operator/record/verdict.h"
@@ -79,6 +81,169 @@ TEST(Verdicts, JUnitIsNeverGreenForARunThatDidNotPass)
         report.find("<failure message=\"test 1 Test Bad Port Name not run\" type=\"run failed\"/>"), std::string::npos)
         << report;
     EXPECT_EQ(junitReport(runOf({ test(0, true, true) })).find("devbench run"), std::string::npos);
+}
+
+// Every field of the model, each with a value no default has.
+RunRecord everyField(bool matrix)
+{
+    RunRecord record;
+    record.started = "2026-12-08T02:06:45Z";
+    record.finished = "2026-12-08T03:07:46Z";
+    record.host = "vm";
+    record.bench = "lab.3";
+    record.portName = "/dev/ttyS0";
+    record.portSettings = "baud=9600";
+    record.mode = "manual";
+    record.library = LibraryFile { "/x/libKelmorPort.so", true, 42, std::string(64, 'a'), "1.2.3.4", true, "rebuilt" };
+    record.probeLibrary = LibraryFile { "/x/x86/KelmorPort.dll", false, 0, "", "", false, "" };
+    record.callingConvention = "stdcall";
+    record.devbench = "33dbcc5";
+    RecordedTest ran;
+    ran.result = test(6, true, false, { "failure: line(93) ReadPort timed out" });
+    ran.result.failuresDropped = 3;
+    ran.result.findings = { "operator: cannot read the paper: gone" };
+    ran.result.paper = std::vector<PaperJob> { { 1, 5, std::string(64, 'b') } };
+    ran.result.paperChecked = true;
+    ran.result.console = "testRead\n\x1b\x01 é\n";
+    ran.result.consoleDropped = 7;
+    ran.result.stderrText = "KelmorPort: bad setting\n";
+    ran.result.stderrBytesDropped = 9;
+    ran.result.ended = 1.25;
+    ran.why = "devbench went silent";
+    if (matrix) {
+        ran.fault = "stall-status:300";
+        ran.expectedFailure = "ReadPort timed out";
+        ran.expectedSeen = true;
+        record.faults = { { "stall-status:300", 6, true, "", 2.5 }, { "chunk:4", 3, false, "test 3 pass", 0.75 } };
+    }
+    RecordedTest notRun;
+    notRun.result.number = 20;
+    notRun.why = "not run: the run broke off before it started";
+    record.tests = { ran, notRun };
+    record.strayFailures = { "failure: line(1) between" };
+    record.strayFailuresDropped = 2;
+    record.brokeOff = "devbench ended";
+    record.seconds = 12.5;
+    record.matrix = matrix;
+    return record;
+}
+
+void expectSameLibrary(const std::optional<LibraryFile>& a, const std::optional<LibraryFile>& b)
+{
+    ASSERT_EQ(a.has_value(), b.has_value());
+    if (!a) return;
+    EXPECT_EQ(std::tie(a->path, a->read, a->size, a->sha256, a->fileVersion, a->replacedDuringRun, a->replacedNote),
+        std::tie(b->path, b->read, b->size, b->sha256, b->fileVersion, b->replacedDuringRun, b->replacedNote));
+}
+
+void expectSameTest(const RecordedTest& a, const RecordedTest& b)
+{
+    const TestRecord& x = a.result;
+    const TestRecord& y = b.result;
+    EXPECT_EQ(std::tie(x.number, x.bannerSeen, x.finished, x.failures, x.failuresDropped, x.findings, x.paperChecked,
+                  x.console, x.consoleDropped, x.stderrText, x.stderrBytesDropped),
+        std::tie(y.number, y.bannerSeen, y.finished, y.failures, y.failuresDropped, y.findings, y.paperChecked,
+            y.console, y.consoleDropped, y.stderrText, y.stderrBytesDropped));
+    // The run's monotonic clock is not kept, only the test's length.
+    EXPECT_EQ(x.seconds(), y.seconds());
+    ASSERT_EQ(x.paper.has_value(), y.paper.has_value());
+    for (size_t i = 0; x.paper && i < x.paper->size() && i < y.paper->size(); ++i)
+        EXPECT_EQ(std::tie((*x.paper)[i].number, (*x.paper)[i].size, (*x.paper)[i].sha256),
+            std::tie((*y.paper)[i].number, (*y.paper)[i].size, (*y.paper)[i].sha256));
+    EXPECT_EQ(std::tie(a.why, a.fault, a.expectedFailure, a.expectedSeen),
+        std::tie(b.why, b.fault, b.expectedFailure, b.expectedSeen));
+}
+
+TEST(JsonRecord, WrittenAndReadBackIsTheSameRecord)
+{
+    for (bool matrix : { false, true }) {
+        RunRecord written = everyField(matrix);
+        RunRecord read;
+        std::string error;
+        ASSERT_TRUE(parseRecord(jsonRecord(written), &read, &error)) << error << "\n" << jsonRecord(written);
+        EXPECT_EQ(std::tie(read.started, read.finished, read.host, read.bench, read.portName, read.portSettings,
+                      read.mode, read.callingConvention, read.devbench, read.strayFailures, read.strayFailuresDropped,
+                      read.brokeOff, read.seconds, read.matrix),
+            std::tie(written.started, written.finished, written.host, written.bench, written.portName,
+                written.portSettings, written.mode, written.callingConvention, written.devbench, written.strayFailures,
+                written.strayFailuresDropped, written.brokeOff, written.seconds, written.matrix));
+        expectSameLibrary(read.library, written.library);
+        expectSameLibrary(read.probeLibrary, written.probeLibrary);
+        ASSERT_EQ(read.tests.size(), written.tests.size());
+        for (size_t i = 0; i < read.tests.size(); ++i) expectSameTest(read.tests[i], written.tests[i]);
+        ASSERT_EQ(read.faults.size(), written.faults.size());
+        for (size_t i = 0; i < read.faults.size(); ++i)
+            EXPECT_EQ(
+                std::tie(read.faults[i].fault, read.faults[i].expectedTest, read.faults[i].caught, read.faults[i].note,
+                    read.faults[i].seconds),
+                std::tie(written.faults[i].fault, written.faults[i].expectedTest, written.faults[i].caught,
+                    written.faults[i].note, written.faults[i].seconds));
+        EXPECT_EQ(jsonRecord(read), jsonRecord(written));
+    }
+}
+
+// Whatever a file holds, the reader names what is wrong and never crashes,
+// overflows or reads a verdict its own facts contradict.
+TEST(JsonRecord, HostileRecordsAreRefusedByName)
+{
+    std::string good = jsonRecord(everyField(false));
+    auto edited = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        { good.substr(0, good.size() / 2), "it is cut short" },
+        { "run.json\n", "it is not JSON" },
+        // Wrong at its last byte is not cut short.
+        { "{}}", "it is not JSON" },
+        { "{\"schema\": 2}", "not a run record" },
+        { edited("\"schema\": 2", "\"schema\": 1"), "another version (schema 1)" },
+        { edited("\"seconds\": 12.5", "\"seconds\": 1e400"), "number overflow" },
+        { edited("\"schema\": 2", "\"schema\": " + std::string(100000, '[') + std::string(100000, ']')),
+            "nests more than 32 levels" },
+        { edited("\"schema\": 2", "\"schema\": " + std::string(32, '[') + std::string(32, ']')),
+            "nests more than 32 levels" },
+        { edited("\"schema\": 2", "\"schema\": " + std::string(31, '[') + std::string(31, ']')), "another version" },
+        { edited("\"number\": 20", "\"number\": 21"), "\"number\" is 21, above 20" },
+        { edited("\"number\": 20", "\"number\": -1"), "\"number\" is not a count" },
+        { edited("\"verdict\": \"broke off\"", "\"verdict\": \"pass\""), "judged \"broke off\"; was it edited?" },
+        { edited("\"verdict\": \"fail\"", "\"verdict\": \"passed\""), "\"verdict\" is \"passed\"" },
+        { edited("\"verdict\": \"broke off\"", "\"verdict\": \"not run\""), "not pass, fail or broke off" },
+        { edited("2026-12-08T02:06:45Z", "2026-02-29T02:06:45Z"), "\"started\" is \"2026-02-29T02:06:45Z\"" },
+        { edited("\"bench\": \"lab.3\",", ""), "\"bench\" is missing" },
+        { edited("\"ended_in_order\": false", "\"ended_in_order\": 0"), "is not true or false" },
+    };
+    for (const auto& [text, why] : cases) {
+        RunRecord read;
+        std::string error;
+        EXPECT_FALSE(parseRecord(text, &read, &error)) << why;
+        EXPECT_NE(error.find(why), std::string::npos) << error << " does not say " << why;
+    }
+    // A byte no writer writes reads as U+FFFD, not as an unreadable record.
+    RunRecord read;
+    std::string error;
+    EXPECT_TRUE(parseRecord(edited("vm", "v\xff"), &read, &error)) << error;
+    EXPECT_EQ(read.host, "v\xEF\xBF\xBD");
+    // Brackets inside text, after an escaped quote, nest nothing.
+    EXPECT_TRUE(parseRecord(edited("\"vm\"", "\"\\\"" + std::string(40, '[') + "\""), &read, &error)) << error;
+    EXPECT_TRUE(parseRecord(edited("2026-12-08T02:06:45Z", "2024-02-29T02:06:45Z"), &read, &error)) << error;
+}
+
+// A FIFO with no writer would block a plain read for ever.
+TEST(JsonRecord, AFifoOrADeviceIsRefusedWithoutWaiting)
+{
+    std::string fifo = testing::TempDir() + "record-fifo";
+    remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    RunRecord read;
+    std::string error;
+    EXPECT_FALSE(readRecord(fifo, &read, &error));
+    EXPECT_NE(error.find(fifo + ": it is not a file"), std::string::npos) << error;
+    remove(fifo.c_str());
+    EXPECT_FALSE(readRecord("/dev/zero", &read, &error));
+    EXPECT_NE(error.find("it is not a file"), std::string::npos) << error;
 }
 
 TEST(Paper, AMissingJobAndAJobTooManyAreFindings)

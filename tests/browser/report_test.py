@@ -11,7 +11,7 @@ pages: the faulty run's page says FAIL, shows the failed test's failure line
 and keeps its console folded; the comparison marks that test a regression and
 counts it; with a run of another library file given between the two, runs
 of the same file stand together. hostile: markup, control bytes and a bidirectional override in a
-firmware name and a console render as the text they are, nothing runs;
+bench name and a console render as the text they are, nothing runs;
 records cut short, of another version, not JSON or not a record are a message
 naming the file, exit 2. Exits 77 (skipped) when Chromium, its driver or
 Selenium is missing.
@@ -31,7 +31,7 @@ from front_page_test import SKIPPED, browser_missing, start_browser  # noqa: E40
 # fail, every other test passes.
 FAULT = "fault=online-flag-2"
 FAILURE_LINE = "onlineStatus != VX_TRUE"
-HOSTILE_FIRMWARE = "VP<script>document.title='owned'</script>\x1b[31m\u202eRED<img src=x onerror=\"document.title='img'\">"
+HOSTILE_NAME = "VP<script>document.title='owned'</script>\x1b[31m\u202eRED<img src=x onerror=\"document.title='img'\">"
 HOSTILE_CONSOLE = "testRead\n</pre></details><script>document.title='owned'</script>\x00\x07 & done\n"
 
 
@@ -51,11 +51,12 @@ def report(build, *arguments):
 def make_pages(build, work):
     healthy = record_run(build, work, "healthy.json")
     faulty = record_run(build, work, "faulty.json", FAULT)
-    # Another library file that passes: grouped apart from the first two runs
-    # although given between them.
+    # Another library file that passes, run last: it stands apart from the
+    # first two runs although given between them.
     rebuilt = os.path.join(work, "rebuilt.json")
     record = json.load(open(healthy, encoding="utf-8"))
     record["library"]["sha256"] = "0" * 64
+    record["started"] = record["finished"] = "2099-01-01T00:00:00Z"
     with open(rebuilt, "w", encoding="utf-8") as file:
         json.dump(record, file)
     pages = {name: os.path.join(work, name + ".html") for name in ("report", "compare", "three")}
@@ -109,7 +110,7 @@ def hostile_record(build, work):
     # library controls it.
     path = record_run(build, work, "base.json", tests="3,6")
     record = json.load(open(path, encoding="utf-8"))
-    record["printer_firmware"] = HOSTILE_FIRMWARE
+    record["bench"] = HOSTILE_NAME
     record["verdict"] = "fail"
     read = next(test for test in record["tests"] if test["number"] == 6)
     read["verdict"] = "fail"
@@ -146,10 +147,10 @@ def check_hostile(driver, build, work):
     text = open(hostile, encoding="utf-8").read()
     bad = {
         "cut.json": (text[: len(text) // 2], "cut short"),
-        "other.json": (text.replace('"schema": 1', '"schema": 7', 1), "another version (schema 7)"),
-        "old.json": (text.replace('"schema": 1,', "", 1), "another version"),
+        "other.json": (text.replace('"schema": 2', '"schema": 7', 1), "another version (schema 7)"),
+        "old.json": (text.replace('"schema": 2,', "", 1), "another version"),
         "notjson.json": ("run.json\n", "not JSON"),
-        "notrecord.json": ('{"schema": 1}', "not a run record"),
+        "notrecord.json": ('{"schema": 2}', "not a run record"),
         "noverdict.json": (text.replace('"verdict": "fail",', "", 1), "\"verdict\" is missing"),
     }
     for name, (content, why) in bad.items():

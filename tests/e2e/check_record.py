@@ -6,6 +6,7 @@ checks them against each other and against what the test expects.
                   [--verdicts N:VERDICT,...] [--firmware PYTHON_LITERAL] [--broke-off [WHY]]
                   [--file-version VERSION] [--verdict RUN_VERDICT]
                   [--probe-library FILE] [--calling-convention cdecl|stdcall] [--not-run-why TEXT]
+                  [--bench NAME]
 """
 import argparse
 import ast
@@ -16,12 +17,14 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-FIELDS = {"schema", "verdict", "started", "finished", "host", "port_name", "port_settings", "mode", "library",
-          "probe_library", "calling_convention", "printer_firmware", "devbench", "tests", "passed", "failed",
-          "not_run", "failure_lines_outside_tests", "failure_lines_outside_tests_dropped", "broke_off"}
+FIELDS = {"schema", "verdict", "partial", "tests_run", "started", "finished", "host", "bench", "port_name",
+          "port_settings", "mode", "library", "probe_library", "calling_convention", "printer_firmware", "devbench",
+          "tests", "passed", "failed", "not_run", "failure_lines_outside_tests", "failure_lines_outside_tests_dropped",
+          "seconds", "broke_off"}
 VERDICTS = ("pass", "fail", "broke off", "not run")
-TEST_FIELDS = {"number", "name", "verdict", "failure_lines", "failure_lines_dropped", "operator_findings",
-               "paper_checked", "paper_jobs", "seconds", "console", "console_bytes_dropped"}
+TEST_FIELDS = {"number", "name", "verdict", "banner_seen", "ended_in_order", "why", "failure_lines",
+               "failure_lines_dropped", "operator_findings", "paper_checked", "paper_jobs", "seconds", "console",
+               "console_bytes_dropped", "stderr", "stderr_bytes_dropped"}
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
 
@@ -39,8 +42,8 @@ def xml_safe(text):
 def check_json(record, args):
     if not FIELDS <= record.keys():
         fail("missing fields: %s" % sorted(FIELDS - record.keys()))
-    if next(iter(record)) != "schema" or record["schema"] != 1:
-        fail("schema %r is not the first field, 1" % record["schema"])
+    if next(iter(record)) != "schema" or record["schema"] != 2:
+        fail("schema %r is not the first field, 2" % record["schema"])
     for stamp in ("started", "finished"):
         if not ISO.match(record[stamp]):
             fail("%s is not ISO 8601 UTC: %r" % (stamp, record[stamp]))
@@ -68,6 +71,11 @@ def check_json(record, args):
                or not record["tests"] else "pass")
     if "faults" not in record and record["verdict"] != verdict:
         fail("run verdict %r, the record says %r" % (record["verdict"], verdict))
+    ran = {t["number"] for t in record["tests"] if t["verdict"] != "not run"}
+    if record["tests_run"] != len(ran) or record["partial"] != ("faults" not in record and len(ran) < 21):
+        fail("tests_run %r, partial %r for the tests %s that ran" % (record["tests_run"], record["partial"], sorted(ran)))
+    if args.bench is not None and record["bench"] != args.bench:
+        fail("bench %r, expected %r" % (record["bench"], args.bench))
     if args.verdict is not None and record["verdict"] != args.verdict:
         fail("run verdict %r, expected %r" % (record["verdict"], args.verdict))
     if args.verdicts is not None:
@@ -100,6 +108,9 @@ def check_junit(path, record, not_run_why):
     tests = record["tests"]
     if suite.tag != "testsuite" or len(cases) < len(tests) or int(suite.get("tests")) != len(cases):
         fail("junit: %s with %d testcases for %d tests" % (suite.tag, len(cases), len(tests)))
+    classname = "devbench." + record["bench"].replace(".", "_")
+    if suite.get("name") != classname or any(case.get("classname") != classname for case in cases):
+        fail("junit: suite %r or a testcase's class is not %r" % (suite.get("name"), classname))
     properties = {p.get("name"): p.get("value") for p in suite.iter("property")}
     if record["printer_firmware"] is not None and properties.get("printer_firmware") != xml_safe(
             record["printer_firmware"]):
@@ -172,6 +183,7 @@ def main():
     parser.add_argument("--probe-library")
     parser.add_argument("--not-run-why", help="the reason every test never started gives in JUnit")
     parser.add_argument("--calling-convention")
+    parser.add_argument("--bench")
     args = parser.parse_args()
     with open(args.json, encoding="utf-8") as file:
         record = json.load(file)

@@ -4,7 +4,7 @@ set(vpop_tests ${CMAKE_SOURCE_DIR}/operator/tests)
 
 gtest_add_tests(TARGET vpoperator_tests TEST_PREFIX "operator."
   SOURCES ${vpop_tests}/prompts_test.cpp ${vpop_tests}/session_test.cpp ${vpop_tests}/faults_test.cpp
-    ${vpop_tests}/records_test.cpp ${vpop_tests}/virtual_printer_test.cpp)
+    ${vpop_tests}/records_test.cpp ${vpop_tests}/report_test.cpp ${vpop_tests}/virtual_printer_test.cpp)
 
 add_test(NAME operator_open_tests
   COMMAND vpoperator --dir ${CMAKE_BINARY_DIR} --tests 0,1 --verbose)
