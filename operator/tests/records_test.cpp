@@ -173,9 +173,8 @@ TEST(JsonRecord, WrittenAndReadBackIsTheSameRecord)
         for (size_t i = 0; i < read.tests.size(); ++i) expectSameTest(read.tests[i], written.tests[i]);
         ASSERT_EQ(read.faults.size(), written.faults.size());
         for (size_t i = 0; i < read.faults.size(); ++i)
-            EXPECT_EQ(
-                std::tie(read.faults[i].fault, read.faults[i].expectedTest, read.faults[i].caught, read.faults[i].note,
-                    read.faults[i].seconds),
+            EXPECT_EQ(std::tie(read.faults[i].fault, read.faults[i].expectedTest, read.faults[i].caught,
+                          read.faults[i].note, read.faults[i].seconds),
                 std::tie(written.faults[i].fault, written.faults[i].expectedTest, written.faults[i].caught,
                     written.faults[i].note, written.faults[i].seconds));
         EXPECT_EQ(jsonRecord(read), jsonRecord(written));
