@@ -32,6 +32,8 @@ std::string jsonLibrary(const LibraryFile& library)
     std::string out = "{ \"path\": " + jsonString(library.path);
     out += ", \"size\": " + (library.read ? std::to_string(library.size) : std::string("null"));
     out += ", \"sha256\": " + (library.read ? jsonString(library.sha256) : std::string("null"));
+    out += ", \"replaced_during_run\": " + std::string(library.replacedDuringRun ? "true" : "false");
+    out += ", \"replaced_note\": " + jsonString(library.replacedNote);
 #if defined(_WIN32)
     out += ", \"file_version\": "
         + (library.fileVersion.empty() ? std::string("null") : jsonString(library.fileVersion));
@@ -71,7 +73,9 @@ std::string jsonTest(const RecordedTest& test, bool matrix)
     out += "      \"paper_jobs\": " + jsonPaper(result.paper, "      ") + ",\n";
     out += "      \"seconds\": " + number(result.seconds()) + ",\n";
     out += "      \"console\": " + jsonString(result.console) + ",\n";
-    out += "      \"console_bytes_dropped\": " + std::to_string(result.consoleDropped) + "\n";
+    out += "      \"console_bytes_dropped\": " + std::to_string(result.consoleDropped) + ",\n";
+    out += "      \"stderr\": " + jsonString(result.stderrText) + ",\n";
+    out += "      \"stderr_bytes_dropped\": " + std::to_string(result.stderrBytesDropped) + "\n";
     return out + "    }";
 }
 
