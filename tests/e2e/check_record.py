@@ -21,7 +21,8 @@ FIELDS = {"schema", "verdict", "started", "finished", "host", "port_name", "port
           "not_run", "failure_lines_outside_tests", "failure_lines_outside_tests_dropped", "broke_off"}
 VERDICTS = ("pass", "fail", "broke off", "not run")
 TEST_FIELDS = {"number", "name", "verdict", "failure_lines", "failure_lines_dropped", "operator_findings",
-               "paper_checked", "paper_jobs", "seconds", "console", "console_bytes_dropped"}
+               "paper_checked", "paper_jobs", "seconds", "console", "console_bytes_dropped", "stderr",
+               "stderr_bytes_dropped"}
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
 
@@ -84,6 +85,8 @@ def check_json(record, args):
 def check_library(library, path):
     if library is None:
         fail("no library in the record, expected %r" % path)
+    if library["replaced_during_run"] or library["replaced_note"]:
+        fail("library said replaced: %r" % library["replaced_note"])
     if os.path.realpath(library["path"]) != os.path.realpath(path) and not library["path"].endswith(
             os.path.basename(path)):
         fail("library path %r, expected %r" % (library["path"], path))
