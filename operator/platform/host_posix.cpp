@@ -97,7 +97,7 @@ FileIdentity identityOf(const struct stat& status)
 
 bool fileIdentity(FILE* file, FileIdentity* identity)
 {
-    struct stat status {};
+    struct stat status { };
     if (fstat(fileno(file), &status) != 0) return false;
     *identity = identityOf(status);
     return true;
@@ -105,7 +105,7 @@ bool fileIdentity(FILE* file, FileIdentity* identity)
 
 bool fileIdentity(const std::string& path, FileIdentity* identity)
 {
-    struct stat status {};
+    struct stat status { };
     if (stat(path.c_str(), &status) != 0) return false;
     *identity = identityOf(status);
     return true;

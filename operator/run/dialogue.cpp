@@ -167,7 +167,7 @@ bool Dialogue::askToGoOn(std::string* why)
     midLine_ = false;
     if (answer == "y" || answer == "yes" || answer == "y\r" || answer == "yes\r")
         return act(session_.goOn(monotonicSeconds()), why);
-    *why = "stopped by the technician after Test Open Port failed on port " + session_.portName();
+    *why = "the technician chose not to go on after Test Open Port failed on port " + session_.portName();
     return false;
 }
 

@@ -33,7 +33,7 @@ bool VirtualPrinter::start(std::string* error)
         uint64_t jobs = 0;
         std::string why;
         if (!jobsSoFar(options_.endpoint, &jobs, &why)) {
-            *error = "no printer at " + options_.endpoint + " (" + why + ")";
+            *error = why.rfind("no printer at ", 0) == 0 ? why : "no printer at " + options_.endpoint + ": " + why;
             return false;
         }
         endpoint_ = options_.endpoint;

@@ -78,7 +78,10 @@ TEST(LineSplitter, CutsLinesWhateverThePiecesAndBoundsALongOne)
     using Lines = std::vector<std::pair<std::string, bool>>;
     LineSplitter plain;
     EXPECT_EQ(split(plain, { "listening on /tmp/a", "b.sock\n\npage", " at x\r\nrest" }),
-        (Lines { { "listening on /tmp/a" "b.sock", true }, { "", true }, { "page at x\r", true } }));
+        (Lines { { "listening on /tmp/a"
+                   "b.sock",
+                     true },
+            { "", true }, { "page at x\r", true } }));
     EXPECT_EQ(plain.pending(), "rest");
     // devbench.exe's CR LF, cut anywhere; a CR of its own stays.
     LineSplitter crlf(true);
@@ -236,7 +239,8 @@ TEST(Session, AFailureLineCountsAtAnyOffsetOfALongLine)
     d.out("\n\n" + menu);
     EXPECT_EQ(d.stopped, "");
     ASSERT_EQ(d.session.records()[0].failures.size(), 1u);
-    EXPECT_EQ(d.session.records()[0].failures[0], (failure + std::string(LineSplitter::MAX_LINE, 'c')).substr(0, LineSplitter::MAX_LINE));
+    EXPECT_EQ(d.session.records()[0].failures[0],
+        (failure + std::string(LineSplitter::MAX_LINE, 'c')).substr(0, LineSplitter::MAX_LINE));
     EXPECT_FALSE(d.session.records()[1].bannerSeen);
 }
 

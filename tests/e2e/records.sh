@@ -123,7 +123,7 @@ EOF
     grep -q 'Go on with the other tests? (y/n)' "$work/typo.out" || fail "the technician was not asked"
     grep -q 'Make the printer' "$work/typo.out" && fail "a prompt of the other tests came first"
     records --json "$work/typo.json" --verdicts "0:fail,3:not run" --verdict "broke off" \
-        --broke-off "stopped by the technician after Test Open Port failed on port $work/typo.sock"
+        --broke-off "the technician chose not to go on after Test Open Port failed on port $work/typo.sock"
     ;;
 live)
     export VPOP_RELEASE=$work/release
