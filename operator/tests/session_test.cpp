@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <fstream>
 
 #include "operator/record/records.h"
 #include "operator/record/verdict.h"
+#include "operator/run/dialogue.h"
 #include "operator/run/session.h"
 
 namespace {
@@ -356,6 +361,25 @@ TEST(Session, AFailureLineOutsideAnyTestFailsTheRun)
         EXPECT_EQ(d.session.strayFailures().size(), 1u);
         EXPECT_EQ(d.run(), Verdict::Fail);
     }
+}
+
+// A devbench stuck in a library call is ended with the run, not left behind
+// holding the port.
+TEST(Dialogue, EndsAStuckDevbenchWithTheRun)
+{
+    std::string pidFile = testing::TempDir() + "vpop-silent.pid";
+    setenv("VPOP_PID_FILE", pidFile.c_str(), 1);
+    RunOptions options;
+    options.dir = testing::TempDir();
+    options.devbench = VPOP_SOURCE_DIR "/operator/tests/fake_devbench_silent.sh";
+    options.timeout = 0.5;
+    Session session("/tmp/p.sock", "", *parseTestList("0", nullptr));
+    RunOutcome outcome = converse(options, session, Answerer {});
+    unsetenv("VPOP_PID_FILE");
+    EXPECT_NE(outcome.broken.find("devbench printed nothing for 0.5 s"), std::string::npos) << outcome.broken;
+    pid_t pid = 0;
+    ASSERT_TRUE(std::ifstream(pidFile) >> pid);
+    EXPECT_NE(kill(pid, 0), 0) << "devbench " << pid << " outlived the run";
 }
 
 } // namespace

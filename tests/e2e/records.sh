@@ -108,7 +108,7 @@ manual)
         cp "$work/bench/libKelmorPort.so" "$work/rebuilt.so" && printf 'x' >>"$work/rebuilt.so"
         mv "$work/rebuilt.so" "$work/bench/libKelmorPort.so"
         printf '\n\n'
-    } | "$build/vpoperator" --manual --port "$work/printer.sock" --dir "$work/bench" --tests 10 \
+    } | "$build/vpoperator" --manual --port "$work/printer.sock" --dir "$work/bench" --tests 10 --timeout 0.5 \
         --record "$work/replaced.json" >"$work/replaced.out" 2>&1
     python3 - "$work/replaced.json" "$loaded" <<'EOF' || fail "the replaced library is not said so"
 import json, sys
