@@ -30,6 +30,9 @@
 #         nobody reads are refused before the run; a killed operator takes
 #         its printer with it and keeps the previous record, and the next
 #         start removes the folder it left but not a living operator's
+# stderr  a library writing on standard error in the middle of a line of
+#         devbench's output, in a run by hand: the record keeps it by its
+#         test apart from the console, the terminal shows both lines whole
 # flood   a test printing megabytes: the record keeps its first MiB and its
 #         first failure lines, counts the rest (the table says so too), and
 #         the verdict is a fail; its standard error is kept apart, bounded
@@ -239,6 +242,21 @@ edges)
     [ -d "$left" ] && fail "the next start left the killed run's folder $left"
     [ -d "$TMPDIR/vpoperator-of-a-living-one" ] && [ -d "$TMPDIR/vpoperator-without-a-note" ] ||
         fail "the next start removed a folder that was not a killed run's"
+    ;;
+stderr)
+    start_printer
+    status=0
+    printf '\n' | "$build/vpoperator" --manual --port "$work/printer.sock" --dir "$build" --tests 0 \
+        --devbench "$fakes/fake_devbench_stderr.sh" --record "$work/run.json" >"$work/run.out" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "status $status, expected 1"
+    grep -qx "opening the port" "$work/run.out" && grep -qx "KelmorPort: bad setting 'x'" "$work/run.out" ||
+        fail "a line was split by the other"
+    python3 - "$work/run.json" <<'EOF' || fail "standard error is not kept apart"
+import json, sys
+test = json.load(open(sys.argv[1]))["tests"][0]
+assert test["stderr"] == "KelmorPort: bad setting 'x'\n" and test["stderr_bytes_dropped"] == 0, test
+assert "bad setting" not in test["console"] and "opening the port\n" in test["console"], test["console"]
+EOF
     ;;
 flood)
     status=0
