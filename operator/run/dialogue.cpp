@@ -23,8 +23,9 @@ public:
 
     // Returns why the run broke off; empty when devbench left as asked.
     std::string run(Events& events, bool* interrupted);
-    // What is held back of devbench's output, shown once the run is over.
-    void flush();
+    // What is held back of devbench's output, shown once the run is over
+    // (`end`), when it may follow the end of a test.
+    void flush(bool end = false);
     // The library devbench loaded, read the moment it was, and checked again
     // now: a file replaced since is said so.
     std::optional<LibraryFile> library();
@@ -55,7 +56,7 @@ private:
     bool midLine_ = false;
     // devbench's standard error, shown a whole line at a time, never inside
     // a line of its output.
-    LineSplitter stderrLines_;
+    LineSplitter stderrLines_ { DEVBENCH_CRLF };
     std::string stderrHeld_;
     bool askedToGoOn_ = false;
     bool libraryAsked_ = false;
@@ -163,10 +164,11 @@ bool Dialogue::askToGoOn(std::string* why)
         return false;
     }
     std::string answer = keys_.substr(0, newline);
+    // A Windows console ends the line with CR LF.
+    if (!answer.empty() && answer.back() == '\r') answer.pop_back();
     keys_.erase(0, newline + 1);
     midLine_ = false;
-    if (answer == "y" || answer == "yes" || answer == "y\r" || answer == "yes\r")
-        return act(session_.goOn(monotonicSeconds()), why);
+    if (answer == "y" || answer == "yes") return act(session_.goOn(monotonicSeconds()), why);
     *why = "the technician chose not to go on after Test Open Port failed on port " + session_.portName();
     return false;
 }
@@ -236,8 +238,12 @@ void Dialogue::stderrOutput(std::string_view chunk)
     if (!midLine_ || stderrHeld_.size() >= LineSplitter::MAX_LINE) flush();
 }
 
-void Dialogue::flush()
+void Dialogue::flush(bool end)
 {
+    if (end && !stderrLines_.pending().empty()) {
+        stderrHeld_.append(stderrLines_.pending()).append("\n");
+        stderrLines_.clearPending();
+    }
     fwrite(held_.data(), 1, held_.size(), stdout);
     if (!held_.empty()) midLine_ = held_.back() != '\n';
     held_.clear();
@@ -326,7 +332,7 @@ RunOutcome converse(const RunOptions& options, Session& session, const Answerer&
     events.finish();
     stopChild(devbench, 2);
     double ended = monotonicSeconds();
-    dialogue.flush();
+    dialogue.flush(true);
     fflush(stdout);
     session.finish(ended, nullptr);
     outcome.records = session.records();

@@ -9,12 +9,6 @@ namespace {
 
 const size_t MAX_ANSWER = 255;
 const unsigned testOpenPortNumber = 0;
-// devbench.exe's C library writes each newline as CR LF.
-#if defined(_WIN32)
-const bool DEVBENCH_CRLF = true;
-#else
-const bool DEVBENCH_CRLF = false;
-#endif
 
 void appendBounded(std::string& kept, uint64_t& dropped, std::string_view text)
 {

@@ -80,6 +80,13 @@ private:
     bool crlf_;
 };
 
+// devbench.exe's C library writes each newline as CR LF.
+#if defined(_WIN32)
+inline constexpr bool DEVBENCH_CRLF = true;
+#else
+inline constexpr bool DEVBENCH_CRLF = false;
+#endif
+
 // The failure line in a line that may come in pieces: its prefix may be cut
 // in two, and its text runs on to the end of the line (up to MAX_LINE).
 class FailureScan {
