@@ -226,8 +226,10 @@ TEST(Session, AFailureLineCountsWhereverItStartsInALine)
 TEST(Session, AFailureLineCountsAtAnyOffsetOfALongLine)
 {
     const std::string failure = "failure: line(17) OpenPortA return NULL";
-    for (size_t chatter : { size_t(65531), LineSplitter::MAX_LINE - failurePrefix.size(), LineSplitter::MAX_LINE - 1,
-             LineSplitter::MAX_LINE, 3 * LineSplitter::MAX_LINE - 7 }) {
+    std::vector<size_t> chatters = { 65531, 3 * LineSplitter::MAX_LINE - 7 };
+    for (size_t cut = LineSplitter::MAX_LINE - failurePrefix.size(); cut <= LineSplitter::MAX_LINE; ++cut)
+        chatters.push_back(cut);
+    for (size_t chatter : chatters) {
         Driver d("0");
         d.begin();
         d.out("\n\ntestOpenPort\n" + std::string(chatter, 'c') + failure + "\n\n\n" + menu + "\n\n");
@@ -235,18 +237,24 @@ TEST(Session, AFailureLineCountsAtAnyOffsetOfALongLine)
         EXPECT_EQ(d.session.records()[0].failures, std::vector<std::string> { failure }) << chatter;
         EXPECT_EQ(d.run(), Verdict::Fail) << chatter;
     }
-    // The rest of a long line is no banner, prompt or menu; a failure line
-    // longer than a line is kept is cut.
+}
+
+// The rest of a long line is no banner, menu or prompt; a failure line is
+// cut where a line is; lines are never joined.
+TEST(Session, TheRestOfALongLineIsNoLineOfItsOwn)
+{
+    const std::string failure = "failure: line(17) OpenPortA return NULL";
+    const std::string cut(LineSplitter::MAX_LINE, 'c');
     Driver d("0,1");
     d.begin();
-    d.out("\n\ntestOpenPort\n" + failure + std::string(LineSplitter::MAX_LINE, 'c') + "testBadPortName\n");
-    d.out(std::string(LineSplitter::MAX_LINE, 'c') + "Make the printer onlin, then hit enter\n");
-    d.out("\n\n" + menu);
+    d.out("\n\ntestOpenPort\n" + cut + "testBadPortName\n" + cut + "Available tests:\n" + cut
+        + "Make the printer onlin, then hit enter\n");
+    d.out(std::string(LineSplitter::MAX_LINE - 5, 'c') + failure + cut + cut + "\n");
+    d.out("failure: l\nine(5) joined\n\n\n" + menu);
     EXPECT_EQ(d.stopped, "");
-    ASSERT_EQ(d.session.records()[0].failures.size(), 1u);
-    EXPECT_EQ(d.session.records()[0].failures[0],
-        (failure + std::string(LineSplitter::MAX_LINE, 'c')).substr(0, LineSplitter::MAX_LINE));
-    EXPECT_FALSE(d.session.records()[1].bannerSeen);
+    const auto& records = d.session.records();
+    EXPECT_EQ(records[0].failures, std::vector<std::string> { (failure + cut).substr(0, LineSplitter::MAX_LINE) });
+    EXPECT_FALSE(records[1].bannerSeen);
 }
 
 // A failure line cut short by devbench's end still fails the test.
@@ -270,12 +278,16 @@ TEST(Session, StandardErrorIsKeptByTheTestItCameIn)
     d.out("\n\ntestOpenPort\n");
     d.session.feedStderr("bad setting 'x'\n");
     d.session.feedStderr(std::string(MAX_CONSOLE_BYTES, 'e'));
-    d.out("\n\n" + menu + "\n\ntestBadPortName\n");
+    // The two pipes are not in step: what comes once the test's output is
+    // over, before devbench is back at the menu, is still its test's.
+    d.out("\n\nAvailable tests:\n");
+    d.session.feedStderr("late\n");
+    d.out(menu.substr(menu.find('\n') + 1) + "\n\ntestBadPortName\n");
     d.session.feedStderr("second");
     const auto& records = d.session.records();
     EXPECT_EQ(records[0].stderrText.substr(0, 16), "bad setting 'x'\n");
     EXPECT_EQ(records[0].stderrText.size(), MAX_CONSOLE_BYTES);
-    EXPECT_EQ(records[0].stderrBytesDropped, 16u);
+    EXPECT_EQ(records[0].stderrBytesDropped, 16u + 5u);
     EXPECT_EQ(records[0].console.find("bad setting"), std::string::npos);
     EXPECT_EQ(records[1].stderrText, "second");
 }
