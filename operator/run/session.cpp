@@ -205,7 +205,6 @@ void Session::question(double now, std::vector<Action>& actions)
         lines_.clearPending();
         actions.push_back({ Action::Write, std::move(text) + "\n", {} });
     };
-    if (askingToGoOn_) return;
     if (partial == portNameQuestion) {
         if (stage_ != Stage::PortName) return stop("devbench asked for the port name again", actions);
         stage_ = Stage::PortSettings;
@@ -238,8 +237,7 @@ void Session::endCurrent(double now)
     if (current_ >= records_.size()) return;
     // The tests after a failed Test Open Port would fail for its reason too.
     const TestRecord& record = records_[current_];
-    if (record.number == testOpenPortNumber && !record.failures.empty() && current_ + 1 < records_.size())
-        openFailed_ = true;
+    if (record.number == testOpenPortNumber && !record.failures.empty()) openFailed_ = true;
     records_[current_].finished = true;
     records_[current_].ended = now;
     if (onTestEnding_) onTestEnding_(records_[current_]);
