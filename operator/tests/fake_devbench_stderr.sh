@@ -4,9 +4,11 @@
 . "$(dirname "$0")/fake_devbench.sh"
 start
 read -r choice
-printf '\n\ntestOpenPort\nopening the por'
+printf '\n\ntestOpenPort\nopening the po'
 sleep 0.3
 printf 'KelmorPort: bad setting '\''x'\''\n' >&2
+sleep 0.3
+printf 'r'
 sleep 0.3
 printf 't\nfailure: line(17) OpenPortA return NULL\n\n\n'
 menu

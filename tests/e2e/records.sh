@@ -13,7 +13,8 @@
 #         the printer offline fails; each test's row comes before the menu;
 #         a library replaced while devbench waits is said so, named by the
 #         hash of the one it loaded; a port with no printer fails Test Open
-#         Port and the technician, asked, stops before the other tests
+#         Port and the technician, asked (with no time limit), stops before
+#         the other tests; input that ends at the question ends the run
 # live    a test's row shows while the next test still runs
 # ending  devbench dying after a test's output, before the menu asks again:
 #         that test broke off, with the status, the next one not run;
@@ -120,13 +121,18 @@ assert library["replaced_during_run"] and "replaced" in library["replaced_note"]
 assert library["sha256"] == sys.argv[2], library
 EOF
     status=0
-    printf 'n\n' | "$build/vpoperator" --manual --port "$work/typo.sock" --dir "$build" --tests 0,3 \
-        --record "$work/typo.json" >"$work/typo.out" 2>&1 || status=$?
+    { sleep 1; printf 'n\n'; } | "$build/vpoperator" --manual --port "$work/typo.sock" --dir "$build" --tests 0,3 \
+        --timeout 0.5 --record "$work/typo.json" >"$work/typo.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status after a mistyped port, expected 1"
     grep -q 'Go on with the other tests? (y/n)' "$work/typo.out" || fail "the technician was not asked"
     grep -q 'Make the printer' "$work/typo.out" && fail "a prompt of the other tests came first"
     records --json "$work/typo.json" --verdicts "0:fail,3:not run" --verdict "broke off" \
         --broke-off "the technician chose not to go on after Test Open Port failed on port $work/typo.sock"
+    status=0
+    timeout 20 "$build/vpoperator" --manual --port "$work/typo.sock" --dir "$build" --tests 0,3 </dev/null \
+        >"$work/ended.out" 2>&1 || status=$?
+    [ "$status" = 1 ] && grep -q "input ended while asked whether to go on" "$work/ended.out" ||
+        fail "status $status when the technician's input ended at the question"
     ;;
 live)
     export VPOP_RELEASE=$work/release
