@@ -114,7 +114,7 @@ std::vector<Action> Session::feed(std::string_view output, double now)
     });
     // The questions end without a newline and devbench then waits: only what
     // is pending after all output read so far can be one.
-    if (!stopped_) question(now, actions);
+    question(now, actions);
     return actions;
 }
 
@@ -278,7 +278,6 @@ bool Session::finish(double now, std::string* why)
             scan_.take(lines_.pending());
             if (std::optional<std::string> failure = scan_.end()) keepFailureLine(std::move(*failure));
         }
-        lines_.clearPending();
     }
     over_ = true;
     if (left) return true;

@@ -149,6 +149,13 @@ TEST(Session, OpensTheCoverAtTheNowLineWithoutTyping)
     ASSERT_EQ(d.printerSets.size(), 1u);
     EXPECT_EQ(d.printerSets[0], std::vector<std::string> { "cover=open" });
     EXPECT_EQ(d.typed.size(), before);
+    // Nor does a technician's Enter go to devbench there.
+    Driver byHand("18", true);
+    byHand.begin();
+    byHand.out("\n\ntestEndCheckedBlock\nMake the printer offline (cover open), NOW\n");
+    EXPECT_FALSE(byHand.session.awaitingEnter());
+    byHand.out("Make the printer online, then hit enter\n");
+    EXPECT_TRUE(byHand.session.awaitingEnter());
 }
 
 TEST(Session, TheTwoEndCheckedBlockTestsAreToldApartByRunOrder)

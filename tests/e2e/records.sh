@@ -14,7 +14,8 @@
 #         a library replaced while devbench waits is said so, named by the
 #         hash of the one it loaded; a port with no printer fails Test Open
 #         Port and the technician, asked (with no time limit), stops before
-#         the other tests; input that ends at the question ends the run
+#         the other tests, or goes on; input that ends at the question ends
+#         the run
 # live    a test's row shows while the next test still runs
 # ending  devbench dying after a test's output, before the menu asks again:
 #         that test broke off, with the status, the next one not run;
@@ -133,6 +134,11 @@ EOF
         >"$work/ended.out" 2>&1 || status=$?
     [ "$status" = 1 ] && grep -q "input ended while asked whether to go on" "$work/ended.out" ||
         fail "status $status when the technician's input ended at the question"
+    status=0
+    printf 'y\n' | timeout 20 "$build/vpoperator" --manual --port "$work/typo.sock" --dir "$build" --tests 0,1 \
+        --record "$work/goon.json" >"$work/goon.out" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "status $status when told to go on, expected 1"
+    records --json "$work/goon.json" --verdicts "0:fail,1:pass" --verdict fail
     ;;
 live)
     export VPOP_RELEASE=$work/release
