@@ -252,7 +252,7 @@ TEST(Session, TheRestOfALongLineIsNoLineOfItsOwn)
 {
     const std::string failure = "failure: line(17) OpenPortA return NULL";
     const std::string cut(LineSplitter::MAX_LINE, 'c');
-    Driver d("0,1");
+    Driver d("a");
     d.begin();
     d.out("\n\ntestOpenPort\n" + cut + "testBadPortName\n" + cut + "Available tests:\n" + cut
         + "Make the printer onlin, then hit enter\n");
