@@ -92,7 +92,6 @@ inline constexpr bool DEVBENCH_CRLF = false;
 class FailureScan {
 public:
     void take(std::string_view piece);
-    bool found() const { return failure_.has_value(); }
     // At the end of the line: its failure line, if it had one.
     std::optional<std::string> end();
 
