@@ -59,7 +59,7 @@ void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string
 // Read's reply) stays.
 class LineSplitter {
 public:
-    static const size_t MAX_LINE = 64 * 1024;
+    static constexpr size_t MAX_LINE = 64 * 1024;
 
     explicit LineSplitter(bool crlf = false)
         : crlf_(crlf)
