@@ -28,7 +28,6 @@ const std::vector<FaultCase>& faultCatalogue()
         { "trickle-name:1000 (printer)", "", { "--fault", "trickle-name:1000" }, { 6, 7 }, 6,
             "ReadPort did not complete the reply within 20 s of the query" },
         { "refuse-open:37", "fault=refuse-open:37", {}, { 0, 1 }, 0, "OpenPortA return NULL" },
-        // Its chatter puts the failure line's start across the 64 KiB cut.
         { "chatty-refusal:65531", "fault=chatty-refusal:65531", {}, { 0, 1 }, 0, "OpenPortA return NULL" },
         { "no-exclusive", "fault=no-exclusive", {}, { 2, 0 }, 2, "holdprobe did not return EXIT_SUCESS" },
         // The suite takes partial writes in its stride, but not of a 5-byte query.
