@@ -221,7 +221,7 @@ int runTests(const Options& options, RunRecord* record)
 }
 
 // What is known before the run starts.
-RunRecord startRecord(const Options& options, bool wanted)
+RunRecord startRecord(const Options& options, bool wanted, FileIdentity* probeIdentity)
 {
     RunRecord record;
     record.started = utcTimestamp();
@@ -234,7 +234,7 @@ RunRecord startRecord(const Options& options, bool wanted)
     record.devbench = devbenchVersion();
     // The library devbench loads is read from its process during the run.
     if (wanted) {
-        record.probeLibrary = probeLibrary(options.run.dir);
+        record.probeLibrary = probeLibrary(options.run.dir, probeIdentity);
         record.callingConvention = callingConvention(options.run.dir);
     }
     return record;
@@ -269,8 +269,12 @@ int main(int argc, char** argv)
         fprintf(stderr, "vpoperator: %s\n", error.c_str());
         return EXIT_USAGE;
     }
-    RunRecord record = startRecord(options, files.wanted());
+    FileIdentity probeIdentity;
+    RunRecord record = startRecord(options, files.wanted(), &probeIdentity);
     status = options.matrix ? runMatrix(options.run, options.jobs, &record) : runTests(options, &record);
+    // holdprobe loads its library only for Test Port Locking: it is the one
+    // read at the start while the file there now is still that one.
+    if (record.probeLibrary && record.probeLibrary->read) recheckLibrary(*record.probeLibrary, probeIdentity);
     // Past a setup error, the run's one verdict decides the exit status.
     if (status != EXIT_USAGE) status = exitStatus(runVerdict(record));
     record.finished = utcTimestamp();

@@ -38,6 +38,7 @@ const uint32_t END_BLOCK_MARGIN_MS = 2000;
 // with a misbehaving library. Each is one entry of FAULTS below.
 struct Faults {
     uint32_t refuseOpen = 0;
+    uint32_t chattyRefusal = 0;
     uint32_t chunk = 0;
     bool countOver = false;
     bool onlineFlag2 = false;
@@ -90,6 +91,10 @@ struct FaultEntry {
 const FaultEntry FAULTS[] = {
     // The Nth OpenPortA of this process that carries this fault is refused.
     { "refuse-open", true, [](Faults& f, uint32_t n) { f.refuseOpen = n; } },
+    // The first OpenPortA of this process that carries this fault prints N
+    // bytes on standard output without ending the line, and is refused: the
+    // suite's failure line lands far into one long line.
+    { "chatty-refusal", true, [](Faults& f, uint32_t n) { f.chattyRefusal = n; } },
     // WritePort sends at most N bytes a call.
     { "chunk", true, [](Faults& f, uint32_t n) { f.chunk = n; } },
     // WritePort claims one byte more than it was given.
@@ -501,6 +506,13 @@ PortHandle openPort(const std::shared_ptr<Port>& port, const char* portName, uin
         std::lock_guard<std::mutex> guard(tableMutex);
         uint32_t refuse = port->settings.faults.refuseOpen;
         if (refuse != 0 && ++opensSoFar == refuse) {
+            reportError(EIO);
+            return nullptr;
+        }
+        static bool chattered = false;
+        if (port->settings.faults.chattyRefusal != 0 && !chattered) {
+            chattered = true;
+            for (uint32_t i = 0; i < port->settings.faults.chattyRefusal; ++i) fputc('c', stdout);
             reportError(EIO);
             return nullptr;
         }

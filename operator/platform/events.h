@@ -1,5 +1,5 @@
 // What the dialogue with devbench waits for, whoever answers its prompts:
-// devbench's output, the technician's keys, the virtual printer's output, a
+// devbench's output and its standard error, the technician's keys, the virtual printer's output, a
 // request to stop, or time passing. POSIX waits on them all in one poll;
 // Windows, which cannot wait on a console and a pipe together, reads each in
 // a thread of its own and queues what comes.
@@ -13,12 +13,14 @@
 namespace vpop {
 
 struct Event {
-    enum Kind { Quiet, Output, OutputEnded, Keys, KeysEnded, PrinterOutput, PrinterEnded, Stop };
+    // Output is devbench's standard output, Stderr its standard error.
+    enum Kind { Quiet, Output, OutputEnded, Stderr, StderrEnded, Keys, KeysEnded, PrinterOutput, PrinterEnded, Stop };
     Kind kind = Quiet;
     std::string data;
 };
 
 struct EventSources {
+    // Its standard output, and its standard error when piped.
     Child* devbench = nullptr;
     // The technician's keyboard (standard input).
     bool keys = false;

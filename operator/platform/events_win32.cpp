@@ -1,6 +1,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -48,19 +49,36 @@ struct Events::State {
     std::shared_ptr<Queue> queue = std::make_shared<Queue>();
     Child* devbench = nullptr;
     std::thread reader;
+    std::thread errorReader;
 };
 
 Events::Events(const EventSources& sources)
     : state_(std::make_unique<State>())
 {
     state_->devbench = sources.devbench;
-    // The reader gets the output pipe alone; the child's other handles
-    // change while it reads.
-    Child output;
-    output.output = sources.devbench->output;
-    state_->reader = std::thread([output, queue = state_->queue]() mutable {
+    // Each reader gets its pipe alone; the child's other handles change
+    // while it reads.
+    Child pipes;
+    pipes.output = sources.devbench->output;
+    pipes.error = sources.devbench->error;
+    std::promise<void> errorsRead;
+    std::shared_future<void> errorsEnded = errorsRead.get_future().share();
+    if (pipes.error != nullptr) {
+        state_->errorReader = std::thread([pipes, queue = state_->queue, done = std::move(errorsRead)]() mutable {
+            char chunk[4096];
+            while (size_t n = readError(pipes, chunk, sizeof chunk)) queue->push({ Event::Stderr, { chunk, n } });
+            queue->push({ Event::StderrEnded, {} });
+            done.set_value();
+        });
+    } else {
+        errorsRead.set_value();
+    }
+    state_->reader = std::thread([pipes, errorsEnded, queue = state_->queue]() mutable {
         char chunk[4096];
-        while (size_t n = readOutput(output, chunk, sizeof chunk)) queue->push({ Event::Output, { chunk, n } });
+        while (size_t n = readOutput(pipes, chunk, sizeof chunk)) queue->push({ Event::Output, { chunk, n } });
+        // What devbench wrote on standard error before it ended comes first,
+        // as it does on POSIX; a grandchild holding the pipe is not waited for.
+        errorsEnded.wait_for(std::chrono::seconds(1));
         queue->push({ Event::OutputEnded, {} });
     });
     if (sources.keys) {
@@ -87,6 +105,7 @@ void Events::finish()
     if (!state_->reader.joinable()) return;
     killChild(*state_->devbench);
     state_->reader.join();
+    if (state_->errorReader.joinable()) state_->errorReader.join();
 }
 
 } // namespace vpop

@@ -45,6 +45,27 @@ bool fileExists(const std::string& path);
 // so that a path outside its code page shows as it is.
 void printText(const std::string& text);
 
+// What tells a file from one put in its place, and from itself rewritten:
+// the device and inode (Windows: the volume and file index), the size and
+// the last write.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t index = 0;
+    uint64_t size = 0;
+    int64_t written = 0;
+
+    bool sameFile(const FileIdentity& other) const { return device == other.device && index == other.index; }
+    bool operator==(const FileIdentity& other) const
+    {
+        return sameFile(other) && size == other.size && written == other.written;
+    }
+};
+
+// Of an open file, and of the one at `path` now; false when it cannot be
+// told.
+bool fileIdentity(FILE* file, FileIdentity* identity);
+bool fileIdentity(const std::string& path, FileIdentity* identity);
+
 // The version in a Windows file's version resource ("1.2.3.4"); empty when
 // it has none, and everywhere else.
 std::string fileVersion(const std::string& path);

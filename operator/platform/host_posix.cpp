@@ -84,6 +84,36 @@ std::vector<std::string> matchingFiles(const std::string& argument) { return { a
 
 std::string fileVersion(const std::string&) { return ""; }
 
+namespace {
+
+FileIdentity identityOf(const struct stat& status)
+{
+    FileIdentity identity;
+    identity.device = status.st_dev;
+    identity.index = status.st_ino;
+    identity.size = static_cast<uint64_t>(status.st_size);
+    identity.written = static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    return identity;
+}
+
+} // namespace
+
+bool fileIdentity(FILE* file, FileIdentity* identity)
+{
+    struct stat status { };
+    if (fstat(fileno(file), &status) != 0) return false;
+    *identity = identityOf(status);
+    return true;
+}
+
+bool fileIdentity(const std::string& path, FileIdentity* identity)
+{
+    struct stat status { };
+    if (stat(path.c_str(), &status) != 0) return false;
+    *identity = identityOf(status);
+    return true;
+}
+
 std::string hostName()
 {
     char name[256] = "";

@@ -129,6 +129,39 @@ std::vector<std::string> matchingFiles(const std::string& argument)
     return files;
 }
 
+namespace {
+
+bool handleIdentity(HANDLE file, FileIdentity* identity)
+{
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    identity->device = info.dwVolumeSerialNumber;
+    identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    identity->written = static_cast<int64_t>(
+        (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
+} // namespace
+
+bool fileIdentity(FILE* file, FileIdentity* identity)
+{
+    intptr_t handle = _get_osfhandle(_fileno(file));
+    return handle != -1 && handleIdentity(reinterpret_cast<HANDLE>(handle), identity);
+}
+
+// Opened to be asked only, sharing everything: a library in use stays so.
+bool fileIdentity(const std::string& path, FileIdentity* identity)
+{
+    HANDLE file = CreateFileW(wideText(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool told = handleIdentity(file, identity);
+    CloseHandle(file);
+    return told;
+}
+
 void printText(const std::string& text)
 {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);

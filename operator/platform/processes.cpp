@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -27,7 +28,7 @@ int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSI
 
 // Only async-signal-safe calls between fork and exec.
 [[noreturn]] void execChild(const std::string& path, char* const* argv, const ChildOptions& options, int stdinFd,
-    int stdoutFd, int errorPipe, pid_t parent)
+    int stdoutFd, int stderrFd, int errorPipe, pid_t parent)
 {
     setpgid(0, 0);
 #if defined(__linux__)
@@ -42,6 +43,7 @@ int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSI
     signal(SIGPIPE, SIG_DFL);
     if (stdinFd >= 0) dup2(stdinFd, STDIN_FILENO);
     if (stdoutFd >= 0) dup2(stdoutFd, STDOUT_FILENO);
+    if (stderrFd >= 0) dup2(stderrFd, STDERR_FILENO);
     int err = 0;
     if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
         err = errno;
@@ -56,27 +58,46 @@ int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSI
 
 } // namespace
 
-std::string loadedModule(const Child& child, const std::string& fileName)
+namespace {
+
+// One line of /proc/PID/maps: "address perms offset major:minor inode path";
+// only the path has a slash. False for a line that maps no file.
+bool mapsLine(const std::string& text, LoadedModule* module)
 {
-    if (child.pid <= 0) return "";
-    FILE* maps = fopen(("/proc/" + std::to_string(child.pid) + "/maps").c_str(), "r");
-    if (maps == nullptr) return "";
+    size_t slash = text.find('/');
+    unsigned major = 0;
+    unsigned minor = 0;
+    unsigned long long inode = 0;
+    if (slash == std::string::npos || sscanf(text.c_str(), "%*s %*s %*s %x:%x %llu", &major, &minor, &inode) != 3)
+        return false;
+    module->path = text.substr(slash, text.find_last_not_of('\n') + 1 - slash);
     const std::string deleted = " (deleted)";
-    std::string found;
+    if (module->path.size() > deleted.size()
+        && module->path.compare(module->path.size() - deleted.size(), deleted.size(), deleted) == 0)
+        module->path.resize(module->path.size() - deleted.size());
+    module->identity.device = makedev(major, minor);
+    module->identity.index = inode;
+    return true;
+}
+
+} // namespace
+
+std::optional<LoadedModule> loadedModule(const Child& child, const std::string& fileName)
+{
+    if (child.pid <= 0) return std::nullopt;
+    FILE* maps = fopen(("/proc/" + std::to_string(child.pid) + "/maps").c_str(), "r");
+    if (maps == nullptr) return std::nullopt;
+    std::optional<LoadedModule> found;
     char* line = nullptr;
     size_t capacity = 0;
     ssize_t length;
-    while (found.empty() && (length = getline(&line, &capacity, maps)) > 0) {
-        // address perms offset device inode path: only the path has a slash.
-        std::string text(line, static_cast<size_t>(length));
-        size_t slash = text.find('/');
-        if (slash == std::string::npos) continue;
-        std::string path = text.substr(slash, text.find_last_not_of('\n') + 1 - slash);
-        if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
-            path.resize(path.size() - deleted.size());
+    while (!found && (length = getline(&line, &capacity, maps)) > 0) {
+        LoadedModule module;
+        if (!mapsLine(std::string(line, static_cast<size_t>(length)), &module)) continue;
+        const std::string& path = module.path;
         if (path.size() > fileName.size() && path.compare(path.size() - fileName.size(), fileName.size(), fileName) == 0
             && path[path.size() - fileName.size() - 1] == '/')
-            found = path;
+            found = module;
     }
     free(line);
     fclose(maps);
@@ -95,10 +116,12 @@ bool startChild(const std::string& path, const std::vector<std::string>& args, c
 {
     int inPipe[2] = { -1, -1 };
     int outPipe[2] = { -1, -1 };
+    int errPipe[2] = { -1, -1 };
     int errorPipe[2] = { -1, -1 };
     int nullFd = -1;
     auto fail = [&](const std::string& what) {
-        for (int* fd : { &inPipe[0], &inPipe[1], &outPipe[0], &outPipe[1], &errorPipe[0], &errorPipe[1], &nullFd })
+        for (int* fd : { &inPipe[0], &inPipe[1], &outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1], &errorPipe[0],
+                 &errorPipe[1], &nullFd })
             closeFd(*fd);
         *error = what;
         return false;
@@ -107,6 +130,7 @@ bool startChild(const std::string& path, const std::vector<std::string>& args, c
     // open, or that pipe never reports its end.
     if (options.pipeInput && pipe2(inPipe, O_CLOEXEC) != 0) return fail(std::string("pipe: ") + strerror(errno));
     if (options.pipeOutput && pipe2(outPipe, O_CLOEXEC) != 0) return fail(std::string("pipe: ") + strerror(errno));
+    if (options.pipeError && pipe2(errPipe, O_CLOEXEC) != 0) return fail(std::string("pipe: ") + strerror(errno));
     if (options.quietOutput && (nullFd = open("/dev/null", O_WRONLY | O_CLOEXEC)) < 0)
         return fail(std::string("/dev/null: ") + strerror(errno));
     if (pipe2(errorPipe, O_CLOEXEC) != 0) return fail(std::string("pipe: ") + strerror(errno));
@@ -119,12 +143,13 @@ bool startChild(const std::string& path, const std::vector<std::string>& args, c
     pid_t pid = fork();
     if (pid < 0) return fail(std::string("fork: ") + strerror(errno));
     if (pid == 0) {
-        execChild(
-            path, argv.data(), options, inPipe[0], options.quietOutput ? nullFd : outPipe[1], errorPipe[1], parent);
+        execChild(path, argv.data(), options, inPipe[0], options.quietOutput ? nullFd : outPipe[1], errPipe[1],
+            errorPipe[1], parent);
     }
     setpgid(pid, pid);
     closeFd(inPipe[0]);
     closeFd(outPipe[1]);
+    closeFd(errPipe[1]);
     closeFd(errorPipe[1]);
     closeFd(nullFd);
 
@@ -139,12 +164,14 @@ bool startChild(const std::string& path, const std::vector<std::string>& args, c
         waitpid(pid, &raw, 0);
         closeFd(inPipe[1]);
         closeFd(outPipe[0]);
+        closeFd(errPipe[0]);
         *error = "cannot start " + path + ": " + strerror(childErrno);
         return false;
     }
     child->pid = pid;
     child->input = inPipe[1];
     child->output = outPipe[0];
+    child->error = errPipe[0];
     return true;
 }
 
@@ -182,6 +209,7 @@ void stopChild(Child& child, double graceSeconds)
         }
     }
     closeFd(child.output);
+    closeFd(child.error);
 }
 
 void killChild(Child& child)
@@ -189,14 +217,22 @@ void killChild(Child& child)
     if (child.pid > 0) kill(-child.pid, SIGKILL);
 }
 
-size_t readOutput(Child& child, char* buffer, size_t size)
+namespace {
+
+size_t readFd(int fd, char* buffer, size_t size)
 {
     for (;;) {
-        ssize_t n = read(child.output, buffer, size);
+        ssize_t n = read(fd, buffer, size);
         if (n >= 0) return static_cast<size_t>(n);
         if (errno != EINTR) return 0;
     }
 }
+
+} // namespace
+
+size_t readOutput(Child& child, char* buffer, size_t size) { return readFd(child.output, buffer, size); }
+
+size_t readError(Child& child, char* buffer, size_t size) { return readFd(child.error, buffer, size); }
 
 bool writeInput(Child& child, const std::string& text) { return writeAll(child.input, text); }
 

@@ -7,8 +7,11 @@
 #include <stddef.h>
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "operator/platform/host.h"
 
 namespace vpop {
 
@@ -19,6 +22,7 @@ struct Child {
     void* job = nullptr;
     void* input = nullptr;
     void* output = nullptr;
+    void* error = nullptr;
 };
 #else
 struct Child {
@@ -26,6 +30,7 @@ struct Child {
     // The child's standard input and output, when piped (else -1).
     int input = -1;
     int output = -1;
+    int error = -1;
 };
 #endif
 
@@ -33,6 +38,8 @@ struct ChildOptions {
     std::string directory;
     bool pipeInput = false;
     bool pipeOutput = false;
+    // Standard error in a pipe of its own (else the operator's).
+    bool pipeError = false;
     // Discard standard output instead of sharing the operator's.
     bool quietOutput = false;
 };
@@ -54,9 +61,10 @@ void stopChild(Child& child, double graceSeconds);
 // unreaped, so a thread still reading its output sees the end and returns.
 void killChild(Child& child);
 
-// Blocks until the child prints something: the byte count, 0 at the end of
-// its output.
+// Blocks until the child prints something on its standard output (or
+// error): the byte count, 0 at its end.
 size_t readOutput(Child& child, char* buffer, size_t size);
+size_t readError(Child& child, char* buffer, size_t size);
 
 // Writes all of `text` to the child's input; false when it stopped reading.
 bool writeInput(Child& child, const std::string& text);
@@ -66,10 +74,17 @@ bool writeInput(Child& child, const std::string& text);
 bool writeAll(int fd, const std::string& text);
 #endif
 
-// The full path of the module named `fileName` (libKelmorPort.so,
-// KelmorPort.dll) that the child has loaded: its memory maps on Linux, its
-// module list on Windows. Empty when it has none or they cannot be read.
-std::string loadedModule(const Child& child, const std::string& fileName);
+// The module named `fileName` (libKelmorPort.so, KelmorPort.dll) that the
+// child has loaded: its full path and the identity of the file mapped (on
+// Linux the device and inode of its memory maps; on Windows, from its module
+// list, the file at that path, which Windows keeps while it is loaded).
+// None when it has none or they cannot be read.
+struct LoadedModule {
+    std::string path;
+    // Linux: the device and inode only.
+    FileIdentity identity;
+};
+std::optional<LoadedModule> loadedModule(const Child& child, const std::string& fileName);
 
 double monotonicSeconds();
 

@@ -63,12 +63,14 @@ HANDLE killOnCloseJob()
 struct StartHandles {
     HANDLE childInput = nullptr;
     HANDLE childOutput = nullptr;
+    HANDLE childError = nullptr;
     HANDLE ourInput = nullptr;
     HANDLE ourOutput = nullptr;
+    HANDLE ourError = nullptr;
 
     ~StartHandles()
     {
-        for (HANDLE handle : { childInput, childOutput, ourInput, ourOutput })
+        for (HANDLE handle : { childInput, childOutput, childError, ourInput, ourOutput, ourError })
             if (handle != nullptr) CloseHandle(handle);
     }
 };
@@ -80,6 +82,10 @@ bool stdHandles(const ChildOptions& options, StartHandles& handles, std::string*
         return false;
     }
     if (options.pipeOutput && !makePipe(&handles.childOutput, &handles.ourOutput, false)) {
+        *error = systemError("pipe");
+        return false;
+    }
+    if (options.pipeError && !makePipe(&handles.childError, &handles.ourError, false)) {
         *error = systemError("pipe");
         return false;
     }
@@ -97,12 +103,12 @@ bool stdHandles(const ChildOptions& options, StartHandles& handles, std::string*
 
 } // namespace
 
-std::string loadedModule(const Child& child, const std::string& fileName)
+std::optional<LoadedModule> loadedModule(const Child& child, const std::string& fileName)
 {
-    if (child.process == nullptr) return "";
+    if (child.process == nullptr) return std::nullopt;
     HMODULE modules[1024];
     DWORD needed = 0;
-    if (!EnumProcessModules(child.process, modules, sizeof modules, &needed)) return "";
+    if (!EnumProcessModules(child.process, modules, sizeof modules, &needed)) return std::nullopt;
     std::wstring wanted = wideText(fileName);
     for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 1024; ++i) {
         wchar_t path[32768];
@@ -116,9 +122,12 @@ std::string loadedModule(const Child& child, const std::string& fileName)
             = WideCharToMultiByte(CP_UTF8, 0, module.data(), static_cast<int>(length), nullptr, 0, nullptr, nullptr);
         std::string narrow(static_cast<size_t>(size), '\0');
         WideCharToMultiByte(CP_UTF8, 0, module.data(), static_cast<int>(length), narrow.data(), size, nullptr, nullptr);
-        return narrow;
+        LoadedModule loaded;
+        loaded.path = narrow;
+        if (!fileIdentity(narrow, &loaded.identity)) return std::nullopt;
+        return loaded;
     }
-    return "";
+    return std::nullopt;
 }
 
 double monotonicSeconds()
@@ -146,7 +155,7 @@ bool startChild(const std::string& path, const std::vector<std::string>& args, c
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = handles.childInput != nullptr ? handles.childInput : GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = handles.childOutput != nullptr ? handles.childOutput : GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdError = handles.childError != nullptr ? handles.childError : GetStdHandle(STD_ERROR_HANDLE);
     // A group of its own: the console's Ctrl-C reaches only the operator,
     // which then ends the child itself.
     DWORD flags = CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP;
@@ -172,8 +181,10 @@ bool startChild(const std::string& path, const std::vector<std::string>& args, c
     child->job = job;
     child->input = handles.ourInput;
     child->output = handles.ourOutput;
+    child->error = handles.ourError;
     handles.ourInput = nullptr;
     handles.ourOutput = nullptr;
+    handles.ourError = nullptr;
     return true;
 }
 
@@ -210,18 +221,27 @@ void stopChild(Child& child, double graceSeconds)
     }
     closeHandle(child.job);
     closeHandle(child.output);
+    closeHandle(child.error);
 }
 
-size_t readOutput(Child& child, char* buffer, size_t size)
+namespace {
+
+size_t readPipe(HANDLE pipe, char* buffer, size_t size)
 {
     // A zero-byte write on the other side completes a read with nothing in
     // it; only a failed read (the broken pipe) is the end.
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(child.output, buffer, static_cast<DWORD>(size), &got, nullptr)) return 0;
+        if (!ReadFile(pipe, buffer, static_cast<DWORD>(size), &got, nullptr)) return 0;
         if (got > 0) return got;
     }
 }
+
+} // namespace
+
+size_t readOutput(Child& child, char* buffer, size_t size) { return readPipe(child.output, buffer, size); }
+
+size_t readError(Child& child, char* buffer, size_t size) { return readPipe(child.error, buffer, size); }
 
 bool writeInput(Child& child, const std::string& text)
 {

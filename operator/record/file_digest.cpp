@@ -11,12 +11,17 @@
 
 namespace vpop {
 
-bool digestFile(const std::string& path, FileDigest* digest, std::string* error)
+bool digestFile(const std::string& path, FileDigest* digest, std::string* error, FileIdentity* identity)
 {
     // Opened through the host, which takes any path on Windows.
     FILE* file = openFile(path, "rb");
     if (file == nullptr) {
         *error = path + ": " + strerror(errno);
+        return false;
+    }
+    if (identity != nullptr && !fileIdentity(file, identity)) {
+        fclose(file);
+        *error = path + ": cannot tell which file it is";
         return false;
     }
     wire::Sha256 hash;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "operator/platform/host.h"
+
 namespace vpop {
 
 struct FileDigest {
@@ -14,7 +16,9 @@ struct FileDigest {
     std::string sha256;
 };
 
-// False, with `error` set, when the file cannot be read to its end.
-bool digestFile(const std::string& path, FileDigest* digest, std::string* error);
+// False, with `error` set, when the file cannot be read to its end. With
+// `identity`, the identity of the file opened, so that the digest can be
+// told apart from one of a file put in its place.
+bool digestFile(const std::string& path, FileDigest* digest, std::string* error, FileIdentity* identity = nullptr);
 
 } // namespace vpop

@@ -7,16 +7,34 @@
 
 namespace vpop {
 
-LibraryFile inspectLibrary(const std::string& path)
+namespace {
+
+void markReplaced(LibraryFile& library, std::string note)
+{
+    library.replacedDuringRun = true;
+    library.replacedNote = std::move(note);
+    fprintf(stderr, "vpoperator: %s\n", library.replacedNote.c_str());
+}
+
+} // namespace
+
+LibraryFile inspectLibrary(const std::string& path, const FileIdentity* used, FileIdentity* identity)
 {
     LibraryFile library;
     library.path = path;
     FileDigest digest;
+    FileIdentity read;
     std::string error;
-    if (!digestFile(path, &digest, &error)) {
+    if (!digestFile(path, &digest, &error, &read)) {
         fprintf(stderr, "vpoperator: the record will name no library hash: %s\n", error.c_str());
         return library;
     }
+    if (used != nullptr && !used->sameFile(read)) {
+        markReplaced(library,
+            "the file at " + path + " is no longer the one devbench loaded, and was not hashed: it was replaced");
+        return library;
+    }
+    if (identity != nullptr) *identity = read;
     library.read = true;
     library.size = digest.size;
     library.sha256 = digest.sha256;
@@ -24,14 +42,22 @@ LibraryFile inspectLibrary(const std::string& path)
     return library;
 }
 
+void recheckLibrary(LibraryFile& library, const FileIdentity& identity)
+{
+    FileIdentity now;
+    if (fileIdentity(library.path, &now) && now == identity) return;
+    markReplaced(library,
+        "the file at " + library.path + " was replaced or changed during the run; the hash is of the one used");
+}
+
 #if defined(_WIN32)
 
 // devbench starts holdprobe.exe from its working directory only, and
 // Windows loads a program's DLL from the program's own folder first.
-std::optional<LibraryFile> probeLibrary(const std::string& workingDirectory)
+std::optional<LibraryFile> probeLibrary(const std::string& workingDirectory, FileIdentity* identity)
 {
     std::string probe = joinPath(workingDirectory, "holdprobe.exe");
-    if (fileExists(probe)) return inspectLibrary(joinPath(workingDirectory, libraryFileName));
+    if (fileExists(probe)) return inspectLibrary(joinPath(workingDirectory, libraryFileName), nullptr, identity);
     fprintf(stderr, "vpoperator: the record will name no probe library: there is no %s\n", probe.c_str());
     return std::nullopt;
 }
@@ -53,7 +79,7 @@ std::string callingConvention(const std::string& workingDirectory)
 
 #else
 
-std::optional<LibraryFile> probeLibrary(const std::string&) { return std::nullopt; }
+std::optional<LibraryFile> probeLibrary(const std::string&, FileIdentity*) { return std::nullopt; }
 
 std::string callingConvention(const std::string&) { return ""; }
 

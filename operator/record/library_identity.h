@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "operator/platform/host.h"
+
 namespace vpop {
 
 struct LibraryFile {
@@ -17,15 +19,23 @@ struct LibraryFile {
     std::string sha256;
     // From a Windows version resource; empty when there is none.
     std::string fileVersion;
-    // The file at `path` was not the one devbench loaded by the end of the
-    // run (rebuilt, copied over): the digest is of the one that ran, or none.
+    // The file at `path` was put in place of (or rewrote) the one the run
+    // used: before it could be read (`read` false, no hash) or later (the
+    // hash is of the one used). The note says which.
     bool replacedDuringRun = false;
     std::string replacedNote;
 };
 
 // What the file at `path` is; `read` false (with a warning) when it cannot
-// be read.
-LibraryFile inspectLibrary(const std::string& path);
+// be read. With `used` (the file a process mapped), only while the file at
+// `path` is still that one; `identity` is then that of the file read, for
+// recheckLibrary at the end.
+LibraryFile inspectLibrary(
+    const std::string& path, const FileIdentity* used = nullptr, FileIdentity* identity = nullptr);
+
+// Marks `library` replaced (with a warning) when the file at its path is no
+// longer `identity`, the file that was read.
+void recheckLibrary(LibraryFile& library, const FileIdentity& identity);
 
 // The file a package names beside holdprobe.exe for the convention it was
 // built for ("cdecl" or "stdcall").
@@ -33,7 +43,8 @@ inline constexpr char callingConventionFile[] = "calling-convention.txt";
 
 // Windows: the 32-bit library beside holdprobe.exe, in devbench's working
 // directory. None on Linux, where the probe loads devbench's own library.
-std::optional<LibraryFile> probeLibrary(const std::string& workingDirectory);
+// `identity` as inspectLibrary's.
+std::optional<LibraryFile> probeLibrary(const std::string& workingDirectory, FileIdentity* identity);
 // Windows: "cdecl" or "stdcall"; empty (with a warning) when the package
 // does not say. Empty on Linux, which has one convention.
 std::string callingConvention(const std::string& workingDirectory);

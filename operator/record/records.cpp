@@ -51,7 +51,7 @@ std::optional<RecordTime> recordMoment(const std::string& text)
 void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan)
 {
     if (record.portName.empty()) record.portName = outcome.portName;
-    if (!record.library && !outcome.library.empty()) record.library = inspectLibrary(outcome.library);
+    if (!record.library) record.library = outcome.library;
     if (record.brokeOff.empty()) record.brokeOff = outcome.broken;
     record.seconds += outcome.seconds;
     record.strayFailures.insert(record.strayFailures.end(), outcome.strayFailures.begin(), outcome.strayFailures.end());

@@ -5,6 +5,7 @@
 #include "operator/platform/events.h"
 #include "operator/platform/host.h"
 #include "operator/platform/processes.h"
+#include "operator/record/library_identity.h"
 
 namespace vpop {
 
@@ -22,19 +23,24 @@ public:
 
     // Returns why the run broke off; empty when devbench left as asked.
     std::string run(Events& events, bool* interrupted);
-    // What is held back of devbench's output, shown once the run is over.
-    void flush();
-    const std::string& library() const { return library_; }
+    // What is held back of devbench's output, shown once the run is over
+    // (`end`), when it may follow the end of a test.
+    void flush(bool end = false);
+    // The library devbench loaded, read the moment it was, and checked again
+    // now: a file replaced since is said so.
+    std::optional<LibraryFile> library();
 
 private:
     bool handle(const Event& event, std::string* why, bool* interrupted);
     bool typeEnter(std::string* why);
+    bool askToGoOn(std::string* why);
     void output(std::string_view chunk, std::string* why);
+    void stderrOutput(std::string_view chunk);
     void show(std::string_view piece, const std::vector<Action>& actions, bool waited);
     bool act(const std::vector<Action>& actions, std::string* why);
     std::string ended();
     std::string silence() const;
-    std::string withoutCarriageReturns(std::string_view chunk);
+    void identifyLibrary();
 
     const RunOptions& options_;
     Session& session_;
@@ -46,9 +52,16 @@ private:
     bool keysEnded_ = false;
     // devbench's output not shown yet (see Session::testMayBeEnding).
     std::string held_;
-    bool heldReturn_ = false;
+    // What was shown of devbench's output ends mid-line.
+    bool midLine_ = false;
+    // devbench's standard error, shown a whole line at a time, never inside
+    // a line of its output.
+    LineSplitter stderrLines_ { DEVBENCH_CRLF };
+    std::string stderrHeld_;
+    bool askedToGoOn_ = false;
     bool libraryAsked_ = false;
-    std::string library_;
+    std::optional<LibraryFile> library_;
+    FileIdentity libraryIdentity_;
 };
 
 std::string Dialogue::run(Events& events, bool* interrupted)
@@ -56,13 +69,17 @@ std::string Dialogue::run(Events& events, bool* interrupted)
     lastOutput_ = monotonicSeconds();
     for (;;) {
         std::string why;
-        if (session_.awaitingEnter()) {
+        bool technician = session_.askingToGoOn() || session_.awaitingEnter();
+        if (session_.askingToGoOn()) {
+            if (askToGoOn(&why)) continue;
+            if (!why.empty()) return why;
+        } else if (session_.awaitingEnter()) {
             if (typeEnter(&why)) continue;
             if (!why.empty()) return why;
         }
         // Waiting for the technician has no time limit; devbench at work does.
         double wait = -1;
-        if (!session_.awaitingEnter()) {
+        if (!technician) {
             wait = options_.timeout - (monotonicSeconds() - lastOutput_);
             if (wait <= 0) return silence();
         }
@@ -76,15 +93,18 @@ bool Dialogue::handle(const Event& event, std::string* why, bool* interrupted)
     case Event::Quiet:
         return true;
     case Event::Output:
-        // devbench prints only once the loader has loaded its library.
-        if (!libraryAsked_) library_ = loadedModule(devbench_, libraryFileName);
-        libraryAsked_ = true;
+        identifyLibrary();
         lastOutput_ = monotonicSeconds();
         output(event.data, why);
         return why->empty();
     case Event::OutputEnded:
         *why = ended();
         return false;
+    case Event::Stderr:
+        stderrOutput(event.data);
+        return true;
+    case Event::StderrEnded:
+        return true;
     case Event::Keys:
         keys_ += event.data;
         return true;
@@ -123,15 +143,60 @@ bool Dialogue::typeEnter(std::string* why)
     return false;
 }
 
+// Test Open Port failed in a run by hand, most often for a mistyped port:
+// the technician says whether the other tests' prompts are worth answering.
+// True once told to go on; false while no answer came, or with `why` when
+// told to stop.
+bool Dialogue::askToGoOn(std::string* why)
+{
+    if (!askedToGoOn_) {
+        flush();
+        printf("%svpoperator: Test Open Port failed on port %s. Go on with the other tests? (y/n) ",
+            midLine_ ? "\n" : "", session_.portName().c_str());
+        fflush(stdout);
+        midLine_ = true;
+        askedToGoOn_ = true;
+        if (keysFromTerminal()) keys_.clear();
+    }
+    size_t newline = keys_.find('\n');
+    if (newline == std::string::npos) {
+        if (keysEnded_) *why = "the technician's input ended while asked whether to go on " + session_.where();
+        return false;
+    }
+    std::string answer = keys_.substr(0, newline);
+    // A Windows console ends the line with CR LF.
+    if (!answer.empty() && answer.back() == '\r') answer.pop_back();
+    keys_.erase(0, newline + 1);
+    midLine_ = false;
+    if (answer == "y" || answer == "yes") return act(session_.goOn(monotonicSeconds()), why);
+    *why = "the technician chose not to go on after Test Open Port failed on port " + session_.portName();
+    return false;
+}
+
+// devbench prints only once the loader has loaded its library: it is the
+// mapped file that is read, at once, before anyone can replace it.
+void Dialogue::identifyLibrary()
+{
+    if (libraryAsked_) return;
+    libraryAsked_ = true;
+    std::optional<LoadedModule> module = loadedModule(devbench_, libraryFileName);
+    if (module) library_ = inspectLibrary(module->path, &module->identity, &libraryIdentity_);
+}
+
+std::optional<LibraryFile> Dialogue::library()
+{
+    if (library_ && library_->read) recheckLibrary(*library_, libraryIdentity_);
+    return library_;
+}
+
 // Line by line, so that a test's row comes out right where its output ends,
 // before the menu or the next banner.
 void Dialogue::output(std::string_view chunk, std::string* why)
 {
-    std::string text = withoutCarriageReturns(chunk);
-    for (size_t start = 0; start < text.size() && why->empty();) {
-        size_t newline = text.find('\n', start);
-        size_t end = newline == std::string::npos ? text.size() : newline + 1;
-        std::string_view piece(text.data() + start, end - start);
+    for (size_t start = 0; start < chunk.size() && why->empty();) {
+        size_t newline = chunk.find('\n', start);
+        size_t end = newline == std::string::npos ? chunk.size() : newline + 1;
+        std::string_view piece = chunk.substr(start, end - start);
         start = end;
         bool waited = session_.awaitingEnter();
         std::vector<Action> actions = session_.feed(piece, monotonicSeconds());
@@ -146,7 +211,9 @@ void Dialogue::output(std::string_view chunk, std::string* why)
 void Dialogue::show(std::string_view piece, const std::vector<Action>& actions, bool waited)
 {
     if (answerer_.byHand) {
-        held_.append(piece);
+        // devbench.exe's CR LF through our own text-mode output would be CR CR LF.
+        bool crlf = piece.size() >= 2 && piece.substr(piece.size() - 2) == "\r\n";
+        held_.append(crlf ? piece.substr(0, piece.size() - 2) : piece).append(crlf ? "\n" : "");
     } else if (options_.verbose) {
         for (const Action& action : actions) {
             if (action.kind == Action::Echo) held_.append(action.text).append("\n");
@@ -158,10 +225,32 @@ void Dialogue::show(std::string_view piece, const std::vector<Action>& actions, 
     if (!waited && session_.awaitingEnter() && keysFromTerminal()) keys_.clear();
 }
 
-void Dialogue::flush()
+// The record keeps standard error by the test it came in; the terminal shows
+// it too, as devbench's own would have been.
+void Dialogue::stderrOutput(std::string_view chunk)
 {
+    session_.feedStderr(chunk);
+    stderrLines_.feed(chunk, [this](std::string_view text, bool ended) {
+        stderrHeld_.append(text).append(ended ? "\n" : "");
+        return true;
+    });
+    // Held while devbench's output is shown mid-line, but never without bound.
+    if (!midLine_ || stderrHeld_.size() >= LineSplitter::MAX_LINE) flush();
+}
+
+void Dialogue::flush(bool end)
+{
+    if (end && !stderrLines_.pending().empty()) {
+        stderrHeld_.append(stderrLines_.pending()).append("\n");
+        stderrLines_.clearPending();
+    }
     fwrite(held_.data(), 1, held_.size(), stdout);
+    if (!held_.empty()) midLine_ = held_.back() != '\n';
     held_.clear();
+    if (midLine_ && stderrHeld_.size() < LineSplitter::MAX_LINE) return;
+    fflush(stdout);
+    fwrite(stderrHeld_.data(), 1, stderrHeld_.size(), stderr);
+    stderrHeld_.clear();
 }
 
 bool Dialogue::act(const std::vector<Action>& actions, std::string* why)
@@ -202,7 +291,8 @@ bool Dialogue::act(const std::vector<Action>& actions, std::string* why)
 std::string Dialogue::ended()
 {
     int status = -1;
-    if (!waitChild(devbench_, 5, &status)) stopChild(devbench_, 1);
+    // One that closed its output and lives on is ended with the run (-1).
+    waitChild(devbench_, 5, &status);
     std::string why;
     if (!session_.finish(monotonicSeconds(), &why)) return why + " (status " + std::to_string(status) + ")";
     if (status != 0) return "devbench exited with status " + std::to_string(status);
@@ -218,29 +308,6 @@ std::string Dialogue::silence() const
         + (pending.empty() ? "" : "; it last printed '" + pending + "'");
 }
 
-// devbench.exe writes its newlines as CR LF; a CR on its own (a name
-// character of Test Read) stays.
-std::string Dialogue::withoutCarriageReturns(std::string_view chunk)
-{
-#if defined(_WIN32)
-    std::string text = heldReturn_ ? "\r" : "";
-    text.append(chunk);
-    heldReturn_ = false;
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 == text.size()) {
-            heldReturn_ = true;
-        } else if (text[i] != '\r' || text[i + 1] != '\n') {
-            out += text[i];
-        }
-    }
-    return out;
-#else
-    (void)heldReturn_;
-    return std::string(chunk);
-#endif
-}
-
 } // namespace
 
 RunOutcome converse(const RunOptions& options, Session& session, const Answerer& answerer)
@@ -252,6 +319,7 @@ RunOutcome converse(const RunOptions& options, Session& session, const Answerer&
     childOptions.directory = options.dir;
     childOptions.pipeInput = true;
     childOptions.pipeOutput = true;
+    childOptions.pipeError = true;
     Child devbench;
     if (!startChild(options.devbench, { options.devbench }, childOptions, &devbench, &outcome.broken)) {
         outcome.setupFailed = true;
@@ -265,7 +333,7 @@ RunOutcome converse(const RunOptions& options, Session& session, const Answerer&
     events.finish();
     stopChild(devbench, 2);
     double ended = monotonicSeconds();
-    dialogue.flush();
+    dialogue.flush(true);
     fflush(stdout);
     session.finish(ended, nullptr);
     outcome.records = session.records();

@@ -25,6 +25,8 @@ const std::vector<FaultCase> catalogue = {
     { "trickle-name:1000 (printer)", "", { "--fault", "trickle-name:1000" }, { 6, 7 }, 6,
         "ReadPort did not complete the reply within 20 s of the query" },
     { "refuse-open:37", "fault=refuse-open:37", {}, { 0, 1 }, 0, "OpenPortA return NULL" },
+    // Chatter past the operator's cut of a long line, then the refusal.
+    { "chatty-refusal:65531", "fault=chatty-refusal:65531", {}, { 0, 1 }, 0, "OpenPortA return NULL" },
     { "no-exclusive", "fault=no-exclusive", {}, { 2, 0 }, 2, "holdprobe did not return EXIT_SUCESS" },
     // The suite takes partial writes in its stride, but not of a 5-byte query.
     { "chunk:4", "fault=chunk:4", {}, { 6, 3 }, 6, "Size Communicated was not equal to 5" },

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "operator/record/library_identity.h"
 #include "operator/run/prompts.h"
 #include "operator/run/session.h"
 
@@ -31,9 +32,9 @@ struct RunOptions {
 struct RunOutcome {
     // The port name devbench was given.
     std::string portName;
-    // The library file devbench loaded, read from its process once it
-    // printed; empty when that could not be read.
-    std::string library;
+    // The library file devbench loaded, as its process mapped it once it
+    // printed; none when that could not be read.
+    std::optional<LibraryFile> library;
     std::vector<TestRecord> records;
     std::vector<std::string> strayFailures;
     uint64_t strayFailuresDropped = 0;

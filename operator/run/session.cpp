@@ -8,9 +8,14 @@ namespace vpop {
 namespace {
 
 const size_t MAX_ANSWER = 255;
-// Far longer than any prompt, banner or failure line; a longer line is taken
-// in pieces so that it cannot take the operator's memory.
-const size_t MAX_LINE = 64 * 1024;
+const unsigned testOpenPortNumber = 0;
+
+void appendBounded(std::string& kept, uint64_t& dropped, std::string_view text)
+{
+    size_t room = MAX_CONSOLE_BYTES - std::min(kept.size(), MAX_CONSOLE_BYTES);
+    kept.append(text.substr(0, room));
+    dropped += text.size() - std::min(text.size(), room);
+}
 
 } // namespace
 
@@ -23,12 +28,58 @@ void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string
     }
 }
 
-void TestRecord::addConsole(std::string_view text)
+void LineSplitter::feed(std::string_view chunk, const std::function<bool(std::string_view, bool)>& take)
 {
-    size_t room = MAX_CONSOLE_BYTES - std::min(console.size(), MAX_CONSOLE_BYTES);
-    console.append(text.substr(0, room));
-    consoleDropped += text.size() - std::min(text.size(), room);
+    for (char c : chunk) {
+        if (heldReturn_) {
+            heldReturn_ = false;
+            if (c != '\n' && !add('\r', take)) return;
+        }
+        if (crlf_ && c == '\r') {
+            heldReturn_ = true;
+        } else if (!add(c, take)) {
+            return;
+        }
+    }
 }
+
+bool LineSplitter::add(char c, const std::function<bool(std::string_view, bool)>& take)
+{
+    if (c == '\n' || partial_.size() >= MAX_LINE) {
+        std::string text;
+        text.swap(partial_);
+        if (!take(text, c == '\n')) return false;
+    }
+    if (c != '\n') partial_ += c;
+    return true;
+}
+
+void FailureScan::take(std::string_view piece)
+{
+    if (failure_) {
+        failure_->append(piece.substr(0, LineSplitter::MAX_LINE - std::min(failure_->size(), LineSplitter::MAX_LINE)));
+        return;
+    }
+    std::string text = tail_ + std::string(piece);
+    if (size_t at = text.find(failurePrefix); at != std::string::npos) {
+        failure_ = text.substr(at, LineSplitter::MAX_LINE);
+        tail_.clear();
+        return;
+    }
+    tail_ = text.substr(text.size() - std::min(text.size(), failurePrefix.size() - 1));
+}
+
+std::optional<std::string> FailureScan::end()
+{
+    std::optional<std::string> failure;
+    failure.swap(failure_);
+    tail_.clear();
+    return failure;
+}
+
+void TestRecord::addConsole(std::string_view text) { appendBounded(console, consoleDropped, text); }
+
+void TestRecord::addStderr(std::string_view text) { appendBounded(stderrText, stderrBytesDropped, text); }
 
 bool fitsAnswer(std::string_view text)
 {
@@ -39,6 +90,7 @@ Session::Session(std::string portName, std::string portSettings, std::vector<Men
     : portName_(std::move(portName))
     , portSettings_(std::move(portSettings))
     , plan_(std::move(plan))
+    , lines_(DEVBENCH_CRLF)
 {
     // Every planned test is on record from the start, so one that never
     // starts is listed too.
@@ -55,30 +107,51 @@ Session::Session(std::string portName, std::string portSettings, std::vector<Men
 std::vector<Action> Session::feed(std::string_view output, double now)
 {
     std::vector<Action> actions;
-    for (char c : output) {
-        if (stopped_) break;
-        if (c == '\n' || partial_.size() >= MAX_LINE) {
-            std::string text;
-            text.swap(partial_);
-            line(text, c == '\n', now, actions);
-        }
-        if (c != '\n') partial_ += c;
-    }
+    if (stopped_) return actions;
+    lines_.feed(output, [&](std::string_view text, bool ended) {
+        line(text, ended, now, actions);
+        return !stopped_;
+    });
     // The questions end without a newline and devbench then waits: only what
     // is pending after all output read so far can be one.
-    if (!stopped_) question(now, actions);
+    question(now, actions);
     return actions;
+}
+
+void Session::feedStderr(std::string_view text)
+{
+    if (current_ < records_.size()) records_[current_].addStderr(text);
+}
+
+std::vector<Action> Session::goOn(double now)
+{
+    askingToGoOn_ = false;
+    goOnGiven_ = true;
+    return feed("", now);
+}
+
+void Session::keepFailureLine(std::string failure)
+{
+    if (running()) {
+        keepFailure(records_[current_].failures, records_[current_].failuresDropped, std::move(failure));
+    } else {
+        keepFailure(strayFailures_, strayDropped_, std::move(failure));
+    }
 }
 
 void Session::line(std::string_view text, bool ended, double now, std::vector<Action>& actions)
 {
+    // The rest of an overlong line is no banner, menu or prompt, whatever it
+    // ends with.
+    bool whole = !continued_;
+    continued_ = !ended;
     std::string_view newline = ended ? "\n" : "";
     actions.push_back({ Action::Echo, std::string(text), {} });
     awaitingEnter_ = false;
     const auto& tests = suiteTests();
     // Two tests share a banner, so a banner only counts as the one the run
     // order expects next.
-    if (nextBanner_ < choiceEnd_ && text == tests[records_[nextBanner_].number].banner) {
+    if (whole && nextBanner_ < choiceEnd_ && text == tests[records_[nextBanner_].number].banner) {
         endCurrent(now);
         current_ = nextBanner_++;
         records_[current_].bannerSeen = true;
@@ -90,70 +163,68 @@ void Session::line(std::string_view text, bool ended, double now, std::vector<Ac
     }
     // The test's output is over, but it ends only once devbench is back at
     // the menu's question: a devbench that dies in between broke off in it.
-    if (text == menuHeading && current_ < records_.size()) closing_ = true;
+    if (whole && text == menuHeading && current_ < records_.size()) closing_ = true;
     if (running()) {
         records_[current_].addConsole(text);
         records_[current_].addConsole(newline);
     }
     // Test Read prints its failure on the line it is on: after "device
     // firmware name: " or after name characters.
-    if (size_t at = text.find(failurePrefix); at != std::string_view::npos) {
-        std::string failure(text.substr(at));
-        if (running()) {
-            keepFailure(records_[current_].failures, records_[current_].failuresDropped, std::move(failure));
-        } else {
-            keepFailure(strayFailures_, strayDropped_, std::move(failure));
-        }
-        return;
-    }
-    // A piece of an overlong line is no prompt, whatever it ends with.
+    scan_.take(text);
     if (!ended) return;
-    if (const PromptRule* rule = findPrompt(text)) {
-        if (manual_) {
-            awaitingEnter_ = rule->answerWithEnter;
-            return;
-        }
-        if (!running()) return stop("prompt outside any test: '" + std::string(text) + "'", actions);
-        Action set { Action::SetPrinter, {}, {} };
-        for (std::string_view word : rule->settings) set.settings.emplace_back(word);
-        actions.push_back(set);
-        if (rule->answerWithEnter) actions.push_back({ Action::Write, "\n", {} });
+    if (std::optional<std::string> failure = scan_.end()) return keepFailureLine(std::move(*failure));
+    if (whole) prompt(text, actions);
+}
+
+void Session::prompt(std::string_view text, std::vector<Action>& actions)
+{
+    const PromptRule* rule = findPrompt(text);
+    if (rule == nullptr && !looksLikePrompt(text)) return;
+    if (manual_) {
+        awaitingEnter_ = rule == nullptr || rule->answerWithEnter;
+        askingToGoOn_ = mustAskToGoOn();
         return;
     }
-    if (looksLikePrompt(text)) {
-        if (manual_) {
-            awaitingEnter_ = true;
-            return;
-        }
-        stop("devbench asks for something the operator does not know " + where() + ": '" + std::string(text)
+    if (rule == nullptr) {
+        return stop("devbench asks for something the operator does not know " + where() + ": '" + std::string(text)
                 + "'; not guessing",
             actions);
     }
+    if (!running()) return stop("prompt outside any test: '" + std::string(text) + "'", actions);
+    Action set { Action::SetPrinter, {}, {} };
+    for (std::string_view word : rule->settings) set.settings.emplace_back(word);
+    actions.push_back(set);
+    if (rule->answerWithEnter) actions.push_back({ Action::Write, "\n", {} });
 }
 
 void Session::question(double now, std::vector<Action>& actions)
 {
+    const std::string& partial = lines_.pending();
     auto answer = [&](std::string text) {
-        actions.push_back({ Action::Echo, partial_ + text, {} });
-        partial_.clear();
+        actions.push_back({ Action::Echo, partial + text, {} });
+        lines_.clearPending();
         actions.push_back({ Action::Write, std::move(text) + "\n", {} });
     };
-    if (partial_ == portNameQuestion) {
+    if (partial == portNameQuestion) {
         if (stage_ != Stage::PortName) return stop("devbench asked for the port name again", actions);
         stage_ = Stage::PortSettings;
         return answer(portName_);
     }
-    if (partial_ == portSettingsQuestion) {
+    if (partial == portSettingsQuestion) {
         if (stage_ != Stage::PortSettings) return stop("devbench asked for the port settings out of turn", actions);
         stage_ = Stage::Menu;
         return answer(portSettings_);
     }
-    if (partial_ != menuQuestion) return;
+    if (partial != menuQuestion) return;
     if (stage_ != Stage::Menu) return stop("devbench showed the menu out of turn", actions);
     endCurrent(now);
     if (choicesMade_ == plan_.size()) {
         stage_ = Stage::Leaving;
         return answer("e");
+    }
+    if (mustAskToGoOn()) {
+        askingToGoOn_ = true;
+        return;
     }
     // Tests of the last choice whose banner never came stay not run.
     nextBanner_ = choiceEnd_;
@@ -164,6 +235,9 @@ void Session::question(double now, std::vector<Action>& actions)
 void Session::endCurrent(double now)
 {
     if (current_ >= records_.size()) return;
+    // The tests after a failed Test Open Port would fail for its reason too.
+    const TestRecord& record = records_[current_];
+    if (record.number == testOpenPortNumber && !record.failures.empty()) openFailed_ = true;
     records_[current_].finished = true;
     records_[current_].ended = now;
     if (onTestEnding_) onTestEnding_(records_[current_]);
@@ -176,8 +250,9 @@ bool Session::testMayBeEnding() const
 {
     if (current_ >= records_.size()) return false;
     if (closing_) return true;
-    if (partial_.empty()) return false;
-    auto starts = [&](std::string_view line) { return line.substr(0, partial_.size()) == partial_; };
+    const std::string& partial = lines_.pending();
+    if (partial.empty()) return false;
+    auto starts = [&](std::string_view line) { return line.substr(0, partial.size()) == partial; };
     if (starts(menuHeading)) return true;
     for (const SuiteTest& test : suiteTests()) {
         if (starts(test.banner)) return true;
@@ -193,12 +268,16 @@ void Session::stop(std::string why, std::vector<Action>& actions)
 
 bool Session::finish(double now, std::string* why)
 {
-    bool left = stage_ == Stage::Leaving && partial_.empty();
+    bool left = stage_ == Stage::Leaving && lines_.pending().empty();
     if (current_ < records_.size() && !over_) {
         records_[current_].ended = now;
-        // The last words of a test that broke off are its most telling ones.
-        if (running()) records_[current_].addConsole(partial_);
-        partial_.clear();
+        // The last words of a test that broke off are its most telling ones,
+        // a failure line cut short by its end among them.
+        if (running()) {
+            records_[current_].addConsole(lines_.pending());
+            scan_.take(lines_.pending());
+            if (std::optional<std::string> failure = scan_.end()) keepFailureLine(std::move(*failure));
+        }
     }
     over_ = true;
     if (left) return true;

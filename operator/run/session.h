@@ -51,6 +51,56 @@ const size_t MAX_FAILURE_LINES = 100;
 // Keeps `line` in `lines` while there is room; otherwise counts it.
 void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string line);
 
+// A program's output as lines, whatever pieces it comes in. A line longer
+// than MAX_LINE (far longer than any prompt, banner or failure line) comes
+// in pieces of MAX_LINE bytes, so that a program printing without a newline
+// cannot take the operator's memory. devbench.exe ends its lines with CR LF:
+// with `crlf` a CR before a newline goes; a CR on its own (a byte of Test
+// Read's reply) stays.
+class LineSplitter {
+public:
+    static constexpr size_t MAX_LINE = 64 * 1024;
+
+    explicit LineSplitter(bool crlf = false)
+        : crlf_(crlf)
+    {
+    }
+    // Calls `take(text, ended)` for each line (ended) or piece of one that
+    // `chunk` completes, while it returns true.
+    void feed(std::string_view chunk, const std::function<bool(std::string_view, bool)>& take);
+    // The start of a line that has not ended yet.
+    const std::string& pending() const { return partial_; }
+    void clearPending() { partial_.clear(); }
+
+private:
+    bool add(char c, const std::function<bool(std::string_view, bool)>& take);
+
+    std::string partial_;
+    bool heldReturn_ = false;
+    bool crlf_;
+};
+
+// devbench.exe's C library writes each newline as CR LF.
+#if defined(_WIN32)
+inline constexpr bool DEVBENCH_CRLF = true;
+#else
+inline constexpr bool DEVBENCH_CRLF = false;
+#endif
+
+// The failure line in a line that may come in pieces: its prefix may be cut
+// in two, and its text runs on to the end of the line (up to MAX_LINE).
+class FailureScan {
+public:
+    void take(std::string_view piece);
+    // At the end of the line: its failure line, if it had one.
+    std::optional<std::string> end();
+
+private:
+    // The end of the line so far, too short to hold the whole prefix.
+    std::string tail_;
+    std::optional<std::string> failure_;
+};
+
 // What one planned test did; its verdict is testVerdict's (verdict.h).
 struct TestRecord {
     unsigned number = 0;
@@ -81,6 +131,7 @@ struct TestRecord {
 
     double seconds() const { return bannerSeen ? ended - started : 0; }
     void addConsole(std::string_view text);
+    void addStderr(std::string_view text);
 };
 
 class Session {
@@ -102,12 +153,20 @@ public:
     // devbench printed a prompt and now waits for Enter (manual sessions).
     bool awaitingEnter() const { return awaitingEnter_; }
     void enterGiven() { awaitingEnter_ = false; }
+    // A run by hand whose Test Open Port failed: before the other tests'
+    // prompts, the technician is to say whether to go on (goOn), as a
+    // mistyped port fails them all.
+    bool askingToGoOn() const { return askingToGoOn_; }
+    std::vector<Action> goOn(double now);
+    const std::string& portName() const { return portName_; }
     // The running test's output may be over (the menu began, or a line
     // begins that may be the menu or a banner) but devbench has not come
     // back yet: what it prints now belongs after the test's row.
     bool testMayBeEnding() const;
 
     std::vector<Action> feed(std::string_view output, double now);
+    // What devbench wrote on its standard error, kept by the test it came in.
+    void feedStderr(std::string_view text);
 
     // devbench's output has ended. Returns false when that came before the
     // operator asked it to leave; `why` then says where the run was.
@@ -120,7 +179,7 @@ public:
     const std::vector<std::string>& strayFailures() const { return strayFailures_; }
     uint64_t strayFailuresDropped() const { return strayDropped_; }
     // The start of a line devbench has not ended yet: shown when it goes quiet.
-    const std::string& pendingOutput() const { return partial_; }
+    const std::string& pendingOutput() const { return lines_.pending(); }
     // "in testRead (6)", "at the menu", ... for messages.
     std::string where() const;
 
@@ -128,17 +187,23 @@ private:
     enum class Stage { PortName, PortSettings, Menu, Leaving };
 
     void line(std::string_view text, bool ended, double now, std::vector<Action>& actions);
+    void prompt(std::string_view text, std::vector<Action>& actions);
     void question(double now, std::vector<Action>& actions);
     void endCurrent(double now);
     bool running() const { return current_ < records_.size() && !closing_; }
     void stop(std::string why, std::vector<Action>& actions);
+    void keepFailureLine(std::string failure);
+    bool mustAskToGoOn() const { return manual_ && openFailed_ && !goOnGiven_; }
 
     std::string portName_;
     std::string portSettings_;
     std::vector<MenuChoice> plan_;
     size_t choicesMade_ = 0;
     Stage stage_ = Stage::PortName;
-    std::string partial_;
+    LineSplitter lines_;
+    // The line being read came in pieces so far.
+    bool continued_ = false;
+    FailureScan scan_;
     std::vector<TestRecord> records_;
     // Indexes into records_: the test whose banner comes next, the end of
     // the menu choice being run, and the running test (records_.size() when
@@ -158,6 +223,9 @@ private:
     std::function<void(const TestRecord&)> onTestEnded_;
     bool manual_ = false;
     bool awaitingEnter_ = false;
+    bool openFailed_ = false;
+    bool askingToGoOn_ = false;
+    bool goOnGiven_ = false;
 };
 
 } // namespace vpop

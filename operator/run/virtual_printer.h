@@ -16,15 +16,6 @@
 
 namespace vpop {
 
-// A program's output as whole lines, whatever the pieces it comes in.
-class OutputLines {
-public:
-    std::vector<std::string> take(std::string_view chunk);
-
-private:
-    std::string partial_;
-};
-
 class VirtualPrinter {
 public:
     explicit VirtualPrinter(const RunOptions& options)
@@ -36,7 +27,8 @@ public:
     ~VirtualPrinter() { stop(); }
 
     // Starts `vprinter serve` and waits until it listens, or takes the
-    // options' endpoint. "interrupted" when the stop fd said so meanwhile.
+    // options' endpoint once a printer answers there ("no printer at ..."
+    // when none does). "interrupted" when the stop fd said so meanwhile.
     bool start(std::string* error);
     const std::string& endpoint() const { return endpoint_; }
     // The printer's output (-1 for a printer not ours), to be drained with
@@ -64,7 +56,7 @@ private:
     std::string endpoint_;
     std::string socketDir_;
     Child printer_;
-    OutputLines lines_;
+    LineSplitter lines_;
     // The jobs the printer had taken when the last test ended; unknown when
     // its paper could not be read (paperError_ says why).
     std::optional<uint64_t> paperSeen_;

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
+
+#include <fstream>
 
 #include "operator/record/json_record.h"
 #include "operator/record/junit.h"
+#include "operator/record/library_identity.h"
 #include "operator/record/records.h"
 #include "operator/record/verdict.h"
 #include "operator/run/paper_check.h"
@@ -262,6 +266,34 @@ TEST(Paper, AMissingJobAndAJobTooManyAreFindings)
     judgePaper(failed, std::vector<PaperJob> {}, "");
     EXPECT_TRUE(failed.findings.empty());
     EXPECT_FALSE(failed.paperChecked);
+}
+
+// The record names the library file that ran, never one put in its place:
+// replaced before it was read, it is not hashed; rewritten after, it is
+// said so beside the hash of the one read.
+TEST(Library, AFileReplacedOrRewrittenIsSaidSo)
+{
+    std::string path = testing::TempDir() + "vpop-libKelmorPort.so";
+    std::ofstream(path) << "loaded";
+    FileIdentity loaded;
+    ASSERT_TRUE(fileIdentity(path, &loaded));
+    std::string other = path + ".new";
+    std::ofstream(other) << "rebuilt";
+    ASSERT_EQ(rename(other.c_str(), path.c_str()), 0);
+    LibraryFile replaced = inspectLibrary(path, &loaded);
+    EXPECT_TRUE(replaced.replacedDuringRun);
+    EXPECT_FALSE(replaced.read);
+
+    FileIdentity read;
+    LibraryFile library = inspectLibrary(path, nullptr, &read);
+    ASSERT_TRUE(library.read);
+    recheckLibrary(library, read);
+    EXPECT_FALSE(library.replacedDuringRun) << library.replacedNote;
+    std::ofstream(path, std::ios::app) << " and patched";
+    recheckLibrary(library, read);
+    EXPECT_TRUE(library.replacedDuringRun);
+    EXPECT_EQ(library.size, 7u);
+    remove(path.c_str());
 }
 
 } // namespace

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <fstream>
 
 #include "operator/record/records.h"
 #include "operator/record/verdict.h"
+#include "operator/run/dialogue.h"
 #include "operator/run/session.h"
 
 namespace {
@@ -20,9 +25,10 @@ struct Driver {
     std::vector<std::vector<std::string>> printerSets;
     std::string stopped;
 
-    explicit Driver(std::string tests)
+    explicit Driver(std::string tests, bool manual = false)
         : session("/tmp/p.sock", "opt=1", *parseTestList(tests, nullptr))
     {
+        if (manual) session.setManual();
     }
 
     // Feeds one byte at a time, so every question and line is cut everywhere.
@@ -58,6 +64,43 @@ struct Driver {
         out("\n" + menu);
     }
 };
+
+// Lines as (text, ended), whatever the pieces the output came in.
+std::vector<std::pair<std::string, bool>> split(LineSplitter& lines, std::vector<std::string> chunks)
+{
+    std::vector<std::pair<std::string, bool>> out;
+    for (const std::string& chunk : chunks) {
+        lines.feed(chunk, [&](std::string_view text, bool ended) {
+            out.emplace_back(text, ended);
+            return true;
+        });
+    }
+    return out;
+}
+
+TEST(LineSplitter, CutsLinesWhateverThePiecesAndBoundsALongOne)
+{
+    using Lines = std::vector<std::pair<std::string, bool>>;
+    LineSplitter plain;
+    EXPECT_EQ(split(plain, { "listening on /tmp/a", "b.sock\n\npage", " at x\r\nrest" }),
+        (Lines { { "listening on /tmp/a"
+                   "b.sock",
+                     true },
+            { "", true }, { "page at x\r", true } }));
+    EXPECT_EQ(plain.pending(), "rest");
+    // devbench.exe's CR LF, cut anywhere; a CR of its own stays.
+    LineSplitter crlf(true);
+    EXPECT_EQ(split(crlf, { "ab\r", "\ncd\r", "x\r\r", "\n\r" }), (Lines { { "ab", true }, { "cd\rx\r", true } }));
+    EXPECT_EQ(crlf.pending(), "");
+    EXPECT_EQ(split(crlf, { "e\n" }), (Lines { { "\re", true } }));
+    LineSplitter lines;
+    std::string longLine(LineSplitter::MAX_LINE * 2 + 5, 'x');
+    Lines pieces = split(lines, { longLine + "\n" });
+    ASSERT_EQ(pieces.size(), 3u);
+    EXPECT_EQ(pieces[0], std::make_pair(std::string(LineSplitter::MAX_LINE, 'x'), false));
+    EXPECT_EQ(pieces[1], std::make_pair(std::string(LineSplitter::MAX_LINE, 'x'), false));
+    EXPECT_EQ(pieces[2], std::make_pair(std::string(5, 'x'), true));
+}
 
 TEST(Session, AnswersTheQuestionsOnlyOnceEachIsComplete)
 {
@@ -106,6 +149,13 @@ TEST(Session, OpensTheCoverAtTheNowLineWithoutTyping)
     ASSERT_EQ(d.printerSets.size(), 1u);
     EXPECT_EQ(d.printerSets[0], std::vector<std::string> { "cover=open" });
     EXPECT_EQ(d.typed.size(), before);
+    // Nor does a technician's Enter go to devbench there.
+    Driver byHand("18", true);
+    byHand.begin();
+    byHand.out("\n\ntestEndCheckedBlock\nMake the printer offline (cover open), NOW\n");
+    EXPECT_FALSE(byHand.session.awaitingEnter());
+    byHand.out("Make the printer online, then hit enter\n");
+    EXPECT_TRUE(byHand.session.awaitingEnter());
 }
 
 TEST(Session, TheTwoEndCheckedBlockTestsAreToldApartByRunOrder)
@@ -176,6 +226,113 @@ TEST(Session, AFailureLineCountsWhereverItStartsInALine)
     }
 }
 
+// A library that chatters without a newline puts devbench's failure line at
+// the end of a line longer than the operator keeps whole: wherever the cut
+// falls, in the failure's prefix or before it, the failure counts, and its
+// text runs on to the end of the line.
+TEST(Session, AFailureLineCountsAtAnyOffsetOfALongLine)
+{
+    const std::string failure = "failure: line(17) OpenPortA return NULL";
+    std::vector<size_t> chatters = { 65531, 3 * LineSplitter::MAX_LINE - 7 };
+    for (size_t cut = LineSplitter::MAX_LINE - failurePrefix.size(); cut <= LineSplitter::MAX_LINE; ++cut)
+        chatters.push_back(cut);
+    for (size_t chatter : chatters) {
+        Driver d("0");
+        d.begin();
+        d.out("\n\ntestOpenPort\n" + std::string(chatter, 'c') + failure + "\n\n\n" + menu + "\n\n");
+        EXPECT_TRUE(d.session.finish(d.clock, nullptr));
+        EXPECT_EQ(d.session.records()[0].failures, std::vector<std::string> { failure }) << chatter;
+        EXPECT_EQ(d.run(), Verdict::Fail) << chatter;
+    }
+}
+
+// The rest of a long line is no banner, menu or prompt; a failure line is
+// cut where a line is; lines are never joined.
+TEST(Session, TheRestOfALongLineIsNoLineOfItsOwn)
+{
+    const std::string failure = "failure: line(17) OpenPortA return NULL";
+    const std::string cut(LineSplitter::MAX_LINE, 'c');
+    Driver d("a");
+    d.begin();
+    d.out("\n\ntestOpenPort\n" + cut + "testBadPortName\n" + cut + "Available tests:\n" + cut
+        + "Make the printer onlin, then hit enter\n");
+    d.out(std::string(LineSplitter::MAX_LINE - 5, 'c') + failure + cut + cut + "\n");
+    d.out("failure: l\nine(5) joined\n\n\n" + menu);
+    EXPECT_EQ(d.stopped, "");
+    const auto& records = d.session.records();
+    EXPECT_EQ(records[0].failures, std::vector<std::string> { (failure + cut).substr(0, LineSplitter::MAX_LINE) });
+    EXPECT_FALSE(records[1].bannerSeen);
+}
+
+// A failure line cut short by devbench's end still fails the test.
+TEST(Session, AFailureLineWithoutItsNewlineCountsAtTheEnd)
+{
+    Driver d("0");
+    d.begin();
+    d.out("\n\ntestOpenPort\nfailure: line(17) Open");
+    std::string why;
+    EXPECT_FALSE(d.session.finish(d.clock, &why));
+    EXPECT_EQ(d.session.records()[0].failures, std::vector<std::string> { "failure: line(17) Open" });
+}
+
+// The library's own words go with the test they came in, apart from its
+// console, and bounded as it is.
+TEST(Session, StandardErrorIsKeptByTheTestItCameIn)
+{
+    Driver d("0,1");
+    d.begin();
+    d.session.feedStderr("before any test\n");
+    d.out("\n\ntestOpenPort\n");
+    d.session.feedStderr("bad setting 'x'\n");
+    d.session.feedStderr(std::string(MAX_CONSOLE_BYTES, 'e'));
+    // The two pipes are not in step: what comes once the test's output is
+    // over, before devbench is back at the menu, is still its test's.
+    d.out("\n\nAvailable tests:\n");
+    d.session.feedStderr("late\n");
+    d.out(menu.substr(menu.find('\n') + 1) + "\n\ntestBadPortName\n");
+    d.session.feedStderr("second");
+    const auto& records = d.session.records();
+    EXPECT_EQ(records[0].stderrText.substr(0, 16), "bad setting 'x'\n");
+    EXPECT_EQ(records[0].stderrText.size(), MAX_CONSOLE_BYTES);
+    EXPECT_EQ(records[0].stderrBytesDropped, 16u + 5u);
+    EXPECT_EQ(records[0].console.find("bad setting"), std::string::npos);
+    EXPECT_EQ(records[1].stderrText, "second");
+}
+
+// A mistyped port fails Test Open Port and every test after it: a technician
+// is asked before the other tests' prompts, whether they come at the menu or
+// inside a run of all tests.
+TEST(Session, AFailedOpenInARunByHandAsksBeforeTheOtherTests)
+{
+    Driver byChoice("0,3", true);
+    byChoice.begin();
+    size_t before = byChoice.typed.size();
+    byChoice.out("\n\ntestOpenPort\nfailure: line(17) OpenPortA return NULL\n\n\n" + menu);
+    EXPECT_TRUE(byChoice.session.askingToGoOn());
+    EXPECT_EQ(byChoice.typed.size(), before);
+    for (const Action& action : byChoice.session.goOn(byChoice.clock)) {
+        if (action.kind == Action::Write) byChoice.typed += action.text;
+    }
+    EXPECT_FALSE(byChoice.session.askingToGoOn());
+    EXPECT_EQ(byChoice.typed.substr(before), "3\n");
+
+    Driver all("a", true);
+    all.begin();
+    all.out("\n\ntestOpenPort\nfailure: line(17) OpenPortA return NULL\n\n\ntestBadPortName\n");
+    EXPECT_FALSE(all.session.askingToGoOn());
+    all.out("Make the printer online, then hit enter\n");
+    EXPECT_TRUE(all.session.askingToGoOn());
+    EXPECT_TRUE(all.session.awaitingEnter());
+
+    // Neither a passing open nor a failed last test asks.
+    for (std::string failure : { "", "failure: line(17) OpenPortA return NULL\n" }) {
+        Driver d(failure.empty() ? "0,3" : "0", true);
+        d.begin();
+        d.out("\n\ntestOpenPort\n" + failure + "\n\n" + menu);
+        EXPECT_FALSE(d.session.askingToGoOn());
+    }
+}
+
 // The next choice's test is still told by its own banner.
 TEST(Session, ATestWhoseBannerNeverCameIsNotAPass)
 {
@@ -223,6 +380,25 @@ TEST(Session, AFailureLineOutsideAnyTestFailsTheRun)
         EXPECT_EQ(d.session.strayFailures().size(), 1u);
         EXPECT_EQ(d.run(), Verdict::Fail);
     }
+}
+
+// A devbench stuck in a library call is ended with the run, not left behind
+// holding the port.
+TEST(Dialogue, EndsAStuckDevbenchWithTheRun)
+{
+    std::string pidFile = testing::TempDir() + "vpop-silent.pid";
+    setenv("VPOP_PID_FILE", pidFile.c_str(), 1);
+    RunOptions options;
+    options.dir = testing::TempDir();
+    options.devbench = VPOP_SOURCE_DIR "/operator/tests/fake_devbench_silent.sh";
+    options.timeout = 0.5;
+    Session session("/tmp/p.sock", "", *parseTestList("0", nullptr));
+    RunOutcome outcome = converse(options, session, Answerer {});
+    unsetenv("VPOP_PID_FILE");
+    EXPECT_NE(outcome.broken.find("devbench printed nothing for 0.5 s"), std::string::npos) << outcome.broken;
+    pid_t pid = 0;
+    ASSERT_TRUE(std::ifstream(pidFile) >> pid);
+    EXPECT_NE(kill(pid, 0), 0) << "devbench " << pid << " outlived the run";
 }
 
 } // namespace

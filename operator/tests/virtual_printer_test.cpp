@@ -11,14 +11,6 @@ namespace {
 
 using namespace vpop;
 
-TEST(VirtualPrinter, OutputComesAsWholeLinesWhateverThePieces)
-{
-    OutputLines lines;
-    EXPECT_EQ(lines.take("listening on /tmp/a"), std::vector<std::string> {});
-    EXPECT_EQ(lines.take("b.sock\n\npage"), (std::vector<std::string> { "listening on /tmp/ab.sock", "" }));
-    EXPECT_EQ(lines.take(" at x\nrest"), std::vector<std::string> { "page at x" });
-}
-
 // The library's lock of the printer's port is the run's to remove, with the
 // printer's socket and its folder.
 TEST(VirtualPrinter, LeavesNothingBehind)

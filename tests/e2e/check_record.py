@@ -92,6 +92,8 @@ def check_json(record, args):
 def check_library(library, path):
     if library is None:
         fail("no library in the record, expected %r" % path)
+    if library["replaced_during_run"] or library["replaced_note"]:
+        fail("library said replaced: %r" % library["replaced_note"])
     if os.path.realpath(library["path"]) != os.path.realpath(path) and not library["path"].endswith(
             os.path.basename(path)):
         fail("library path %r, expected %r" % (library["path"], path))

@@ -10,7 +10,12 @@
 #         cannot be read fails the test whose paper is checked
 # manual  --manual with piped Enter keys against a virtual printer that
 #         nobody changes: every prompt takes one Enter, the test that needs
-#         the printer offline fails; each test's row comes before the menu
+#         the printer offline fails; each test's row comes before the menu;
+#         a library replaced while devbench waits is said so, named by the
+#         hash of the one it loaded; a port with no printer fails Test Open
+#         Port and the technician, asked (with no time limit), stops before
+#         the other tests, or goes on; input that ends at the question ends
+#         the run
 # live    a test's row shows while the next test still runs
 # ending  devbench dying after a test's output, before the menu asks again:
 #         that test broke off, with the status, the next one not run;
@@ -28,9 +33,13 @@
 #         its printer with it and keeps the previous record, and the next
 #         start removes the folder it left but not a living operator's, nor
 #         a file its note names, and the record's temporary file a kill left
+# stderr  a library writing on standard error in the middle of a line of
+#         devbench's output, in a run by hand: the record keeps it by its
+#         test apart from the console, the terminal shows both lines whole
 # flood   a test printing megabytes: the record keeps its first MiB and its
 #         first failure lines, counts the rest (the table says so too), and
-#         the verdict is a fail
+#         the verdict is a fail; its standard error is kept apart, bounded
+#         the same way
 set -u
 check=$1
 build=$(cd "$2" && pwd)
@@ -56,7 +65,7 @@ records() {
     "$build/vpoperator" report "$2" --markdown "$work/report.md" >"$work/report.out" 2>&1 ||
         fail "vpoperator report cannot read $2: $(cat "$work/report.out")"
 }
-offline() { "$build/vpoperator" --dir "$build" --endpoint /nonexistent/printer "$@"; }
+fake() { "$build/vpoperator" --dir "$build" "$@"; }
 
 start_printer() {
     "$build/vprinter" serve "$work/printer.sock" --no-console >"$work/vprinter.out" 2>&1 &
@@ -86,7 +95,7 @@ json)
     ;;
 bytes)
     status=0
-    offline --timeout 1 --tests 0,6,3,4 --devbench "$fakes/fake_devbench_hostile.sh" \
+    fake --timeout 1 --tests 0,6,3,4 --devbench "$fakes/fake_devbench_hostile.sh" \
         --record "$work/run.json" --junit "$work/run.xml" >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1"
     records --json "$work/run.json" --junit "$work/run.xml" --verdicts "0:fail,6:fail,3:broke off,4:not run" \
@@ -106,10 +115,43 @@ manual)
     records --json "$work/run.json" --mode manual --verdicts 6:pass,10:fail --firmware "'VPRINTER-1.0'"
     python3 -c 'import json, sys; sys.exit("onlineStatus != VX_FALSE" not in json.load(open(sys.argv[1]))["tests"][1]["failure_lines"][0])' \
         "$work/run.json" || fail "test 10 failed for another reason"
+    mkdir "$work/bench" && cp "$build/devbench" "$build/libKelmorPort.so" "$work/bench/"
+    loaded=$(sha256sum "$work/bench/libKelmorPort.so" | cut -d' ' -f1)
+    {
+        sleep 1
+        cp "$work/bench/libKelmorPort.so" "$work/rebuilt.so" && printf 'x' >>"$work/rebuilt.so"
+        mv "$work/rebuilt.so" "$work/bench/libKelmorPort.so"
+        printf '\n\n'
+    } | "$build/vpoperator" --manual --port "$work/printer.sock" --dir "$work/bench" --tests 10 --timeout 0.5 \
+        --record "$work/replaced.json" >"$work/replaced.out" 2>&1
+    python3 - "$work/replaced.json" "$loaded" <<'EOF' || fail "the replaced library is not said so"
+import json, sys
+library = json.load(open(sys.argv[1]))["library"]
+assert library["replaced_during_run"] and "replaced" in library["replaced_note"], library
+assert library["sha256"] == sys.argv[2], library
+EOF
+    status=0
+    { sleep 1; printf 'n\n'; } | "$build/vpoperator" --manual --port "$work/typo.sock" --dir "$build" --tests 0,3 \
+        --timeout 0.5 --record "$work/typo.json" >"$work/typo.out" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "status $status after a mistyped port, expected 1"
+    grep -q 'Go on with the other tests? (y/n)' "$work/typo.out" || fail "the technician was not asked"
+    grep -q 'Make the printer' "$work/typo.out" && fail "a prompt of the other tests came first"
+    records --json "$work/typo.json" --verdicts "0:fail,3:not run" --verdict "broke off" \
+        --broke-off "the technician chose not to go on after Test Open Port failed on port $work/typo.sock"
+    status=0
+    timeout 20 "$build/vpoperator" --manual --port "$work/typo.sock" --dir "$build" --tests 0,3 </dev/null \
+        >"$work/ended.out" 2>&1 || status=$?
+    [ "$status" = 1 ] && grep -q "input ended while asked whether to go on" "$work/ended.out" ||
+        fail "status $status when the technician's input ended at the question"
+    status=0
+    printf 'y\n' | timeout 20 "$build/vpoperator" --manual --port "$work/typo.sock" --dir "$build" --tests 0,1 \
+        --record "$work/goon.json" >"$work/goon.out" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "status $status when told to go on, expected 1"
+    records --json "$work/goon.json" --verdicts "0:fail,1:pass" --verdict fail
     ;;
 live)
     export VPOP_RELEASE=$work/release
-    offline --tests 0,1 --devbench "$fakes/fake_devbench_paused.sh" >"$work/run.out" 2>&1 &
+    fake --tests 0,1 --devbench "$fakes/fake_devbench_paused.sh" >"$work/run.out" 2>&1 &
     operator=$!
     for _ in $(seq 200); do
         grep -Eq '^ +0  Test Open Port +PASS' "$work/run.out" && break
@@ -125,7 +167,7 @@ live)
     ;;
 ending)
     status=0
-    VPOP_END=crash offline --tests 0,1 --devbench "$fakes/fake_devbench_ending.sh" --record "$work/crash.json" \
+    VPOP_END=crash fake --tests 0,1 --devbench "$fakes/fake_devbench_ending.sh" --record "$work/crash.json" \
         --junit "$work/crash.xml" >"$work/crash.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status after devbench crashed, expected 1"
     grep -Eq '^ +0  Test Open Port +BROKE OFF ' "$work/crash.out" || fail "the test devbench crashed after is not broken off"
@@ -134,7 +176,7 @@ ending)
         --broke-off "devbench ended in testOpenPort (0) (status 139)" --verdict "broke off" \
         --not-run-why "not run: the run broke off before it started"
     status=0
-    VPOP_END=status offline --tests 0 --devbench "$fakes/fake_devbench_ending.sh" --record "$work/status.json" \
+    VPOP_END=status fake --tests 0 --devbench "$fakes/fake_devbench_ending.sh" --record "$work/status.json" \
         --junit "$work/status.xml" >"$work/status.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status after devbench exited with 3, expected 1"
     records --json "$work/status.json" --junit "$work/status.xml" --verdicts "0:pass" \
@@ -146,7 +188,7 @@ ending)
     records --json "$work/setup.json" --junit "$work/setup.xml" --verdicts "0:not run,1:not run" --broke-off \
         --verdict "broke off" --not-run-why "not run: the run could not start: BROKE_OFF"
     status=0
-    offline --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record /dev/full >"$work/full.out" 2>&1 ||
+    fake --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record /dev/full >"$work/full.out" 2>&1 ||
         status=$?
     [ "$status" = 2 ] && grep -q "cannot write /dev/full" "$work/full.out" || fail "a lost record gave status $status"
     ;;
@@ -187,13 +229,13 @@ edges)
         "$work/one.json $work/link.json"; do
         set -- $files
         status=0
-        (cd "$work/.." && offline --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record "$1" --junit "$2" \
+        (cd "$work/.." && fake --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record "$1" --junit "$2" \
             >"$work/same.out" 2>&1) || status=$?
         [ "$status" = 2 ] && grep -q 'name the same file' "$work/same.out" || fail "$1 and $2 gave status $status"
     done
     for path in '' "$work/fifo"; do
         status=0
-        timeout 20 "$build/vpoperator" --dir "$build" --endpoint /nonexistent/printer --tests 0 \
+        timeout 20 "$build/vpoperator" --dir "$build" --tests 0 \
             --devbench "$fakes/fake_devbench_failing.sh" --record "$path" >"$work/path.out" 2>&1 || status=$?
         [ "$status" = 2 ] && grep -Eq 'empty path|nothing reads' "$work/path.out" ||
             fail "--record '$path' gave status $status"
@@ -235,9 +277,24 @@ edges)
     [ -f "$work/.kept.json.toolong1" ] && [ -f "$work/.other.json.Kill3d" ] && [ -f "$work/.kept.json.Held0n" ] ||
         fail "the next start removed a file that was not a killed run's temporary record"
     ;;
+stderr)
+    start_printer
+    status=0
+    printf '\n' | "$build/vpoperator" --manual --port "$work/printer.sock" --dir "$build" --tests 0 \
+        --devbench "$fakes/fake_devbench_stderr.sh" --record "$work/run.json" >"$work/run.out" 2>&1 || status=$?
+    [ "$status" = 1 ] || fail "status $status, expected 1"
+    grep -qx "opening the port" "$work/run.out" && grep -qx "KelmorPort: bad setting 'x'" "$work/run.out" ||
+        fail "a line was split by the other"
+    python3 - "$work/run.json" <<'EOF' || fail "standard error is not kept apart"
+import json, sys
+test = json.load(open(sys.argv[1]))["tests"][0]
+assert test["stderr"] == "KelmorPort: bad setting 'x'\n" and test["stderr_bytes_dropped"] == 0, test
+assert "bad setting" not in test["console"] and "opening the port\n" in test["console"], test["console"]
+EOF
+    ;;
 flood)
     status=0
-    offline --tests 0 --devbench "$fakes/fake_devbench_flood.sh" --record "$work/run.json" --junit "$work/run.xml" \
+    fake --tests 0 --devbench "$fakes/fake_devbench_flood.sh" --record "$work/run.json" --junit "$work/run.xml" \
         >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1 (the failure lines come after the flood)"
     records --json "$work/run.json" --junit "$work/run.xml" --verdicts 0:fail --verdict fail
@@ -251,6 +308,9 @@ assert len(test["console"]) == 1 << 20, len(test["console"])
 assert len(test["console"]) + test["console_bytes_dropped"] == printed, test["console_bytes_dropped"]
 assert test["failure_lines"][0] == "failure: line(101) after the flood", test["failure_lines"][0]
 assert len(test["failure_lines"]) == 100 and test["failure_lines_dropped"] == 21, test["failure_lines_dropped"]
+assert test["stderr"].startswith("library complaint\n") and "chatter" not in test["stderr"], test["stderr"][:40]
+assert len(test["stderr"]) == 1 << 20 and test["stderr_bytes_dropped"] == 1 << 20, test["stderr_bytes_dropped"]
+assert "complaint" not in test["console"], "standard error in the console"
 EOF
     ;;
 *)
