@@ -29,7 +29,9 @@ LibraryFile inspectLibrary(const std::string& path, const FileIdentity* used, Fi
         fprintf(stderr, "vpoperator: the record will name no library hash: %s\n", error.c_str());
         return library;
     }
-    if (used != nullptr && !used->sameFile(read)) {
+    // By the file's number alone: an overlay file system (a container's)
+    // names the mapped file by the layer's device, the path by its own.
+    if (used != nullptr && used->index != read.index) {
         markReplaced(library,
             "the file at " + path + " is no longer the one devbench loaded, and was not hashed: it was replaced");
         return library;
