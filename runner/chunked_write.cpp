@@ -1,10 +1,16 @@
+#include <string.h>
+
 #include "platform/platform.h"
 #include "runner/harness.h"
 
-WriteOutcome lentWrite(PortHandle port, const void* bytes, uint32_t size, uint32_t* written)
+// One call with a count already lent, its guards whole: only the count is
+// filled again, so a write of one byte per call costs little beside it.
+static WriteOutcome writeWithCount(
+    PortHandle port, LentWord& count, const void* bytes, uint32_t size, uint32_t* written)
 {
-    LentWord count;
-    VX_BOOL result = WritePort(port, bytes, size, lendCount(&count));
+    uint32_t* lent = reinterpret_cast<uint32_t*>(count.area + GUARD_SIZE);
+    memset(lent, GUARD_BYTE, sizeof(uint32_t));
+    VX_BOOL result = WritePort(port, bytes, size, lent);
     // Damage is reported whatever the call returned.
     LentDamage damage = lentDamage(count);
     if (damage != LENT_WHOLE) return damage == LENT_WRITTEN_BEFORE ? WRITE_BEFORE_COUNT : WRITE_PAST_COUNT;
@@ -13,15 +19,24 @@ WriteOutcome lentWrite(PortHandle port, const void* bytes, uint32_t size, uint32
     return WRITE_ALL_WRITTEN;
 }
 
+WriteOutcome lentWrite(PortHandle port, const void* bytes, uint32_t size, uint32_t* written)
+{
+    LentWord count;
+    lendCount(&count);
+    return writeWithCount(port, count, bytes, size, written);
+}
+
 WriteOutcome timedChunkedWrite(PortHandle port, const unsigned char* bytes, uint32_t total)
 {
     uint32_t sent = 0;
+    LentWord count;
+    lendCount(&count);
     while (sent < total) {
         uint32_t start = platform::GetTickCount();
         uint32_t written = 0;
         for (;;) {
             // No pause between attempts: the stall limit is the only bound.
-            WriteOutcome call = lentWrite(port, bytes + sent, total - sent, &written);
+            WriteOutcome call = writeWithCount(port, count, bytes + sent, total - sent, &written);
             if (call != WRITE_ALL_WRITTEN) return call;
             // A count above what was offered would make total - sent wrap and
             // the next call read past the buffer.
