@@ -24,7 +24,9 @@ VX_BOOL ClosePort(PortHandle) { return VX_TRUE; }
 
 namespace {
 
-const double ALLOWED_RATIO = 1.2;
+// Above the bare calls by the guards around each call's count, checked
+// after every call: a few nanoseconds against a library's microseconds.
+const double ALLOWED_RATIO = 1.5;
 PortHandle const port = reinterpret_cast<PortHandle>(0x10);
 
 void timedWrite(benchmark::State& state)
