@@ -152,10 +152,11 @@ bool fileIdentity(FILE* file, FileIdentity* identity)
 }
 
 // Opened to be asked only, sharing everything: a library in use stays so.
+// Backup semantics let a folder be asked too.
 bool fileIdentity(const std::string& path, FileIdentity* identity)
 {
     HANDLE file = CreateFileW(wideText(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool told = handleIdentity(file, identity);
     CloseHandle(file);

@@ -38,8 +38,9 @@ private:
     FILE* stream_ = nullptr;
 };
 
-// What names one file, however it is reached (a link, ./name): its device
-// and inode, or those of its folder and its name when it does not exist yet.
-std::string fileIdentity(const std::string& path);
+// What names one file, however it is reached (a link, ./name), as text to
+// compare: its identity, or (POSIX) its folder's and its name when it does
+// not exist yet.
+std::string fileKey(const std::string& path);
 
 } // namespace vpop

@@ -171,12 +171,12 @@ bool OutputFile::write(const std::string& text, std::string* error)
     return failed(path_, writeErrno, error);
 }
 
-std::string fileIdentity(const std::string& path)
+std::string fileKey(const std::string& path)
 {
-    struct stat info { };
-    auto id = [&info] { return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino); };
-    if (stat(path.c_str(), &info) == 0) return id();
-    if (stat(directoryOf(path).c_str(), &info) == 0) return id() + "/" + baseName(path);
+    FileIdentity identity;
+    auto key = [&identity] { return std::to_string(identity.device) + ":" + std::to_string(identity.index); };
+    if (fileIdentity(path, &identity)) return key();
+    if (fileIdentity(directoryOf(path), &identity)) return key() + "/" + baseName(path);
     return absolutePath(path);
 }
 

@@ -73,18 +73,10 @@ bool OutputFile::write(const std::string& text, std::string* error)
     return failed(path_, "error " + std::to_string(GetLastError()) + " replacing it", error);
 }
 
-std::string fileIdentity(const std::string& path)
+std::string fileKey(const std::string& path)
 {
-    HANDLE file = CreateFileW(wideText(path).c_str(), FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-        nullptr);
-    BY_HANDLE_FILE_INFORMATION info {};
-    bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (known) {
-        return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":"
-            + std::to_string(info.nFileIndexLow);
-    }
+    FileIdentity identity;
+    if (fileIdentity(path, &identity)) return std::to_string(identity.device) + ":" + std::to_string(identity.index);
     // Names on Windows are compared without case.
     std::wstring wide = wideText(absolutePath(path));
     CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));

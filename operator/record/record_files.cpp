@@ -16,7 +16,7 @@ bool RecordFiles::open(std::string* error)
     // Written one after the other, one file named twice would hold the
     // second record over the first, which neither reader could parse.
     if (json_ && junit_ && !json_->path().empty() && !junit_->path().empty()
-        && fileIdentity(json_->path()) == fileIdentity(junit_->path())) {
+        && fileKey(json_->path()) == fileKey(junit_->path())) {
         *error = "--record " + json_->path() + " and --junit " + junit_->path() + " name the same file";
         return false;
     }

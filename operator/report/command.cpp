@@ -58,7 +58,7 @@ bool parse(const std::vector<std::string>& arguments, ReportOptions* options, st
         return *why = "say where to write: --html FILE or --markdown FILE", false;
     // By identity too: ./a.html and a link to it are a.html.
     auto same = [](const std::string& a, const std::string& b) {
-        return !a.empty() && !b.empty() && (a == b || fileIdentity(a) == fileIdentity(b));
+        return !a.empty() && !b.empty() && (a == b || fileKey(a) == fileKey(b));
     };
     if (same(options->html, options->markdown)) return *why = "--html and --markdown name the same file", false;
     std::vector<std::string> read = options->records;
