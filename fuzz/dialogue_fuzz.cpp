@@ -181,6 +181,7 @@ void clearLastError() {}
 bool countHandles(uint32_t*) { return false; }
 void readKeysOneAtATime() {}
 void discardTypedKeys() {}
+bool stderrIsTerminal() { return true; }
 bool libraryBesideProgram(const char*) { return true; }
 // holdprobe, as a healthy library lets it: the port was held.
 int startAndWait(const char*, const char* const*) { return 0; }

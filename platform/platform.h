@@ -41,6 +41,15 @@ void readKeysOneAtATime();
 // a prompt is shown; piped input is left untouched.
 void discardTypedKeys();
 
+// True when standard error is a terminal or console, which a person reads:
+// lines meant for a program reading devbench through pipes are left out there.
+bool stderrIsTerminal();
+
+// The file of the loaded module that holds `address` (a function of the port
+// library, say), as the loader mapped it, and where that module was loaded.
+// False, with nothing written, where the system cannot tell.
+bool moduleFile(const void* address, char* path, uint32_t size, const void** base);
+
 // Starts the program at path (relative to the current directory, never
 // searched for) with argv as its argument entries, passed one by one without a
 // shell, and waits for it. argv ends with a null entry. Returns the program's

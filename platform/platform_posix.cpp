@@ -1,9 +1,11 @@
 #include "platform/platform.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -67,6 +69,18 @@ void discardTypedKeys()
 }
 
 bool libraryBesideProgram(const char*) { return true; }
+
+bool stderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+bool moduleFile(const void* address, char* path, uint32_t size, const void** base)
+{
+    Dl_info info;
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') return false;
+    if (strlen(info.dli_fname) >= size) return false;
+    snprintf(path, size, "%s", info.dli_fname);
+    *base = info.dli_fbase;
+    return true;
+}
 
 int startAndWait(const char* path, const char* const* argv)
 {

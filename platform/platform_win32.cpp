@@ -111,6 +111,26 @@ bool libraryBesideProgram(const char* programName)
     return false;
 }
 
+bool stderrIsTerminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool moduleFile(const void* address, char* path, uint32_t size, const void** base)
+{
+    HMODULE module = nullptr;
+    DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    if (!GetModuleHandleExW(flags, static_cast<LPCWSTR>(address), &module)) return false;
+    static wchar_t wide[MODULE_PATH_CAPACITY];
+    DWORD length = GetModuleFileNameW(module, wide, MODULE_PATH_CAPACITY);
+    if (length == 0 || length >= MODULE_PATH_CAPACITY) return false;
+    // A folder name outside every code page survives as UTF-8.
+    if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, path, static_cast<int>(size), nullptr, nullptr) == 0) return false;
+    *base = module;
+    return true;
+}
+
 int startAndWait(const char* path, const char* const* argv)
 {
     // Whatever the child prints must follow what we printed before it.

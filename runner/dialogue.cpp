@@ -1,7 +1,9 @@
 #include <ctype.h>
 #include <stdio.h>
 
+#include "platform/platform.h"
 #include "runner/harness.h"
+#include "runner/stderr_lines.h"
 
 void readAnswer(char* buffer, unsigned size)
 {
@@ -46,6 +48,17 @@ static int choiceNumber(const char* choice)
     return sign * value;
 }
 
+// A program reading devbench through pipes gets the library's words in no
+// fixed order with the output: these lines say which test they belong to.
+static void runTest(const TestProcedure* procedures, unsigned number, const char* portName, const char* portSettings)
+{
+    bool marked = !platform::stderrIsTerminal();
+    if (marked) fprintf(stderr, STDERR_TEST_BEGINS, number);
+    procedures[number](portName, portSettings);
+    if (marked) fprintf(stderr, STDERR_TEST_ENDED, number);
+    printf("\n");
+}
+
 int runDialogue(const TestProcedure* procedures, const char* const* names)
 {
     static char portName[ANSWER_SIZE];
@@ -69,16 +82,10 @@ int runDialogue(const TestProcedure* procedures, const char* const* names)
         printf("\n\n");
         if (!answered || choice[0] == 'e') return 0;
         if (choice[0] == 'a') {
-            for (unsigned i = 0; i < TEST_COUNT; ++i) {
-                procedures[i](portName, portSettings);
-                printf("\n");
-            }
+            for (unsigned i = 0; i < TEST_COUNT; ++i) runTest(procedures, i, portName, portSettings);
         } else {
             unsigned number = static_cast<unsigned>(choiceNumber(choice));
-            if (number < TEST_COUNT) {
-                procedures[number](portName, portSettings);
-                printf("\n");
-            }
+            if (number < TEST_COUNT) runTest(procedures, number, portName, portSettings);
         }
         printf("\n");
     }

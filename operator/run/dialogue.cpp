@@ -56,7 +56,6 @@ private:
     bool midLine_ = false;
     // devbench's standard error, shown a whole line at a time, never inside
     // a line of its output.
-    LineSplitter stderrLines_ { DEVBENCH_CRLF };
     std::string stderrHeld_;
     bool askedToGoOn_ = false;
     bool libraryAsked_ = false;
@@ -229,21 +228,14 @@ void Dialogue::show(std::string_view piece, const std::vector<Action>& actions, 
 // it too, as devbench's own would have been.
 void Dialogue::stderrOutput(std::string_view chunk)
 {
-    session_.feedStderr(chunk);
-    stderrLines_.feed(chunk, [this](std::string_view text, bool ended) {
-        stderrHeld_.append(text).append(ended ? "\n" : "");
-        return true;
-    });
+    stderrHeld_ += session_.feedStderr(chunk);
     // Held while devbench's output is shown mid-line, but never without bound.
     if (!midLine_ || stderrHeld_.size() >= LineSplitter::MAX_LINE) flush();
 }
 
 void Dialogue::flush(bool end)
 {
-    if (end && !stderrLines_.pending().empty()) {
-        stderrHeld_.append(stderrLines_.pending()).append("\n");
-        stderrLines_.clearPending();
-    }
+    if (end) stderrHeld_ += session_.finishStderr();
     fwrite(held_.data(), 1, held_.size(), stdout);
     if (!held_.empty()) midLine_ = held_.back() != '\n';
     held_.clear();

@@ -3,11 +3,46 @@
 #include <algorithm>
 #include <utility>
 
+#include "runner/stderr_lines.h"
+
 namespace vpop {
 
 namespace {
 
 const size_t MAX_ANSWER = 255;
+
+// The two halves of one of devbench's printf formats around its one
+// conversion (and without the newline), so the lines are read by the very
+// texts that write them.
+struct FormatParts {
+    std::string_view before;
+    std::string_view after;
+};
+
+FormatParts formatParts(std::string_view format, std::string_view conversion)
+{
+    size_t at = format.find(conversion);
+    std::string_view after = format.substr(at + conversion.size());
+    if (!after.empty() && after.back() == '\n') after.remove_suffix(1);
+    return { format.substr(0, at), after };
+}
+
+// The test number of a marker that ends `text`, where the library's words
+// without a newline may come before it.
+std::optional<unsigned> markerNumber(std::string_view text, std::string_view format, size_t* start)
+{
+    FormatParts parts = formatParts(format, "%u");
+    if (text.size() < parts.after.size() || text.substr(text.size() - parts.after.size()) != parts.after)
+        return std::nullopt;
+    std::string_view head = text.substr(0, text.size() - parts.after.size());
+    size_t at = head.rfind(parts.before);
+    if (at == std::string_view::npos) return std::nullopt;
+    std::string_view digits = head.substr(at + parts.before.size());
+    if (digits.empty() || digits.size() > 4 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    *start = at;
+    return static_cast<unsigned>(std::stoul(std::string(digits)));
+}
 const unsigned testOpenPortNumber = 0;
 
 void appendBounded(std::string& kept, uint64_t& dropped, std::string_view text)
@@ -91,6 +126,7 @@ Session::Session(std::string portName, std::string portSettings, std::vector<Men
     , portSettings_(std::move(portSettings))
     , plan_(std::move(plan))
     , lines_(DEVBENCH_CRLF)
+    , stderrLines_(DEVBENCH_CRLF)
 {
     // Every planned test is on record from the start, so one that never
     // starts is listed too.
@@ -102,6 +138,7 @@ Session::Session(std::string portName, std::string portSettings, std::vector<Men
         }
     }
     current_ = records_.size();
+    stderrCurrent_ = records_.size();
 }
 
 std::vector<Action> Session::feed(std::string_view output, double now)
@@ -118,9 +155,74 @@ std::vector<Action> Session::feed(std::string_view output, double now)
     return actions;
 }
 
-void Session::feedStderr(std::string_view text)
+std::string Session::feedStderr(std::string_view text)
 {
-    if (current_ < records_.size()) records_[current_].addStderr(text);
+    std::string shown;
+    stderrLines_.feed(text, [&](std::string_view piece, bool ended) {
+        stderrLine(piece, ended, shown);
+        return true;
+    });
+    return shown;
+}
+
+std::string Session::finishStderr()
+{
+    std::string shown;
+    if (!stderrLines_.pending().empty()) {
+        std::string rest = stderrLines_.pending();
+        stderrLines_.clearPending();
+        stderrLine(rest, true, shown);
+    }
+    return shown;
+}
+
+void Session::stderrLine(std::string_view text, bool ended, std::string& shown)
+{
+    if (ended && stderrMarker(text)) return;
+    std::string words = std::string(text) + (ended ? "\n" : "");
+    keepStderr(words);
+    shown += words;
+}
+
+// devbench's own lines: the library it loaded, and its test markers, which
+// may end a line the library left open.
+bool Session::stderrMarker(std::string_view text)
+{
+    FormatParts library = formatParts(STDERR_LIBRARY_LINE, "%s");
+    FormatParts base = formatParts(library.after, "%p");
+    if (text.substr(0, library.before.size()) == library.before && text.size() > library.before.size()
+        && text.back() == ')') {
+        size_t at = text.rfind(base.before);
+        if (at != std::string_view::npos && at >= library.before.size()) {
+            libraryPath_ = text.substr(library.before.size(), at - library.before.size());
+            libraryBase_ = text.substr(at + base.before.size(), text.size() - 1 - at - base.before.size());
+            return true;
+        }
+    }
+    if (text == formatParts(STDERR_LIBRARY_UNKNOWN, "").before) return true;
+    size_t start = 0;
+    std::optional<unsigned> begins = markerNumber(text, STDERR_TEST_BEGINS, &start);
+    std::optional<unsigned> ended = begins ? begins : markerNumber(text, STDERR_TEST_ENDED, &start);
+    if (!ended) return false;
+    stderrMarked_ = true;
+    if (start > 0) keepStderr(std::string(text.substr(0, start)) + "\n");
+    stderrCurrent_ = records_.size();
+    if (!begins) return true;
+    for (size_t i = stderrNext_; i < records_.size(); ++i) {
+        if (records_[i].number != *begins) continue;
+        stderrCurrent_ = i;
+        stderrNext_ = i + 1;
+        break;
+    }
+    return true;
+}
+
+// By devbench's markers when it gives them; else by the test whose output
+// is being read, as close as the two pipes allow.
+void Session::keepStderr(std::string_view text)
+{
+    size_t test = stderrMarked_ ? stderrCurrent_ : current_;
+    if (test < records_.size()) records_[test].addStderr(text);
 }
 
 std::vector<Action> Session::goOn(double now)

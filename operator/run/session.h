@@ -165,8 +165,17 @@ public:
     bool testMayBeEnding() const;
 
     std::vector<Action> feed(std::string_view output, double now);
-    // What devbench wrote on its standard error, kept by the test it came in.
-    void feedStderr(std::string_view text);
+    // What devbench wrote on its standard error. Its own lines say which test
+    // runs (the two pipes reach us in no fixed order) and which library it
+    // loaded; the rest, the library's words, is kept by the test it came in.
+    // Returns the library's words in whole lines, to be shown.
+    std::string feedStderr(std::string_view text);
+    // Standard error has ended: what is left of its last line, to be shown.
+    std::string finishStderr();
+    // The file devbench said its OpenPortA is in, and the address it was
+    // loaded at as devbench printed it; empty when it did not say.
+    const std::string& libraryPath() const { return libraryPath_; }
+    const std::string& libraryBase() const { return libraryBase_; }
 
     // devbench's output has ended. Returns false when that came before the
     // operator asked it to leave; `why` then says where the run was.
@@ -193,6 +202,9 @@ private:
     bool running() const { return current_ < records_.size() && !closing_; }
     void stop(std::string why, std::vector<Action>& actions);
     void keepFailureLine(std::string failure);
+    void stderrLine(std::string_view text, bool ended, std::string& shown);
+    bool stderrMarker(std::string_view text);
+    void keepStderr(std::string_view text);
     bool mustAskToGoOn() const { return manual_ && openFailed_ && !goOnGiven_; }
 
     std::string portName_;
@@ -218,6 +230,15 @@ private:
     std::vector<std::string> strayFailures_;
     uint64_t strayDropped_ = 0;
     bool stopped_ = false;
+    LineSplitter stderrLines_;
+    // Whether devbench marks its tests on standard error, and the record the
+    // library's words go to now (records_.size() between tests); the next
+    // marked test is looked for from stderrNext_ on, in plan order.
+    bool stderrMarked_ = false;
+    size_t stderrCurrent_ = 0;
+    size_t stderrNext_ = 0;
+    std::string libraryPath_;
+    std::string libraryBase_;
     std::function<void(const TestRecord&)> onTestStarted_;
     std::function<void(TestRecord&)> onTestEnding_;
     std::function<void(const TestRecord&)> onTestEnded_;

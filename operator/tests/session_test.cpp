@@ -275,28 +275,29 @@ TEST(Session, AFailureLineWithoutItsNewlineCountsAtTheEnd)
     EXPECT_EQ(d.session.records()[0].failures, std::vector<std::string> { "failure: line(17) Open" });
 }
 
-// The library's own words go with the test they came in, apart from its
-// console, and bounded as it is.
+// The library's own words go with the test devbench's markers put them in,
+// however late they come beside its output, apart from its console and
+// bounded as it is; devbench's own lines are read, not kept.
 TEST(Session, StandardErrorIsKeptByTheTestItCameIn)
 {
     Driver d("0,1");
     d.begin();
-    d.session.feedStderr("before any test\n");
+    EXPECT_EQ(d.session.feedStderr("devbench: OpenPortA is in /b/lib K.so (loaded at 0x7f00)\nbefore any test\n"),
+        "before any test\n");
+    EXPECT_EQ(d.session.libraryPath(), "/b/lib K.so");
+    EXPECT_EQ(d.session.libraryBase(), "0x7f00");
     d.out("\n\ntestOpenPort\n");
-    d.session.feedStderr("bad setting 'x'\n");
-    d.session.feedStderr(std::string(MAX_CONSOLE_BYTES, 'e'));
-    // The two pipes are not in step: what comes once the test's output is
-    // over, before devbench is back at the menu, is still its test's.
     d.out("\n\nAvailable tests:\n");
-    d.session.feedStderr("late\n");
     d.out(menu.substr(menu.find('\n') + 1) + "\n\ntestBadPortName\n");
-    d.session.feedStderr("second");
+    d.session.feedStderr("devbench: test 0 begins\nbad setting 'x'\n");
+    d.session.feedStderr(std::string(MAX_CONSOLE_BYTES, 'e'));
+    d.session.feedStderr("\nno newlinedevbench: test 0 ended\ndevbench: test 1 begins\nsecond\n");
     const auto& records = d.session.records();
     EXPECT_EQ(records[0].stderrText.substr(0, 16), "bad setting 'x'\n");
     EXPECT_EQ(records[0].stderrText.size(), MAX_CONSOLE_BYTES);
-    EXPECT_EQ(records[0].stderrBytesDropped, 16u + 5u);
+    EXPECT_EQ(records[0].stderrBytesDropped, 16u + 1u + 11u);
     EXPECT_EQ(records[0].console.find("bad setting"), std::string::npos);
-    EXPECT_EQ(records[1].stderrText, "second");
+    EXPECT_EQ(records[1].stderrText, "second\n");
 }
 
 // A mistyped port fails Test Open Port and every test after it: a technician

@@ -100,6 +100,8 @@ bool countHandles(uint32_t* count)
 // Input here is always a file, which keeps its keys.
 void readKeysOneAtATime() { }
 void discardTypedKeys() { }
+// A person's console: the lines for a program reading the pipes stay out.
+bool stderrIsTerminal() { return true; }
 int startAndWait(const char* path, const char* const* argv) { return fake::starter(path, argv); }
 } // namespace platform
 
