@@ -54,6 +54,7 @@ static void runTest(const TestProcedure* procedures, unsigned number, const char
 {
     bool marked = !platform::stderrIsTerminal();
     if (marked) fprintf(stderr, STDERR_TEST_BEGINS, number);
+    forgetAnswers();
     procedures[number](portName, portSettings);
     if (marked) fprintf(stderr, STDERR_TEST_ENDED, number);
     printf("\n");

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/platform.h"
+#include "runner/harness.h"
 
 namespace fake {
 namespace {
@@ -38,6 +39,7 @@ void reset(uint32_t start)
     handleCount = 20;
     starter = [](const char*, const char* const*) { return 0; };
     liveHandles.clear();
+    forgetAnswers();
     Library& lib = state();
     lib = Library();
     lib.open = [](const char*, const char*, uint32_t) { return reinterpret_cast<PortHandle>(nextHandle += 16); };
