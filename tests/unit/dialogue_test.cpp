@@ -208,8 +208,9 @@ TEST(Console, FailureLinesCarryTheSourceLineAndExtraNumbers)
     fake::reset();
     PortHandle port = OpenPortA("P", "S", 5000);
     std::string out = fake::runConsole("", [&] {
-        EXPECT_FALSE(failure(42, "ReadPort did not produce the expected response - wrongCount = %u\n", 149u));
-        EXPECT_FALSE(closeAndFail(port, 7, "WritePort timed out\n"));
+        EXPECT_FALSE(failure(
+            { 42, "reply" }, WANT_SUCCESS, "ReadPort did not produce the expected response - wrongCount = %u\n", 149u));
+        EXPECT_FALSE(closeAndFail(port, { 7, "write" }, WANT_SUCCESS, "WritePort timed out\n"));
     });
     EXPECT_EQ(out,
         "failure: line(42) ReadPort did not produce the expected response - wrongCount = 149\n"
