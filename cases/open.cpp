@@ -62,9 +62,11 @@ static bool handlesDoNotGrow(const char* portName, const char* portSettings, uin
     noteValue("handles before the last 100 pairs", before);
     noteValue("handles after the last 100 pairs", after);
     uint32_t grown = after - before;
+    char perSession[24];
+    snprintf(perSession, sizeof perSession, "%u.%02u", grown / OPEN_REPEATS, grown % OPEN_REPEATS);
     return failure({ line, "handles" }, WANT_NO_GROWTH,
-        "%u more handles held after %u OpenPortA/ClosePort pairs than after the first, %u.%02u kept by each session\n",
-        after - first, 2 * OPEN_REPEATS, grown / OPEN_REPEATS, grown % OPEN_REPEATS);
+        "%u more handles held after %u OpenPortA/ClosePort pairs than after the first, %s kept by each session\n",
+        after - first, 2 * OPEN_REPEATS, perSession);
 }
 
 bool testOpenPort(const char* portName, const char* portSettings)

@@ -75,6 +75,8 @@ struct Faults {
     bool removeHeldLock = false;
     bool alwaysHeld = false;
     bool leakHandle = false;
+    bool onlineWhileUnplugged = false;
+    uint32_t farCountWrite = 0;
 };
 
 struct Settings {
@@ -179,6 +181,12 @@ const FaultEntry FAULTS[] = {
     // ClosePort forgets the connection's handle: it stays open until the
     // process ends.
     { "leak-handle", false, [](Faults& f, uint32_t) { f.leakHandle = true; } },
+    // GetOnlineStatus succeeds with the flag 1 while the printer is
+    // unreachable, as a library that answers from its last known state would.
+    { "online-while-unplugged", false, [](Faults& f, uint32_t) { f.onlineWhileUnplugged = true; } },
+    // WritePort also writes a zero word N bytes past the end of its count,
+    // as a library that fills a wider structure of its own would.
+    { "far-count-write", true, [](Faults& f, uint32_t n) { f.farCountWrite = n; } },
 };
 
 bool parseNumber(const std::string& text, uint32_t* value)
@@ -629,6 +637,10 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
         } else {
             *written = reported;
         }
+        if (port.settings.faults.farCountWrite != 0) {
+            uint32_t zero = 0;
+            memcpy(reinterpret_cast<uint8_t*>(written + 1) + port.settings.faults.farCountWrite, &zero, sizeof zero);
+        }
         return VX_TRUE;
     });
 }
@@ -679,6 +691,10 @@ VX_BOOL GetOnlineStatus(PortHandle handle, VX_BOOL* online)
         const Faults& faults = port.settings.faults;
         Frame reply;
         if (!call(port, OP_ONLINE, {}, &reply)) {
+            if (faults.onlineWhileUnplugged) {
+                *online = VX_TRUE;
+                return VX_TRUE;
+            }
             if (!faults.onlineUnknown) return faults.onlineKeepsFlag ? VX_TRUE : VX_FALSE;
             *online = -1;
             return VX_TRUE;

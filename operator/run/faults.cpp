@@ -52,7 +52,8 @@ const std::vector<FaultCase> catalogue = {
     { "close-fails-after:100000", "fault=close-fails-after:100000", {}, { 20, 3 }, 20, "ClosePort returned VX_FALSE" },
     // Successes that set nothing while the printer is unplugged: the
     // disconnect step sees the previous call's flag or count.
-    { "online-keeps-flag", "fault=online-keeps-flag", {}, { 11, 10 }, 11, "GetOnlineStatus did not fail as expected" },
+    { "online-keeps-flag", "fault=online-keeps-flag", {}, { 11, 10 }, 11,
+        "GetOnlineStatus returned VX_TRUE without setting onlineStatus" },
     { "read-keeps-count", "fault=read-keeps-count", {}, { 7, 6 }, 7, "ReadPort did not fail as expected" },
     { "write-keeps-count", "fault=write-keeps-count", {}, { 5, 3 }, 5, "WritePort did not fail as expected" },
     // Test Read Disconnect does not look at the reply, so a name that
@@ -77,8 +78,8 @@ const std::vector<FaultCase> catalogue = {
     { "offline-cover-paper-only", "fault=offline-cover-paper-only", {}, { 10, 12 }, 10, "status.offline != VX_TRUE" },
     { "online-key-only", "fault=online-key-only", {}, { 12, 10 }, 12, "onlineStatus != VX_FALSE" },
     // Flags are exactly 1 or 0.
-    { "slip-minus-1", "fault=slip-minus-1", {}, { 15, 12 }, 15, "status.slipBOF == VX_FALSE" },
-    { "online-unknown", "fault=online-unknown", {}, { 11, 10 }, 11, "GetOnlineStatus did not fail as expected" },
+    // A put-in flag is any word but 0, a taken-out one exactly 0.
+    { "slip-minus-1", "fault=slip-minus-1", {}, { 15, 12 }, 15, "status.slipBOF == VX_TRUE" },
     // Words left unset hold the guard's pattern, which no check takes.
     { "status-first-unset", "fault=status-first-unset", {}, { 12, 8 }, 12, "offlineStatus != VX_FALSE" },
     { "read-first-unset", "fault=read-first-unset", {}, { 6, 3 }, 6,
@@ -99,7 +100,13 @@ const std::vector<FaultCase> catalogue = {
         "OpenPortA reported the port held (183) when given a bad port name" },
     // One connection left open is nothing to Test Write.
     { "leak-handle", "fault=leak-handle", {}, { 0, 3 }, 0,
-        "99 more handles held after 100 OpenPortA/ClosePort pairs than after the first" },
+        "199 more handles held after 200 OpenPortA/ClosePort pairs than after the first, 1.00 kept by each session" },
+    // Unplugged, only a flag of 1 claims the printer.
+    { "online-while-unplugged", "fault=online-while-unplugged", {}, { 11, 10 }, 11,
+        "GetOnlineStatus did not fail as expected" },
+    // Past the words next to the count, which are compared after each call:
+    // the whole guards, compared once per write, see it.
+    { "far-count-write:16", "fault=far-count-write:16", {}, { 3, 10 }, 3, "WritePort wrote past the 4-byte count" },
 };
 
 } // namespace
