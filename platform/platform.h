@@ -37,8 +37,14 @@ bool countHandles(uint32_t* count);
 // discardTypedKeys. Piped input is read as before.
 void readKeysOneAtATime();
 
-// Drops the keys typed at a terminal or console that nobody has read yet, as
-// a prompt is shown; piped input is left untouched.
+// One character of standard input, as getchar gives it. Every key the
+// suite reads comes through here, so the platform knows whether the line it
+// came from was read to its end.
+int readKey();
+
+// Drops the keys typed at a terminal or console that nobody has read yet,
+// the rest of a line already half read among them, before a prompt is
+// shown; piped input is left untouched.
 void discardTypedKeys();
 
 // True when standard error is a terminal or console, which a person reads:

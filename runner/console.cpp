@@ -15,7 +15,7 @@ void operatorPrompt(const char* text)
     printf("\n");
     fflush(stdout);
     noteStep(text);
-    getchar();
+    platform::readKey();
 }
 
 void announce(const char* text)

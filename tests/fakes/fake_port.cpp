@@ -105,6 +105,7 @@ bool countHandles(uint32_t* count)
 }
 // Input here is always a file, which keeps its keys.
 void readKeysOneAtATime() { }
+int readKey() { return getchar(); }
 void discardTypedKeys() { }
 // A person's console: the lines for a program reading the pipes stay out.
 bool stderrIsTerminal() { return true; }
