@@ -72,9 +72,9 @@ static bool endCheckedBlockTest(
 
     // No wait for Enter: the cover must open while the library is ending the
     // block, so an error and a record showing the open cover are both right.
-    announce("Make the printer offline (cover open), NOW");
+    announce("Make the printer offline (cover open), NOW\n");
     VX_BOOL result = VX_FALSE;
-    Check now = { __LINE__, "end-now" };
+    Check now = { __LINE__, "end-cover-opened" };
     if (!askStatus(port, END_BLOCK, area, now, &result)) return false;
     if (result != VX_FALSE && !offlineWithCoverOpen(lentPart(area)))
         return closeAndFail(port, now, WANT_COVER_OPENED, "offlineStatus != VX_TRUE\n");

@@ -153,10 +153,10 @@ void appendStep(char* line)
 {
     if (stepText == nullptr) return;
     static const char* const ENDINGS[] = { ", then hit enter", " and hit enter", ", then press enter" };
-    size_t length = strlen(stepText);
+    size_t length = strcspn(stepText, "\n");
     for (const char* ending : ENDINGS) {
         size_t endingLength = strlen(ending);
-        if (length > endingLength && strcmp(stepText + length - endingLength, ending) == 0) {
+        if (length > endingLength && strncmp(stepText + length - endingLength, ending, endingLength) == 0) {
             length -= endingLength;
             break;
         }

@@ -20,7 +20,7 @@ void operatorPrompt(const char* text)
 
 void announce(const char* text)
 {
-    printf("%s\n", text);
+    printf("%s", text);
     fflush(stdout);
     noteStep(text);
 }

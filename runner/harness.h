@@ -21,8 +21,9 @@ const unsigned ANSWER_SIZE = 256;
 // one character (Enter). The prompt is the step the answer line quotes.
 void operatorPrompt(const char* text);
 
-// Prints a line that asks the technician to act without waiting for Enter
-// (the End Checked Block tests' NOW line); it is the step from then on.
+// Prints a line, its newline included, that asks the technician to act
+// without waiting for Enter (the End Checked Block tests' NOW line); it is
+// the step from then on.
 void announce(const char* text);
 
 // --- checks and what the library answered ------------------------------------

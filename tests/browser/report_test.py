@@ -76,8 +76,11 @@ def check_pages(driver, pages):
     row = driver.find_element(By.ID, "test-10")
     assert FAILURE_LINE in row.text, f"test 10's row does not show its failure line: {row.text!r}"
     assert "fail" in row.find_element(By.CSS_SELECTOR, ".verdict").text
-    console = row.find_element(By.TAG_NAME, "pre")
+    # The console is the folded one; the library's standard error (devbench's
+    # answer line among it) is shown open.
+    console = row.find_element(By.CSS_SELECTOR, "details pre")
     assert not console.is_displayed(), "the console is not folded under its row"
+    assert "answer(online)" in row.find_element(By.CSS_SELECTOR, "pre.stderr").text, "no answer line under the row"
     row.find_element(By.TAG_NAME, "summary").click()
     assert "testGetOnlineStatus" in console.text, "the unfolded console does not show the test's output"
     passed = driver.find_element(By.ID, "test-3")

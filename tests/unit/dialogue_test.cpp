@@ -267,7 +267,7 @@ TEST(Console, EachFailureIsFollowedByWhatTheLibraryAnswered)
                 };
             },
             testEndCheckedBlockAscii,
-            "  answer(end-now): EndCheckedBlockEx returned 5 with offline = 0, coverOpen = 0 after \"Make the printer "
+            "  answer(end-cover-opened): EndCheckedBlockEx returned 5 with offline = 0, coverOpen = 0 after \"Make the printer "
             "offline (cover open), NOW\" (wanted VX_FALSE, or offline 1 and coverOpen 1); it answered the same before "
             "this step: the printer may not have been changed; EndCheckedBlockEx took 30 ms\n" },
         { "the probe's status", [] { fake::startAndWait() = [](const char*, const char* const*) { return 1; }; },
