@@ -33,13 +33,15 @@ static VX_BOOL endBlock(PortHandle port, unsigned char* record)
 }
 
 const StatusQuery LEVEL1_STATUS = { level1Status, "GetParsedStatusEx", "GetParsedStatus returned VX_FALSE\n",
-    VX_STATUS_LEVEL1_SIZE, VX_OFFSET_PAPER_EMPTY_LEVEL1 };
+    VX_STATUS_LEVEL1_SIZE, VX_OFFSET_PAPER_EMPTY_LEVEL1, false };
 const StatusQuery OLD_STATUS = { oldStatus, "GetParsedStatus", "GetParsedStatus returned VX_FALSE\n",
-    VX_STATUS_OLD_SIZE, VX_OFFSET_PAPER_EMPTY_OLD };
+    VX_STATUS_OLD_SIZE, VX_OFFSET_PAPER_EMPTY_OLD, false };
 const StatusQuery BEGIN_BLOCK = { beginBlock, "BeginCheckedBlockEx", "BeginCheckedBlock returned VX_FALSE\n",
-    VX_STATUS_LEVEL1_SIZE, VX_OFFSET_PAPER_EMPTY_LEVEL1 };
+    VX_STATUS_LEVEL1_SIZE, VX_OFFSET_PAPER_EMPTY_LEVEL1, false };
+// End is where the cover opens while the library finishes the block: how
+// long it took tells the technician whether there was time to open it.
 const StatusQuery END_BLOCK = { endBlock, "EndCheckedBlockEx", "EndCheckedBlock returned VX_FALSE\n",
-    VX_STATUS_LEVEL1_SIZE, VX_OFFSET_PAPER_EMPTY_LEVEL1 };
+    VX_STATUS_LEVEL1_SIZE, VX_OFFSET_PAPER_EMPTY_LEVEL1, true };
 
 // Each flag must be exactly 1; any other non-zero value is a library fault.
 bool offlineWithCoverOpen(const unsigned char* record)
@@ -73,8 +75,7 @@ bool askStatus(PortHandle port, const StatusQuery& query, unsigned char* area, C
     uint32_t elapsed = platform::GetTickCount() - start;
     noteCall(query.name, *result);
     noteRecord(query, lentPart(area));
-    // End is where the cover opens while the library finishes the block.
-    if (&query == &END_BLOCK) noteElapsed(elapsed);
+    if (query.timed) noteElapsed(elapsed);
     return checkLent(port, check, query.name, area, query.recordSize, "record");
 }
 

@@ -16,13 +16,15 @@ typedef unsigned char RecordArea[guardedSize(VX_STATUS_LEVEL1_SIZE)];
 
 // A library call that reports the printer status into the record it is
 // given: named as the guard's failure line names it, its "returned
-// VX_FALSE" line, and where its record keeps paperEmpty.
+// VX_FALSE" line, where its record keeps paperEmpty, and whether the answer
+// line says how long it took.
 struct StatusQuery {
     VX_BOOL (*call)(PortHandle port, unsigned char* record);
     const char* name;
     const char* returnedFalse;
     uint32_t recordSize;
     uint32_t paperEmptyOffset;
+    bool timed;
 };
 
 extern const StatusQuery LEVEL1_STATUS;
