@@ -1,5 +1,6 @@
 // What every test procedure shares: the test table, the operator prompt, the
-// failure line, the payloads and the timed chunked write.
+// failure line and the answer line after it, the buffers lent to the
+// library, the payloads and the timed chunked write.
 #pragma once
 
 #include <stdint.h>
@@ -31,12 +32,19 @@ void announce(const char* text);
 // Every failure line on standard output ("failure: line(N) ...") is followed
 // by one line on standard error that says what the library answered:
 //
-//   answer(online-start): GetOnlineStatus returned VX_TRUE with online = 2
+//   answer(online): GetOnlineStatus returned VX_TRUE with online = 2
 //       after "Make the printer online" (wanted 1)
 //
-// How a procedure uses it (see cases/ for examples):
+// A step reads as its step list does:
+//
+//   operatorPrompt("Make the printer online, then hit enter");
+//   PortHandle port = openPort(portName, portSettings, OPEN_TIME_LIMIT);
+//   if (port == nullptr) return failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
+//   if (noteCall("ResetDevice", ResetDevice(port)) == VX_FALSE)
+//       return closeAndFail(port, { __LINE__, "reset" }, WANT_SUCCESS, "ResetDevice returned VX_FALSE\n");
+//
 // - Each check site names its check with a Check, written where the step list
-//   puts it: { __LINE__, "online-start" }. The line is what the failure line
+//   puts it: { __LINE__, "online" }. The line is what the failure line
 //   prints, so it must be the test's own line; the name is short, unique
 //   within its test and the same from build to build, so records can group
 //   failures across builds.
@@ -75,7 +83,8 @@ void noteElapsed(uint32_t milliseconds);
 void noteExitStatus(const char* program, int status);
 // OpenPortA, noting the handle and the last error.
 PortHandle openPort(const char* portName, const char* portSettings, uint32_t timeLimit);
-// Forgets every answer and step: each test starts with none.
+// Forgets every answer and step: the runner calls it before each test, so
+// each starts with none.
 void forgetAnswers();
 
 // Prints "failure: line(<line>) " and the formatted text, then the answer
