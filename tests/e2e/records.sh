@@ -40,6 +40,10 @@
 #         first failure lines, counts the rest (the table says so too), and
 #         the verdict is a fail; its standard error is kept apart, bounded
 #         the same way
+# hostile records made to cost the report gigabytes (20 M empty failure
+#         lines, an unknown field of 21 M objects, a field named twice): each
+#         refused by name, exit status 2, within a second and a few MB, as a
+#         record and as --baseline
 set -u
 check=$1
 build=$(cd "$2" && pwd)
@@ -312,6 +316,36 @@ assert test["stderr"].startswith("library complaint\n") and "chatter" not in tes
 # The flood's last line is cut short by devbench's end-of-test line, and ends there.
 assert len(test["stderr"]) == 1 << 20 and test["stderr_bytes_dropped"] == (1 << 20) + 1, test["stderr_bytes_dropped"]
 assert "complaint" not in test["console"], "standard error in the console"
+EOF
+    ;;
+hostile)
+    fake --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record "$work/run.json" >"$work/run.out" 2>&1
+    # Made by one python, read by another whose own memory stays small, so
+    # the reports it starts measure only themselves.
+    python3 - "$work" <<'EOF' || fail "cannot make the hostile records"
+import json, sys
+work = sys.argv[1]
+text = json.dumps(json.load(open(work + "/run.json")), separators=(",", ":"))
+open(work + "/lines.json", "w").write(text.replace('"failure_lines":[', '"failure_lines":[' + '"",' * 20000000, 1))
+open(work + "/unknown.json", "w").write(text[:-1] + ',"extra":[' + "{}," * 20999999 + "{}]}")
+open(work + "/twice.json", "w").write(text.replace('"verdict":"fail"', '"verdict":"pass","verdict":"fail"', 1))
+EOF
+    python3 - "$build/vpoperator" "$work" <<'EOF' || fail "a hostile record was not refused cheaply"
+import resource, subprocess, sys, time
+vpoperator, work = sys.argv[1], sys.argv[2]
+expected = {"lines": '"failure_lines" holds more than 4096 items', "unknown": '"extra" holds more than 4096 items',
+            "twice": '"verdict" is given twice'}
+for name, why in expected.items():
+    for args in (["%s/%s.json" % (work, name)], [work + "/run.json", "--baseline", "%s/%s.json" % (work, name)]):
+        started = time.monotonic()
+        done = subprocess.run([vpoperator, "report"] + args + ["--html", work + "/page.html"], capture_output=True,
+                              text=True, timeout=30)
+        took = time.monotonic() - started
+        assert done.returncode == 2 and why in done.stderr, (args, done.returncode, done.stderr)
+        assert took < 1.0, (args, "%.2f s" % took)
+# The most any report held (ASan's own memory included).
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+assert peak < 100 * 1024, "%d KiB" % peak
 EOF
     ;;
 *)
