@@ -31,8 +31,10 @@
 #         named twice (by path, by hard link), an empty path and a FIFO
 #         nobody reads are refused before the run; a killed operator takes
 #         its printer with it and keeps the previous record, and the next
-#         start removes the folder it left but not a living operator's, nor
-#         a file its note names, and the record's temporary file a kill left
+#         start removes the folder it left but not a living operator's (one
+#         whose note names a PID of another namespace), nor one with a FIFO
+#         or a file a run does not make, nor a file its note names, and the
+#         record's temporary file a kill left
 # stderr  a library writing on standard error in the middle of a line of
 #         devbench's output, in a run by hand: the record keeps it by its
 #         test apart from the console, the terminal shows both lines whole
@@ -246,8 +248,15 @@ edges)
         grep -q "Test Open Port" "$work/path.out" && fail "the run went ahead without its record '$path'"
     done
     export TMPDIR=$work/tmp
-    mkdir -p "$TMPDIR/vpoperator-of-a-living-one" "$TMPDIR/vpoperator-without-a-note"
-    echo $$ >"$TMPDIR/vpoperator-of-a-living-one/owner"
+    mkdir -p "$TMPDIR/vpoperator-of-a-living-one" "$TMPDIR/vpoperator-without-a-note" \
+        "$TMPDIR/vpoperator-with-a-fifo" "$TMPDIR/vpoperator-with-more"
+    # A run alive in another PID namespace: its note names a process nobody
+    # has here, and its lock on the note says it lives.
+    echo 999999 >"$TMPDIR/vpoperator-of-a-living-one/owner"
+    exec 8>>"$TMPDIR/vpoperator-of-a-living-one/owner"
+    flock 8
+    mkfifo "$TMPDIR/vpoperator-with-a-fifo/owner"
+    touch "$TMPDIR/vpoperator-with-more/"{owner,printer.sock,notes.txt}
     echo '{"kept": true}' >"$work/kept.json"
     "$build/vpoperator" --dir "$build" --tests 0 --devbench "$fakes/fake_devbench_silent.sh" --timeout 60 \
         --record "$work/kept.json" >"$work/killed.out" 2>&1 &
@@ -270,12 +279,15 @@ edges)
     touch "$work/.kept.json.Kill3d" "$work/.kept.json.toolong1" "$work/.other.json.Kill3d"
     exec 9>"$work/.kept.json.Held0n"
     flock 9
-    "$build/vpoperator" --dir "$build" --tests 0 --record "$work/kept.json" >"$work/next.out" 2>&1 ||
+    timeout 30 "$build/vpoperator" --dir "$build" --tests 0 --record "$work/kept.json" >"$work/next.out" 2>&1 ||
         fail "the next run failed"
-    exec 9>&-
+    exec 9>&- 8>&-
     [ -d "$left" ] && fail "the next start left the killed run's folder $left"
-    [ -d "$TMPDIR/vpoperator-of-a-living-one" ] && [ -d "$TMPDIR/vpoperator-without-a-note" ] ||
-        fail "the next start removed a folder that was not a killed run's"
+    [ -f "$TMPDIR/vpoperator-of-a-living-one/owner" ] && [ -d "$TMPDIR/vpoperator-without-a-note" ] &&
+        [ -p "$TMPDIR/vpoperator-with-a-fifo/owner" ] && [ "$(ls "$TMPDIR/vpoperator-with-more" | wc -l)" = 3 ] ||
+        fail "the next start removed a folder, or files of one, that was not a killed run's"
+    grep -q "^vpoperator: left $TMPDIR/vpoperator-with-more alone: it holds notes.txt" "$work/next.out" ||
+        fail "no note of the folder left alone"
     [ -f "$work/named-in-a-note" ] || fail "the next start removed a file a note named"
     [ -e "$work/.kept.json.Kill3d" ] && fail "the next start left the killed run's temporary record"
     [ -f "$work/.kept.json.toolong1" ] && [ -f "$work/.other.json.Kill3d" ] && [ -f "$work/.kept.json.Held0n" ] ||
