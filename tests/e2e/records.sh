@@ -28,8 +28,9 @@
 #         the failure lines, in the exit status and both records; the jobs
 #         on the paper are what sha256 says of the bytes that arrived
 # edges   standard input, output and error closed: the run still passes; one file
-#         named twice (by path, by hard link), an empty path and a FIFO
-#         nobody reads are refused before the run; a killed operator takes
+#         named twice (by path, by hard link), an empty path, a FIFO
+#         nobody reads and a link another user planted are refused before
+#         the run (and by the report); a killed operator takes
 #         its printer with it and keeps the previous record, and the next
 #         start removes the folder it left but not a living operator's (one
 #         whose note names a PID of another namespace), nor one with a FIFO
@@ -247,6 +248,19 @@ edges)
             fail "--record '$path' gave status $status"
         grep -q "Test Open Port" "$work/path.out" && fail "the run went ahead without its record '$path'"
     done
+    # A link another user planted at the name in a shared folder leads where
+    # they chose: refused, not written through, by the run and the report.
+    if [ "$(id -u)" = 0 ]; then
+        mkdir -m 1777 "$work/shared" && echo precious >"$work/precious"
+        ln -s "$work/precious" "$work/shared/out" && chown -h 65534 "$work/shared/out"
+        status=0
+        fake --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record "$work/shared/out" >"$work/link.out" 2>&1 ||
+            status=$?
+        "$build/vpoperator" report "$work/closed.json" --html "$work/shared/out" >>"$work/link.out" 2>&1 &&
+            status=0
+        [ "$status" = 2 ] && [ "$(grep -c 'is a link that .*uid 65534) made' "$work/link.out")" = 2 ] &&
+            [ "$(cat "$work/precious")" = precious ] || fail "a link another user planted was written through"
+    fi
     export TMPDIR=$work/tmp
     mkdir -p "$TMPDIR/vpoperator-of-a-living-one" "$TMPDIR/vpoperator-without-a-note" \
         "$TMPDIR/vpoperator-with-a-fifo" "$TMPDIR/vpoperator-with-more"
