@@ -43,7 +43,8 @@ struct Waiting {
 
 struct PageDoor::State {
     std::vector<int> listeners;
-    std::vector<bool> paused;
+    // When each listener stopped taking clients for want of descriptors, or 0.
+    std::vector<uint64_t> pausedSince;
     // Connections still sending their head, at once; a new one pushes out
     // the oldest, so clients that trickle a byte now and then lock nobody out.
     size_t waitingLimit = 0;
@@ -71,7 +72,7 @@ void PageDoor::State::watchListener(size_t listener, bool on)
     event.events = EPOLLIN;
     event.data.u64 = LISTENER_TAG | listener;
     epoll_ctl(epoll, on ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, listeners[listener], &event);
-    paused[listener] = !on;
+    pausedSince[listener] = on ? 0 : wire::monotonicMs();
 }
 
 void PageDoor::State::run()
@@ -188,7 +189,7 @@ void PageDoor::State::sweep()
     }
     for (int fd : late) drop(fd);
     for (size_t listener = 0; listener < listeners.size(); ++listener) {
-        if (paused[listener]) watchListener(listener, true);
+        if (pausedSince[listener] != 0 && now >= pausedSince[listener] + SWEEP_MS) watchListener(listener, true);
     }
 }
 
@@ -222,7 +223,7 @@ bool PageDoor::start(
     State& s = *state_;
     s.listeners = listeners;
     s.waitingLimit = waitingLimit;
-    s.paused.assign(listeners.size(), true);
+    s.pausedSince.assign(listeners.size(), 0);
     s.judge = std::move(judge);
     s.admit = std::move(admit);
     s.epoll = epoll_create1(EPOLL_CLOEXEC);
