@@ -39,7 +39,7 @@ bool ownedByUser(PSID owner)
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
     bool mine = false;
     for (TOKEN_INFORMATION_CLASS kind : { TokenUser, TokenOwner }) {
-        alignas(SID) unsigned char buffer[256];
+        alignas(TOKEN_USER) unsigned char buffer[256];
         DWORD size = 0;
         if (!GetTokenInformation(token, kind, buffer, sizeof buffer, &size)) continue;
         // TOKEN_USER and TOKEN_OWNER both start with the SID's pointer.
