@@ -77,10 +77,10 @@ std::string utcTimestamp();
 // normalised, so a day that does not exist shows as another.
 time_t utcSeconds(std::tm* fields);
 
-// Reads a whole regular file of at most `limit` bytes. A FIFO, a device or a
-// folder is refused at once, without waiting for a writer: a report never
-// hangs on a path given by mistake. `error` names the file.
-bool readRegularFile(const std::string& path, size_t limit, std::string* text, std::string* error);
+// Opens a regular file of at most `limit` bytes to read. A FIFO, a device
+// or a folder is refused at once, without waiting for a writer: a report
+// never hangs on a path given by mistake. Null with `error` naming the file.
+FILE* openRegularFile(const std::string& path, size_t limit, std::string* error);
 
 // Ctrl-C and requests to end the operator. installInterrupts returns false
 // when they cannot be caught. interruptFd is readable after one (POSIX; -1

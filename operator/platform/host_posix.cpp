@@ -133,26 +133,18 @@ std::string utcTimestamp()
 
 time_t utcSeconds(std::tm* fields) { return timegm(fields); }
 
-bool readRegularFile(const std::string& path, size_t limit, std::string* text, std::string* error)
+FILE* openRegularFile(const std::string& path, size_t limit, std::string* error)
 {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return *error = "cannot read " + path + ": " + strerror(errno), false;
+    if (fd < 0) return *error = "cannot read " + path + ": " + strerror(errno), nullptr;
     struct stat status { };
     bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    bool fits = regular && static_cast<uint64_t>(status.st_size) <= limit;
-    text->clear();
-    char buffer[65536];
-    ssize_t got = 0;
-    while (fits && (got = read(fd, buffer, sizeof buffer)) > 0 && text->size() <= limit) text->append(buffer, got);
-    int readError = errno;
+    FILE* file = regular && static_cast<uint64_t>(status.st_size) <= limit ? fdopen(fd, "rb") : nullptr;
+    if (file != nullptr) return file;
     close(fd);
-    if (!regular)
-        return *error = path + ": it is not a file (a folder, a FIFO or a device); name a run's record", false;
-    if (!fits || text->size() > limit)
-        return *error = path + ": it is over " + std::to_string(limit >> 20) + " MiB, too large to be a run record",
-               false;
-    if (got < 0) return *error = "cannot read " + path + ": " + strerror(readError), false;
-    return true;
+    if (!regular) *error = path + ": it is not a file (a folder, a FIFO or a device); name a run's record";
+    if (regular) *error = path + ": it is over " + std::to_string(limit >> 20) + " MiB, too large to be a run record";
+    return nullptr;
 }
 
 // A signal only wakes the run, which then stops what it started itself.

@@ -1,5 +1,6 @@
 #include "operator/platform/host.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -216,28 +217,27 @@ std::string utcTimestamp()
 
 time_t utcSeconds(std::tm* fields) { return _mkgmtime(fields); }
 
-bool readRegularFile(const std::string& path, size_t limit, std::string* text, std::string* error)
+FILE* openRegularFile(const std::string& path, size_t limit, std::string* error)
 {
     HANDLE file = CreateFileW(wideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return *error = "cannot read " + path + ": Windows error " + std::to_string(GetLastError()), false;
+        return *error = "cannot read " + path + ": Windows error " + std::to_string(GetLastError()), nullptr;
     LARGE_INTEGER size {};
     bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size);
     bool fits = regular && static_cast<uint64_t>(size.QuadPart) <= limit;
-    text->clear();
-    char buffer[65536];
-    DWORD got = 0;
-    BOOL read = TRUE;
-    while (fits && (read = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0 && text->size() <= limit)
-        text->append(buffer, got);
-    CloseHandle(file);
-    if (!regular) return *error = path + ": it is not a file (a pipe or a device); name a run's record", false;
-    if (!fits || text->size() > limit)
-        return *error = path + ": it is over " + std::to_string(limit >> 20) + " MiB, too large to be a run record",
-               false;
-    if (!read) return *error = "cannot read " + path + ": read error", false;
-    return true;
+    int fd = fits ? _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY) : -1;
+    FILE* stream = fd >= 0 ? _fdopen(fd, "rb") : nullptr;
+    if (stream != nullptr) return stream;
+    if (fd >= 0) {
+        _close(fd);
+    } else {
+        CloseHandle(file);
+    }
+    if (!regular) *error = path + ": it is not a file (a pipe or a device); name a run's record";
+    if (regular) *error = path + ": it is over " + std::to_string(limit >> 20) + " MiB, too large to be a run record";
+    if (fits) *error = "cannot read " + path + ": no stream for it";
+    return nullptr;
 }
 
 bool installInterrupts() { return SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0; }

@@ -4,10 +4,14 @@
 #include "operator/record/json_record.h"
 
 #include <math.h>
+#include <stdio.h>
+
+#include <algorithm>
 
 #include <nlohmann/json.hpp>
 
 #include "operator/platform/host.h"
+#include "operator/record/record_bounds.h"
 #include "operator/record/text_escape.h"
 #include "operator/record/verdict.h"
 
@@ -18,12 +22,6 @@ namespace {
 // Ordered: the fields stay in the order docs/records.md lists them.
 using Json = nlohmann::ordered_json;
 
-// Deeper than any record nests (4); checked before parsing, since a parser
-// and a JSON value's destructor recurse once per level.
-const size_t MAX_DEPTH = 32;
-// Far more than a run's tests (a matrix has about a hundred) or a test's
-// jobs; a list this long is no record's.
-const size_t MAX_ITEMS = 4096;
 const double MAX_SECONDS = 1e9;
 
 Json textOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
@@ -213,7 +211,6 @@ public:
         const Json* list = field(name);
         if (list == nullptr) return;
         if (!list->is_array()) return fail(name, "is not a list");
-        if (list->size() > MAX_ITEMS) return fail(name, "holds more than " + std::to_string(MAX_ITEMS) + " items");
         size_t index = 0;
         for (const Json& item : *list) {
             if (!ok()) return;
@@ -347,45 +344,6 @@ void readRun(const Json& object, RunRecord* run, std::string* error)
     checkVerdict(fields, runVerdict(*run).verdict, false);
 }
 
-// How deep the text nests, strings aside; stops counting past `limit`.
-size_t nesting(std::string_view text, size_t limit)
-{
-    size_t depth = 0, deepest = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size() && deepest <= limit; ++i) {
-        char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
-// What is wrong with a file that does not parse, in the words a technician
-// can act on.
-std::string parseProblem(std::string_view text, const nlohmann::json::exception& problem)
-{
-    std::string what = problem.what();
-    // "[json.exception.parse_error.101] parse error at line 1, column 1: ..."
-    size_t start = what.find("] ");
-    what = start == std::string::npos ? what : what.substr(start + 2);
-    auto parse = dynamic_cast<const nlohmann::json::parse_error*>(&problem);
-    if (parse != nullptr && parse->byte > text.size() && !text.empty())
-        return "it is cut short (the JSON ends after " + std::to_string(text.size())
-            + " bytes, before it is complete); was the run's record still being written?";
-    if (parse != nullptr) return "it is not JSON: " + what;
-    return "it is not a record this vpoperator can read: " + what;
-}
-
 bool readSchema(const Json& record, std::string* error)
 {
     if (!record.is_object() || record.find("tests") == record.end())
@@ -402,15 +360,16 @@ bool readSchema(const Json& record, std::string* error)
 
 } // namespace
 
-bool parseRecord(std::string_view text, RunRecord* record, std::string* error)
+namespace {
+
+// The one way in: the bytes are checked against a record's bounds as they
+// stream in, and only a record within them is built into values.
+bool parseBytes(const ReadBytes& read, RunRecord* record, std::string* error)
 {
     *record = RunRecord();
     error->clear();
-    if (size_t depth = nesting(text, MAX_DEPTH); depth > MAX_DEPTH)
-        return *error = "it nests more than " + std::to_string(MAX_DEPTH) + " levels deep, which no record does", false;
-    // A byte that is not UTF-8 cannot come from the record writer; shown as
-    // U+FFFD it still reads as text instead of making the record unreadable.
-    std::string valid = validUtf8(text);
+    std::string valid;
+    if (!boundedRecordText(read, &valid, error)) return false;
     try {
         Json json = Json::parse(valid);
         if (!readSchema(json, error)) return false;
@@ -419,18 +378,44 @@ bool parseRecord(std::string_view text, RunRecord* record, std::string* error)
         if (problem.empty()) return true;
         *error = "it is not a complete run record: " + problem;
     } catch (const nlohmann::json::exception& problem) {
-        *error = parseProblem(valid, problem);
+        *error = std::string("it is not a record this vpoperator can read: ") + problem.what();
     }
     *record = RunRecord();
     return false;
 }
 
+} // namespace
+
+bool parseRecord(std::string_view text, RunRecord* record, std::string* error)
+{
+    size_t at = 0;
+    return parseBytes(
+        [&](char* buffer, size_t size) {
+            size_t part = std::min(size, text.size() - at);
+            std::copy_n(text.data() + at, part, buffer);
+            at += part;
+            return part;
+        },
+        record, error);
+}
+
 bool readRecord(const std::string& path, RunRecord* record, std::string* error)
 {
-    std::string text;
-    if (!readRegularFile(path, maxRecordBytes, &text, error)) return false;
-    if (text.empty()) return *error = path + ": it is empty; was the run's record ever written?", false;
-    if (parseRecord(text, record, error)) return true;
+    FILE* file = openRegularFile(path, maxRecordBytes, error);
+    if (file == nullptr) return false;
+    size_t total = 0;
+    bool parsed = parseBytes(
+        [&](char* buffer, size_t size) {
+            size_t got = fread(buffer, 1, size, file);
+            total += got;
+            return got;
+        },
+        record, error);
+    bool readError = ferror(file) != 0;
+    fclose(file);
+    if (readError) return *error = "cannot read " + path + ": read error", false;
+    if (parsed) return true;
+    if (total == 0) *error = "it is empty; was the run's record ever written?";
     *error = path + ": " + *error;
     return false;
 }

@@ -199,6 +199,19 @@ lock_folder_taken)
   grep -qF -- "$owner" "$work/try-error.out" || fail "the refusal does not say whose the folder is"
   run_locking_test "$build"
   grep -q '^failure: line' "$work/devbench.out" || fail "the suite passed with the lock folder taken"
+  # A folder above the lock folder that another user could change (theirs,
+  # or writable by all and not sticky) would let them swap the lock folder
+  # between our check and our open; a sticky one like /tmp cannot.
+  mkdir -m 755 "$work/theirs" && mkdir -m 1777 "$work/sticky"
+  above="can write in (mode 0777, not sticky)"
+  if [ "$(id -u)" = 0 ]; then chown 65534 "$work/theirs"; above="uid 65534"; else chmod 777 "$work/theirs"; fi
+  KELMORPORT_LOCK_DIR=$work/theirs/locks "$port_tool" try "$sock" >"$work/try.out" 2>"$work/try-error.out"
+  status=$?
+  [ $status -eq 4 ] || fail "a lock folder inside another user's folder was used (status $status)"
+  grep -F -- "$work/theirs/locks is inside $work/theirs" "$work/try-error.out" | grep -F -- "$above" |
+    grep -q KELMORPORT_LOCK_DIR || fail "the refusal does not name the folder, why and the way out"
+  KELMORPORT_LOCK_DIR=$work/sticky/locks "$port_tool" try "$sock" >"$work/try.out" 2>&1 ||
+    fail "a lock folder in a sticky folder was refused: $(cat "$work/try.out")"
 
   export KELMORPORT_LOCK_DIR=$work/own-locks
   "$port_tool" hold "$sock" >"$work/holder.out" 2>&1 &

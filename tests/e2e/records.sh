@@ -28,11 +28,14 @@
 #         the failure lines, in the exit status and both records; the jobs
 #         on the paper are what sha256 says of the bytes that arrived
 # edges   standard input, output and error closed: the run still passes; one file
-#         named twice (by path, by hard link), an empty path and a FIFO
-#         nobody reads are refused before the run; a killed operator takes
+#         named twice (by path, by hard link), an empty path, a FIFO
+#         nobody reads and a link another user planted are refused before
+#         the run (and by the report); a killed operator takes
 #         its printer with it and keeps the previous record, and the next
-#         start removes the folder it left but not a living operator's, nor
-#         a file its note names, and the record's temporary file a kill left
+#         start removes the folder it left but not a living operator's (one
+#         whose note names a PID of another namespace), nor one with a FIFO
+#         or a file a run does not make, nor a file its note names, and the
+#         record's temporary file a kill left
 # stderr  a library writing on standard error in the middle of a line of
 #         devbench's output, in a run by hand: the record keeps it by its
 #         test apart from the console, the terminal shows both lines whole
@@ -40,6 +43,10 @@
 #         first failure lines, counts the rest (the table says so too), and
 #         the verdict is a fail; its standard error is kept apart, bounded
 #         the same way
+# hostile records made to cost the report gigabytes (20 M empty failure
+#         lines, an unknown field of 21 M objects, a field named twice): each
+#         refused by name, exit status 2, within a second and a few MB, as a
+#         record and as --baseline
 set -u
 check=$1
 build=$(cd "$2" && pwd)
@@ -241,9 +248,29 @@ edges)
             fail "--record '$path' gave status $status"
         grep -q "Test Open Port" "$work/path.out" && fail "the run went ahead without its record '$path'"
     done
+    # A link another user planted at the name in a shared folder leads where
+    # they chose: refused, not written through, by the run and the report.
+    if [ "$(id -u)" = 0 ]; then
+        mkdir -m 1777 "$work/shared" && echo precious >"$work/precious"
+        ln -s "$work/precious" "$work/shared/out" && chown -h 65534 "$work/shared/out"
+        status=0
+        fake --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record "$work/shared/out" >"$work/link.out" 2>&1 ||
+            status=$?
+        "$build/vpoperator" report "$work/closed.json" --html "$work/shared/out" >>"$work/link.out" 2>&1 &&
+            status=0
+        [ "$status" = 2 ] && [ "$(grep -c 'is a link that .*uid 65534) made' "$work/link.out")" = 2 ] &&
+            [ "$(cat "$work/precious")" = precious ] || fail "a link another user planted was written through"
+    fi
     export TMPDIR=$work/tmp
-    mkdir -p "$TMPDIR/vpoperator-of-a-living-one" "$TMPDIR/vpoperator-without-a-note"
-    echo $$ >"$TMPDIR/vpoperator-of-a-living-one/owner"
+    mkdir -p "$TMPDIR/vpoperator-of-a-living-one" "$TMPDIR/vpoperator-without-a-note" \
+        "$TMPDIR/vpoperator-with-a-fifo" "$TMPDIR/vpoperator-with-more"
+    # A run alive in another PID namespace: its note names a process nobody
+    # has here, and its lock on the note says it lives.
+    echo 999999 >"$TMPDIR/vpoperator-of-a-living-one/owner"
+    exec 8>>"$TMPDIR/vpoperator-of-a-living-one/owner"
+    flock 8
+    mkfifo "$TMPDIR/vpoperator-with-a-fifo/owner"
+    touch "$TMPDIR/vpoperator-with-more/"{owner,printer.sock,notes.txt}
     echo '{"kept": true}' >"$work/kept.json"
     "$build/vpoperator" --dir "$build" --tests 0 --devbench "$fakes/fake_devbench_silent.sh" --timeout 60 \
         --record "$work/kept.json" >"$work/killed.out" 2>&1 &
@@ -266,12 +293,15 @@ edges)
     touch "$work/.kept.json.Kill3d" "$work/.kept.json.toolong1" "$work/.other.json.Kill3d"
     exec 9>"$work/.kept.json.Held0n"
     flock 9
-    "$build/vpoperator" --dir "$build" --tests 0 --record "$work/kept.json" >"$work/next.out" 2>&1 ||
+    timeout 30 "$build/vpoperator" --dir "$build" --tests 0 --record "$work/kept.json" >"$work/next.out" 2>&1 ||
         fail "the next run failed"
-    exec 9>&-
+    exec 9>&- 8>&-
     [ -d "$left" ] && fail "the next start left the killed run's folder $left"
-    [ -d "$TMPDIR/vpoperator-of-a-living-one" ] && [ -d "$TMPDIR/vpoperator-without-a-note" ] ||
-        fail "the next start removed a folder that was not a killed run's"
+    [ -f "$TMPDIR/vpoperator-of-a-living-one/owner" ] && [ -d "$TMPDIR/vpoperator-without-a-note" ] &&
+        [ -p "$TMPDIR/vpoperator-with-a-fifo/owner" ] && [ "$(ls "$TMPDIR/vpoperator-with-more" | wc -l)" = 3 ] ||
+        fail "the next start removed a folder, or files of one, that was not a killed run's"
+    grep -q "^vpoperator: left $TMPDIR/vpoperator-with-more alone: it holds notes.txt" "$work/next.out" ||
+        fail "no note of the folder left alone"
     [ -f "$work/named-in-a-note" ] || fail "the next start removed a file a note named"
     [ -e "$work/.kept.json.Kill3d" ] && fail "the next start left the killed run's temporary record"
     [ -f "$work/.kept.json.toolong1" ] && [ -f "$work/.other.json.Kill3d" ] && [ -f "$work/.kept.json.Held0n" ] ||
@@ -312,6 +342,36 @@ assert test["stderr"].startswith("library complaint\n") and "chatter" not in tes
 # The flood's last line is cut short by devbench's end-of-test line, and ends there.
 assert len(test["stderr"]) == 1 << 20 and test["stderr_bytes_dropped"] == (1 << 20) + 1, test["stderr_bytes_dropped"]
 assert "complaint" not in test["console"], "standard error in the console"
+EOF
+    ;;
+hostile)
+    fake --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record "$work/run.json" >"$work/run.out" 2>&1
+    # Made by one python, read by another whose own memory stays small, so
+    # the reports it starts measure only themselves.
+    python3 - "$work" <<'EOF' || fail "cannot make the hostile records"
+import json, sys
+work = sys.argv[1]
+text = json.dumps(json.load(open(work + "/run.json")), separators=(",", ":"))
+open(work + "/lines.json", "w").write(text.replace('"failure_lines":[', '"failure_lines":[' + '"",' * 20000000, 1))
+open(work + "/unknown.json", "w").write(text[:-1] + ',"extra":[' + "{}," * 20999999 + "{}]}")
+open(work + "/twice.json", "w").write(text.replace('"verdict":"fail"', '"verdict":"pass","verdict":"fail"', 1))
+EOF
+    python3 - "$build/vpoperator" "$work" <<'EOF' || fail "a hostile record was not refused cheaply"
+import resource, subprocess, sys, time
+vpoperator, work = sys.argv[1], sys.argv[2]
+expected = {"lines": '"failure_lines" holds more than 4096 items', "unknown": '"extra" holds more than 4096 items',
+            "twice": '"verdict" is given twice'}
+for name, why in expected.items():
+    for args in (["%s/%s.json" % (work, name)], [work + "/run.json", "--baseline", "%s/%s.json" % (work, name)]):
+        started = time.monotonic()
+        done = subprocess.run([vpoperator, "report"] + args + ["--html", work + "/page.html"], capture_output=True,
+                              text=True, timeout=30)
+        took = time.monotonic() - started
+        assert done.returncode == 2 and why in done.stderr, (args, done.returncode, done.stderr)
+        assert took < 1.0, (args, "%.2f s" % took)
+# The most any report held (ASan's own memory included).
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+assert peak < 100 * 1024, "%d KiB" % peak
 EOF
     ;;
 *)
