@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
+#include "operator/record/paper_check.h"
 #include "operator/record/text_escape.h"
 #include "operator/record/verdict.h"
-#include "operator/run/paper_check.h"
 
 namespace vpop {
 

@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "operator/record/library_identity.h"
-#include "operator/run/faults.h"
-#include "operator/run/run.h"
-#include "operator/run/session.h"
+#include "operator/record/test_record.h"
 
 namespace vpop {
 
@@ -72,9 +70,5 @@ using RecordTime = std::chrono::time_point<std::chrono::system_clock, std::chron
 // `finished` hold it) names; none for any other text, a day that does not
 // exist included.
 std::optional<RecordTime> recordMoment(const std::string& text);
-
-// A run's tests: every planned one, run or not.
-void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);
-void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement);
 
 } // namespace vpop

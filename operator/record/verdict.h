@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "operator/record/records.h"
-#include "operator/run/session.h"
+#include "operator/record/suite.h"
 
 namespace vpop {
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <tuple>
 
-#include "operator/run/paper_check.h"
+#include "operator/record/paper_check.h"
 
 namespace vpop::signoff {
 

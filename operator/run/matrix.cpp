@@ -1,4 +1,5 @@
 #include "operator/run/matrix.h"
+#include "operator/run/run_record.h"
 
 #include <stdio.h>
 

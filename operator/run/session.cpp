@@ -45,23 +45,7 @@ std::optional<unsigned> markerNumber(std::string_view text, std::string_view for
 }
 const unsigned testOpenPortNumber = 0;
 
-void appendBounded(std::string& kept, uint64_t& dropped, std::string_view text)
-{
-    size_t room = MAX_CONSOLE_BYTES - std::min(kept.size(), MAX_CONSOLE_BYTES);
-    kept.append(text.substr(0, room));
-    dropped += text.size() - std::min(text.size(), room);
-}
-
 } // namespace
-
-void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string line)
-{
-    if (lines.size() < MAX_FAILURE_LINES) {
-        lines.push_back(std::move(line));
-    } else {
-        ++dropped;
-    }
-}
 
 void LineSplitter::feed(std::string_view chunk, const std::function<bool(std::string_view, bool)>& take)
 {
@@ -111,10 +95,6 @@ std::optional<std::string> FailureScan::end()
     tail_.clear();
     return failure;
 }
-
-void TestRecord::addConsole(std::string_view text) { appendBounded(console, consoleDropped, text); }
-
-void TestRecord::addStderr(std::string_view text) { appendBounded(stderrText, stderrBytesDropped, text); }
 
 bool fitsAnswer(std::string_view text)
 {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "operator/record/paper_check.h"
 #include "operator/record/verdict.h"
-#include "operator/run/paper_check.h"
 
 namespace vpop {
 

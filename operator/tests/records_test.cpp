@@ -7,9 +7,10 @@
 #include "operator/record/json_record.h"
 #include "operator/record/junit.h"
 #include "operator/record/library_identity.h"
+#include "operator/record/paper_check.h"
 #include "operator/record/records.h"
 #include "operator/record/verdict.h"
-#include "operator/run/paper_check.h"
+#include "operator/run/run_record.h"
 
 namespace {
 

@@ -1,0 +1,16 @@
+// A run's outcome put on its record: every planned test, run or not, and in
+// a fault matrix what each fault's run was to show.
+#pragma once
+
+#include <vector>
+
+#include "operator/record/records.h"
+#include "operator/run/faults.h"
+#include "operator/run/run.h"
+
+namespace vpop {
+
+void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);
+void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement);
+
+} // namespace vpop
