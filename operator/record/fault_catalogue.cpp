@@ -3,17 +3,11 @@
 #include <algorithm>
 
 #include "operator/record/paper_check.h"
+#include "operator/record/verdict.h"
 
 namespace vpop {
 
 namespace {
-
-// The text of a failure line after "failure: line(N) ".
-std::string_view failureText(std::string_view line)
-{
-    size_t close = line.find(") ");
-    return close == std::string_view::npos ? line : line.substr(close + 2);
-}
 
 // Neighbours are cheap tests that use the faulty call too, so a fault that
 // breaks more than its own test shows up here. A table, not a function's
@@ -107,12 +101,7 @@ const std::vector<FaultCase>& faultCatalogue() { return catalogue; }
 
 bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record)
 {
-    if (fault.expectedLine.substr(0, findingPrefix.size()) == findingPrefix) {
-        return std::any_of(record.findings.begin(), record.findings.end(),
-            [&](const std::string& finding) { return findingHeadline(finding) == fault.expectedLine; });
-    }
-    return std::any_of(record.failures.begin(), record.failures.end(),
-        [&](const std::string& line) { return failureText(line) == fault.expectedLine; });
+    return showsExpected(fault.expectedLine, record);
 }
 
 std::vector<unsigned> catalogueTests()

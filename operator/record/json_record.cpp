@@ -110,15 +110,12 @@ std::string jsonRecord(const RunRecord& record)
 {
     Json out = facts(record);
     Json tests = Json::array();
-    unsigned counts[4] = {};
-    for (const RecordedTest& test : record.tests) {
-        tests.push_back(testJson(test, record.matrix));
-        ++counts[static_cast<int>(testVerdict(test.result))];
-    }
+    for (const RecordedTest& test : record.tests) tests.push_back(testJson(test, record.matrix));
     out["tests"] = std::move(tests);
-    out["passed"] = counts[static_cast<int>(Verdict::Pass)];
-    out["failed"] = counts[static_cast<int>(Verdict::Fail)] + counts[static_cast<int>(Verdict::BrokeOff)];
-    out["not_run"] = counts[static_cast<int>(Verdict::NotRun)];
+    RecordCounts counts = recordCounts(record);
+    out["passed"] = counts.passed;
+    out["failed"] = counts.failed;
+    out["not_run"] = counts.notRun;
     if (record.matrix) {
         Json faults = Json::array();
         for (const FaultResult& fault : record.faults)
@@ -324,6 +321,46 @@ void readFacts(Fields& fields, RunRecord* run, std::string* error)
     }
 }
 
+// The judgements the record states against those its facts give.
+void checkJudgements(Fields& fields, RunRecord* run)
+{
+    std::vector<bool> seen;
+    for (const RecordedTest& test : run->tests) seen.push_back(test.expectedSeen);
+    std::vector<bool> caught;
+    for (const FaultResult& fault : run->faults) caught.push_back(fault.caught);
+    deriveJudgements(*run);
+    auto stated = [](bool value) { return value ? "true" : "false"; };
+    for (size_t i = 0; i < seen.size(); ++i) {
+        if (seen[i] == run->tests[i].expectedSeen) continue;
+        return fields.fail("tests",
+            "holds test " + std::to_string(i + 1) + " whose \"expected_seen\" is " + stated(seen[i])
+                + ", but its failure lines and findings say " + stated(!seen[i]) + "; was it edited?");
+    }
+    for (size_t i = 0; i < caught.size(); ++i) {
+        if (caught[i] == run->faults[i].caught) continue;
+        return fields.fail("faults",
+            "holds fault " + std::to_string(i + 1) + " (" + run->faults[i].fault + ") whose \"caught\" is "
+                + stated(caught[i]) + ", but its tests say " + stated(!caught[i]) + "; was it edited?");
+    }
+}
+
+// The counts the record states against its tests.
+void checkCounts(Fields& fields, const RunRecord& run)
+{
+    RecordCounts counts = recordCounts(run);
+    Coverage covered = coverage(run);
+    for (auto [name, value] :
+        { std::pair { "passed", uint64_t(counts.passed) }, std::pair { "failed", uint64_t(counts.failed) },
+            std::pair { "not_run", uint64_t(counts.notRun) }, std::pair { "tests_run", uint64_t(covered.ran) } }) {
+        uint64_t written = fields.count(name);
+        if (fields.ok() && written != value)
+            return fields.fail(name,
+                "is " + std::to_string(written) + ", but the tests say " + std::to_string(value) + "; was it edited?");
+    }
+    if (fields.ok() && fields.flag("partial") != covered.partial)
+        fields.fail("partial", "contradicts how many of the suite's tests ran; was it edited?");
+}
+
 void readRun(const Json& object, RunRecord* run, std::string* error)
 {
     Fields fields(object, "", error);
@@ -344,6 +381,8 @@ void readRun(const Json& object, RunRecord* run, std::string* error)
     run->strayFailuresDropped = fields.count("failure_lines_outside_tests_dropped");
     run->seconds = fields.seconds("seconds");
     run->brokeOff = fields.text("broke_off");
+    if (fields.ok()) checkJudgements(fields, run);
+    if (fields.ok()) checkCounts(fields, *run);
     checkVerdict(fields, runVerdict(*run).verdict, false);
 }
 

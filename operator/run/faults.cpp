@@ -3,46 +3,46 @@
 #include <algorithm>
 
 #include "operator/record/verdict.h"
+#include "operator/run/run_record.h"
 
 namespace vpop {
 
+// Whether it was caught is the record's own judgement (deriveJudgements);
+// the note says why not, or what else changed.
 Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
 {
     Judgement judgement;
+    RunRecord run;
+    addFaultRun(run, outcome, fault, "");
+    judgement.caught = run.faults.back().caught;
     if (!outcome.broken.empty()) {
         judgement.note = "run broke off: " + outcome.broken;
         return judgement;
     }
     std::string others;
-    bool expectedSeen = false;
+    bool expectedRan = false;
     for (const TestRecord& record : outcome.records) {
+        Verdict verdict = testVerdict(record);
         if (record.number != fault.expectedTest) {
-            if (Verdict verdict = testVerdict(record); verdict != Verdict::Pass) {
+            if (verdict != Verdict::Pass) {
                 others += " " + std::to_string(record.number) + " " + std::string(verdictWord(verdict));
                 for (const std::string& line : record.failures) others += " (" + line + ")";
                 for (const std::string& finding : record.findings) others += " (" + finding + ")";
             }
             continue;
         }
-        expectedSeen = true;
-        if (printsExpectedFailure(fault, record)) {
-            judgement.caught = true;
-        } else if (!record.failures.empty() || !record.findings.empty()) {
+        expectedRan = true;
+        if (printsExpectedFailure(fault, record)) continue;
+        if (!record.failures.empty() || !record.findings.empty()) {
             judgement.note
                 = "other failure: " + (record.failures.empty() ? record.findings.front() : record.failures.front());
         } else {
-            judgement.note
-                = "test " + std::to_string(record.number) + " " + std::string(verdictWord(testVerdict(record)));
+            judgement.note = "test " + std::to_string(record.number) + " " + std::string(verdictWord(verdict));
         }
     }
-    if (!expectedSeen) judgement.note = "test " + std::to_string(fault.expectedTest) + " did not run";
+    if (!expectedRan) judgement.note = "test " + std::to_string(fault.expectedTest) + " did not run";
     if (!outcome.strayFailures.empty()) others += " failure outside any test (" + outcome.strayFailures[0] + ")";
-    if (!others.empty()) {
-        // A fault caught along with unrelated damage is not the clean catch
-        // the catalogue promises.
-        judgement.caught = false;
-        judgement.note += (judgement.note.empty() ? "" : "; ") + std::string("also changed:") + others;
-    }
+    if (!others.empty()) judgement.note += (judgement.note.empty() ? "" : "; ") + std::string("also changed:") + others;
     return judgement;
 }
 

@@ -130,7 +130,7 @@ int runMatrix(const RunOptions& options, unsigned jobs, RunRecord* record)
             longestSeconds = outcome.seconds;
         }
         Judgement judgement = judge(fault, outcome);
-        addFaultRun(*record, outcome, fault, judgement);
+        addFaultRun(*record, outcome, fault, judgement.note);
         if (outcome.interrupted) {
             runs.stopStarting();
             fprintf(stderr, "vpoperator: interrupted\n");

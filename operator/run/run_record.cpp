@@ -1,5 +1,7 @@
 #include "operator/run/run_record.h"
 
+#include "operator/record/verdict.h"
+
 namespace vpop {
 
 namespace {
@@ -43,7 +45,7 @@ void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<Menu
     }
 }
 
-void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement)
+void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note)
 {
     size_t first = record.tests.size();
     RunRecord run;
@@ -58,10 +60,9 @@ void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& 
         test.fault = fault.fault;
         if (test.result.number != fault.expectedTest) continue;
         test.expectedFailure = fault.expectedLine;
-        test.expectedSeen = printsExpectedFailure(fault, test.result);
     }
-    record.faults.push_back(
-        { std::string(fault.fault), fault.expectedTest, judgement.caught, judgement.note, run.seconds });
+    record.faults.push_back({ std::string(fault.fault), fault.expectedTest, false, note, run.seconds });
+    deriveJudgements(record);
 }
 
 } // namespace vpop

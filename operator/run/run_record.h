@@ -4,13 +4,15 @@
 
 #include <vector>
 
+#include "operator/record/fault_catalogue.h"
 #include "operator/record/records.h"
-#include "operator/run/faults.h"
 #include "operator/run/run.h"
 
 namespace vpop {
 
 void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);
-void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement);
+// Whether the fault was caught is derived from its tests (deriveJudgements);
+// `note` says what else happened.
+void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note);
 
 } // namespace vpop
