@@ -69,6 +69,11 @@ Json testJson(const RecordedTest& test, bool matrix)
     out["why"] = textOrNull(test.why);
     out["failure_lines"] = result.failures;
     out["failure_lines_dropped"] = result.failuresDropped;
+    Json answers = Json::array();
+    for (const FailureAnswer& answer : result.answers)
+        answers.push_back({ { "check", answer.check }, { "answer", answer.answer } });
+    out["failure_answers"] = std::move(answers);
+    out["failure_answers_dropped"] = result.answersDropped;
     out["operator_findings"] = result.findings;
     out["paper_checked"] = result.paperChecked;
     out["paper_jobs"] = paperJson(result.paper);
@@ -125,6 +130,8 @@ std::string jsonRecord(const RunRecord& record)
     }
     out["failure_lines_outside_tests"] = record.strayFailures;
     out["failure_lines_outside_tests_dropped"] = record.strayFailuresDropped;
+    out["stderr_outside_tests"] = record.strayStderr;
+    out["stderr_outside_tests_bytes_dropped"] = record.strayStderrDropped;
     out["seconds"] = milliseconds(record.seconds);
     out["broke_off"] = textOrNull(record.brokeOff);
     // Bytes a library printed that are not UTF-8 become U+FFFD, so the
@@ -137,12 +144,18 @@ namespace {
 // Reads fields of one object, keeping the first thing that is wrong.
 class Fields {
 public:
-    Fields(const Json& object, std::string where, std::string* error)
+    Fields(const Json& object, std::string where, std::string* error, int schema)
         : object_(object)
         , where_(std::move(where))
         , error_(error)
+        , schema_(schema)
     {
     }
+
+    // A field added in `schema` is missing from an older record, which
+    // reads as if it held the field's natural default.
+    bool since(int schema) const { return schema_ >= schema; }
+    int schema() const { return schema_; }
 
     bool ok() const { return error_->empty(); }
     const std::string& where() const { return where_; }
@@ -164,9 +177,9 @@ public:
         return value->get<std::string>();
     }
 
-    uint64_t count(const char* name, uint64_t limit = UINT64_MAX)
+    uint64_t count(const char* name, uint64_t limit = UINT64_MAX, bool required = true)
     {
-        const Json* value = field(name);
+        const Json* value = field(name, required);
         if (value == nullptr) return 0;
         if (!value->is_number_unsigned()) return fail(name, "is not a count"), 0;
         uint64_t count = value->get<uint64_t>();
@@ -191,10 +204,10 @@ public:
         return value->get<double>();
     }
 
-    std::vector<std::string> lines(const char* name)
+    std::vector<std::string> lines(const char* name, bool required = true)
     {
         std::vector<std::string> out;
-        const Json* value = field(name);
+        const Json* value = field(name, required);
         if (value == nullptr) return out;
         if (!value->is_array()) return fail(name, "is not a list"), out;
         for (const Json& line : *value) {
@@ -205,9 +218,9 @@ public:
     }
 
     // The objects of a list, each read by `read` with its own Fields.
-    template <typename Read> void objects(const char* name, const char* what, Read read)
+    template <typename Read> void objects(const char* name, const char* what, Read read, bool required = true)
     {
-        const Json* list = field(name);
+        const Json* list = field(name, required);
         if (list == nullptr) return;
         if (!list->is_array()) return fail(name, "is not a list");
         if (list->size() > MAX_ITEMS) return fail(name, "holds more than " + std::to_string(MAX_ITEMS) + " items");
@@ -215,7 +228,8 @@ public:
         for (const Json& item : *list) {
             if (!ok()) return;
             if (!item.is_object()) return fail(name, std::string("holds something that is not ") + what);
-            Fields inner(item, where_ + what + " " + std::to_string(++index) + " in \"" + name + "\": ", error_);
+            Fields inner(
+                item, where_ + what + " " + std::to_string(++index) + " in \"" + name + "\": ", error_, schema_);
             read(inner);
         }
     }
@@ -229,6 +243,7 @@ private:
     const Json& object_;
     std::string where_;
     std::string* error_;
+    int schema_;
 };
 
 std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::string* error)
@@ -236,7 +251,7 @@ std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::st
     const Json* value = fields.field(name);
     if (value == nullptr || value->is_null()) return std::nullopt;
     if (!value->is_object()) return fields.fail(name, "is not an object"), std::nullopt;
-    Fields inner(*value, fields.where() + name + ": ", error);
+    Fields inner(*value, fields.where() + name + ": ", error, fields.schema());
     LibraryFile library;
     library.path = inner.text("path");
     const Json* size = inner.field("size");
@@ -290,6 +305,14 @@ void readTest(Fields& fields, bool matrix, RecordedTest* test)
     test->why = fields.text("why");
     result.failures = fields.lines("failure_lines");
     result.failuresDropped = fields.count("failure_lines_dropped");
+    bool answered = fields.since(3);
+    fields.objects(
+        "failure_answers", "answer",
+        [&](Fields& answer) {
+            result.answers.push_back({ answer.text("check"), answer.text("answer") });
+        },
+        answered);
+    result.answersDropped = fields.count("failure_answers_dropped", UINT64_MAX, answered);
     result.findings = fields.lines("operator_findings");
     result.paperChecked = fields.flag("paper_checked");
     result.paper = readPaper(fields);
@@ -361,9 +384,9 @@ void checkCounts(Fields& fields, const RunRecord& run)
         fields.fail("partial", "contradicts how many of the suite's tests ran; was it edited?");
 }
 
-void readRun(const Json& object, RunRecord* run, std::string* error)
+void readRun(const Json& object, int schema, RunRecord* run, std::string* error)
 {
-    Fields fields(object, "", error);
+    Fields fields(object, "", error, schema);
     readFacts(fields, run, error);
     run->matrix = fields.field("faults", false) != nullptr;
     fields.objects("tests", "test", [&](Fields& test) {
@@ -379,6 +402,8 @@ void readRun(const Json& object, RunRecord* run, std::string* error)
     }
     run->strayFailures = fields.lines("failure_lines_outside_tests");
     run->strayFailuresDropped = fields.count("failure_lines_outside_tests_dropped");
+    run->strayStderr = fields.text("stderr_outside_tests", fields.since(3));
+    run->strayStderrDropped = fields.count("stderr_outside_tests_bytes_dropped", UINT64_MAX, fields.since(3));
     run->seconds = fields.seconds("seconds");
     run->brokeOff = fields.text("broke_off");
     if (fields.ok()) checkJudgements(fields, run);
@@ -425,17 +450,22 @@ std::string parseProblem(std::string_view text, const nlohmann::json::exception&
     return "it is not a record this vpoperator can read: " + what;
 }
 
-bool readSchema(const Json& record, std::string* error)
+bool readSchema(const Json& record, int* read, std::string* error)
 {
     if (!record.is_object() || record.find("tests") == record.end())
         return *error = "it is JSON but not a run record (no \"tests\")", false;
     auto schema = record.find("schema");
-    if (schema != record.end() && schema->is_number_integer() && *schema == recordSchema) return true;
+    if (schema != record.end() && schema->is_number_integer() && *schema >= oldestRecordSchema
+        && *schema <= recordSchema) {
+        *read = schema->get<int>();
+        return true;
+    }
     std::string version = schema == record.end()
         ? "one from before records had a \"schema\" field"
         : "schema " + schema->dump(-1, ' ', false, Json::error_handler_t::replace);
-    *error = "it is a record of another version (" + version + "); this vpoperator reads schema "
-        + std::to_string(recordSchema) + ": use the vpoperator that made the record";
+    *error = "it is a record of another version (" + version + "); this vpoperator reads schemas "
+        + std::to_string(oldestRecordSchema) + " to " + std::to_string(recordSchema)
+        + ": use the vpoperator that made the record";
     return false;
 }
 
@@ -452,9 +482,10 @@ bool parseRecord(std::string_view text, RunRecord* record, std::string* error)
     std::string valid = validUtf8(text);
     try {
         Json json = Json::parse(valid);
-        if (!readSchema(json, error)) return false;
+        int schema = recordSchema;
+        if (!readSchema(json, &schema, error)) return false;
         std::string problem;
-        readRun(json, record, &problem);
+        readRun(json, schema, record, &problem);
         if (problem.empty()) return true;
         *error = "it is not a complete run record: " + problem;
     } catch (const nlohmann::json::exception& problem) {

@@ -23,6 +23,13 @@ std::optional<std::string> printerFirmware(const RunRecord& record)
     return std::nullopt;
 }
 
+std::string strayStderrText(const RunRecord& record)
+{
+    if (record.strayStderrDropped == 0) return record.strayStderr;
+    return record.strayStderr + "\n(" + std::to_string(record.strayStderrDropped)
+        + " more bytes of standard error not kept)\n";
+}
+
 std::optional<RecordTime> recordMoment(const std::string& text)
 {
     std::tm fields {};

@@ -54,6 +54,9 @@ struct RunRecord {
     std::vector<RecordedTest> tests;
     std::vector<std::string> strayFailures;
     uint64_t strayFailuresDropped = 0;
+    // What devbench wrote on standard error outside every test, bounded.
+    std::string strayStderr;
+    uint64_t strayStderrDropped = 0;
     std::string brokeOff;
     double seconds = 0;
     bool matrix = false;
@@ -61,6 +64,10 @@ struct RunRecord {
 };
 
 std::optional<std::string> printerFirmware(const RunRecord& record);
+
+// What devbench wrote on standard error outside the tests, with what was
+// not kept said.
+std::string strayStderrText(const RunRecord& record);
 
 // A record's times are to the second; held in seconds, any year a record
 // may name fits.

@@ -28,6 +28,17 @@ const size_t MAX_FAILURE_LINES = 100;
 // Keeps `line` in `lines` while there is room; otherwise counts it.
 void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string line);
 
+// What devbench said the library answered at a failed check, on the line
+// it writes to standard error after the failure line: the check's short name,
+// the same from build to build, and the answer.
+struct FailureAnswer {
+    std::string check;
+    std::string answer;
+};
+
+// Appends what fits of `text` within MAX_CONSOLE_BYTES; counts the rest.
+void keepBounded(std::string& kept, uint64_t& dropped, std::string_view text);
+
 // What one planned test did; its verdict is testVerdict's (verdict.h).
 struct TestRecord {
     unsigned number = 0;
@@ -37,6 +48,9 @@ struct TestRecord {
     bool finished = false;
     std::vector<std::string> failures;
     uint64_t failuresDropped = 0;
+    // The n-th answer belongs to the n-th failure line; as many are kept.
+    std::vector<FailureAnswer> answers;
+    uint64_t answersDropped = 0;
     // What the operator found itself that devbench cannot see, each starting
     // "operator: "; they fail the test as a failure line does.
     std::vector<std::string> findings;
@@ -59,6 +73,14 @@ struct TestRecord {
     double seconds() const { return bannerSeen ? ended - started : 0; }
     void addConsole(std::string_view text);
     void addStderr(std::string_view text);
+    void addAnswer(FailureAnswer answer);
 };
+
+// The test's failure lines as every report shows them: each followed by the
+// answer devbench wrote for it (the n-th answer of a test belongs to its
+// n-th failure line), then what was not kept.
+std::vector<std::string> failureLinesWithAnswers(const TestRecord& record);
+// "  answer(CHECK): ANSWER", as devbench wrote it.
+std::string answerLine(const FailureAnswer& answer);
 
 } // namespace vpop

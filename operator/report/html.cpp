@@ -81,7 +81,8 @@ std::string lineList(const std::vector<std::string>& lines, const char* kind)
 // matrix's expectation and what the library said on standard error.
 std::string failureDetail(const RecordedTest& test)
 {
-    std::string out = lineList(test.result.failures, "failures") + lineList(test.result.findings, "findings");
+    std::string out
+        = lineList(failureLinesWithAnswers(test.result), "failures") + lineList(test.result.findings, "findings");
     if (std::string expectation = expectationText(test); !expectation.empty())
         out += "<p class=\"note\">" + htmlText(expectation) + "</p>\n";
     if (!test.result.stderrText.empty())
@@ -173,9 +174,14 @@ std::string page(const std::string& title, const std::string& body)
 
 std::string strayLines(const RunRecord& run)
 {
-    if (run.strayFailures.empty()) return "";
-    return "<section class=\"sheet\"><h2>Failure lines outside any test</h2>\n"
-        + lineList(run.strayFailures, "failures") + "</section>\n";
+    std::string out;
+    if (!run.strayFailures.empty())
+        out += "<section class=\"sheet\"><h2>Failure lines outside any test</h2>\n"
+            + lineList(run.strayFailures, "failures") + "</section>\n";
+    if (!run.strayStderr.empty())
+        out += "<section class=\"sheet\"><h2>Standard error outside any test</h2>\n<pre class=\"stderr\">"
+            + htmlText(strayStderrText(run)) + "</pre></section>\n";
+    return out;
 }
 
 // The column starts a library group after the first.

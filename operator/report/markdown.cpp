@@ -63,9 +63,11 @@ std::string failures(const RunRecord& run, const std::string& heading)
 {
     std::string out;
     if (!run.strayFailures.empty()) out += "\n**Outside any test**\n\n" + codeBlock(run.strayFailures);
+    if (!run.strayStderr.empty())
+        out += "\n**Standard error outside any test**\n\n" + codeBlock({ strayStderrText(run) });
     for (const RecordedTest& test : run.tests) {
         if (judgedVerdict(test) != Verdict::Fail) continue;
-        std::vector<std::string> lines = test.result.failures;
+        std::vector<std::string> lines = failureLinesWithAnswers(test.result);
         lines.insert(lines.end(), test.result.findings.begin(), test.result.findings.end());
         if (std::string expectation = expectationText(test); !expectation.empty()) lines.push_back(expectation);
         out += "\n**" + markdownText(testTitle(test)) + "**\n\n" + codeBlock(lines);

@@ -331,6 +331,8 @@ RunOutcome converse(const RunOptions& options, Session& session, const Answerer&
     outcome.records = session.records();
     outcome.strayFailures = session.strayFailures();
     outcome.strayFailuresDropped = session.strayFailuresDropped();
+    outcome.strayStderr = session.strayStderr();
+    outcome.strayStderrDropped = session.strayStderrDropped();
     outcome.seconds = ended - started;
     outcome.library = dialogue.library();
     return outcome;

@@ -27,6 +27,8 @@ void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<Menu
     record.seconds += outcome.seconds;
     record.strayFailures.insert(record.strayFailures.end(), outcome.strayFailures.begin(), outcome.strayFailures.end());
     record.strayFailuresDropped += outcome.strayFailuresDropped;
+    keepBounded(record.strayStderr, record.strayStderrDropped, outcome.strayStderr);
+    record.strayStderrDropped += outcome.strayStderrDropped;
     std::vector<TestRecord> results = outcome.records;
     // A run that never reached its dialogue has no session's records.
     if (results.empty()) {

@@ -138,6 +138,10 @@ public:
     // Failure lines printed while no test was running.
     const std::vector<std::string>& strayFailures() const { return strayFailures_; }
     uint64_t strayFailuresDropped() const { return strayDropped_; }
+    // What devbench wrote on standard error outside every test (at start,
+    // between tests, at the end), beside its own marks: its first MiB.
+    const std::string& strayStderr() const { return strayStderr_; }
+    uint64_t strayStderrDropped() const { return strayStderrDropped_; }
     // The start of a line devbench has not ended yet: shown when it goes quiet.
     const std::string& pendingOutput() const { return lines_.pending(); }
     // "in testRead (6)", "at the menu", ... for messages.
@@ -156,6 +160,8 @@ private:
     void stderrLine(std::string_view text, bool ended, std::string& shown);
     bool stderrMarker(std::string_view text);
     void keepStderr(std::string_view text);
+    bool keepAnswer(std::string_view text);
+    size_t stderrTest() const { return stderrMarked_ ? stderrCurrent_ : current_; }
     bool mustAskToGoOn() const { return manual_ && openFailed_ && !goOnGiven_; }
 
     std::string portName_;
@@ -180,6 +186,8 @@ private:
     bool over_ = false;
     std::vector<std::string> strayFailures_;
     uint64_t strayDropped_ = 0;
+    std::string strayStderr_;
+    uint64_t strayStderrDropped_ = 0;
     bool stopped_ = false;
     LineSplitter stderrLines_;
     // Whether devbench marks its tests on standard error, and the record the
