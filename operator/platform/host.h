@@ -66,6 +66,11 @@ struct FileIdentity {
 bool fileIdentity(FILE* file, FileIdentity* identity);
 bool fileIdentity(const std::string& path, FileIdentity* identity);
 
+// Whether `path` is on an overlay file system (a container's), whose files
+// a process's memory map names by the device of the layer below; false
+// where there is none (Windows).
+bool onOverlayFileSystem(const std::string& path);
+
 // The version in a Windows file's version resource ("1.2.3.4"); empty when
 // it has none, and everywhere else.
 std::string fileVersion(const std::string& path);

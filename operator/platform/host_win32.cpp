@@ -153,6 +153,8 @@ bool fileIdentity(FILE* file, FileIdentity* identity)
 
 // Opened to be asked only, sharing everything: a library in use stays so.
 // Backup semantics let a folder be asked too.
+bool onOverlayFileSystem(const std::string&) { return false; }
+
 bool fileIdentity(const std::string& path, FileIdentity* identity)
 {
     HANDLE file = CreateFileW(wideText(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -40,6 +40,7 @@ Json libraryJson(const LibraryFile& library)
     out["file_version"] = textOrNull(library.fileVersion);
     out["replaced_during_run"] = library.replacedDuringRun;
     out["replaced_note"] = textOrNull(library.replacedNote);
+    out["identity_note"] = textOrNull(library.identityNote);
     return out;
 }
 
@@ -261,6 +262,7 @@ std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::st
     library.fileVersion = inner.text("file_version");
     library.replacedDuringRun = inner.flag("replaced_during_run");
     library.replacedNote = inner.text("replaced_note");
+    library.identityNote = inner.text("identity_note", inner.since(3));
     return library;
 }
 

@@ -166,6 +166,8 @@ std::string properties(const RunRecord& record)
         if (!record.library->fileVersion.empty()) out += property("library_file_version", record.library->fileVersion);
         if (record.library->replacedDuringRun)
             out += property("library_replaced_during_run", record.library->replacedNote);
+        if (!record.library->identityNote.empty())
+            out += property("library_not_identified", record.library->identityNote);
     }
     if (record.probeLibrary) {
         out += property("probe_library", record.probeLibrary->path);

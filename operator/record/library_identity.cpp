@@ -16,31 +16,71 @@ void markReplaced(LibraryFile& library, std::string note)
     fprintf(stderr, "vpoperator: %s\n", library.replacedNote.c_str());
 }
 
+// The file a process mapped is the file read: the same device and inode, or
+// on an overlay file system (a container's), which names the mapped file by
+// its layer's device and the path by its own, the same inode.
+bool sameMappedFile(const FileIdentity& used, const FileIdentity& read, const std::string& path)
+{
+    return used.sameFile(read) || (used.index == read.index && onOverlayFileSystem(path));
+}
+
+enum class Reading { read, unreadable, otherFile };
+
+Reading readLibrary(LibraryFile& library, const FileIdentity* used, FileIdentity* identity, std::string* error)
+{
+    FileDigest digest;
+    FileIdentity read;
+    if (!digestFile(library.path, &digest, error, &read)) return Reading::unreadable;
+    if (used != nullptr && !sameMappedFile(*used, read, library.path)) return Reading::otherFile;
+    if (identity != nullptr) *identity = read;
+    library.read = true;
+    library.size = digest.size;
+    library.sha256 = digest.sha256;
+    library.fileVersion = fileVersion(library.path);
+    return Reading::read;
+}
+
 } // namespace
 
 LibraryFile inspectLibrary(const std::string& path, const FileIdentity* used, FileIdentity* identity)
 {
     LibraryFile library;
     library.path = path;
-    FileDigest digest;
-    FileIdentity read;
     std::string error;
-    if (!digestFile(path, &digest, &error, &read)) {
+    Reading reading = readLibrary(library, used, identity, &error);
+    if (reading == Reading::unreadable)
         fprintf(stderr, "vpoperator: the record will name no library hash: %s\n", error.c_str());
-        return library;
-    }
-    // By the file's number alone: an overlay file system (a container's)
-    // names the mapped file by the layer's device, the path by its own.
-    if (used != nullptr && used->index != read.index) {
+    if (reading == Reading::otherFile)
         markReplaced(library,
             "the file at " + path + " is no longer the one devbench loaded, and was not hashed: it was replaced");
-        return library;
+    return library;
+}
+
+LibraryFile identifyLibrary(
+    const std::string& named, const std::string& mapped, const FileIdentity& used, FileIdentity* identity)
+{
+    std::string error;
+    // The kernel's name of the mapping is the file itself, where devbench's
+    // may be a link to it.
+    for (const std::string& path : { mapped, named }) {
+        LibraryFile library;
+        library.path = path;
+        if (readLibrary(library, &used, identity, &error) == Reading::read) return library;
     }
-    if (identity != nullptr) *identity = read;
-    library.read = true;
-    library.size = digest.size;
-    library.sha256 = digest.sha256;
-    library.fileVersion = fileVersion(path);
+    std::string paths = mapped == named
+        ? named + " (which devbench named and its process maps) no longer leads"
+        : "neither " + named + " (which devbench named) nor " + mapped + " (as its process maps it) leads";
+    return unidentifiedLibrary(named,
+        paths + " to the file whose code ran (device " + std::to_string(used.device) + ", inode "
+            + std::to_string(used.index) + "): a file put in its place or mounted over it hides that file");
+}
+
+LibraryFile unidentifiedLibrary(const std::string& named, const std::string& why)
+{
+    LibraryFile library;
+    library.path = named;
+    library.identityNote = "the record cannot tell which file's code ran: " + why;
+    fprintf(stderr, "vpoperator: %s\n", library.identityNote.c_str());
     return library;
 }
 

@@ -197,6 +197,7 @@ std::string expectationText(const RecordedTest& test)
 
 std::string replacedText(const LibraryFile& library)
 {
+    if (!library.identityNote.empty()) return library.identityNote;
     if (!library.replacedDuringRun) return "";
     return "the file was replaced during the run" + (library.replacedNote.empty() ? "" : ": " + library.replacedNote);
 }

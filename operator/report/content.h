@@ -81,7 +81,9 @@ std::string testTitle(const RecordedTest& test);
 // For a matrix test that was to catch its fault: "caught: ..." or "not
 // caught: ..."; empty for any other test.
 std::string expectationText(const RecordedTest& test);
-// What the record says of a library file devbench did not keep to the end.
+// What the record says of a library file devbench did not keep to the end,
+// or that the operator cannot tell is the one whose code ran; empty for one
+// known to the end.
 std::string replacedText(const LibraryFile& library);
 
 // "2026-12-08 02:06:45 UTC" of "2026-12-08T02:06:45Z"; "unknown" for none.

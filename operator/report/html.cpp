@@ -40,7 +40,7 @@ std::string libraryFacts(const std::string& title, const std::optional<LibraryFi
 {
     if (!library) return fact(title, "unknown (devbench's process did not show which it loaded)");
     std::string out = fact(title, code(library->path));
-    if (library->replacedDuringRun)
+    if (!replacedText(*library).empty())
         out += fact("replaced", "<span class=\"replaced\">" + htmlText(replacedText(*library)) + "</span>");
     out += fact("size", library->read ? htmlText(sizeText(library->size)) : "unknown");
     out += fact("SHA-256", library->read ? code(library->sha256) : "unknown (the file could not be read)");
@@ -126,7 +126,7 @@ std::string failedSummary(const RunRecord& run)
     }
     if (!run.brokeOff.empty()) out += "<li>The run broke off: <strong>" + htmlText(run.brokeOff) + "</strong></li>\n";
     for (const std::optional<LibraryFile>* library : { &run.library, &run.probeLibrary }) {
-        if (*library && (*library)->replacedDuringRun)
+        if (*library && !replacedText(**library).empty())
             out += "<li><span class=\"replaced\">" + htmlText((*library)->path + ": " + replacedText(**library))
                 + "</span></li>\n";
     }
@@ -201,7 +201,7 @@ std::string groupHead(const LibraryGroup& group)
     out += "library " + code(library->path) + "<br>sha256 " + code(shortDigest(library))
         + (library->read ? ", " + htmlText(sizeText(library->size)) : "")
         + (library->fileVersion.empty() ? "" : ", version " + htmlText(library->fileVersion));
-    if (library->replacedDuringRun)
+    if (!replacedText(*library).empty())
         out += "<br><span class=\"replaced\">" + htmlText(replacedText(*library)) + "</span>";
     if (group.columns.size() > 1)
         out += "<br><span class=\"note\">" + std::to_string(group.columns.size()) + " runs of this file</span>";

@@ -39,7 +39,7 @@ std::string libraryLine(const char* title, const std::optional<LibraryFile>& lib
         + (library->read ? markdownText(sizeText(library->size)) + ", sha256 " + markdownText(library->sha256)
                          : std::string("unread"))
         + (library->fileVersion.empty() ? "" : ", version " + markdownText(library->fileVersion)) + "\n";
-    if (library->replacedDuringRun) out += "- **" + markdownText(replacedText(*library)) + "**\n";
+    if (!replacedText(*library).empty()) out += "- **" + markdownText(replacedText(*library)) + "**\n";
     return out;
 }
 

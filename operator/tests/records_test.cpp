@@ -99,8 +99,8 @@ RunRecord everyField(bool matrix)
     record.portName = "/dev/ttyS0";
     record.portSettings = "baud=9600";
     record.mode = "manual";
-    record.library = LibraryFile { "/x/libKelmorPort.so", true, 42, std::string(64, 'a'), "1.2.3.4", true, "rebuilt" };
-    record.probeLibrary = LibraryFile { "/x/x86/KelmorPort.dll", false, 0, "", "", false, "" };
+    record.library = LibraryFile { "/x/libKelmorPort.so", true, 42, std::string(64, 'a'), "1.2.3.4", true, "rebuilt", "" };
+    record.probeLibrary = LibraryFile { "/x/x86/KelmorPort.dll", false, 0, "", "", false, "", "cannot tell" };
     record.callingConvention = "stdcall";
     record.devbench = "33dbcc5";
     RecordedTest ran;
@@ -137,8 +137,8 @@ void expectSameLibrary(const std::optional<LibraryFile>& a, const std::optional<
 {
     ASSERT_EQ(a.has_value(), b.has_value());
     if (!a) return;
-    EXPECT_EQ(std::tie(a->path, a->read, a->size, a->sha256, a->fileVersion, a->replacedDuringRun, a->replacedNote),
-        std::tie(b->path, b->read, b->size, b->sha256, b->fileVersion, b->replacedDuringRun, b->replacedNote));
+    EXPECT_EQ(std::tie(a->path, a->read, a->size, a->sha256, a->fileVersion, a->replacedDuringRun, a->replacedNote, a->identityNote),
+        std::tie(b->path, b->read, b->size, b->sha256, b->fileVersion, b->replacedDuringRun, b->replacedNote, b->identityNote));
 }
 
 void expectSameTest(const RecordedTest& a, const RecordedTest& b)

@@ -29,7 +29,7 @@ ReadRun run(const std::string& started, std::vector<RecordedTest> tests, const s
     read.file = started + ".json";
     read.record.started = started;
     read.record.finished = started;
-    read.record.library = LibraryFile { "/lib/libKelmorPort.so", true, 1, sha, "", false, "" };
+    read.record.library = LibraryFile { "/lib/libKelmorPort.so", true, 1, sha, "", false, "", "" };
     read.record.tests = std::move(tests);
     return read;
 }

@@ -35,7 +35,11 @@
 #         a file its note names, and the record's temporary file a kill left
 # stderr  a library writing on standard error in the middle of a line of
 #         devbench's output, in a run by hand: the record keeps it by its
-#         test apart from the console, the terminal shows both lines whole
+#         test apart from the console, devbench's answer beside the failure
+#         line, the words before any test apart; the terminal shows both
+#         lines whole; ten runs of the stand-in's refusal, each under its test
+# library a library reached through a link, and one preloaded over it: the
+#         record names and hashes the file whose code ran
 # flood   a test printing megabytes: the record keeps its first MiB and its
 #         first failure lines, counts the rest (the table says so too), and
 #         the verdict is a fail; its standard error is kept apart, bounded
@@ -281,16 +285,38 @@ stderr)
     start_printer
     status=0
     printf '\n' | "$build/vpoperator" --manual --port "$work/printer.sock" --dir "$build" --tests 0 \
-        --devbench "$fakes/fake_devbench_stderr.sh" --record "$work/run.json" >"$work/run.out" 2>&1 || status=$?
+        --devbench "$fakes/fake_devbench_stderr.sh" --record "$work/run.json" --junit "$work/run.xml" \
+        >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1"
     grep -qx "opening the port" "$work/run.out" && grep -qx "KelmorPort: bad setting 'x'" "$work/run.out" ||
         fail "a line was split by the other"
-    python3 - "$work/run.json" <<'EOF' || fail "standard error is not kept apart"
+    records --json "$work/run.json" --junit "$work/run.xml" --verdicts 0:fail --verdict fail
+    grep -qx '  0:   answer(open-port): NULL, last error 87' "$work/run.out" || fail "the table has no answer line"
+    python3 - "$work/run.json" "$work/run.xml" <<'EOF' || fail "standard error is not kept apart"
 import json, sys
-test = json.load(open(sys.argv[1]))["tests"][0]
+import xml.etree.ElementTree as ElementTree
+record = json.load(open(sys.argv[1]))
+test = record["tests"][0]
 assert test["stderr"] == "KelmorPort: bad setting 'x'\n" and test["stderr_bytes_dropped"] == 0, test
 assert "bad setting" not in test["console"] and "opening the port\n" in test["console"], test["console"]
+assert test["failure_answers"] == [{"check": "open-port", "answer": "NULL, last error 87"}], test["failure_answers"]
+assert record["stderr_outside_tests"] == "KelmorPort: library loaded\n", record["stderr_outside_tests"]
+err = ElementTree.parse(sys.argv[2]).getroot().find("testcase/system-err").text
+assert err.startswith("failure: line(17) OpenPortA return NULL\n  answer(open-port): NULL, last error 87\n"), err
 EOF
+    # The stand-in's words on a bad setting, under the test they came in,
+    # however the two pipes are read: ten runs, each in its test.
+    for run in $(seq 10); do
+        "$build/vpoperator" --dir "$build" --tests 0,0 --settings fault=bogus --record "$work/bogus$run.json" \
+            >"$work/bogus.out" 2>&1
+        python3 - "$work/bogus$run.json" <<'EOF' || fail "run $run: the library's words are not under their test"
+import json, sys
+record = json.load(open(sys.argv[1]))
+for test in record["tests"]:
+    assert "port settings 'fault=bogus' refused" in test["stderr"], test
+assert "refused" not in record["stderr_outside_tests"], record["stderr_outside_tests"]
+EOF
+    done
     ;;
 flood)
     status=0
@@ -313,6 +339,22 @@ assert test["stderr"].startswith("library complaint\n") and "chatter" not in tes
 assert len(test["stderr"]) == 1 << 20 and test["stderr_bytes_dropped"] == (1 << 20) + 1, test["stderr_bytes_dropped"]
 assert "complaint" not in test["console"], "standard error in the console"
 EOF
+    ;;
+library)
+    # The usual layout, a link to the versioned file, and a second build
+    # preloaded over it: the record names the file whose code ran, by its
+    # hash, each time.
+    mkdir "$work/bench" "$work/preload"
+    cp "$build/devbench" "$build/holdprobe" "$build/vprinter" "$work/bench/"
+    cp "$build/libKelmorPort.so" "$work/bench/libKelmorPort.so.1.0"
+    ln -s libKelmorPort.so.1.0 "$work/bench/libKelmorPort.so"
+    "$build/vpoperator" --dir "$work/bench" --tests 0 --record "$work/link.json" >"$work/link.out" 2>&1 ||
+        fail "the run with a linked library failed"
+    records --json "$work/link.json" --library "$work/bench/libKelmorPort.so.1.0"
+    cp "$build/libKelmorPort.so" "$work/preload/libKelmorPort.so" && printf 'x' >>"$work/preload/libKelmorPort.so"
+    LD_PRELOAD="$work/preload/libKelmorPort.so" "$build/vpoperator" --dir "$work/bench" --tests 0 \
+        --record "$work/preload.json" >"$work/preload.out" 2>&1 || fail "the run with a preloaded library failed"
+    records --json "$work/preload.json" --library "$work/preload/libKelmorPort.so"
     ;;
 *)
     fail "no such check"
