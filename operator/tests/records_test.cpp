@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -99,7 +101,8 @@ RunRecord everyField(bool matrix)
     record.portName = "/dev/ttyS0";
     record.portSettings = "baud=9600";
     record.mode = "manual";
-    record.library = LibraryFile { "/x/libKelmorPort.so", true, 42, std::string(64, 'a'), "1.2.3.4", true, "rebuilt", "" };
+    record.library
+        = LibraryFile { "/x/libKelmorPort.so", true, 42, std::string(64, 'a'), "1.2.3.4", true, "rebuilt", "" };
     record.probeLibrary = LibraryFile { "/x/x86/KelmorPort.dll", false, 0, "", "", false, "", "cannot tell" };
     record.callingConvention = "stdcall";
     record.devbench = "33dbcc5";
@@ -137,8 +140,10 @@ void expectSameLibrary(const std::optional<LibraryFile>& a, const std::optional<
 {
     ASSERT_EQ(a.has_value(), b.has_value());
     if (!a) return;
-    EXPECT_EQ(std::tie(a->path, a->read, a->size, a->sha256, a->fileVersion, a->replacedDuringRun, a->replacedNote, a->identityNote),
-        std::tie(b->path, b->read, b->size, b->sha256, b->fileVersion, b->replacedDuringRun, b->replacedNote, b->identityNote));
+    EXPECT_EQ(std::tie(a->path, a->read, a->size, a->sha256, a->fileVersion, a->replacedDuringRun, a->replacedNote,
+                  a->identityNote),
+        std::tie(b->path, b->read, b->size, b->sha256, b->fileVersion, b->replacedDuringRun, b->replacedNote,
+            b->identityNote));
 }
 
 void expectSameTest(const RecordedTest& a, const RecordedTest& b)
@@ -298,3 +303,21 @@ TEST(Library, AFileReplacedOrRewrittenIsSaidSo)
 }
 
 } // namespace
+
+// Every seed of the record reader's fuzz corpus is a record it reads, a
+// matrix among them, so a change of format cannot leave the fuzzer without
+// a valid record to mutate.
+TEST(JsonRecord, EverySeedOfTheReadersCorpusReads)
+{
+    unsigned seeds = 0;
+    bool matrix = false;
+    for (const auto& entry : std::filesystem::directory_iterator(VPOP_SOURCE_DIR "/fuzz/corpus/record_reader")) {
+        RunRecord read;
+        std::string error;
+        EXPECT_TRUE(readRecord(entry.path().string(), &read, &error)) << error;
+        matrix |= read.matrix;
+        ++seeds;
+    }
+    EXPECT_GE(seeds, 3u);
+    EXPECT_TRUE(matrix);
+}
