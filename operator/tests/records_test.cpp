@@ -321,3 +321,41 @@ TEST(JsonRecord, EverySeedOfTheReadersCorpusReads)
     EXPECT_GE(seeds, 3u);
     EXPECT_TRUE(matrix);
 }
+
+std::string seed(const std::string& name)
+{
+    std::string text;
+    std::string error;
+    EXPECT_TRUE(readRegularFile(VPOP_SOURCE_DIR "/fuzz/corpus/record_reader/" + name, 1 << 20, &text, &error)) << error;
+    return text;
+}
+
+// Every judgement a record states is derived again from its facts: a real
+// record edited to state another is refused, whichever judgement it is.
+TEST(JsonRecord, EveryStatedJudgementIsDerivedAgain)
+{
+    std::string matrix = seed("matrix.json");
+    std::string run = seed("pass-schema3.json");
+    auto edited = [](std::string text, const std::string& from, const std::string& to) {
+        size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    std::string unseen = edited(edited(matrix, "\"failure: line(56) onlineStatus != VX_TRUE\"", ""),
+        "\"verdict\": \"fail\"", "\"verdict\": \"pass\"");
+    const std::pair<std::string, std::string> cases[] = {
+        { edited(matrix, "\"expected_seen\": true", "\"expected_seen\": false"), "\"expected_seen\" is false" },
+        { unseen, "\"expected_seen\" is true, but its failure lines and findings say false" },
+        { edited(matrix, "\"caught\": true", "\"caught\": false"), "\"caught\" is false, but its tests say true" },
+        { edited(run, "\"failure_lines_dropped\": 0", "\"failure_lines_dropped\": 3"), "judged \"fail\"" },
+        { edited(run, "c3b3008984ac5b12", "d3b3008984ac5b12"), "judged \"fail\"" },
+        { edited(run, "\"passed\": 2", "\"passed\": 1"), "\"passed\" is 1, but the tests say 2" },
+        { edited(run, "\"partial\": true", "\"partial\": false"), "\"partial\" contradicts" },
+    };
+    for (const auto& [text, why] : cases) {
+        RunRecord read;
+        std::string error;
+        EXPECT_FALSE(parseRecord(text, &read, &error)) << why;
+        EXPECT_NE(error.find(why), std::string::npos) << error << " does not say " << why;
+    }
+}
