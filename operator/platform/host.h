@@ -33,7 +33,9 @@ std::wstring wideText(const std::string& text);
 #endif
 
 // Opens what is closed of standard input, output and error on /dev/null
-// (POSIX), so no pipe or file the operator opens is taken for them.
+// (POSIX), so no pipe or file the operator opens is taken for them; on
+// Windows, turns crash dialogs into exit statuses for the operator and the
+// programs it starts.
 void openStandardStreams();
 
 std::string programDirectory(const char* argv0);

@@ -78,7 +78,9 @@ FILE* openFile(const std::string& path, const char* mode)
     return _wfopen(wideText(path).c_str(), wideText(mode).c_str());
 }
 
-void openStandardStreams() { }
+// Also where the operator's crash, or devbench's (which inherits the mode),
+// becomes an exit status instead of a dialog nobody at a CI server answers.
+void openStandardStreams() { SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX); }
 
 std::string programDirectory(const char* argv0)
 {

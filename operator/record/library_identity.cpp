@@ -92,6 +92,28 @@ void recheckLibrary(LibraryFile& library, const FileIdentity& identity)
         "the file at " + library.path + " was replaced or changed during the run; the hash is of the one used");
 }
 
+std::string dllWidthProblem(const std::string& path, unsigned bits)
+{
+    FILE* file = openFile(path, "rb");
+    if (file == nullptr) return "";
+    unsigned char header[4096] = {};
+    size_t got = fread(header, 1, sizeof header, file);
+    fclose(file);
+    auto word = [&](size_t at) { return at + 2 <= got ? unsigned(header[at] | header[at + 1] << 8) : 0u; };
+    size_t pe = word(0x3C) | size_t(word(0x3E)) << 16;
+    const unsigned I386 = 0x14C;
+    const unsigned AMD64 = 0x8664;
+    if (got < 0x40 || header[0] != 'M' || header[1] != 'Z' || pe + 6 > got || header[pe] != 'P'
+        || header[pe + 1] != 'E')
+        return path + " is no Windows DLL";
+    unsigned machine = word(pe + 4);
+    unsigned has = machine == AMD64 ? 64 : machine == I386 ? 32 : 0;
+    if (has == bits) return "";
+    return path + " is " + (has == 0 ? "a DLL for another processor" : "a " + std::to_string(has) + "-bit DLL")
+        + ", where the " + std::to_string(bits) + "-bit one belongs: put the vendor's " + std::to_string(bits)
+        + "-bit KelmorPort.dll there" + (has == 0 ? "" : " and this one in the " + std::to_string(has) + "-bit folder");
+}
+
 #if defined(_WIN32)
 
 // devbench starts holdprobe.exe from its working directory only, and

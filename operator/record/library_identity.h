@@ -50,6 +50,11 @@ LibraryFile unidentifiedLibrary(const std::string& named, const std::string& why
 // longer `identity`, the file that was read.
 void recheckLibrary(LibraryFile& library, const FileIdentity& identity);
 
+// What is wrong with the Windows DLL at `path` for a program of `bits`
+// (64 or 32), read from its PE header before anything loads it: empty when
+// it is a DLL of that width, or when there is no file there.
+std::string dllWidthProblem(const std::string& path, unsigned bits);
+
 // The file a package names beside holdprobe.exe for the convention it was
 // built for ("cdecl" or "stdcall").
 inline constexpr char callingConventionFile[] = "calling-convention.txt";

@@ -359,3 +359,28 @@ TEST(JsonRecord, EveryStatedJudgementIsDerivedAgain)
         EXPECT_NE(error.find(why), std::string::npos) << error << " does not say " << why;
     }
 }
+
+// A DLL's width is read from its header before anything loads it, so a
+// 32-bit DLL in the 64-bit folder is named instead of a bare status.
+TEST(Library, ADllOfTheWrongWidthIsNamedBeforeItLoads)
+{
+    std::string path = testing::TempDir() + "KelmorPort.dll";
+    auto write = [&](unsigned machine) {
+        std::string bytes(0x100, '\0');
+        bytes[0] = 'M', bytes[1] = 'Z', bytes[0x3C] = 0x40;
+        bytes.replace(0x40, 4, std::string("PE\0\0", 4));
+        bytes[0x44] = static_cast<char>(machine & 0xFF), bytes[0x45] = static_cast<char>(machine >> 8);
+        FILE* file = fopen(path.c_str(), "wb");
+        fwrite(bytes.data(), 1, machine == 0 ? 0x30 : bytes.size(), file);
+        fclose(file);
+    };
+    write(0x8664);
+    EXPECT_EQ(dllWidthProblem(path, 64), "");
+    EXPECT_NE(dllWidthProblem(path, 32).find("is a 64-bit DLL, where the 32-bit one belongs"), std::string::npos);
+    write(0x14C);
+    EXPECT_NE(dllWidthProblem(path, 64).find("in the 32-bit folder"), std::string::npos);
+    write(0);
+    EXPECT_NE(dllWidthProblem(path, 64).find("is no Windows DLL"), std::string::npos);
+    remove(path.c_str());
+    EXPECT_EQ(dllWidthProblem(path, 64), "");
+}
