@@ -56,3 +56,8 @@ foreach(check json bytes manual live paper ending edges stderr library flood)
   add_test(NAME operator_records_${check} COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/records.sh ${check} ${CMAKE_BINARY_DIR})
   set_tests_properties(operator_records_${check} PROPERTIES TIMEOUT 120)
 endforeach()
+
+# record/ is the operator's bottom floor: the run and the report build on the
+# record model, never the other way.
+add_test(NAME operator_record_is_the_bottom_floor
+  COMMAND sh -c "! grep -rnE '#include \"operator/(run|report)/' '${CMAKE_SOURCE_DIR}/operator/record'")
