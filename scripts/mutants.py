@@ -47,9 +47,11 @@ def candidates(path):
     in_comment = False
     for number, line in enumerate(open(path, encoding="utf-8").read().split("\n")):
         stripped = line.strip()
-        if stripped.startswith("#include") or stripped.startswith("//") or '"' in line and "operator" in line:
+        if stripped.startswith("#include") or stripped.startswith("//"):
             continue
         code = line.split("//")[0]
+        # Text in quotes is no token of the code: blanked, positions kept.
+        code = re.sub(r'"(\\.|[^"\\])*"|\'(\\.|[^\'\\])*\'', lambda m: " " * len(m.group()), code)
         for match in TOKEN.finditer(code):
             token = match.group()
             # Templates, arrows and streams are no comparisons.
