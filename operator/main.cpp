@@ -21,6 +21,7 @@
 #include "operator/run/manual.h"
 #include "operator/run/matrix.h"
 #include "operator/run/run.h"
+#include "operator/run/run_record.h"
 #include "operator/run/table.h"
 #include "wire/nearest_name.h"
 

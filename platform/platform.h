@@ -47,6 +47,11 @@ int readKey();
 // shown; piped input is left untouched.
 void discardTypedKeys();
 
+// A crash ends the program with a status its caller reads, never with a
+// system dialog that waits for a person (Windows); nothing elsewhere.
+// Programs it starts inherit this.
+void quietCrashes();
+
 // True when standard error is a terminal or console, which a person reads:
 // lines meant for a program reading devbench through pipes are left out there.
 bool stderrIsTerminal();

@@ -74,6 +74,8 @@ void discardTypedKeys()
 
 bool libraryBesideProgram(const char*) { return true; }
 
+void quietCrashes() { }
+
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 bool moduleFile(const void* address, char* path, uint32_t size, const void** base)

@@ -135,6 +135,8 @@ bool libraryBesideProgram(const char* programName)
     return false;
 }
 
+void quietCrashes() { SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX); }
+
 bool stderrIsTerminal()
 {
     DWORD mode = 0;

@@ -32,6 +32,7 @@ int main(int argc, char** argv)
         printf("%s", HELP);
         return 0;
     }
+    platform::quietCrashes();
     // The operator must see each line, and each prompt, as it is printed.
     setvbuf(stdout, nullptr, _IONBF, 0);
     if (!platform::libraryBesideProgram("devbench")) return 2;

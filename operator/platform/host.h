@@ -33,7 +33,9 @@ std::wstring wideText(const std::string& text);
 #endif
 
 // Opens what is closed of standard input, output and error on /dev/null
-// (POSIX), so no pipe or file the operator opens is taken for them.
+// (POSIX), so no pipe or file the operator opens is taken for them; on
+// Windows, turns crash dialogs into exit statuses for the operator and the
+// programs it starts.
 void openStandardStreams();
 
 std::string programDirectory(const char* argv0);
@@ -65,6 +67,11 @@ struct FileIdentity {
 // told.
 bool fileIdentity(FILE* file, FileIdentity* identity);
 bool fileIdentity(const std::string& path, FileIdentity* identity);
+
+// Whether `path` is on an overlay file system (a container's), whose files
+// a process's memory map names by the device of the layer below; false
+// where there is none (Windows).
+bool onOverlayFileSystem(const std::string& path);
 
 // The version in a Windows file's version resource ("1.2.3.4"); empty when
 // it has none, and everywhere else.

@@ -9,6 +9,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/vfs.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -104,6 +107,18 @@ bool fileIdentity(FILE* file, FileIdentity* identity)
     if (fstat(fileno(file), &status) != 0) return false;
     *identity = identityOf(status);
     return true;
+}
+
+bool onOverlayFileSystem(const std::string& path)
+{
+#if defined(__linux__)
+    const long OVERLAYFS_MAGIC = 0x794c7630;
+    struct statfs system { };
+    return statfs(path.c_str(), &system) == 0 && static_cast<long>(system.f_type) == OVERLAYFS_MAGIC;
+#else
+    (void)path;
+    return false;
+#endif
 }
 
 bool fileIdentity(const std::string& path, FileIdentity* identity)

@@ -79,7 +79,9 @@ FILE* openFile(const std::string& path, const char* mode)
     return _wfopen(wideText(path).c_str(), wideText(mode).c_str());
 }
 
-void openStandardStreams() { }
+// Also where the operator's crash, or devbench's (which inherits the mode),
+// becomes an exit status instead of a dialog nobody at a CI server answers.
+void openStandardStreams() { SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX); }
 
 std::string programDirectory(const char* argv0)
 {
@@ -154,6 +156,8 @@ bool fileIdentity(FILE* file, FileIdentity* identity)
 
 // Opened to be asked only, sharing everything: a library in use stays so.
 // Backup semantics let a folder be asked too.
+bool onOverlayFileSystem(const std::string&) { return false; }
+
 bool fileIdentity(const std::string& path, FileIdentity* identity)
 {
     HANDLE file = CreateFileW(wideText(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -38,6 +38,7 @@ Json libraryJson(const LibraryFile& library)
     out["file_version"] = textOrNull(library.fileVersion);
     out["replaced_during_run"] = library.replacedDuringRun;
     out["replaced_note"] = textOrNull(library.replacedNote);
+    out["identity_note"] = textOrNull(library.identityNote);
     return out;
 }
 
@@ -67,6 +68,11 @@ Json testJson(const RecordedTest& test, bool matrix)
     out["why"] = textOrNull(test.why);
     out["failure_lines"] = result.failures;
     out["failure_lines_dropped"] = result.failuresDropped;
+    Json answers = Json::array();
+    for (const FailureAnswer& answer : result.answers)
+        answers.push_back({ { "check", answer.check }, { "answer", answer.answer } });
+    out["failure_answers"] = std::move(answers);
+    out["failure_answers_dropped"] = result.answersDropped;
     out["operator_findings"] = result.findings;
     out["paper_checked"] = result.paperChecked;
     out["paper_jobs"] = paperJson(result.paper);
@@ -108,15 +114,12 @@ std::string jsonRecord(const RunRecord& record)
 {
     Json out = facts(record);
     Json tests = Json::array();
-    unsigned counts[4] = {};
-    for (const RecordedTest& test : record.tests) {
-        tests.push_back(testJson(test, record.matrix));
-        ++counts[static_cast<int>(testVerdict(test.result))];
-    }
+    for (const RecordedTest& test : record.tests) tests.push_back(testJson(test, record.matrix));
     out["tests"] = std::move(tests);
-    out["passed"] = counts[static_cast<int>(Verdict::Pass)];
-    out["failed"] = counts[static_cast<int>(Verdict::Fail)] + counts[static_cast<int>(Verdict::BrokeOff)];
-    out["not_run"] = counts[static_cast<int>(Verdict::NotRun)];
+    RecordCounts counts = recordCounts(record);
+    out["passed"] = counts.passed;
+    out["failed"] = counts.failed;
+    out["not_run"] = counts.notRun;
     if (record.matrix) {
         Json faults = Json::array();
         for (const FaultResult& fault : record.faults)
@@ -126,6 +129,8 @@ std::string jsonRecord(const RunRecord& record)
     }
     out["failure_lines_outside_tests"] = record.strayFailures;
     out["failure_lines_outside_tests_dropped"] = record.strayFailuresDropped;
+    out["stderr_outside_tests"] = record.strayStderr;
+    out["stderr_outside_tests_bytes_dropped"] = record.strayStderrDropped;
     out["seconds"] = milliseconds(record.seconds);
     out["broke_off"] = textOrNull(record.brokeOff);
     // Bytes a library printed that are not UTF-8 become U+FFFD, so the
@@ -138,12 +143,18 @@ namespace {
 // Reads fields of one object, keeping the first thing that is wrong.
 class Fields {
 public:
-    Fields(const Json& object, std::string where, std::string* error)
+    Fields(const Json& object, std::string where, std::string* error, int schema)
         : object_(object)
         , where_(std::move(where))
         , error_(error)
+        , schema_(schema)
     {
     }
+
+    // A field added in `schema` is missing from an older record, which
+    // reads as if it held the field's natural default.
+    bool since(int schema) const { return schema_ >= schema; }
+    int schema() const { return schema_; }
 
     bool ok() const { return error_->empty(); }
     const std::string& where() const { return where_; }
@@ -165,9 +176,9 @@ public:
         return value->get<std::string>();
     }
 
-    uint64_t count(const char* name, uint64_t limit = UINT64_MAX)
+    uint64_t count(const char* name, uint64_t limit = UINT64_MAX, bool required = true)
     {
-        const Json* value = field(name);
+        const Json* value = field(name, required);
         if (value == nullptr) return 0;
         if (!value->is_number_unsigned()) return fail(name, "is not a count"), 0;
         uint64_t count = value->get<uint64_t>();
@@ -192,10 +203,10 @@ public:
         return value->get<double>();
     }
 
-    std::vector<std::string> lines(const char* name)
+    std::vector<std::string> lines(const char* name, bool required = true)
     {
         std::vector<std::string> out;
-        const Json* value = field(name);
+        const Json* value = field(name, required);
         if (value == nullptr) return out;
         if (!value->is_array()) return fail(name, "is not a list"), out;
         for (const Json& line : *value) {
@@ -206,16 +217,17 @@ public:
     }
 
     // The objects of a list, each read by `read` with its own Fields.
-    template <typename Read> void objects(const char* name, const char* what, Read read)
+    template <typename Read> void objects(const char* name, const char* what, Read read, bool required = true)
     {
-        const Json* list = field(name);
+        const Json* list = field(name, required);
         if (list == nullptr) return;
         if (!list->is_array()) return fail(name, "is not a list");
         size_t index = 0;
         for (const Json& item : *list) {
             if (!ok()) return;
             if (!item.is_object()) return fail(name, std::string("holds something that is not ") + what);
-            Fields inner(item, where_ + what + " " + std::to_string(++index) + " in \"" + name + "\": ", error_);
+            Fields inner(
+                item, where_ + what + " " + std::to_string(++index) + " in \"" + name + "\": ", error_, schema_);
             read(inner);
         }
     }
@@ -229,6 +241,7 @@ private:
     const Json& object_;
     std::string where_;
     std::string* error_;
+    int schema_;
 };
 
 std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::string* error)
@@ -236,7 +249,7 @@ std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::st
     const Json* value = fields.field(name);
     if (value == nullptr || value->is_null()) return std::nullopt;
     if (!value->is_object()) return fields.fail(name, "is not an object"), std::nullopt;
-    Fields inner(*value, fields.where() + name + ": ", error);
+    Fields inner(*value, fields.where() + name + ": ", error, fields.schema());
     LibraryFile library;
     library.path = inner.text("path");
     const Json* size = inner.field("size");
@@ -246,6 +259,7 @@ std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::st
     library.fileVersion = inner.text("file_version");
     library.replacedDuringRun = inner.flag("replaced_during_run");
     library.replacedNote = inner.text("replaced_note");
+    library.identityNote = inner.text("identity_note", inner.since(3));
     return library;
 }
 
@@ -290,6 +304,14 @@ void readTest(Fields& fields, bool matrix, RecordedTest* test)
     test->why = fields.text("why");
     result.failures = fields.lines("failure_lines");
     result.failuresDropped = fields.count("failure_lines_dropped");
+    bool answered = fields.since(3);
+    fields.objects(
+        "failure_answers", "answer",
+        [&](Fields& answer) {
+            result.answers.push_back({ answer.text("check"), answer.text("answer") });
+        },
+        answered);
+    result.answersDropped = fields.count("failure_answers_dropped", UINT64_MAX, answered);
     result.findings = fields.lines("operator_findings");
     result.paperChecked = fields.flag("paper_checked");
     result.paper = readPaper(fields);
@@ -321,9 +343,49 @@ void readFacts(Fields& fields, RunRecord* run, std::string* error)
     }
 }
 
-void readRun(const Json& object, RunRecord* run, std::string* error)
+// The judgements the record states against those its facts give.
+void checkJudgements(Fields& fields, RunRecord* run)
 {
-    Fields fields(object, "", error);
+    std::vector<bool> seen;
+    for (const RecordedTest& test : run->tests) seen.push_back(test.expectedSeen);
+    std::vector<bool> caught;
+    for (const FaultResult& fault : run->faults) caught.push_back(fault.caught);
+    deriveJudgements(*run);
+    auto stated = [](bool value) { return value ? "true" : "false"; };
+    for (size_t i = 0; i < seen.size(); ++i) {
+        if (seen[i] == run->tests[i].expectedSeen) continue;
+        return fields.fail("tests",
+            "holds test " + std::to_string(i + 1) + " whose \"expected_seen\" is " + stated(seen[i])
+                + ", but its failure lines and findings say " + stated(!seen[i]) + "; was it edited?");
+    }
+    for (size_t i = 0; i < caught.size(); ++i) {
+        if (caught[i] == run->faults[i].caught) continue;
+        return fields.fail("faults",
+            "holds fault " + std::to_string(i + 1) + " (" + run->faults[i].fault + ") whose \"caught\" is "
+                + stated(caught[i]) + ", but its tests say " + stated(!caught[i]) + "; was it edited?");
+    }
+}
+
+// The counts the record states against its tests.
+void checkCounts(Fields& fields, const RunRecord& run)
+{
+    RecordCounts counts = recordCounts(run);
+    Coverage covered = coverage(run);
+    for (auto [name, value] :
+        { std::pair { "passed", uint64_t(counts.passed) }, std::pair { "failed", uint64_t(counts.failed) },
+            std::pair { "not_run", uint64_t(counts.notRun) }, std::pair { "tests_run", uint64_t(covered.ran) } }) {
+        uint64_t written = fields.count(name);
+        if (fields.ok() && written != value)
+            return fields.fail(name,
+                "is " + std::to_string(written) + ", but the tests say " + std::to_string(value) + "; was it edited?");
+    }
+    if (fields.ok() && fields.flag("partial") != covered.partial)
+        fields.fail("partial", "contradicts how many of the suite's tests ran; was it edited?");
+}
+
+void readRun(const Json& object, int schema, RunRecord* run, std::string* error)
+{
+    Fields fields(object, "", error, schema);
     readFacts(fields, run, error);
     run->matrix = fields.field("faults", false) != nullptr;
     fields.objects("tests", "test", [&](Fields& test) {
@@ -339,22 +401,31 @@ void readRun(const Json& object, RunRecord* run, std::string* error)
     }
     run->strayFailures = fields.lines("failure_lines_outside_tests");
     run->strayFailuresDropped = fields.count("failure_lines_outside_tests_dropped");
+    run->strayStderr = fields.text("stderr_outside_tests", fields.since(3));
+    run->strayStderrDropped = fields.count("stderr_outside_tests_bytes_dropped", UINT64_MAX, fields.since(3));
     run->seconds = fields.seconds("seconds");
     run->brokeOff = fields.text("broke_off");
+    if (fields.ok()) checkJudgements(fields, run);
+    if (fields.ok()) checkCounts(fields, *run);
     checkVerdict(fields, runVerdict(*run).verdict, false);
 }
 
-bool readSchema(const Json& record, std::string* error)
+bool readSchema(const Json& record, int* read, std::string* error)
 {
     if (!record.is_object() || record.find("tests") == record.end())
         return *error = "it is JSON but not a run record (no \"tests\")", false;
     auto schema = record.find("schema");
-    if (schema != record.end() && schema->is_number_integer() && *schema == recordSchema) return true;
+    if (schema != record.end() && schema->is_number_integer() && *schema >= oldestRecordSchema
+        && *schema <= recordSchema) {
+        *read = schema->get<int>();
+        return true;
+    }
     std::string version = schema == record.end()
         ? "one from before records had a \"schema\" field"
         : "schema " + schema->dump(-1, ' ', false, Json::error_handler_t::replace);
-    *error = "it is a record of another version (" + version + "); this vpoperator reads schema "
-        + std::to_string(recordSchema) + ": use the vpoperator that made the record";
+    *error = "it is a record of another version (" + version + "); this vpoperator reads schemas "
+        + std::to_string(oldestRecordSchema) + " to " + std::to_string(recordSchema)
+        + ": use the vpoperator that made the record";
     return false;
 }
 
@@ -372,9 +443,10 @@ bool parseBytes(const ReadBytes& read, RunRecord* record, std::string* error)
     if (!boundedRecordText(read, &valid, error)) return false;
     try {
         Json json = Json::parse(valid);
-        if (!readSchema(json, error)) return false;
+        int schema = recordSchema;
+        if (!readSchema(json, &schema, error)) return false;
         std::string problem;
-        readRun(json, record, &problem);
+        readRun(json, schema, record, &problem);
         if (problem.empty()) return true;
         *error = "it is not a complete run record: " + problem;
     } catch (const nlohmann::json::exception& problem) {

@@ -9,8 +9,10 @@
 
 namespace vpop {
 
-// The record's layout; a reader knows this one only.
-inline constexpr int recordSchema = 2;
+// The record's layout as written; a reader reads the older ones too, a
+// field they lack taken as its natural default.
+inline constexpr int recordSchema = 3;
+inline constexpr int oldestRecordSchema = 2;
 
 // Far above a run of every test with its console and standard error; a file
 // this big is no record.

@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "operator/record/library_identity.h"
-#include "operator/run/faults.h"
-#include "operator/run/run.h"
-#include "operator/run/session.h"
+#include "operator/record/test_record.h"
 
 namespace vpop {
 
@@ -56,6 +54,9 @@ struct RunRecord {
     std::vector<RecordedTest> tests;
     std::vector<std::string> strayFailures;
     uint64_t strayFailuresDropped = 0;
+    // What devbench wrote on standard error outside every test, bounded.
+    std::string strayStderr;
+    uint64_t strayStderrDropped = 0;
     std::string brokeOff;
     double seconds = 0;
     bool matrix = false;
@@ -63,6 +64,10 @@ struct RunRecord {
 };
 
 std::optional<std::string> printerFirmware(const RunRecord& record);
+
+// What devbench wrote on standard error outside the tests, with what was
+// not kept said.
+std::string strayStderrText(const RunRecord& record);
 
 // A record's times are to the second; held in seconds, any year a record
 // may name fits.
@@ -72,9 +77,5 @@ using RecordTime = std::chrono::time_point<std::chrono::system_clock, std::chron
 // `finished` hold it) names; none for any other text, a day that does not
 // exist included.
 std::optional<RecordTime> recordMoment(const std::string& text);
-
-// A run's tests: every planned one, run or not.
-void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);
-void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement);
 
 } // namespace vpop

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "operator/record/suite.h"
 #include "wire/prompt_table.h"
 
 namespace vpop {
@@ -20,8 +21,6 @@ inline constexpr std::string_view menuQuestion = "Enter the test number to execu
 // The first line of the menu, which follows the end of every test.
 inline constexpr std::string_view menuHeading = "Available tests:";
 
-inline constexpr std::string_view failurePrefix = "failure: line(";
-
 // The prompts' table is the printer's page's too.
 using wire::PromptRule;
 using wire::promptTable;
@@ -32,15 +31,6 @@ const PromptRule* findPrompt(std::string_view line);
 // True for a line that asks the operator to do something. Such a line that is
 // not in the table is refused rather than answered with a guess.
 bool looksLikePrompt(std::string_view line);
-
-struct SuiteTest {
-    std::string_view name;
-    // The first line the test prints; not unique (two tests share one).
-    std::string_view banner;
-};
-
-inline constexpr unsigned suiteTestCount = 21;
-const std::array<SuiteTest, suiteTestCount>& suiteTests();
 
 // One answer at the menu and the tests it runs, in the order they run.
 struct MenuChoice {

@@ -1,5 +1,6 @@
 #include "operator/run/run_folder.h"
 
+#include <ctype.h>
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -129,6 +130,18 @@ void cleanFolder(const std::string& folder, bool loud)
     close(dir);
 }
 
+// A name mkdtemp makes of the pattern: other folders that happen to start
+// alike (a browser profile a test names after us) are none of ours.
+bool isRunFolderName(const char* name)
+{
+    size_t prefix = sizeof PREFIX - 1;
+    if (strncmp(name, PREFIX, prefix) != 0 || strlen(name) != prefix + 6) return false;
+    for (const char* c = name + prefix; *c != '\0'; ++c) {
+        if (!isalnum(static_cast<unsigned char>(*c))) return false;
+    }
+    return true;
+}
+
 // Folders of this user left by runs whose owner is gone. A run alive holds
 // its owner locked, and is passed by.
 void removeLeftFolders(const std::string& base)
@@ -137,7 +150,7 @@ void removeLeftFolders(const std::string& base)
     if (dir == nullptr) return;
     std::vector<std::string> folders;
     while (dirent* entry = readdir(dir)) {
-        if (strncmp(entry->d_name, PREFIX, sizeof PREFIX - 1) == 0) folders.push_back(base + "/" + entry->d_name);
+        if (isRunFolderName(entry->d_name)) folders.push_back(base + "/" + entry->d_name);
     }
     closedir(dir);
     for (const std::string& folder : folders) {

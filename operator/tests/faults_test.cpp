@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "operator/record/paper_check.h"
 #include "operator/run/faults.h"
-#include "operator/run/paper_check.h"
 #include "operator/tests/source_text.h"
 
 namespace {

@@ -52,7 +52,12 @@ add_test(NAME e2e_all_tests_transcript
 set_tests_properties(e2e_all_tests_transcript PROPERTIES TIMEOUT 300 LABELS operator-all)
 
 # Run records and progress (records.sh says what each one checks).
-foreach(check json bytes manual live paper ending edges stderr flood hostile)
+foreach(check json bytes manual live paper ending edges stderr library flood hostile)
   add_test(NAME operator_records_${check} COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/records.sh ${check} ${CMAKE_BINARY_DIR})
   set_tests_properties(operator_records_${check} PROPERTIES TIMEOUT 120)
 endforeach()
+
+# record/ is the operator's bottom floor: the run and the report build on the
+# record model, never the other way.
+add_test(NAME operator_record_is_the_bottom_floor
+  COMMAND sh -c "! grep -rnE '#include \"operator/(run|report)/' '${CMAKE_SOURCE_DIR}/operator/record'")
