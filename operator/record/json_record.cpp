@@ -8,8 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "operator/platform/host.h"
+#include "operator/record/older_schemas.h"
 #include "operator/record/text_escape.h"
 #include "operator/record/verdict.h"
+#include "wire/sha256.h"
 
 namespace vpop {
 
@@ -84,6 +86,7 @@ Json facts(const RunRecord& record)
 {
     Json out;
     out["schema"] = recordSchema;
+    out["run_id"] = record.runId;
     out["verdict"] = verdictWord(runVerdict(record).verdict);
     Coverage covered = coverage(record);
     out["partial"] = covered.partial;
@@ -92,6 +95,9 @@ Json facts(const RunRecord& record)
     out["finished"] = record.finished;
     out["host"] = record.host;
     out["bench"] = record.bench;
+    out["build"] = textOrNull(record.build);
+    out["by"] = textOrNull(record.by);
+    out["note"] = textOrNull(record.note);
     out["port_name"] = record.portName;
     out["port_settings"] = record.portSettings;
     out["mode"] = record.mode;
@@ -311,6 +317,9 @@ void readFacts(Fields& fields, RunRecord* run, std::string* error)
     run->finished = fields.text("finished");
     run->host = fields.text("host");
     run->bench = fields.text("bench");
+    run->build = fields.text("build");
+    run->by = fields.text("by");
+    run->note = fields.text("note");
     run->portName = fields.text("port_name");
     run->portSettings = fields.text("port_settings");
     run->mode = fields.text("mode");
@@ -324,7 +333,8 @@ void readFacts(Fields& fields, RunRecord* run, std::string* error)
     }
 }
 
-void readRun(const Json& object, RunRecord* run, std::string* error)
+// `verdictStated`: the earliest records of schema 1 stated no run verdict.
+void readRun(const Json& object, bool verdictStated, RunRecord* run, std::string* error)
 {
     Fields fields(object, "", error);
     readFacts(fields, run, error);
@@ -344,7 +354,7 @@ void readRun(const Json& object, RunRecord* run, std::string* error)
     run->strayFailuresDropped = fields.count("failure_lines_outside_tests_dropped");
     run->seconds = fields.seconds("seconds");
     run->brokeOff = fields.text("broke_off");
-    checkVerdict(fields, runVerdict(*run).verdict, false);
+    if (verdictStated) checkVerdict(fields, runVerdict(*run).verdict, false);
 }
 
 // How deep the text nests, strings aside; stops counting past `limit`.
@@ -386,17 +396,40 @@ std::string parseProblem(std::string_view text, const nlohmann::json::exception&
     return "it is not a record this vpoperator can read: " + what;
 }
 
-bool readSchema(const Json& record, std::string* error)
+// The record's schema, 0 (with `error`) for one this reader cannot read.
+int readSchema(const Json& record, std::string* error)
 {
     if (!record.is_object() || record.find("tests") == record.end())
-        return *error = "it is JSON but not a run record (no \"tests\")", false;
+        return *error = "it is JSON but not a run record (no \"tests\")", 0;
     auto schema = record.find("schema");
-    if (schema != record.end() && schema->is_number_integer() && *schema == recordSchema) return true;
+    if (schema != record.end() && schema->is_number_integer() && *schema >= oldestRecordSchema
+        && *schema <= recordSchema)
+        return schema->get<int>();
     std::string version = schema == record.end()
-        ? "one from before records had a \"schema\" field"
+        ? "it has no \"schema\" field"
         : "schema " + schema->dump(-1, ' ', false, Json::error_handler_t::replace);
-    *error = "it is a record of another version (" + version + "); this vpoperator reads schema "
-        + std::to_string(recordSchema) + ": use the vpoperator that made the record";
+    bool newer = schema != record.end() && schema->is_number() && *schema > recordSchema;
+    *error = "it is a record of another version (" + version + "); this vpoperator reads schemas "
+        + std::to_string(oldestRecordSchema) + " to " + std::to_string(recordSchema)
+        + (newer ? ": read it with a newer vpoperator" : "");
+    return 0;
+}
+
+// An older record's identity: the digest of what it says, whatever its
+// layout on disk, so two copies of one run are one run.
+std::string contentIdentity(const Json& record)
+{
+    std::string canonical = record.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return "sha256:" + wire::sha256Hex(reinterpret_cast<const uint8_t*>(canonical.data()), canonical.size());
+}
+
+bool readIdentity(const Json& record, int schema, RunRecord* run, std::string* error)
+{
+    if (schema < 3) return run->runId = contentIdentity(record), true;
+    auto id = record.find("run_id");
+    if (id != record.end() && id->is_string() && !id->get<std::string>().empty())
+        return run->runId = id->get<std::string>(), true;
+    *error = id == record.end() ? "\"run_id\" is missing" : "\"run_id\" is not a run's identity";
     return false;
 }
 
@@ -413,9 +446,14 @@ bool parseRecord(std::string_view text, RunRecord* record, std::string* error)
     std::string valid = validUtf8(text);
     try {
         Json json = Json::parse(valid);
-        if (!readSchema(json, error)) return false;
+        int schema = readSchema(json, error);
+        if (schema == 0) return false;
         std::string problem;
-        readRun(json, record, &problem);
+        if (readIdentity(json, schema, record, &problem)) {
+            bool verdictStated = json.contains("verdict");
+            if (schema < recordSchema) upgradeRecord(json, schema);
+            readRun(json, verdictStated || schema > 1, record, &problem);
+        }
         if (problem.empty()) return true;
         *error = "it is not a complete run record: " + problem;
     } catch (const nlohmann::json::exception& problem) {

@@ -9,8 +9,9 @@
 
 namespace vpop {
 
-// The record's layout; a reader knows this one only.
-inline constexpr int recordSchema = 2;
+// The record's layout. A reader reads this one and every older one this
+// project wrote, and refuses a newer one by name.
+inline constexpr int recordSchema = 3;
 
 // Far above a run of every test with its console and standard error; a file
 // this big is no record.

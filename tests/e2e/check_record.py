@@ -17,7 +17,7 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-FIELDS = {"schema", "verdict", "partial", "tests_run", "started", "finished", "host", "bench", "port_name",
+FIELDS = {"schema", "run_id", "verdict", "partial", "tests_run", "started", "finished", "host", "bench", "build", "by", "note", "port_name",
           "port_settings", "mode", "library", "probe_library", "calling_convention", "printer_firmware", "devbench",
           "tests", "passed", "failed", "not_run", "failure_lines_outside_tests", "failure_lines_outside_tests_dropped",
           "seconds", "broke_off"}
@@ -42,8 +42,8 @@ def xml_safe(text):
 def check_json(record, args):
     if not FIELDS <= record.keys():
         fail("missing fields: %s" % sorted(FIELDS - record.keys()))
-    if next(iter(record)) != "schema" or record["schema"] != 2:
-        fail("schema %r is not the first field, 2" % record["schema"])
+    if next(iter(record)) != "schema" or record["schema"] != 3:
+        fail("schema %r is not the first field, 3" % record["schema"])
     for stamp in ("started", "finished"):
         if not ISO.match(record[stamp]):
             fail("%s is not ISO 8601 UTC: %r" % (stamp, record[stamp]))
