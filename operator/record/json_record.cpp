@@ -416,10 +416,11 @@ int readSchema(const Json& record, std::string* error)
 }
 
 // An older record's identity: the digest of what it says, whatever its
-// layout on disk, so two copies of one run are one run.
+// layout on disk (spacing, the order of fields), so two copies of one run
+// are one run.
 std::string contentIdentity(const Json& record)
 {
-    std::string canonical = record.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string canonical = nlohmann::json(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     return "sha256:" + wire::sha256Hex(reinterpret_cast<const uint8_t*>(canonical.data()), canonical.size());
 }
 

@@ -24,14 +24,14 @@ void upgradeTest(Json& test)
     setIfMissing(test, "ended_in_order", word == "pass" || word == "fail");
     setIfMissing(test, "why", nullptr);
     setIfMissing(test, "failure_lines", Json::array());
-    setIfMissing(test, "failure_lines_dropped", 0);
+    setIfMissing(test, "failure_lines_dropped", 0u);
     setIfMissing(test, "operator_findings", Json::array());
     setIfMissing(test, "paper_checked", false);
     setIfMissing(test, "paper_jobs", nullptr);
     setIfMissing(test, "console", "");
-    setIfMissing(test, "console_bytes_dropped", 0);
+    setIfMissing(test, "console_bytes_dropped", 0u);
     setIfMissing(test, "stderr", "");
-    setIfMissing(test, "stderr_bytes_dropped", 0);
+    setIfMissing(test, "stderr_bytes_dropped", 0u);
 }
 
 void upgradeLibrary(Json& library)
@@ -81,7 +81,7 @@ void upgradeFromOne(Json& record)
     }
     if (record.contains("faults")) upgradeMatrix(record);
     setIfMissing(record, "failure_lines_outside_tests", Json::array());
-    setIfMissing(record, "failure_lines_outside_tests_dropped", 0);
+    setIfMissing(record, "failure_lines_outside_tests_dropped", 0u);
     // Its tests' time: the run's own total was not kept.
     setIfMissing(record, "seconds", seconds);
     setIfMissing(record, "broke_off", nullptr);

@@ -56,3 +56,9 @@ foreach(check json bytes manual live paper ending edges stderr flood)
   add_test(NAME operator_records_${check} COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/records.sh ${check} ${CMAKE_BINARY_DIR})
   set_tests_properties(operator_records_${check} PROPERTIES TIMEOUT 120)
 endforeach()
+
+# The lab's history: the same questions against SQLite and against a
+# throw-away PostgreSQL server (skipped, with the reason, where none starts).
+add_test(NAME history_sqlite COMMAND history_tests)
+add_test(NAME history_postgresql COMMAND bash ${CMAKE_SOURCE_DIR}/tests/history/postgres.sh $<TARGET_FILE:history_tests>)
+set_tests_properties(history_postgresql PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
