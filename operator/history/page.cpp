@@ -40,20 +40,21 @@ struct Marks {
     std::set<std::pair<unsigned, std::string>> firstFailures;
 };
 
-bool findMarks(Connection& store, const std::string& bench, Marks* marks, std::string* error)
+bool findMarks(Connection& store, const std::string& bench, const std::vector<RunTests>& runs, Marks* marks,
+    std::string* error)
 {
     std::vector<FlakyTest> flaky;
     if (!flakyTests(store, bench, &flaky, error)) return false;
     for (const FlakyTest& test : flaky) marks->flaky.insert({ test.bench, test.test, test.buildKey });
-    for (unsigned number = 0; number < suiteTests().size(); ++number) {
-        std::vector<TestRun> runs;
-        if (!testRuns(store, number, bench, &runs, error)) return false;
-        for (size_t from = 0, to = 0; from < runs.size(); from = to) {
-            while (to < runs.size() && runs[to].run.bench == runs[from].run.bench) ++to;
-            std::vector<TestRun> one(runs.begin() + static_cast<long>(from), runs.begin() + static_cast<long>(to));
-            for (const FailureSpell& spell : failureSpells(one))
-                marks->firstFailures.insert({ number, spell.first.run.runId });
-        }
+    // Each bench's runs of each test, in time order, for the one rule of
+    // where a spell of failing begins.
+    std::map<std::pair<std::string, unsigned>, std::vector<TestRun>> histories;
+    for (const RunTests& run : runs) {
+        for (const RunTests::Test& test : run.tests)
+            histories[{ run.run.bench, test.number }].push_back({ run.run, run.buildKey, test.verdict, test.firstLine });
+    }
+    for (const auto& [key, history] : histories) {
+        for (const FailureSpell& spell : failureSpells(history)) marks->firstFailures.insert({ key.second, spell.first.run.runId });
     }
     return true;
 }
@@ -84,8 +85,7 @@ std::string cell(const Builds::value_type& build, unsigned number, const std::st
             first = first || starts;
             links += "<a class=\"v " + signoff::cssClass(test.verdict) + (starts ? " first" : "") + "\" href=\"#"
                 + anchor(run->run.runId) + "\" title=\""
-                + htmlText(run->run.started + " " + test.verdict + (starts ? ", first failure" : "")
-                    + (test.firstLine.empty() ? "" : ": " + test.firstLine))
+                + htmlText(run->run.started + " " + test.verdict + (starts ? ", first failure" : ""))
                 + "\">" + symbol(test.verdict) + "</a>";
         }
     }
@@ -150,7 +150,7 @@ bool historyPage(Connection& store, const std::string& bench, std::string* html,
 {
     std::vector<RunTests> runs;
     Marks marks;
-    if (!benchRuns(store, bench, &runs, error) || !findMarks(store, bench, &marks, error)) return false;
+    if (!benchRuns(store, bench, &runs, error) || !findMarks(store, bench, runs, &marks, error)) return false;
     std::string body = "<header><h1>devbench history</h1><p>" + std::to_string(runs.size()) + " runs at "
         + htmlText(bench.empty() ? "every bench" : "bench " + bench) + " (a fault matrix's runs are not shown)</p>";
     std::string sections, signoffs;

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <set>
+#include <unordered_map>
 
 namespace vpop::history {
 
@@ -77,6 +78,8 @@ std::vector<FailureSpell> failureSpells(const std::vector<TestRun>& benchRuns)
     std::set<std::string> failedBuilds;
     bool open = false;
     for (const TestRun& run : benchRuns) {
+        // A run that did not run the test says nothing of it.
+        if (run.verdict == "not run") continue;
         if (run.verdict != "pass") {
             if (!open) spells.push_back({ run, std::nullopt }), failedBuilds.clear();
             open = true;
@@ -89,21 +92,27 @@ std::vector<FailureSpell> failureSpells(const std::vector<TestRun>& benchRuns)
     return spells;
 }
 
+// Failures are few: each (bench, build, test) that failed is looked up for
+// a pass under the same build at the same bench, through the indexes. The
+// CROSS JOIN keeps SQLite, which has no statistics of the store, from
+// walking every pass of the test instead of the build's few runs.
 bool flakyTests(Connection& store, const std::string& bench, std::vector<FlakyTest>* flaky, std::string* error)
 {
-    const std::string passes = "SUM(CASE WHEN t.verdict = 'pass' THEN 1 ELSE 0 END)";
-    const std::string failures = "SUM(CASE WHEN t.verdict <> 'pass' THEN 1 ELSE 0 END)";
     std::vector<Row> rows;
-    if (!store.query("SELECT r.bench, t.number, r.build_key, MIN(r.build), MIN(r.sha256), " + passes + ", " + failures
-                + " FROM tests t JOIN runs r ON r.id = t.run WHERE t.verdict <> 'not run' AND r.matrix = 0"
-                + " AND r.build_key <> '' AND " + AT_BENCH + " GROUP BY r.bench, t.number, r.build_key HAVING " + passes
-                + " > 0 AND " + failures + " > 0 ORDER BY r.bench, t.number, MIN(r.started)",
+    if (!store.query(std::string("SELECT * FROM (SELECT r.bench, t.number, r.build_key, MIN(r.build), MIN(r.sha256),"
+                                 " (SELECT COUNT(*) FROM runs p CROSS JOIN tests u WHERE u.run = p.id"
+                                 " AND u.number = t.number AND p.bench = r.bench AND p.build_key = r.build_key"
+                                 " AND p.matrix = 0 AND u.verdict = 'pass') AS passes, COUNT(*) AS failures, MIN(r.started) AS since"
+                                 " FROM tests t JOIN runs r ON r.id = t.run WHERE t.verdict IN ('fail', 'broke off')"
+                                 " AND r.matrix = 0 AND r.build_key <> '' AND ")
+                + AT_BENCH
+                + " GROUP BY r.bench, t.number, r.build_key) f WHERE f.passes > 0 ORDER BY f.bench, f.number, f.since",
             atBench(bench), &rows, error))
         return false;
     flaky->clear();
     for (const Row& row : rows)
-        flaky->push_back(
-            { text(row, 0), count(row, 1), text(row, 2), text(row, 3), text(row, 4), count(row, 5), count(row, 6) });
+        flaky->push_back({ text(row, 0), count(row, 1), text(row, 2), text(row, 3), text(row, 4), count(row, 5),
+            count(row, 6) });
     return true;
 }
 
@@ -131,19 +140,28 @@ bool benchRuns(Connection& store, const std::string& bench, std::vector<RunTests
 {
     std::vector<Row> rows;
     if (!store.query(std::string("SELECT ") + RUN_COLUMNS
-                + ", r.build_key, r.by_name, r.note, r.why, r.host, r.devbench, r.finished, r.partial, t.number,"
-                  " t.verdict, t.first_line FROM runs r JOIN tests t ON t.run = r.id WHERE r.matrix = 0 AND "
-                + AT_BENCH + " ORDER BY r.bench, r.started, r.id, t.number",
+                + ", r.build_key, r.by_name, r.note, r.why, r.host, r.devbench, r.finished, r.partial, r.id FROM runs r"
+                  " WHERE r.matrix = 0 AND "
+                + AT_BENCH + " ORDER BY r.bench, r.started, r.id",
             atBench(bench), &rows, error))
         return false;
     runs->clear();
+    std::unordered_map<std::string, size_t> index;
     for (const Row& row : rows) {
-        RunRef run = runOf(row);
-        if (runs->empty() || runs->back().run.runId != run.runId) {
-            runs->push_back({ run, text(row, 6), text(row, 7), text(row, 8), text(row, 9), text(row, 10), text(row, 11),
-                text(row, 12), text(row, 13) == "1", {} });
-        }
-        runs->back().tests.push_back({ count(row, 14), text(row, 15), text(row, 16) });
+        index[text(row, 14)] = runs->size();
+        runs->push_back({ runOf(row), text(row, 6), text(row, 7), text(row, 8), text(row, 9), text(row, 10),
+            text(row, 11), text(row, 12), text(row, 13) == "1", {} });
+    }
+    // The tests apart: a run's facts once, not once per test.
+    // From the bench's runs to their tests, not the other way.
+    if (!store.query(std::string("SELECT t.run, t.number, t.verdict, t.first_line FROM runs r CROSS JOIN tests t"
+                                 " WHERE t.run = r.id AND r.matrix = 0 AND ")
+                + AT_BENCH + " ORDER BY r.id, t.number",
+            atBench(bench), &rows, error))
+        return false;
+    for (const Row& row : rows) {
+        auto run = index.find(text(row, 0));
+        if (run != index.end()) (*runs)[run->second].tests.push_back({ count(row, 1), text(row, 2), text(row, 3) });
     }
     return true;
 }

@@ -25,6 +25,7 @@ const char* const TABLES[] = {
     // test's verdicts across runs.
     "CREATE INDEX IF NOT EXISTS runs_by_bench ON runs (bench, started)",
     "CREATE INDEX IF NOT EXISTS runs_by_build ON runs (build)",
+    "CREATE INDEX IF NOT EXISTS runs_by_build_key ON runs (bench, build_key)",
     "CREATE INDEX IF NOT EXISTS runs_by_sha256 ON runs (sha256)",
     "CREATE INDEX IF NOT EXISTS tests_by_number ON tests (number, verdict, run)",
 };
