@@ -40,8 +40,8 @@ struct Marks {
     std::set<std::pair<unsigned, std::string>> firstFailures;
 };
 
-bool findMarks(Connection& store, const std::string& bench, const std::vector<RunTests>& runs, Marks* marks,
-    std::string* error)
+bool findMarks(
+    Connection& store, const std::string& bench, const std::vector<RunTests>& runs, Marks* marks, std::string* error)
 {
     std::vector<FlakyTest> flaky;
     if (!flakyTests(store, bench, &flaky, error)) return false;
@@ -51,10 +51,12 @@ bool findMarks(Connection& store, const std::string& bench, const std::vector<Ru
     std::map<std::pair<std::string, unsigned>, std::vector<TestRun>> histories;
     for (const RunTests& run : runs) {
         for (const RunTests::Test& test : run.tests)
-            histories[{ run.run.bench, test.number }].push_back({ run.run, run.buildKey, test.verdict, test.firstLine });
+            histories[{ run.run.bench, test.number }].push_back(
+                { run.run, run.buildKey, test.verdict, test.firstLine });
     }
     for (const auto& [key, history] : histories) {
-        for (const FailureSpell& spell : failureSpells(history)) marks->firstFailures.insert({ key.second, spell.first.run.runId });
+        for (const FailureSpell& spell : failureSpells(history))
+            marks->firstFailures.insert({ key.second, spell.first.run.runId });
     }
     return true;
 }
@@ -85,8 +87,8 @@ std::string cell(const Builds::value_type& build, unsigned number, const std::st
             first = first || starts;
             links += "<a class=\"v " + signoff::cssClass(test.verdict) + (starts ? " first" : "") + "\" href=\"#"
                 + anchor(run->run.runId) + "\" title=\""
-                + htmlText(run->run.started + " " + test.verdict + (starts ? ", first failure" : ""))
-                + "\">" + symbol(test.verdict) + "</a>";
+                + htmlText(run->run.started + " " + test.verdict + (starts ? ", first failure" : "")) + "\">"
+                + symbol(test.verdict) + "</a>";
         }
     }
     bool flaky = marks.flaky.count({ bench, number, build.first }) > 0;

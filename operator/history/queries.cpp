@@ -99,20 +99,22 @@ std::vector<FailureSpell> failureSpells(const std::vector<TestRun>& benchRuns)
 bool flakyTests(Connection& store, const std::string& bench, std::vector<FlakyTest>* flaky, std::string* error)
 {
     std::vector<Row> rows;
-    if (!store.query(std::string("SELECT * FROM (SELECT r.bench, t.number, r.build_key, MIN(r.build), MIN(r.sha256),"
-                                 " (SELECT COUNT(*) FROM runs p CROSS JOIN tests u WHERE u.run = p.id"
-                                 " AND u.number = t.number AND p.bench = r.bench AND p.build_key = r.build_key"
-                                 " AND p.matrix = 0 AND u.verdict = 'pass') AS passes, COUNT(*) AS failures, MIN(r.started) AS since"
-                                 " FROM tests t JOIN runs r ON r.id = t.run WHERE t.verdict IN ('fail', 'broke off')"
-                                 " AND r.matrix = 0 AND r.build_key <> '' AND ")
+    if (!store.query(
+            std::string(
+                "SELECT * FROM (SELECT r.bench, t.number, r.build_key, MIN(r.build), MIN(r.sha256),"
+                " (SELECT COUNT(*) FROM runs p CROSS JOIN tests u WHERE u.run = p.id"
+                " AND u.number = t.number AND p.bench = r.bench AND p.build_key = r.build_key"
+                " AND p.matrix = 0 AND u.verdict = 'pass') AS passes, COUNT(*) AS failures, MIN(r.started) AS since"
+                " FROM tests t JOIN runs r ON r.id = t.run WHERE t.verdict IN ('fail', 'broke off')"
+                " AND r.matrix = 0 AND r.build_key <> '' AND ")
                 + AT_BENCH
                 + " GROUP BY r.bench, t.number, r.build_key) f WHERE f.passes > 0 ORDER BY f.bench, f.number, f.since",
             atBench(bench), &rows, error))
         return false;
     flaky->clear();
     for (const Row& row : rows)
-        flaky->push_back({ text(row, 0), count(row, 1), text(row, 2), text(row, 3), text(row, 4), count(row, 5),
-            count(row, 6) });
+        flaky->push_back(
+            { text(row, 0), count(row, 1), text(row, 2), text(row, 3), text(row, 4), count(row, 5), count(row, 6) });
     return true;
 }
 

@@ -46,7 +46,11 @@ public:
     // write without waiting.
     bool beginWriting(std::string* error) override { return execute("BEGIN IMMEDIATE", {}, error); }
     bool commit(std::string* error) override { return execute("COMMIT", {}, error); }
-    void rollback() override { sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr); }
+    void rollback() override
+    {
+        std::string ignored;
+        execute("ROLLBACK", {}, &ignored);
+    }
     std::string name() const override { return path_; }
 
 private:
