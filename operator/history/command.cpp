@@ -137,6 +137,12 @@ namespace {
 
 void say(const std::string& text) { printText(text); }
 
+// "1 run", "2 runs".
+std::string counted(size_t count, const std::string& thing)
+{
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : thing.back() == 'h' ? "es" : "s");
+}
+
 void sayJson(const Json& json) { printText(json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n"); }
 
 // A build as a person knows it: its label, else the start of its hash.
@@ -182,11 +188,11 @@ int showSummary(Connection& store, const Options& options)
     std::string out = "history: " + store.name() + "\n";
     if (summary.runs == 0)
         return say(out + "no runs" + (options.bench.empty() ? "" : " at bench " + options.bench) + " yet\n"), 0;
-    out += std::to_string(summary.runs) + " runs of " + std::to_string(summary.benches.size()) + " benches and "
-        + std::to_string(summary.builds) + " builds, started from " + summary.first + " to " + summary.last + "\n";
+    out += counted(summary.runs, "run") + " of " + counted(summary.benches.size(), "bench") + " and "
+        + counted(summary.builds, "build") + ", started from " + summary.first + " to " + summary.last + "\n";
     out += "each bench's last run:\n";
     for (const BenchSummary& bench : summary.benches)
-        out += "  " + bench.bench + " (" + std::to_string(bench.runs) + " runs): " + runLine(bench.last) + "\n";
+        out += "  " + bench.bench + " (" + counted(bench.runs, "run") + "): " + runLine(bench.last) + "\n";
     say(out);
     return 0;
 }
@@ -211,7 +217,7 @@ std::string spellText(const Json& spell)
         return buildName(run["build"].is_null() ? "" : run["build"].get<std::string>(),
             run["sha256"].is_null() ? "" : run["sha256"].get<std::string>());
     };
-    if (first.is_null()) return out + "never failed in " + std::to_string(spell["runs"].get<size_t>()) + " runs\n";
+    if (first.is_null()) return out + "never failed in " + counted(spell["runs"].get<size_t>(), "run") + "\n";
     std::string since = first["started"].get<std::string>() + ", build " + build(first) + ", run "
         + first["run_id"].get<std::string>()
         + (first["first_line"].get<std::string>().empty() ? "" : "\n      " + first["first_line"].get<std::string>());
@@ -267,7 +273,7 @@ int showFlaky(Connection& store, const Options& options)
     std::string out = tests.empty() ? "no test changed its verdict under one build at one bench\n" : "";
     for (const Json& test : tests) {
         out += test["bench"].get<std::string>() + ", " + testName(test["test"].get<unsigned>()) + ": "
-            + std::to_string(test["builds"].size()) + " builds passed and failed it ("
+            + counted(test["builds"].size(), "build") + " passed and failed it ("
             + std::to_string(test["passes"].get<unsigned>()) + " passes, "
             + std::to_string(test["failures"].get<unsigned>()) + " failures)\n";
         for (const Json& build : test["builds"])
@@ -313,11 +319,11 @@ int showPassed(Connection& store, const Options& options)
         out = "build " + options.build + " never passed " + testName(*options.test) + ": no run of it" + where
             + " in the store\n";
     else if (runs.empty())
-        out = "build " + options.build + " never passed " + testName(*options.test) + " in its " + std::to_string(tried)
-            + " runs" + where + "\n";
+        out = "build " + options.build + " never passed " + testName(*options.test) + " in its " + counted(tried, "run")
+            + where + "\n";
     else
         out = "build " + options.build + " passed " + testName(*options.test) + " in " + std::to_string(runs.size())
-            + " of its " + std::to_string(tried) + " runs" + where + ":\n";
+            + " of its " + counted(tried, "run") + where + ":\n";
     for (const RunRef& run : runs) out += "  " + run.bench + "  " + runLine(run) + "\n";
     say(out);
     return status;

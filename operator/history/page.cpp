@@ -99,7 +99,7 @@ std::string cell(const Builds::value_type& build, unsigned number, const std::st
 std::string benchSection(const std::string& bench, const std::vector<const RunTests*>& runs, const Marks& marks)
 {
     Builds builds = buildsOf(runs);
-    std::string out = "<section class=\"sheet\" id=\"bench-" + htmlText(anchor(bench).substr(4)) + "\">\n<h2>bench "
+    std::string out = "<section class=\"sheet\" id=\"bench-" + htmlText(anchor(bench).substr(4)) + "\">\n<h2>"
         + htmlText(bench) + ": " + std::to_string(runs.size()) + " runs of " + std::to_string(builds.size())
         + " builds</h2>\n<table class=\"history\">\n<thead><tr><th>test</th>";
     for (const auto& build : builds)
