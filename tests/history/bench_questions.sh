@@ -22,7 +22,7 @@ page=$(mktemp --suffix=.html)
 trap 'rm -f "$page"' EXIT
 for question in "" "--bench bench-3" "first-failure --test 10" "first-failure --test 10 --bench bench-3" \
     "flaky" "flaky --bench bench-5" "passed --test 18 --build 1.4.2 --bench bench-5" "passed --test 18 --build 1.4.2" \
-    "report --html $page"; do
+    "report --bench bench-3 --html $page" "report --html $page"; do
     # shellcheck disable=SC2086
     echo "history ${question:-(what it holds)}: $(timed $question) ms"
 done
