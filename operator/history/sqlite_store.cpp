@@ -135,7 +135,7 @@ std::unique_ptr<Connection> openSqlite(const std::string& path, std::string* err
     // instead of failing.
     std::vector<Row> mode;
     if (!connection->query("PRAGMA journal_mode=WAL", {}, &mode, error)) {
-        *error += " (is it a history store?)";
+        *error += ": it is not a history store; name another file with --db PATH";
         return nullptr;
     }
     return connection;
