@@ -77,6 +77,12 @@ bool onOverlayFileSystem(const std::string& path);
 // it has none, and everywhere else.
 std::string fileVersion(const std::string& path);
 
+// The folder a user's data is kept in: $XDG_DATA_HOME, else
+// ~/.local/share; on Windows %LOCALAPPDATA%. Empty when none can be told.
+std::string userDataDirectory();
+// Makes the folder and the ones above it that are missing; `error` names it.
+bool makeDirectories(const std::string& path, std::string* error);
+
 std::string hostName();
 // Now, UTC, as 2026-12-08T01:51:00Z.
 std::string utcTimestamp();

@@ -129,6 +129,28 @@ bool fileIdentity(const std::string& path, FileIdentity* identity)
     return true;
 }
 
+std::string userDataDirectory()
+{
+    const char* data = getenv("XDG_DATA_HOME");
+    // The XDG rule: a relative value is to be ignored.
+    if (data != nullptr && data[0] == '/') return data;
+    const char* home = getenv("HOME");
+    if (home == nullptr || home[0] != '/') return "";
+    return std::string(home) + "/.local/share";
+}
+
+bool makeDirectories(const std::string& path, std::string* error)
+{
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        std::string part = path.substr(0, slash);
+        if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            *error = "cannot make the folder " + part + ": " + strerror(errno);
+            return false;
+        }
+        if (slash == std::string::npos) return true;
+    }
+}
+
 std::string hostName()
 {
     char name[256] = "";

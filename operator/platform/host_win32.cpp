@@ -201,6 +201,30 @@ std::string fileVersion(const std::string& path)
     return text;
 }
 
+std::string userDataDirectory()
+{
+    const wchar_t* data = _wgetenv(L"LOCALAPPDATA");
+    return data == nullptr ? std::string() : utf8(data, wcslen(data));
+}
+
+bool makeDirectories(const std::string& path, std::string* error)
+{
+    // Past a drive's "C:\" or a share's "\\server\share\".
+    for (size_t at = path.find_first_of("\\/", 3);; at = path.find_first_of("\\/", at + 1)) {
+        std::string part = path.substr(0, at);
+        if (!CreateDirectoryW(wideText(part).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS
+            && GetLastError() != ERROR_ACCESS_DENIED) {
+            *error = "cannot make the folder " + part + " (error " + std::to_string(GetLastError()) + ")";
+            return false;
+        }
+        if (at == std::string::npos) break;
+    }
+    DWORD attributes = GetFileAttributesW(wideText(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    *error = "cannot make the folder " + path;
+    return false;
+}
+
 std::string hostName()
 {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";

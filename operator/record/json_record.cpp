@@ -12,8 +12,10 @@
 
 #include "operator/platform/host.h"
 #include "operator/record/record_bounds.h"
+#include "operator/record/older_schemas.h"
 #include "operator/record/text_escape.h"
 #include "operator/record/verdict.h"
+#include "wire/sha256.h"
 
 namespace vpop {
 
@@ -88,6 +90,7 @@ Json facts(const RunRecord& record)
 {
     Json out;
     out["schema"] = recordSchema;
+    out["run_id"] = record.runId;
     out["verdict"] = verdictWord(runVerdict(record).verdict);
     Coverage covered = coverage(record);
     out["partial"] = covered.partial;
@@ -96,6 +99,9 @@ Json facts(const RunRecord& record)
     out["finished"] = record.finished;
     out["host"] = record.host;
     out["bench"] = record.bench;
+    out["build"] = textOrNull(record.build);
+    out["by"] = textOrNull(record.by);
+    out["note"] = textOrNull(record.note);
     out["port_name"] = record.portName;
     out["port_settings"] = record.portSettings;
     out["mode"] = record.mode;
@@ -330,6 +336,9 @@ void readFacts(Fields& fields, RunRecord* run, std::string* error)
     run->finished = fields.text("finished");
     run->host = fields.text("host");
     run->bench = fields.text("bench");
+    run->build = fields.text("build");
+    run->by = fields.text("by");
+    run->note = fields.text("note");
     run->portName = fields.text("port_name");
     run->portSettings = fields.text("port_settings");
     run->mode = fields.text("mode");
@@ -383,7 +392,8 @@ void checkCounts(Fields& fields, const RunRecord& run)
         fields.fail("partial", "contradicts how many of the suite's tests ran; was it edited?");
 }
 
-void readRun(const Json& object, int schema, RunRecord* run, std::string* error)
+// `verdictStated`: the earliest records of schema 1 stated no run verdict.
+void readRun(const Json& object, int schema, bool verdictStated, RunRecord* run, std::string* error)
 {
     Fields fields(object, "", error, schema);
     readFacts(fields, run, error);
@@ -407,7 +417,7 @@ void readRun(const Json& object, int schema, RunRecord* run, std::string* error)
     run->brokeOff = fields.text("broke_off");
     if (fields.ok()) checkJudgements(fields, run);
     if (fields.ok()) checkCounts(fields, *run);
-    checkVerdict(fields, runVerdict(*run).verdict, false);
+    if (verdictStated) checkVerdict(fields, runVerdict(*run).verdict, false);
 }
 
 bool readSchema(const Json& record, int* read, std::string* error)
@@ -421,11 +431,31 @@ bool readSchema(const Json& record, int* read, std::string* error)
         return true;
     }
     std::string version = schema == record.end()
-        ? "one from before records had a \"schema\" field"
+        ? "it has no \"schema\" field"
         : "schema " + schema->dump(-1, ' ', false, Json::error_handler_t::replace);
+    bool newer = schema != record.end() && schema->is_number() && *schema > recordSchema;
     *error = "it is a record of another version (" + version + "); this vpoperator reads schemas "
         + std::to_string(oldestRecordSchema) + " to " + std::to_string(recordSchema)
-        + ": use the vpoperator that made the record";
+        + (newer ? ": read it with a newer vpoperator" : "");
+    return false;
+}
+
+// An older record's identity: the digest of what it says, whatever its
+// layout on disk (spacing, the order of fields), so two copies of one run
+// are one run.
+std::string contentIdentity(const Json& record)
+{
+    std::string canonical = nlohmann::json(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return "sha256:" + wire::sha256Hex(reinterpret_cast<const uint8_t*>(canonical.data()), canonical.size());
+}
+
+bool readIdentity(const Json& record, int schema, RunRecord* run, std::string* error)
+{
+    if (schema < 3) return run->runId = contentIdentity(record), true;
+    auto id = record.find("run_id");
+    if (id != record.end() && id->is_string() && !id->get<std::string>().empty())
+        return run->runId = id->get<std::string>(), true;
+    *error = id == record.end() ? "\"run_id\" is missing" : "\"run_id\" is not a run's identity";
     return false;
 }
 
@@ -446,7 +476,11 @@ bool parseBytes(const ReadBytes& read, RunRecord* record, std::string* error)
         int schema = recordSchema;
         if (!readSchema(json, &schema, error)) return false;
         std::string problem;
-        readRun(json, schema, record, &problem);
+        if (readIdentity(json, schema, record, &problem)) {
+            bool verdictStated = json.contains("verdict");
+            if (schema < recordSchema) upgradeRecord(json, schema);
+            readRun(json, schema, verdictStated || schema > 1, record, &problem);
+        }
         if (problem.empty()) return true;
         *error = "it is not a complete run record: " + problem;
     } catch (const nlohmann::json::exception& problem) {

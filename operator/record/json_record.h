@@ -9,10 +9,9 @@
 
 namespace vpop {
 
-// The record's layout as written; a reader reads the older ones too, a
-// field they lack taken as its natural default.
+// The record's layout. A reader reads this one and every older one this
+// project wrote, and refuses a newer one by name.
 inline constexpr int recordSchema = 3;
-inline constexpr int oldestRecordSchema = 2;
 
 // Far above a run of every test with its console and standard error; a file
 // this big is no record.

@@ -157,6 +157,11 @@ std::string properties(const RunRecord& record)
     };
     std::string out = "  <properties>\n";
     out += property("bench", record.bench);
+    out += property("run_id", record.runId);
+    for (auto [name, label] :
+        { std::pair { "build", &record.build }, std::pair { "by", &record.by }, std::pair { "note", &record.note } }) {
+        if (!label->empty()) out += property(name, *label);
+    }
     out += property("mode", record.mode);
     out += property("port_name", record.portName);
     out += property("port_settings", record.portSettings);

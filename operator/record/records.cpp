@@ -1,6 +1,7 @@
 #include "operator/record/records.h"
 
 #include <iomanip>
+#include <random>
 #include <sstream>
 
 #include "operator/platform/host.h"
@@ -13,6 +14,19 @@ namespace {
 const unsigned testReadNumber = 6;
 
 } // namespace
+
+std::string newRunId()
+{
+    // The platform's entropy source on both systems (rand_s under MinGW).
+    std::random_device source;
+    std::string id;
+    const char digits[] = "0123456789abcdef";
+    for (int word = 0; word < 4; ++word) {
+        uint32_t bits = source();
+        for (int i = 0; i < 8; ++i, bits >>= 4) id += digits[bits & 15];
+    }
+    return id;
+}
 
 std::optional<std::string> printerFirmware(const RunRecord& record)
 {

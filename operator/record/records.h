@@ -34,12 +34,20 @@ struct FaultResult {
 };
 
 struct RunRecord {
+    // What two copies of one run share and two runs never do: made when the
+    // run starts (a record of an older schema: the digest of its content).
+    std::string runId;
     std::string started;
     std::string finished;
     std::string host;
     // The bench's name in reports that merge several benches (--bench; the
     // host name by default).
     std::string bench;
+    // The labels a lab finds runs by: the library build's name as its maker
+    // knows it (--build), the technician (--by), a note (--note).
+    std::string build;
+    std::string by;
+    std::string note;
     std::string portName;
     std::string portSettings;
     std::string mode;
@@ -77,5 +85,8 @@ using RecordTime = std::chrono::time_point<std::chrono::system_clock, std::chron
 // `finished` hold it) names; none for any other text, a day that does not
 // exist included.
 std::optional<RecordTime> recordMoment(const std::string& text);
+
+// A new run's identity: 128 random bits in hexadecimal.
+std::string newRunId();
 
 } // namespace vpop

@@ -57,7 +57,10 @@ std::string runFacts(const RunRecord& run)
     if (!run.callingConvention.empty()) out += fact("calling convention", htmlText(run.callingConvention));
     std::optional<std::string> firmware = printerFirmware(run);
     out += fact("printer firmware", firmware ? code(*firmware) : "unknown (Test Read did not read it)");
+    if (!run.build.empty()) out += fact("build", "<strong>" + htmlText(run.build) + "</strong>");
     out += fact("bench", htmlText(run.bench));
+    if (!run.by.empty()) out += fact("by", htmlText(run.by));
+    if (!run.note.empty()) out += fact("note", htmlText(run.note));
     out += fact("host", htmlText(run.host));
     out += fact("devbench", htmlText(run.devbench));
     out += fact("mode", htmlText(run.mode == "manual" ? "by hand (manual)" : run.mode));
@@ -161,15 +164,6 @@ std::string faultTable(const RunRecord& run)
             + badge(fault.caught ? Verdict::Pass : Verdict::Fail) + "</td><td>" + htmlText(fault.note) + "</td></tr>\n";
     }
     return out + "</table>\n</section>\n";
-}
-
-std::string page(const std::string& title, const std::string& body)
-{
-    return "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-           "<meta http-equiv=\"Content-Security-Policy\" content=\""
-        + std::string(POLICY) + "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
-        + htmlText(title) + "</title>\n<style>\n" + SIGNOFF_PAGE_CSS + "</style>\n</head>\n<body>\n" + body
-        + "</body>\n</html>\n";
 }
 
 std::string strayLines(const RunRecord& run)
@@ -280,6 +274,15 @@ std::string benchTable(const Grid& grid)
 
 } // namespace
 
+std::string htmlPage(const std::string& title, const std::string& body)
+{
+    return "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+           "<meta http-equiv=\"Content-Security-Policy\" content=\""
+        + std::string(POLICY) + "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
+        + htmlText(title) + "</title>\n<style>\n" + SIGNOFF_PAGE_CSS + "</style>\n</head>\n<body>\n" + body
+        + "</body>\n</html>\n";
+}
+
 // The report's text is the JUnit report's XML escaping of what a person
 // can see; every attribute value on the page is in double quotes.
 std::string htmlText(std::string_view text) { return xmlEscaped(visibleText(text), false); }
@@ -299,7 +302,7 @@ std::string htmlReport(const ReadRun& read)
         body += "<p class=\"note\">Jobs: what the virtual printer took during each test, against what the test "
                 "sent.</p>\n";
     body += "</section>\n<p class=\"note\">From " + htmlText(read.file) + "</p>\n</main>\n";
-    return page("devbench sign-off: " + std::string(verdictWord(runVerdict(run).verdict)) + partialText(run) + " — "
+    return htmlPage("devbench sign-off: " + std::string(verdictWord(runVerdict(run).verdict)) + partialText(run) + " — "
             + (run.library ? run.library->path : ""),
         body);
 }
@@ -324,7 +327,7 @@ std::string htmlComparison(const std::vector<ReadRun>& runs, const ReadRun* base
         body += "<p class=\"note\">The last " + std::to_string(LAST_RUNS_PER_BENCH) + " runs of each bench, of "
             + std::to_string(grid.columns.size()) + ".</p>\n";
     body += "<table class=\"grid\">\n" + gridHead(grid) + gridBody(grid) + "</table>\n</section>\n</main>\n";
-    return page("devbench comparison: " + counts, body);
+    return htmlPage("devbench comparison: " + counts, body);
 }
 
 } // namespace vpop::signoff

@@ -49,6 +49,10 @@ std::string runLines(const RunRecord& run)
     if (run.probeLibrary) out += libraryLine("Library (holdprobe, 32-bit)", run.probeLibrary);
     if (!run.callingConvention.empty()) out += "- Calling convention: " + markdownText(run.callingConvention) + "\n";
     out += "- Printer firmware: " + markdownText(printerFirmware(run).value_or("unknown")) + "\n";
+    if (!run.build.empty()) out += "- Build: " + markdownText(run.build) + "\n";
+    if (!run.by.empty() || !run.note.empty())
+        out += "- By " + markdownText(run.by.empty() ? "(not named)" : run.by)
+            + (run.note.empty() ? "" : "; note: " + markdownText(run.note)) + "\n";
     out += "- Bench: " + markdownText(run.bench) + "; host " + markdownText(run.host) + "; devbench "
         + markdownText(run.devbench) + "; mode " + markdownText(run.mode) + "\n";
     out += "- Port: " + markdownText(run.portName)

@@ -98,6 +98,10 @@ RunRecord everyField(bool matrix)
     record.finished = "2026-12-08T03:07:46Z";
     record.host = "vm";
     record.bench = "lab.3";
+    record.runId = "0123456789abcdef0123456789abcdef";
+    record.build = "1.4.2";
+    record.by = "Ana";
+    record.note = "after the \"cover\" fix";
     record.portName = "/dev/ttyS0";
     record.portSettings = "baud=9600";
     record.mode = "manual";
@@ -171,6 +175,8 @@ TEST(JsonRecord, WrittenAndReadBackIsTheSameRecord)
         RunRecord read;
         std::string error;
         ASSERT_TRUE(parseRecord(jsonRecord(written), &read, &error)) << error << "\n" << jsonRecord(written);
+        EXPECT_EQ(std::tie(read.runId, read.build, read.by, read.note),
+            std::tie(written.runId, written.build, written.by, written.note));
         EXPECT_EQ(std::tie(read.started, read.finished, read.host, read.bench, read.portName, read.portSettings,
                       read.mode, read.callingConvention, read.devbench, read.strayFailures, read.strayFailuresDropped,
                       read.brokeOff, read.seconds, read.matrix),
@@ -207,8 +213,9 @@ TEST(JsonRecord, HostileRecordsAreRefusedByName)
         { "run.json\n", "it is not JSON" },
         // Wrong at its last byte is not cut short.
         { "{}}", "it is not JSON" },
-        { "{\"schema\": 2}", "not a run record" },
-        { edited("\"schema\": 3", "\"schema\": 1"), "another version (schema 1)" },
+        { "{\"schema\": 3}", "not a run record" },
+        { edited("\"schema\": 3", "\"schema\": 4"),
+            "another version (schema 4); this vpoperator reads schemas 1 to 3: read it with a newer" },
         { edited("\"seconds\": 12.5", "\"seconds\": 1e400"), "number overflow" },
         { edited("\"schema\": 3", "\"schema\": " + std::string(100000, '[') + std::string(100000, ']')),
             "nests more than 32 levels" },

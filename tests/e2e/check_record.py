@@ -17,7 +17,7 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-FIELDS = {"schema", "verdict", "partial", "tests_run", "started", "finished", "host", "bench", "port_name",
+FIELDS = {"schema", "run_id", "verdict", "partial", "tests_run", "started", "finished", "host", "bench", "build", "by", "note", "port_name",
           "port_settings", "mode", "library", "probe_library", "calling_convention", "printer_firmware", "devbench",
           "tests", "passed", "failed", "not_run", "failure_lines_outside_tests", "failure_lines_outside_tests_dropped",
           "seconds", "broke_off", "stderr_outside_tests", "stderr_outside_tests_bytes_dropped"}

@@ -61,3 +61,10 @@ endforeach()
 # record model, never the other way.
 add_test(NAME operator_record_is_the_bottom_floor
   COMMAND sh -c "! grep -rnE '#include \"operator/(run|report)/' '${CMAKE_SOURCE_DIR}/operator/record'")
+# The lab's history: the same questions against SQLite and against a
+# throw-away PostgreSQL server (skipped, with the reason, where none starts).
+add_test(NAME history_sqlite COMMAND history_tests)
+add_test(NAME history_postgresql COMMAND bash ${CMAKE_SOURCE_DIR}/tests/history/postgres.sh $<TARGET_FILE:history_tests>)
+set_tests_properties(history_postgresql PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
+add_test(NAME history_run_adds COMMAND bash ${CMAKE_SOURCE_DIR}/tests/history/run_adds.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(history_run_adds PROPERTIES TIMEOUT 120)
