@@ -11,8 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "operator/platform/host.h"
-#include "operator/record/record_bounds.h"
 #include "operator/record/older_schemas.h"
+#include "operator/record/record_bounds.h"
 #include "operator/record/text_escape.h"
 #include "operator/record/verdict.h"
 #include "wire/sha256.h"
