@@ -183,7 +183,7 @@ bool Session::stderrMarker(std::string_view text)
             return true;
         }
     }
-    if (text == formatParts(STDERR_LIBRARY_UNKNOWN, "").before) return true;
+    if (text == formatParts(STDERR_LIBRARY_UNKNOWN, "\n").before) return true;
     size_t start = 0;
     std::optional<unsigned> begins = markerNumber(text, STDERR_TEST_BEGINS, &start);
     std::optional<unsigned> ended = begins ? begins : markerNumber(text, STDERR_TEST_ENDED, &start);

@@ -13,6 +13,7 @@
 #include "operator/record/records.h"
 #include "operator/record/verdict.h"
 #include "operator/run/run_record.h"
+#include "operator/run/table.h"
 
 namespace {
 
@@ -88,6 +89,14 @@ TEST(Verdicts, JUnitIsNeverGreenForARunThatDidNotPass)
         report.find("<failure message=\"test 1 Test Bad Port Name not run\" type=\"run failed\"/>"), std::string::npos)
         << report;
     EXPECT_EQ(junitReport(runOf({ test(0, true, true) })).find("devbench run"), std::string::npos);
+    // Broken off between tests, the run's own error says so; in a test, that
+    // test's error is the one.
+    std::string between = junitReport(runOf({ test(0, true, true) }, "devbench exited with status 3"));
+    EXPECT_NE(between.find("<error message=\"devbench exited with status 3\" type=\"broke off\"/>"), std::string::npos)
+        << between;
+    std::string within = junitReport(runOf({ test(0, true, false) }));
+    ASSERT_NE(within.find("<error"), std::string::npos) << within;
+    EXPECT_EQ(within.find("<error"), within.rfind("<error")) << within;
 }
 
 // Every field of the model, each with a value no default has.
@@ -197,6 +206,13 @@ TEST(JsonRecord, WrittenAndReadBackIsTheSameRecord)
     }
 }
 
+std::string items(size_t count)
+{
+    std::string out = "1";
+    for (size_t i = 1; i < count; ++i) out += ",1";
+    return out;
+}
+
 // Whatever a file holds, the reader names what is wrong and never crashes,
 // overflows or reads a verdict its own facts contradict.
 TEST(JsonRecord, HostileRecordsAreRefusedByName)
@@ -230,6 +246,9 @@ TEST(JsonRecord, HostileRecordsAreRefusedByName)
         { edited("2026-12-08T02:06:45Z", "2026-02-29T02:06:45Z"), "\"started\" is \"2026-02-29T02:06:45Z\"" },
         { edited("\"bench\": \"lab.3\",", ""), "\"bench\" is missing" },
         { edited("\"ended_in_order\": false", "\"ended_in_order\": 0"), "is not true or false" },
+        { edited("\"failure_lines\"", "\"failure_linez\""), "\"failure_lines\" is missing" },
+        { edited("\"vm\"", "\"" + std::string(64 << 20, 'v') + "\""), "it is over 64 MiB, too large" },
+        { edited("\"vm\"", "[" + items(4097) + "]"), "holds more than 4096 items" },
     };
     for (const auto& [text, why] : cases) {
         RunRecord read;
@@ -245,6 +264,62 @@ TEST(JsonRecord, HostileRecordsAreRefusedByName)
     // Brackets inside text, after an escaped quote, nest nothing.
     EXPECT_TRUE(parseRecord(edited("\"vm\"", "\"\\\"" + std::string(40, '[') + "\""), &read, &error)) << error;
     EXPECT_TRUE(parseRecord(edited("2026-12-08T02:06:45Z", "2024-02-29T02:06:45Z"), &read, &error)) << error;
+    EXPECT_FALSE(parseRecord(edited("\"vm\"", "[" + items(4096) + "]"), &read, &error));
+    EXPECT_EQ(error.find("items"), std::string::npos) << error;
+}
+
+// Text reads back as it was written, whatever chunk boundary a character
+// straddles; a byte that starts no valid character, or an overlong or
+// surrogate form, reads as U+FFFD, and so does JUnit show it.
+TEST(JsonRecord, TextReadsBackWhateverItsBytes)
+{
+    RunRecord written = everyField(false);
+    std::string good = jsonRecord(written);
+    size_t host = good.find("\"vm\"") + 1;
+    const size_t chunk = 64 * 1024;
+    for (std::string character : { "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x96\xA8" }) {
+        for (size_t before = chunk - host - 4; before < chunk - host + 1; ++before) {
+            std::string text = good;
+            std::string name = std::string(before, 'h') + character;
+            text.replace(host, 2, name);
+            RunRecord read;
+            std::string error;
+            ASSERT_TRUE(parseRecord(text, &read, &error)) << error;
+            EXPECT_EQ(read.host, name) << before;
+        }
+    }
+    const std::string R = "\xEF\xBF\xBD";
+    const std::string hostile = "a\xC0\xAF"
+                                "b\xE0\x80\x80"
+                                "c\xED\xA0\x80"
+                                "d\xF5\x80"
+                                "e\xE2\x82"
+                                "f\x80";
+    std::string text = good;
+    text.replace(host, 2, hostile);
+    RunRecord read;
+    std::string error;
+    ASSERT_TRUE(parseRecord(text, &read, &error)) << error;
+    std::string repaired = "a" + R + R + "b" + R + R + R + "c" + R + R + R + "d" + R + R + "e" + R + R + "f" + R;
+    EXPECT_EQ(read.host, repaired);
+    written.tests[0].result.console = hostile;
+    EXPECT_NE(junitReport(written).find("<system-out>" + repaired + "\n"), std::string::npos) << junitReport(written);
+}
+
+// The console's summary: one heading over every failure line, a dropped
+// one counted.
+TEST(Verdicts, TheConsoleListsEveryFailureLineOnce)
+{
+    RunRecord record = everyField(false);
+    record.strayFailuresDropped = 1;
+    testing::internal::CaptureStdout();
+    printTable(record);
+    std::string table = testing::internal::GetCapturedStdout();
+    size_t heading = table.find("failure lines:\n");
+    ASSERT_NE(heading, std::string::npos) << table;
+    EXPECT_EQ(heading, table.rfind("failure lines:")) << table;
+    EXPECT_NE(table.find("  6: failure: line(93) ReadPort timed out", heading), std::string::npos) << table;
+    EXPECT_NE(table.find("  outside any test: (1 more failure lines not kept)", heading), std::string::npos) << table;
 }
 
 // A FIFO with no writer would block a plain read for ever.
@@ -314,19 +389,53 @@ TEST(Library, AFileReplacedOrRewrittenIsSaidSo)
 // Every seed of the record reader's fuzz corpus is a record it reads, a
 // matrix among them, so a change of format cannot leave the fuzzer without
 // a valid record to mutate.
+// The history's records of every schema, their paper judged again, read too.
 TEST(JsonRecord, EverySeedOfTheReadersCorpusReads)
 {
     unsigned seeds = 0;
     bool matrix = false;
-    for (const auto& entry : std::filesystem::directory_iterator(VPOP_SOURCE_DIR "/fuzz/corpus/record_reader")) {
-        RunRecord read;
-        std::string error;
-        EXPECT_TRUE(readRecord(entry.path().string(), &read, &error)) << error;
-        matrix |= read.matrix;
-        ++seeds;
+    for (const char* folder :
+        { VPOP_SOURCE_DIR "/fuzz/corpus/record_reader", VPOP_SOURCE_DIR "/operator/tests/history" }) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().extension() != ".json") continue;
+            RunRecord read;
+            std::string error;
+            EXPECT_TRUE(readRecord(entry.path().string(), &read, &error)) << entry.path() << ": " << error;
+            matrix |= read.matrix;
+            ++seeds;
+        }
     }
-    EXPECT_GE(seeds, 3u);
+    EXPECT_GE(seeds, 10u);
     EXPECT_TRUE(matrix);
+}
+
+std::string history(const std::string& name)
+{
+    std::ifstream file(VPOP_SOURCE_DIR "/operator/tests/history/" + name, std::ios::binary);
+    EXPECT_TRUE(file) << name;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A schema-1 record's missing facts follow from its verdicts, and its run's
+// time from its tests'; a schema-2 record already kept them, so one missing
+// is refused, not made up.
+TEST(JsonRecord, OlderSchemasReadAsTheirRunsWere)
+{
+    std::string one = history("schema-1.json");
+    RunRecord read;
+    std::string error;
+    ASSERT_TRUE(parseRecord(one, &read, &error)) << error;
+    ASSERT_EQ(read.tests.size(), 2u);
+    EXPECT_TRUE(read.tests[0].result.bannerSeen && read.tests[0].result.finished);
+    EXPECT_NEAR(read.seconds, 0.151, 1e-9);
+
+    std::string two = history("schema-2.json");
+    ASSERT_TRUE(parseRecord(two, &read, &error)) << error;
+    size_t bench = two.find("\"bench\"");
+    ASSERT_NE(bench, std::string::npos);
+    two.replace(bench, 7, "\"benchmark\"");
+    EXPECT_FALSE(parseRecord(two, &read, &error));
+    EXPECT_NE(error.find("\"bench\" is missing"), std::string::npos) << error;
 }
 
 std::string seed(const std::string& name)
@@ -377,7 +486,8 @@ TEST(Library, ADllOfTheWrongWidthIsNamedBeforeItLoads)
         bytes.replace(0x40, 4, std::string("PE\0\0", 4));
         bytes[0x44] = static_cast<char>(machine & 0xFF), bytes[0x45] = static_cast<char>(machine >> 8);
         FILE* file = fopen(path.c_str(), "wb");
-        fwrite(bytes.data(), 1, machine == 0 ? 0x30 : bytes.size(), file);
+        // Cut right after the machine field: all a width needs.
+        fwrite(bytes.data(), 1, machine == 0 ? 0x30 : 0x46, file);
         fclose(file);
     };
     write(0x8664);

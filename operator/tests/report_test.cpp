@@ -192,7 +192,8 @@ TEST(Texts, TimesThroughTheCalendar)
 // under the run is said so plainly, in both forms and in JUnit.
 TEST(Page, ShowsStandardErrorAndAReplacedLibrary)
 {
-    ReadRun read = run(OLD, { ran(3, { "failure: line(5) WritePort returned VX_FALSE" }) });
+    ReadRun read
+        = run(OLD, { ran(3, { "failure: line(5) WritePort returned VX_FALSE\xE2\x80\xAEx\xC2\x85y\xE2\x81\xA6z" }) });
     read.record.tests[0].result.stderrText = "KelmorPort: baud=96000 is no rate\n";
     read.record.bench = "lab.3";
     EXPECT_EQ(htmlReport(read).find("<dt>replaced</dt>"), std::string::npos);
@@ -207,6 +208,13 @@ TEST(Page, ShowsStandardErrorAndAReplacedLibrary)
     EXPECT_NE(page.find("the file was replaced during the run: its inode changed"), std::string::npos);
     std::string markdown = markdownReport(read);
     EXPECT_NE(markdown.find("Standard error:\n\n```text\nKelmorPort: baud=96000 is no rate\n"), std::string::npos);
+    // A reordering or invisible character is named where it stood.
+    EXPECT_NE(markdown.find("VX_FALSE[U+202E]x[U+0085]y[U+2066]z\n"), std::string::npos) << markdown;
+    EXPECT_EQ(markdown.find("outside any test"), std::string::npos);
+    read.record.strayStderr = "KelmorPort: before any test\n";
+    EXPECT_NE(
+        markdownReport(read).find("**Standard error outside any test**\n\n```text\nKelmorPort: before any test\n"),
+        std::string::npos);
     EXPECT_NE(markdown.find("**the file was replaced during the run: its inode changed**"), std::string::npos);
     std::string junit = junitReport(read.record);
     EXPECT_NE(junit.find("<testsuite name=\"devbench.lab_3\""), std::string::npos);
@@ -257,8 +265,15 @@ TEST(Comparison, WithinEachBenchInTimeOrder)
     EXPECT_TRUE(anyRegression(grid));
     EXPECT_TRUE(lastRunFailed(grid));
     ASSERT_EQ(grid.benches.size(), 2u);
-    EXPECT_EQ(std::make_tuple(grid.benches[1].runs, grid.benches[1].passed, grid.benches[1].regressions),
-        std::make_tuple(2u, 1u, 1u));
+    EXPECT_EQ(std::make_tuple(
+                  grid.benches[1].runs, grid.benches[1].passed, grid.benches[1].failed, grid.benches[1].regressions),
+        std::make_tuple(2u, 1u, 1u, 1u));
+    EXPECT_NE(htmlComparison(runs, nullptr).find("1 regression, 1 fix, 0 other failures"), std::string::npos);
+    // The list numbers its runs as the table's columns do.
+    std::string markdown = markdownComparison(runs, nullptr);
+    EXPECT_NE(markdown.find("\n1. **fail** (partial: 1 of the 21 tests ran): library"), std::string::npos) << markdown;
+    EXPECT_NE(markdown.find("\n4. **fail** ("), std::string::npos) << markdown;
+    EXPECT_NE(markdown.find("| Run 1 | Run 2 | Run 3 | Run 4 |"), std::string::npos) << markdown;
 
     std::vector<ReadRun> unsteady;
     for (unsigned day = 0; day < 14; ++day) unsteady.push_back(benchRun("a", day, day % 3 != 1));

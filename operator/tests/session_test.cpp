@@ -299,6 +299,16 @@ TEST(Session, StandardErrorIsKeptByTheTestItCameIn)
     EXPECT_EQ(records[0].stderrBytesDropped, 16u + 1u + 11u);
     EXPECT_EQ(records[0].console.find("bad setting"), std::string::npos);
     EXPECT_EQ(records[1].stderrText, "second\n");
+    // devbench's answer to a failure goes beside it; its word that it cannot
+    // tell its library is its own, not the library's.
+    EXPECT_EQ(d.session.feedStderr("  answer(open-port): NULL, last error 87\n"
+                                   "devbench: the file that provides OpenPortA cannot be told\n"),
+        "  answer(open-port): NULL, last error 87\n");
+    const TestRecord& second = d.session.records()[1];
+    ASSERT_EQ(second.answers.size(), 1u);
+    EXPECT_EQ(second.answers[0].check, "open-port");
+    EXPECT_EQ(second.answers[0].answer, "NULL, last error 87");
+    EXPECT_EQ(second.stderrText, "second\n");
 }
 
 // A mistyped port fails Test Open Port and every test after it: a technician

@@ -34,4 +34,16 @@ TEST(VirtualPrinter, LeavesNothingBehind)
     EXPECT_NE(access(socket.c_str(), F_OK), 0) << socket;
 }
 
+// A printer that ends before it listens is no printer to run against.
+TEST(VirtualPrinter, ThatEndsAtOnceIsNotStarted)
+{
+    RunOptions options;
+    options.dir = VPOP_BUILD_DIR;
+    options.printerOptions = { "--no-such-option" };
+    VirtualPrinter printer(options);
+    std::string error;
+    EXPECT_FALSE(printer.start(&error));
+    EXPECT_NE(error.find("ended before listening"), std::string::npos) << error;
+}
+
 } // namespace

@@ -90,13 +90,21 @@ start_printer() {
 
 case $check in
 json)
-    "$build/vpoperator" --dir "$build" --tests 0,6 --record "$work/run.json" --junit "$work/run.xml" \
+    # Tests 15 and 19 send the validation command and the ASCII job, whose
+    # paper is judged against what the operator expects them to send.
+    "$build/vpoperator" --dir "$build" --tests 0,6,15,19 --record "$work/run.json" --junit "$work/run.xml" \
         --bench bench.3 >"$work/run.out" 2>&1 ||
         fail "the run failed"
     records --json "$work/run.json" --junit "$work/run.xml" --library "$build/libKelmorPort.so" --mode virtual \
-        --verdicts 0:pass,6:pass --firmware "'VPRINTER-1.0'" --verdict pass --bench bench.3
-    grep -q '^## devbench sign-off: pass (partial: 2 of the 21 tests ran)$' "$work/report.md" ||
-        fail "the report of 2 tests is not marked partial"
+        --verdicts 0:pass,6:pass,15:pass,19:pass --firmware "'VPRINTER-1.0'" --verdict pass --bench bench.3
+    grep -q '^## devbench sign-off: pass (partial: 4 of the 21 tests ran)$' "$work/report.md" ||
+        fail "the report of 4 tests is not marked partial"
+    "$build/vpoperator" report "$work/run.json" --markdown - >"$work/stdout.md" 2>"$work/stdout.out" &&
+        cmp -s "$work/stdout.md" "$work/report.md" || fail "the report to standard output is not the file's"
+    status=0
+    "$build/vpoperator" report "$work/run.json" --htm "$work/page.html" >"$work/usage.out" 2>&1 || status=$?
+    [ "$status" = 2 ] && grep -q -- "--htm" "$work/usage.out" && [ ! -e "$work/page.html" ] ||
+        fail "an unknown option of the report gave status $status"
     status=0
     "$build/vpoperator" --dir "$build" --tests 0 --record "$work/missing/run.json" >"$work/unwritable.out" 2>&1 ||
         status=$?
@@ -275,6 +283,9 @@ edges)
     flock 8
     mkfifo "$TMPDIR/vpoperator-AFifo1/owner"
     touch "$TMPDIR/vpoperator-More01/"{owner,printer.sock,notes.txt}
+    # Named almost as a run's folder, with what a killed run leaves: not ours.
+    mkdir -p "$TMPDIR/vpoperator-Longer7" "$TMPDIR/xpoperator-Abc123"
+    touch "$TMPDIR/vpoperator-Longer7/owner" "$TMPDIR/xpoperator-Abc123/owner"
     echo '{"kept": true}' >"$work/kept.json"
     "$build/vpoperator" --dir "$build" --tests 0 --devbench "$fakes/fake_devbench_silent.sh" --timeout 60 \
         --record "$work/kept.json" >"$work/killed.out" 2>&1 &
@@ -305,7 +316,8 @@ edges)
     exec 9>&- 8>&-
     [ -d "$left" ] && fail "the next start left the killed run's folder $left"
     [ -f "$TMPDIR/vpoperator-Living/owner" ] && [ -d "$TMPDIR/vpoperator-NoNote" ] &&
-        [ -p "$TMPDIR/vpoperator-AFifo1/owner" ] && [ "$(ls "$TMPDIR/vpoperator-More01" | wc -l)" = 3 ] ||
+        [ -p "$TMPDIR/vpoperator-AFifo1/owner" ] && [ "$(ls "$TMPDIR/vpoperator-More01" | wc -l)" = 3 ] &&
+        [ -f "$TMPDIR/vpoperator-Longer7/owner" ] && [ -f "$TMPDIR/xpoperator-Abc123/owner" ] ||
         fail "the next start removed a folder, or files of one, that was not a killed run's"
     grep -q "^vpoperator: left $TMPDIR/vpoperator-More01 alone: it holds notes.txt" "$work/next.out" ||
         fail "no note of the folder left alone"
