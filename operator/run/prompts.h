@@ -33,14 +33,30 @@ const PromptRule* findPrompt(std::string_view line);
 // not in the table is refused rather than answered with a guess.
 bool looksLikePrompt(std::string_view line);
 
+// The longest stretch a test may lawfully go without printing a line, in
+// the suite's own limits: library calls, each within the open's time limit;
+// timed chunked writes, each within the stall limit and a last call; and the
+// test's own waits.
+struct QuietStretch {
+    unsigned calls;
+    unsigned chunkedWrites;
+    unsigned waitsMs;
+};
+
 struct SuiteTest {
     std::string_view name;
     // The first line the test prints; not unique (two tests share one).
     std::string_view banner;
+    QuietStretch quiet;
 };
 
 inline constexpr unsigned suiteTestCount = 21;
 const std::array<SuiteTest, suiteTestCount>& suiteTests();
+
+// How long devbench may print nothing before the run breaks off: `base`
+// (--timeout) where the suite bounds nothing of its own (start-up, the menu,
+// between tests), and in a test `base` and all its quiet stretch may take.
+double silenceLimit(std::optional<unsigned> runningTest, double base);
 
 // One answer at the menu and the tests it runs, in the order they run.
 struct MenuChoice {
