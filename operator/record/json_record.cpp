@@ -61,6 +61,7 @@ Json testJson(const RecordedTest& test, bool matrix)
     out["verdict"] = verdictWord(testVerdict(result));
     if (matrix) {
         out["fault"] = textOrNull(test.fault);
+        out["variation"] = textOrNull(test.variation);
         out["expected_failure"] = textOrNull(test.expectedFailure);
         out["expected_seen"] = test.expectedSeen;
     }
@@ -78,6 +79,15 @@ Json testJson(const RecordedTest& test, bool matrix)
     out["stderr"] = result.stderrText;
     out["stderr_bytes_dropped"] = result.stderrBytesDropped;
     return out;
+}
+
+Json variationJson(const VariationResult& variation)
+{
+    Json known = nullptr;
+    if (variation.knownFalseFailure) known = { { "test", variation.knownTest }, { "line", variation.knownLine } };
+    return { { "variation", variation.variation }, { "what", variation.what }, { "allowed_by", variation.allowedBy },
+        { "as_expected", variation.asExpected }, { "known_false_failure", known }, { "note", variation.note },
+        { "seconds", milliseconds(variation.seconds) } };
 }
 
 Json facts(const RunRecord& record)
@@ -125,6 +135,9 @@ std::string jsonRecord(const RunRecord& record)
             faults.push_back({ { "fault", fault.fault }, { "expected_test", fault.expectedTest },
                 { "caught", fault.caught }, { "note", fault.note }, { "seconds", milliseconds(fault.seconds) } });
         out["faults"] = std::move(faults);
+        Json variations = Json::array();
+        for (const VariationResult& variation : record.variations) variations.push_back(variationJson(variation));
+        out["variations"] = std::move(variations);
     }
     out["failure_lines_outside_tests"] = record.strayFailures;
     out["failure_lines_outside_tests_dropped"] = record.strayFailuresDropped;
@@ -149,6 +162,8 @@ public:
 
     bool ok() const { return error_->empty(); }
     const std::string& where() const { return where_; }
+    // The fields of the object `name` within this one.
+    Fields inner(const Json& object, const char* name) const { return Fields(object, where_ + name + ": ", error_); }
 
     const Json* field(const char* name, bool required = true)
     {
@@ -278,13 +293,22 @@ void checkVerdict(Fields& fields, Verdict judged, bool ofTest)
                 + "\"; was it edited?");
 }
 
-void readTest(Fields& fields, bool matrix, RecordedTest* test)
+// What a record of `schema` holds; a field added since reads as its natural
+// default.
+struct Layout {
+    int schema;
+    bool matrix;
+    bool hasVariations() const { return schema >= 3; }
+};
+
+void readTest(Fields& fields, const Layout& layout, RecordedTest* test)
 {
     TestRecord& result = test->result;
     unsigned tests = static_cast<unsigned>(suiteTests().size());
     result.number = static_cast<unsigned>(fields.count("number", tests - 1));
-    if (matrix) {
+    if (layout.matrix) {
         test->fault = fields.text("fault");
+        if (layout.hasVariations()) test->variation = fields.text("variation");
         test->expectedFailure = fields.text("expected_failure");
         test->expectedSeen = fields.flag("expected_seen");
     }
@@ -324,22 +348,51 @@ void readFacts(Fields& fields, RunRecord* run, std::string* error)
     }
 }
 
-void readRun(const Json& object, RunRecord* run, std::string* error)
+void readVariation(Fields& fields, VariationResult* variation)
+{
+    unsigned tests = static_cast<unsigned>(suiteTests().size());
+    variation->variation = fields.text("variation");
+    variation->what = fields.text("what");
+    variation->allowedBy = fields.text("allowed_by");
+    variation->asExpected = fields.flag("as_expected");
+    const Json* known = fields.field("known_false_failure");
+    variation->knownFalseFailure = known != nullptr && !known->is_null();
+    if (variation->knownFalseFailure && !known->is_object())
+        return fields.fail("known_false_failure", "is not an object or null");
+    if (variation->knownFalseFailure) {
+        Fields inner = fields.inner(*known, "known_false_failure");
+        variation->knownTest = static_cast<unsigned>(inner.count("test", tests - 1));
+        variation->knownLine = inner.text("line");
+    }
+    variation->note = fields.text("note");
+    variation->seconds = fields.seconds("seconds");
+}
+
+void readMatrix(Fields& fields, const Layout& layout, RunRecord* run)
+{
+    unsigned tests = static_cast<unsigned>(suiteTests().size());
+    fields.objects("faults", "fault", [&](Fields& fault) {
+        run->faults.push_back({ fault.text("fault"), static_cast<unsigned>(fault.count("expected_test", tests - 1)),
+            fault.flag("caught"), fault.text("note"), fault.seconds("seconds") });
+    });
+    if (!layout.hasVariations()) return;
+    fields.objects("variations", "variation", [&](Fields& variation) {
+        run->variations.emplace_back();
+        readVariation(variation, &run->variations.back());
+    });
+}
+
+void readRun(const Json& object, int schema, RunRecord* run, std::string* error)
 {
     Fields fields(object, "", error);
     readFacts(fields, run, error);
     run->matrix = fields.field("faults", false) != nullptr;
+    Layout layout { schema, run->matrix };
     fields.objects("tests", "test", [&](Fields& test) {
         run->tests.emplace_back();
-        readTest(test, run->matrix, &run->tests.back());
+        readTest(test, layout, &run->tests.back());
     });
-    if (run->matrix) {
-        unsigned tests = static_cast<unsigned>(suiteTests().size());
-        fields.objects("faults", "fault", [&](Fields& fault) {
-            run->faults.push_back({ fault.text("fault"), static_cast<unsigned>(fault.count("expected_test", tests - 1)),
-                fault.flag("caught"), fault.text("note"), fault.seconds("seconds") });
-        });
-    }
+    if (run->matrix) readMatrix(fields, layout, run);
     run->strayFailures = fields.lines("failure_lines_outside_tests");
     run->strayFailuresDropped = fields.count("failure_lines_outside_tests_dropped");
     run->seconds = fields.seconds("seconds");
@@ -386,17 +439,22 @@ std::string parseProblem(std::string_view text, const nlohmann::json::exception&
     return "it is not a record this vpoperator can read: " + what;
 }
 
-bool readSchema(const Json& record, std::string* error)
+bool readSchema(const Json& record, int* read, std::string* error)
 {
     if (!record.is_object() || record.find("tests") == record.end())
         return *error = "it is JSON but not a run record (no \"tests\")", false;
     auto schema = record.find("schema");
-    if (schema != record.end() && schema->is_number_integer() && *schema == recordSchema) return true;
+    if (schema != record.end() && schema->is_number_integer() && *schema >= oldestRecordSchema
+        && *schema <= recordSchema) {
+        *read = schema->get<int>();
+        return true;
+    }
     std::string version = schema == record.end()
         ? "one from before records had a \"schema\" field"
         : "schema " + schema->dump(-1, ' ', false, Json::error_handler_t::replace);
-    *error = "it is a record of another version (" + version + "); this vpoperator reads schema "
-        + std::to_string(recordSchema) + ": use the vpoperator that made the record";
+    *error = "it is a record of another version (" + version + "); this vpoperator reads schemas "
+        + std::to_string(oldestRecordSchema) + " to " + std::to_string(recordSchema)
+        + ": use the vpoperator that made the record";
     return false;
 }
 
@@ -413,9 +471,10 @@ bool parseRecord(std::string_view text, RunRecord* record, std::string* error)
     std::string valid = validUtf8(text);
     try {
         Json json = Json::parse(valid);
-        if (!readSchema(json, error)) return false;
+        int schema = 0;
+        if (!readSchema(json, &schema, error)) return false;
         std::string problem;
-        readRun(json, record, &problem);
+        readRun(json, schema, record, &problem);
         if (problem.empty()) return true;
         *error = "it is not a complete run record: " + problem;
     } catch (const nlohmann::json::exception& problem) {

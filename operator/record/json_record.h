@@ -9,8 +9,11 @@
 
 namespace vpop {
 
-// The record's layout; a reader knows this one only.
-inline constexpr int recordSchema = 2;
+// The record's layout as written. A reader takes this one and the one
+// before, where the fields added since read as their natural defaults (no
+// variation, no controls).
+inline constexpr int recordSchema = 3;
+inline constexpr int oldestRecordSchema = 2;
 
 // Far above a run of every test with its console and standard error; a file
 // this big is no record.

@@ -74,25 +74,66 @@ void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<Menu
     }
 }
 
-void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement)
+namespace {
+
+// One run of the matrix, under `profile`: its tests join the record's, with
+// the line expected of `expectedTest` (none when `expected` is empty).
+double addProfileRun(RunRecord& record, const RunOutcome& outcome, const std::vector<unsigned>& tests,
+    std::string_view profile, unsigned expectedTest, std::string_view expected)
 {
     size_t first = record.tests.size();
     RunRecord run;
-    addRun(run, outcome, { { "", fault.tests } });
+    addRun(run, outcome, { { "", tests } });
     record.seconds += run.seconds;
     record.strayFailures.insert(record.strayFailures.end(), run.strayFailures.begin(), run.strayFailures.end());
-    if (record.brokeOff.empty() && !run.brokeOff.empty())
-        record.brokeOff = std::string(fault.fault) + ": " + run.brokeOff;
+    if (record.brokeOff.empty() && !run.brokeOff.empty()) record.brokeOff = std::string(profile) + ": " + run.brokeOff;
     record.tests.insert(record.tests.end(), run.tests.begin(), run.tests.end());
     for (size_t i = first; i < record.tests.size(); ++i) {
         RecordedTest& test = record.tests[i];
-        test.fault = fault.fault;
-        if (test.result.number != fault.expectedTest) continue;
-        test.expectedFailure = fault.expectedLine;
-        test.expectedSeen = printsExpectedFailure(fault, test.result);
+        if (expected.empty() || test.result.number != expectedTest) continue;
+        test.expectedFailure = expected;
+        test.expectedSeen = printsLine(expected, test.result);
     }
+    return run.seconds;
+}
+
+} // namespace
+
+void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement)
+{
+    size_t first = record.tests.size();
+    double seconds = addProfileRun(record, outcome, fault.tests, fault.fault, fault.expectedTest, fault.expectedLine);
+    for (size_t i = first; i < record.tests.size(); ++i) record.tests[i].fault = fault.fault;
     record.faults.push_back(
-        { std::string(fault.fault), fault.expectedTest, judgement.caught, judgement.note, run.seconds });
+        { std::string(fault.fault), fault.expectedTest, judgement.caught, judgement.note, seconds });
+}
+
+void addVariationRun(
+    RunRecord& record, const RunOutcome& outcome, const VariationCase& variation, const VariationJudgement& judgement)
+{
+    size_t first = record.tests.size();
+    const std::optional<KnownFalseFailure>& known = variation.knownFalseFailure;
+    double seconds = addProfileRun(record, outcome, variationTests(), variation.variation, known ? known->test : 0,
+        known ? known->line : std::string_view());
+    for (size_t i = first; i < record.tests.size(); ++i) record.tests[i].variation = variation.variation;
+    VariationResult result;
+    result.variation = variation.variation;
+    result.what = variation.what;
+    result.allowedBy = variation.allowedBy;
+    result.asExpected = judgement.asExpected;
+    result.knownFalseFailure = known.has_value();
+    result.knownTest = known ? known->test : 0;
+    result.knownLine = known ? std::string(known->line) : "";
+    result.note = judgement.note;
+    result.seconds = seconds;
+    record.variations.push_back(result);
+}
+
+std::string profileText(const RecordedTest& test)
+{
+    if (!test.fault.empty()) return " (fault " + test.fault + ")";
+    if (!test.variation.empty()) return " (variation " + test.variation + ")";
+    return "";
 }
 
 } // namespace vpop

@@ -12,6 +12,7 @@
 #include "operator/run/faults.h"
 #include "operator/run/run.h"
 #include "operator/run/session.h"
+#include "operator/run/variations.h"
 
 namespace vpop {
 
@@ -19,10 +20,12 @@ struct RecordedTest {
     TestRecord result;
     // Why it broke off or never ran; empty for a test that ended in order.
     std::string why;
-    // Fault matrix only: the profile it ran under (empty for the healthy
-    // run), the failure line the catalogue expects of it (empty when it must
-    // pass) and whether that line came.
+    // Fault matrix only: the fault or the healthy variation it ran under
+    // (both empty for the healthy run), the failure line the catalogue
+    // expects of it (empty when it must pass; under a variation, its known
+    // false failure) and whether that line came.
     std::string fault;
+    std::string variation;
     std::string expectedFailure;
     bool expectedSeen = false;
 };
@@ -31,6 +34,22 @@ struct FaultResult {
     std::string fault;
     unsigned expectedTest = 0;
     bool caught = false;
+    std::string note;
+    double seconds = 0;
+};
+
+// A healthy variation of the matrix: what it does, the contract's words that
+// allow it, and whether the suite passed it.
+struct VariationResult {
+    std::string variation;
+    std::string what;
+    std::string allowedBy;
+    // Every test passed, or failed only as its known false failure says.
+    bool asExpected = false;
+    // It has a known false failure (in knownTest, with knownLine).
+    bool knownFalseFailure = false;
+    unsigned knownTest = 0;
+    std::string knownLine;
     std::string note;
     double seconds = 0;
 };
@@ -60,6 +79,7 @@ struct RunRecord {
     double seconds = 0;
     bool matrix = false;
     std::vector<FaultResult> faults;
+    std::vector<VariationResult> variations;
 };
 
 std::optional<std::string> printerFirmware(const RunRecord& record);
@@ -76,5 +96,11 @@ std::optional<RecordTime> recordMoment(const std::string& text);
 // A run's tests: every planned one, run or not.
 void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);
 void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement);
+void addVariationRun(
+    RunRecord& record, const RunOutcome& outcome, const VariationCase& variation, const VariationJudgement& judgement);
+
+// " (fault stall-status:300)", " (variation read-limit:1)" or "": what a
+// matrix's test ran under, after its name.
+std::string profileText(const RecordedTest& test);
 
 } // namespace vpop

@@ -11,18 +11,30 @@ std::string testNamed(const TestRecord& record)
     return "test " + std::to_string(record.number) + " " + std::string(suiteTests()[record.number].name);
 }
 
-// A matrix passes when the healthy run passed and every fault was caught;
-// the expected tests' own verdicts are then `fail`, as they should be.
+// A matrix passes when the healthy run passed, every fault was caught and
+// every healthy variation passed (or failed only as its known false failure
+// says); the expected tests' own verdicts are then `fail`, as they should be.
 RunVerdict matrixVerdict(const RunRecord& record)
 {
     for (const RecordedTest& test : record.tests) {
         Verdict verdict = testVerdict(test.result);
-        if (test.fault.empty() && verdict != Verdict::Pass)
+        if (test.fault.empty() && test.variation.empty() && verdict != Verdict::Pass)
             return { Verdict::Fail,
                 "the healthy run: " + testNamed(test.result) + " " + std::string(verdictWord(verdict)) };
+        if (test.variation.empty() || judgedVerdict(test) == Verdict::Pass) continue;
+        if (verdict == Verdict::Pass)
+            return { Verdict::Fail,
+                "variation " + test.variation + ": " + testNamed(test.result)
+                    + " passes now, so its mark as a known false failure must go" };
+        return { Verdict::Fail,
+            "a false failure: under the healthy variation " + test.variation + ", " + testNamed(test.result) + " "
+                + std::string(verdictWord(verdict)) };
     }
     for (const FaultResult& fault : record.faults) {
         if (!fault.caught) return { Verdict::Fail, "fault " + fault.fault + " not caught: " + fault.note };
+    }
+    for (const VariationResult& variation : record.variations) {
+        if (!variation.asExpected) return { Verdict::Fail, "variation " + variation.variation + ": " + variation.note };
     }
     return { Verdict::Pass, "" };
 }
@@ -98,6 +110,12 @@ RunVerdict runVerdict(const RunRecord& record)
             testNamed(test.result) + " " + std::string(verdictWord(verdict)) };
     }
     return { Verdict::Pass, "" };
+}
+
+std::string_view variationOutcome(const VariationResult& variation)
+{
+    if (!variation.asExpected) return "false failure";
+    return variation.knownFalseFailure ? "known false failure" : "passed";
 }
 
 int exitStatus(const RunVerdict& verdict) { return verdict.verdict == Verdict::Pass ? 0 : 1; }

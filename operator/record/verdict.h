@@ -45,6 +45,11 @@ struct RunVerdict {
 
 RunVerdict runVerdict(const RunRecord& record);
 
+// A healthy variation of the matrix in words: "passed", "known false
+// failure" (it failed only where and as its mark says) or "false failure"
+// (any other failure, or a marked test that passes now).
+std::string_view variationOutcome(const VariationResult& variation);
+
 // 0 for a run that passed, 1 for any other.
 int exitStatus(const RunVerdict& verdict);
 

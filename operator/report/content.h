@@ -35,7 +35,8 @@ struct Cell {
 
 struct GridRow {
     unsigned number = 0;
-    std::string fault;
+    // What the matrix ran it under, as profileText says it.
+    std::string profile;
     std::vector<Cell> cells;
 };
 
@@ -79,8 +80,20 @@ std::string countsText(const RunRecord& record);
 // "12 Test Get Parsed Status (fault stall-status:300)".
 std::string testTitle(const RecordedTest& test);
 // For a matrix test that was to catch its fault: "caught: ..." or "not
-// caught: ..."; empty for any other test.
+// caught: ..."; for one that fails under a variation as its mark says:
+// "known false failure: ..." or "not its known false failure: ..."; empty
+// for any other test.
 std::string expectationText(const RecordedTest& test);
+// A matrix's controls: "read-limit:1: passed" ... each with what it does and
+// the contract's words that allow it, for a page or Markdown to lay out.
+struct ControlRow {
+    std::string variation;
+    std::string outcome;
+    std::string what;
+    std::string allowedBy;
+    std::string note;
+};
+std::vector<ControlRow> controlRows(const RunRecord& record);
 // What the record says of a library file devbench did not keep to the end.
 std::string replacedText(const LibraryFile& library);
 

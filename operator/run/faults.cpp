@@ -1,5 +1,7 @@
 #include "operator/run/faults.h"
 
+#include <ctype.h>
+
 #include <algorithm>
 
 #include "operator/record/verdict.h"
@@ -14,6 +16,17 @@ std::string_view failureText(std::string_view line)
 {
     size_t close = line.find(") ");
     return close == std::string_view::npos ? line : line.substr(close + 2);
+}
+
+// `text` is what printing `pattern` gives, a %u standing for a number.
+bool textMatches(std::string_view pattern, std::string_view text)
+{
+    size_t mark = pattern.find("%u");
+    if (mark == std::string_view::npos) return pattern == text;
+    if (text.substr(0, mark) != pattern.substr(0, mark)) return false;
+    size_t digits = mark;
+    while (digits < text.size() && isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+    return digits > mark && textMatches(pattern.substr(mark + 2), text.substr(digits));
 }
 
 // Neighbours are cheap tests that use the faulty call too, so a fault that
@@ -78,7 +91,6 @@ const std::vector<FaultCase> catalogue = {
     { "online-key-only", "fault=online-key-only", {}, { 12, 10 }, 12, "onlineStatus != VX_FALSE" },
     // Flags are exactly 1 or 0.
     { "slip-minus-1", "fault=slip-minus-1", {}, { 15, 12 }, 15, "status.slipBOF == VX_FALSE" },
-    { "online-unknown", "fault=online-unknown", {}, { 11, 10 }, 11, "GetOnlineStatus did not fail as expected" },
     // Words left unset hold the guard's pattern, which no check takes.
     { "status-first-unset", "fault=status-first-unset", {}, { 12, 8 }, 12, "offlineStatus != VX_FALSE" },
     { "read-first-unset", "fault=read-first-unset", {}, { 6, 3 }, 6,
@@ -148,12 +160,17 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
 
 bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record)
 {
-    if (fault.expectedLine.substr(0, findingPrefix.size()) == findingPrefix) {
+    return printsLine(fault.expectedLine, record);
+}
+
+bool printsLine(std::string_view expected, const TestRecord& record)
+{
+    if (expected.substr(0, findingPrefix.size()) == findingPrefix) {
         return std::any_of(record.findings.begin(), record.findings.end(),
-            [&](const std::string& finding) { return findingHeadline(finding) == fault.expectedLine; });
+            [&](const std::string& finding) { return findingHeadline(finding) == expected; });
     }
     return std::any_of(record.failures.begin(), record.failures.end(),
-        [&](const std::string& line) { return failureText(line) == fault.expectedLine; });
+        [&](const std::string& line) { return textMatches(expected, failureText(line)); });
 }
 
 std::vector<unsigned> catalogueTests()

@@ -39,6 +39,11 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome);
 // operator found in it what the fault is expected to leave.
 bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record);
 
+// The test printed a failure line whose text after "failure: line(N) " is
+// `expected` (where %u stands for any number), or, for an `expected` that
+// starts "operator: ", the operator made a finding with that headline.
+bool printsLine(std::string_view expected, const TestRecord& record);
+
 // Every test of the catalogue, once, in table order: what a healthy run must
 // pass before any fault can be said to be caught.
 std::vector<unsigned> catalogueTests();

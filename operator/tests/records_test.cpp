@@ -119,10 +119,13 @@ RunRecord everyField(bool matrix)
         ran.expectedFailure = "ReadPort timed out";
         ran.expectedSeen = true;
         record.faults = { { "stall-status:300", 6, true, "", 2.5 }, { "chunk:4", 3, false, "test 3 pass", 0.75 } };
+        record.variations = { { "read-limit:1", "a byte a call", "\"count 0 to size\"", true, false, 0, "", "", 1.5 },
+            { "online-unknown", "-1", "\"may instead succeed\"", false, true, 11, "x %u", "test 11 passes now", 2 } };
     }
     RecordedTest notRun;
     notRun.result.number = 20;
     notRun.why = "not run: the run broke off before it started";
+    if (matrix) notRun.variation = "read-limit:1";
     record.tests = { ran, notRun };
     record.strayFailures = { "failure: line(1) between" };
     record.strayFailuresDropped = 2;
@@ -154,8 +157,8 @@ void expectSameTest(const RecordedTest& a, const RecordedTest& b)
     for (size_t i = 0; x.paper && i < x.paper->size() && i < y.paper->size(); ++i)
         EXPECT_EQ(std::tie((*x.paper)[i].number, (*x.paper)[i].size, (*x.paper)[i].sha256),
             std::tie((*y.paper)[i].number, (*y.paper)[i].size, (*y.paper)[i].sha256));
-    EXPECT_EQ(std::tie(a.why, a.fault, a.expectedFailure, a.expectedSeen),
-        std::tie(b.why, b.fault, b.expectedFailure, b.expectedSeen));
+    EXPECT_EQ(std::tie(a.why, a.fault, a.variation, a.expectedFailure, a.expectedSeen),
+        std::tie(b.why, b.fault, b.variation, b.expectedFailure, b.expectedSeen));
 }
 
 TEST(JsonRecord, WrittenAndReadBackIsTheSameRecord)
@@ -181,8 +184,43 @@ TEST(JsonRecord, WrittenAndReadBackIsTheSameRecord)
                           read.faults[i].note, read.faults[i].seconds),
                 std::tie(written.faults[i].fault, written.faults[i].expectedTest, written.faults[i].caught,
                     written.faults[i].note, written.faults[i].seconds));
+        ASSERT_EQ(read.variations.size(), written.variations.size());
+        for (size_t i = 0; i < read.variations.size(); ++i) {
+            const VariationResult& x = read.variations[i];
+            const VariationResult& y = written.variations[i];
+            EXPECT_EQ(std::tie(x.variation, x.what, x.allowedBy, x.asExpected, x.knownFalseFailure, x.knownTest,
+                          x.knownLine, x.note, x.seconds),
+                std::tie(y.variation, y.what, y.allowedBy, y.asExpected, y.knownFalseFailure, y.knownTest, y.knownLine,
+                    y.note, y.seconds));
+        }
         EXPECT_EQ(jsonRecord(read), jsonRecord(written));
     }
+}
+
+// A record of the schema before reads, without the fields added since; a
+// record that says it is of this schema must have them.
+TEST(JsonRecord, TheSchemaBeforeReadsWithoutTheFieldsAddedSince)
+{
+    RunRecord written = everyField(true);
+    written.variations.clear();
+    written.tests.back().variation.clear();
+    std::string text = jsonRecord(written);
+    // What a writer of the schema before wrote: no such fields at all.
+    for (const std::string field : { "\"variation\": null,", "\"variations\": []," }) {
+        for (size_t at; (at = text.find(field)) != std::string::npos;) {
+            size_t start = text.rfind('\n', at);
+            text.erase(start, at + field.size() - start);
+        }
+    }
+    RunRecord read;
+    std::string error;
+    EXPECT_FALSE(parseRecord(text, &read, &error));
+    EXPECT_NE(error.find("\"variation\" is missing"), std::string::npos) << error;
+    text.replace(text.find("\"schema\": 3"), 11, "\"schema\": 2");
+    ASSERT_TRUE(parseRecord(text, &read, &error)) << error << "\n" << text;
+    EXPECT_EQ(read.tests.size(), written.tests.size());
+    EXPECT_TRUE(read.variations.empty());
+    EXPECT_EQ(read.faults.size(), 2u);
 }
 
 // Whatever a file holds, the reader names what is wrong and never crashes,
@@ -202,13 +240,13 @@ TEST(JsonRecord, HostileRecordsAreRefusedByName)
         // Wrong at its last byte is not cut short.
         { "{}}", "it is not JSON" },
         { "{\"schema\": 2}", "not a run record" },
-        { edited("\"schema\": 2", "\"schema\": 1"), "another version (schema 1)" },
+        { edited("\"schema\": 3", "\"schema\": 1"), "another version (schema 1)" },
         { edited("\"seconds\": 12.5", "\"seconds\": 1e400"), "number overflow" },
-        { edited("\"schema\": 2", "\"schema\": " + std::string(100000, '[') + std::string(100000, ']')),
+        { edited("\"schema\": 3", "\"schema\": " + std::string(100000, '[') + std::string(100000, ']')),
             "nests more than 32 levels" },
-        { edited("\"schema\": 2", "\"schema\": " + std::string(32, '[') + std::string(32, ']')),
+        { edited("\"schema\": 3", "\"schema\": " + std::string(32, '[') + std::string(32, ']')),
             "nests more than 32 levels" },
-        { edited("\"schema\": 2", "\"schema\": " + std::string(31, '[') + std::string(31, ']')), "another version" },
+        { edited("\"schema\": 3", "\"schema\": " + std::string(31, '[') + std::string(31, ']')), "another version" },
         { edited("\"number\": 20", "\"number\": 21"), "\"number\" is 21, above 20" },
         { edited("\"number\": 20", "\"number\": -1"), "\"number\" is not a count" },
         { edited("\"verdict\": \"broke off\"", "\"verdict\": \"pass\""), "judged \"broke off\"; was it edited?" },

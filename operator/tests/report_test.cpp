@@ -123,7 +123,7 @@ TEST(Matrix, ReadsAsTheMatrixJudgedIt)
     EXPECT_EQ(judgedVerdict(lost.record.tests[1]), Verdict::Fail);
     Grid grid = compareRuns({ lost, good });
     EXPECT_EQ(std::make_pair(grid.regressions, grid.fixes), std::make_pair(1u, 0u));
-    EXPECT_EQ(grid.rows[1].fault, "online-flag-2");
+    EXPECT_EQ(grid.rows[1].profile, " (fault online-flag-2)");
     EXPECT_EQ(changes(grid, 1), (std::vector<Change> { Change::none, Change::regression }));
 
     std::string passing = htmlReport(good);
@@ -139,6 +139,41 @@ TEST(Matrix, ReadsAsTheMatrixJudgedIt)
     // CI shows the matrix green exactly when every fault was caught.
     EXPECT_EQ(junitReport(good.record).find("<failure"), std::string::npos) << junitReport(good.record);
     EXPECT_NE(junitReport(lost.record).find("type=\"not caught\""), std::string::npos);
+}
+
+// A healthy variation passes every test, or fails only as its known false
+// failure says; any other failure under it fails the matrix, and so does a
+// marked test that passes now.
+TEST(Matrix, AVariationsFailureIsTheSuites)
+{
+    RunRecord record = matrix(true);
+    RecordedTest known = ran(11, { "failure: line(91) GetOnlineStatus did not fail as expected" });
+    known.variation = "online-unknown";
+    known.expectedFailure = "GetOnlineStatus did not fail as expected";
+    known.expectedSeen = true;
+    RecordedTest healthy = ran(10);
+    healthy.variation = "online-unknown";
+    record.tests.push_back(known);
+    record.tests.push_back(healthy);
+    record.variations = { { "online-unknown", "flag -1 unplugged", "\"may instead succeed\"", true, true, 11,
+        known.expectedFailure, "known false failure in test 11", 1 } };
+    EXPECT_EQ(runVerdict(record).verdict, Verdict::Pass) << runVerdict(record).why;
+    EXPECT_NE(countsText(record).find("0 of 1 controls passed, 1 known false failures"), std::string::npos);
+    EXPECT_NE(markdownReport({ "m.json", record }).find("| online-unknown | flag -1 unplugged |"), std::string::npos);
+
+    RunRecord falseFailure = record;
+    falseFailure.tests.back().result.failures = { "failure: line(50) onlineStatus != VX_TRUE" };
+    EXPECT_NE(runVerdict(falseFailure)
+                  .why.find("a false failure: under the healthy variation online-unknown, test "
+                            "10 Test Get Online Status fail"),
+        std::string::npos);
+    EXPECT_NE(junitReport(falseFailure).find("type=\"false failure\""), std::string::npos);
+
+    RunRecord mended = record;
+    mended.tests[mended.tests.size() - 2].result.failures.clear();
+    mended.tests[mended.tests.size() - 2].expectedSeen = false;
+    EXPECT_NE(
+        runVerdict(mended).why.find("passes now, so its mark as a known false failure must go"), std::string::npos);
 }
 
 TEST(PartialRun, SaysHowManyOfTheSuiteRan)

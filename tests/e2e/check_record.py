@@ -42,8 +42,8 @@ def xml_safe(text):
 def check_json(record, args):
     if not FIELDS <= record.keys():
         fail("missing fields: %s" % sorted(FIELDS - record.keys()))
-    if next(iter(record)) != "schema" or record["schema"] != 2:
-        fail("schema %r is not the first field, 2" % record["schema"])
+    if next(iter(record)) != "schema" or record["schema"] != 3:
+        fail("schema %r is not the first field, 3" % record["schema"])
     for stamp in ("started", "finished"):
         if not ISO.match(record[stamp]):
             fail("%s is not ISO 8601 UTC: %r" % (stamp, record[stamp]))
