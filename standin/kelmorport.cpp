@@ -36,6 +36,8 @@ const uint32_t MAX_TIME_LIMIT_MS = 10 * 60 * 1000;
 // The printer answers an ended block at the limit it was given; this is for
 // the reply itself to arrive.
 const uint32_t END_BLOCK_MARGIN_MS = 2000;
+// Between the tries of a call under unplugged-retry.
+const uint32_t RETRY_PAUSE_MS = 100;
 
 // Faults this library can be asked to show, for testing how the suite copes
 // with a misbehaving library. Each is one entry of FAULTS below.
@@ -330,7 +332,7 @@ bool openSession(Port& port)
 // One request and its reply. A session that broke since the last call (the
 // printer was unplugged and is back) is replaced once; a fresh session that
 // fails, a timeout or an unreachable printer fails the call.
-bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, uint32_t waitMs)
+bool callOnce(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         bool fresh = false;
@@ -357,9 +359,22 @@ bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, u
     return fail(EIO);
 }
 
-bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply)
+// A call that fails is tried again (unplugged-retry) until `waitMs` is spent.
+bool call(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs)
 {
-    return call(port, op, std::move(payload), reply, port.timeLimitMs);
+    uint64_t deadline = monotonicMs() + waitMs;
+    for (;;) {
+        if (callOnce(port, op, payload, reply, waitMs)) return true;
+        uint64_t now = monotonicMs();
+        if (!port.settings.variations.unpluggedRetry || now + RETRY_PAUSE_MS >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(RETRY_PAUSE_MS));
+        waitMs = static_cast<uint32_t>(deadline - monotonicMs());
+    }
+}
+
+bool call(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply)
+{
+    return call(port, op, payload, reply, port.timeLimitMs);
 }
 
 std::vector<uint8_t> u32Payload(uint32_t value)
@@ -633,6 +648,10 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
         return nullptr;
     }
     const standin::Variations& variations = port->settings.variations;
+    if (variations.stdoutBanner) {
+        static std::once_flag banner;
+        std::call_once(banner, [] { printf("KelmorPort: stand-in library loaded\n"); });
+    }
     if (variations.processLog) standin::openProcessLog();
     pause(variations.openDelayMs);
     PortHandle handle = openPort(port, portName, timeLimit);

@@ -30,6 +30,10 @@ const NamedEntry<Variations> VARIATIONS[] = {
     // A buffered link: a write or read while the printer is unreachable moves
     // nothing yet and says so with a count of 0 instead of failing.
     { "unplugged-count-0", false, [](Variations& v, uint32_t) { v.unpluggedCountZero = true; } },
+    // A library that rides out a loose cable: a call the printer does not
+    // answer is tried again every 100 ms until the time limit is spent, and
+    // only then fails.
+    { "unplugged-retry", false, [](Variations& v, uint32_t) { v.unpluggedRetry = true; } },
     // Status calls (online, parsed, Begin, End) that go through a slower
     // driver stack and take N ms longer.
     { "status-delay", true, [](Variations& v, uint32_t ms) { v.statusDelayMs = ms; } },
@@ -70,6 +74,9 @@ const NamedEntry<Variations> VARIATIONS[] = {
     // port's value comes back for the next, and on 64-bit it is a full
     // 64-bit address.
     { "handle-is-address", false, [](Variations& v, uint32_t) { v.handleIsAddress = true; } },
+    // A line on standard output, its name and state, at the first OpenPortA of
+    // the process, as vendors' libraries print.
+    { "stdout-banner", false, [](Variations& v, uint32_t) { v.stdoutBanner = true; } },
     // Notes on standard error about each call, a line ended only now and then.
     { "stderr-notes", false, [](Variations& v, uint32_t) { v.stderrNotes = true; } },
     // ReadPort copies its whole packet buffer, zeros after the reply, into

@@ -34,6 +34,8 @@ struct Variations {
     bool stderrNotes = false;
     bool readFillsBuffer = false;
     bool failedCallsFill = false;
+    bool unpluggedRetry = false;
+    bool stdoutBanner = false;
 };
 
 // Reads one variation=VALUE; false, with a message naming the known ones,

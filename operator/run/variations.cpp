@@ -27,6 +27,14 @@ const std::vector<VariationCase> catalogue = {
         "\"OpenPortA | port name, port settings, time limit (5000; 2000 in one test) | a handle, or null on "
         "failure\": 400 ms is well inside either limit",
         std::nullopt },
+    // Then the next longest: five disconnect steps of 5 s each.
+    { "unplugged-retry", "variation=unplugged-retry", {},
+        "a call the unplugged printer does not answer is tried again every 100 ms until the time limit is spent, "
+        "and only then fails",
+        "\"While the printer is disconnected, WritePort, ReadPort, ResetDevice, GetOnlineStatus, GetParsedStatusEx "
+        "and BeginCheckedBlockEx are expected to fail\"; how long a call tries first is its \"inner working\", "
+        "\"the implementer's choice\", within the open's \"time limit (5000 ...)\"",
+        std::nullopt },
     { "online-unknown", "variation=online-unknown", {},
         "GetOnlineStatus succeeds with the flag -1 (\"unknown\") while the printer is unplugged", UNPLUGGED_FLAG,
         KnownFalseFailure { 11, "GetOnlineStatus did not fail as expected" } },
@@ -94,6 +102,10 @@ const std::vector<VariationCase> catalogue = {
         "next open, and on 64-bit it is a full 64-bit address",
         "\"Port handle: the opaque, pointer-sized value that OpenPortA returns; null means the open failed.\"",
         std::nullopt },
+    { "stdout-banner", "variation=stdout-banner", {},
+        "a line on standard output at the first OpenPortA of the process (\"KelmorPort: stand-in library "
+        "loaded\"), as vendors' libraries print",
+        IMPLEMENTERS_CHOICE, std::nullopt },
     { "stderr-notes", "variation=stderr-notes", {},
         "a note on standard error about each call, a line ended only at every fourth note", IMPLEMENTERS_CHOICE,
         std::nullopt },
