@@ -174,9 +174,9 @@ std::string controlTable(const RunRecord& run)
                       "library contract</th><th>outcome</th><th>note</th></tr></thead>\n";
     for (const ControlRow& row : rows) {
         out += "<tr><td>" + code(row.variation) + "</td><td>" + htmlText(row.what) + "</td><td>"
-            + htmlText(row.allowedBy) + "</td><td>"
-            + badge(row.outcome == "false failure" ? Verdict::Fail : Verdict::Pass) + " " + htmlText(row.outcome)
-            + "</td><td>" + htmlText(row.note) + "</td></tr>\n";
+            + htmlText(row.allowedBy) + "</td><td><span class=\"verdict "
+            + cssClass(verdictWord(row.outcome == "false failure" ? Verdict::Fail : Verdict::Pass)) + "\">"
+            + htmlText(row.outcome) + "</span></td><td>" + htmlText(row.note) + "</td></tr>\n";
     }
     return out + "</table>\n</section>\n";
 }
