@@ -156,12 +156,16 @@ VariationJudgement judgeVariation(const VariationCase& variation, const RunOutco
         return judgement;
     }
     std::string falseFailures;
+    std::string knownLine;
     const std::optional<KnownFalseFailure>& known = variation.knownFalseFailure;
     for (const TestRecord& record : outcome.records) {
         bool passed = testVerdict(record) == Verdict::Pass;
         if (known && record.number == known->test) {
             judgement.knownFailureSeen = failsAsKnown(*known, record);
-            if (judgement.knownFailureSeen) continue;
+            if (judgement.knownFailureSeen) {
+                knownLine = record.failures.front();
+                continue;
+            }
             if (passed) {
                 judgement.note = "test " + std::to_string(known->test)
                     + " passes now: its known false failure is mended, so the mark must go";
@@ -175,7 +179,7 @@ VariationJudgement judgeVariation(const VariationCase& variation, const RunOutco
         judgement.note += (judgement.note.empty() ? "" : "; ") + std::string("false failure:") + falseFailures;
     judgement.asExpected = judgement.note.empty();
     if (judgement.knownFailureSeen)
-        judgement.note = "known false failure in test " + std::to_string(known->test) + ": " + std::string(known->line)
+        judgement.note = "known false failure in test " + std::to_string(known->test) + ": " + knownLine
             + (judgement.asExpected ? "" : "; " + judgement.note);
     return judgement;
 }
