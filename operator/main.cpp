@@ -43,7 +43,7 @@ const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...
                      "printer it starts (or the one already serving at ENDPOINT) and answers every prompt.\n"
                      "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
                      "and every test under each healthy variation of the library, which must pass them all;\n"
-                     "N runs at a time (default 4), each with its own virtual printer.\n"
+                     "N runs at a time (default 6), each with its own virtual printer.\n"
                      "--timeout SEC is how long devbench may print nothing (default 30, --manual 300); in a test\n"
                      "it may also take what the test's own time limits allow (Test Open Port: 1000 s more).\n"
                      "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
@@ -64,7 +64,7 @@ struct Options {
     std::string tests = "a";
     std::vector<MenuChoice> plan;
     bool matrix = false;
-    unsigned jobs = 4;
+    unsigned jobs = 6;
     bool jobsGiven = false;
     bool manual = false;
     bool timeoutGiven = false;

@@ -102,7 +102,7 @@ from_record "$work/run-$operator_runs.json" '"\n".join("last run: test %d (%s) %
     for t in r["tests"] if t["number"] in (18, 19))'
 
 echo
-jobs=4
+jobs=6
 echo "== fault matrix (vpoperator --matrix --jobs $jobs; target: wall time at most 1.3 x its longest run)"
 start=$(date +%s%N)
 "$dir/vpoperator" --dir "$dir" --matrix --jobs "$jobs" --record "$work/matrix.json" >/dev/null || true
