@@ -92,26 +92,45 @@ void recheckLibrary(LibraryFile& library, const FileIdentity& identity)
         "the file at " + library.path + " was replaced or changed during the run; the hash is of the one used");
 }
 
-std::string dllWidthProblem(const std::string& path, unsigned bits)
+// 64 or 32 for a Windows program or DLL of that width, 0 for another
+// processor, -1 when the file is missing or no Windows executable at all.
+static int peWidth(const std::string& path, bool* present)
 {
     FILE* file = openFile(path, "rb");
-    if (file == nullptr) return "";
+    *present = file != nullptr;
+    if (file == nullptr) return -1;
     unsigned char header[4096] = {};
     size_t got = fread(header, 1, sizeof header, file);
     fclose(file);
     auto word = [&](size_t at) { return at + 2 <= got ? unsigned(header[at] | header[at + 1] << 8) : 0u; };
     size_t pe = word(0x3C) | size_t(word(0x3E)) << 16;
-    const unsigned I386 = 0x14C;
-    const unsigned AMD64 = 0x8664;
     if (got < 0x40 || header[0] != 'M' || header[1] != 'Z' || pe + 6 > got || header[pe] != 'P'
         || header[pe + 1] != 'E')
-        return path + " is no Windows DLL";
+        return -1;
     unsigned machine = word(pe + 4);
-    unsigned has = machine == AMD64 ? 64 : machine == I386 ? 32 : 0;
-    if (has == bits) return "";
+    const unsigned I386 = 0x14C;
+    const unsigned AMD64 = 0x8664;
+    return machine == AMD64 ? 64 : machine == I386 ? 32 : 0;
+}
+
+std::string dllWidthProblem(const std::string& path, unsigned bits)
+{
+    bool present = false;
+    int has = peWidth(path, &present);
+    if (!present) return "";
+    if (has < 0) return path + " is no Windows DLL";
+    if (unsigned(has) == bits) return "";
     return path + " is " + (has == 0 ? "a DLL for another processor" : "a " + std::to_string(has) + "-bit DLL")
         + ", where the " + std::to_string(bits) + "-bit one belongs: put the vendor's " + std::to_string(bits)
         + "-bit KelmorPort.dll there" + (has == 0 ? "" : " and this one in the " + std::to_string(has) + "-bit folder");
+}
+
+std::string loadedDllProblem(const std::string& program, const std::string& dll)
+{
+    bool present = false;
+    int bits = peWidth(program, &present);
+    if (bits != 32 && bits != 64) return "";
+    return dllWidthProblem(dll, unsigned(bits));
 }
 
 #if defined(_WIN32)

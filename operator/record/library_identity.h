@@ -55,6 +55,11 @@ void recheckLibrary(LibraryFile& library, const FileIdentity& identity);
 // it is a DLL of that width, or when there is no file there.
 std::string dllWidthProblem(const std::string& path, unsigned bits);
 
+// The same for the DLL that `program` (a Windows executable) loads: the
+// program's own header says which width belongs. Empty when the program's
+// width cannot be read; starting it then says what is wrong.
+std::string loadedDllProblem(const std::string& program, const std::string& dll);
+
 // The file a package names beside holdprobe.exe for the convention it was
 // built for ("cdecl" or "stdcall").
 inline constexpr char callingConventionFile[] = "calling-convention.txt";

@@ -20,10 +20,10 @@ RunOutcome runManual(const RunOptions& options, const std::string& port, const s
 #if defined(_WIN32)
     // A DLL of the wrong width stops devbench or holdprobe before they can
     // say anything; its header says so first.
-    std::string problem = dllWidthProblem(joinPath(directoryOf(options.devbench), libraryFileName), 64);
-    // The package's holdprobe.exe is 32-bit, and loads the DLL beside it.
-    if (problem.empty() && fileExists(joinPath(options.dir, "holdprobe.exe")))
-        problem = dllWidthProblem(joinPath(options.dir, libraryFileName), 32);
+    std::string problem = loadedDllProblem(options.devbench, joinPath(directoryOf(options.devbench), libraryFileName));
+    // holdprobe.exe loads the DLL beside it (the package's is 32-bit).
+    if (problem.empty())
+        problem = loadedDllProblem(joinPath(options.dir, "holdprobe.exe"), joinPath(options.dir, libraryFileName));
     if (!problem.empty()) return setupFailed(problem);
 #endif
     Session session(port, options.settings, plan);
