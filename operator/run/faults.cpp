@@ -70,7 +70,7 @@ Judgement judge(const VariationCase& variation, const RunOutcome& outcome)
         if (testVerdict(record) != Verdict::Pass) failed += notPassed(record);
     }
     if (!outcome.strayFailures.empty()) failed += " failure outside any test (" + outcome.strayFailures[0] + ")";
-    if (!failed.empty()) judgement.note = "false failure:" + failed;
+    if (!failed.empty()) judgement.note = "did not pass:" + failed;
     return judgement;
 }
 
