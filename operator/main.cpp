@@ -46,10 +46,13 @@ const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...
                      "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
                      "printer it starts (or the one already serving at ENDPOINT) and answers every prompt.\n"
                      "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
-                     "N runs at a time (default 4), each with its own virtual printer.\n"
+                     "and every test under each healthy variation of the library, which must pass them all;\n"
+                     "N runs at a time (default 6), each with its own virtual printer.\n"
+                     "--timeout SEC is how long devbench may print nothing (default 30, --manual 300); in a test\n"
+                     "it may also take what the test's own time limits allow (Test Open Port: 200 opens and closes).\n"
                      "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
                      "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
-                     "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
+                     "at each prompt; it changes nothing on the printer.\n"
                      "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
                      "--record FILE writes a JSON record of the run, --junit FILE a JUnit report; --bench NAME\n"
                      "names the bench in both (default: the host name), so several benches' reports merge;\n"
@@ -68,7 +71,7 @@ struct Options {
     std::string tests = "a";
     std::vector<MenuChoice> plan;
     bool matrix = false;
-    unsigned jobs = 4;
+    unsigned jobs = 6;
     bool jobsGiven = false;
     bool manual = false;
     bool timeoutGiven = false;

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 #include <stdio.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "platform/win_cmdline.h"
@@ -143,11 +144,33 @@ bool stderrIsTerminal()
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+// A function imported without __declspec(dllimport) is called through a stub
+// in the program itself, `jmp *slot`, the slot holding the DLL's address.
+static const void* pastImportStub(const void* address)
+{
+    const unsigned char* code = static_cast<const unsigned char*>(address);
+    if (code[0] != 0xFF || code[1] != 0x25) return address;
+    int32_t operand = 0;
+    memcpy(&operand, code + 2, sizeof operand);
+#if defined(_WIN64)
+    const unsigned char* slot = code + 6 + operand; // relative to the next instruction
+#else
+    const unsigned char* slot = reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(uint32_t(operand)));
+#endif
+    const void* target = nullptr;
+    memcpy(&target, slot, sizeof target);
+    return target;
+}
+
 bool moduleFile(const void* address, char* path, uint32_t size, const void** base)
 {
     HMODULE module = nullptr;
     DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
     if (!GetModuleHandleExW(flags, static_cast<LPCWSTR>(address), &module)) return false;
+    if (module == GetModuleHandleW(nullptr)) {
+        address = pastImportStub(address);
+        if (!GetModuleHandleExW(flags, static_cast<LPCWSTR>(address), &module)) return false;
+    }
     static wchar_t wide[MODULE_PATH_CAPACITY];
     DWORD length = GetModuleFileNameW(module, wide, MODULE_PATH_CAPACITY);
     if (length == 0 || length >= MODULE_PATH_CAPACITY) return false;

@@ -62,6 +62,7 @@ Json testJson(const RecordedTest& test, bool matrix)
     out["verdict"] = verdictWord(testVerdict(result));
     if (matrix) {
         out["fault"] = textOrNull(test.fault);
+        out["variation"] = textOrNull(test.variation);
         out["expected_failure"] = textOrNull(test.expectedFailure);
         out["expected_seen"] = test.expectedSeen;
     }
@@ -84,6 +85,12 @@ Json testJson(const RecordedTest& test, bool matrix)
     out["stderr"] = result.stderrText;
     out["stderr_bytes_dropped"] = result.stderrBytesDropped;
     return out;
+}
+
+Json variationJson(const VariationResult& variation)
+{
+    return { { "variation", variation.variation }, { "what", variation.what }, { "allowed_by", variation.allowedBy },
+        { "passed", variation.passed }, { "note", variation.note }, { "seconds", milliseconds(variation.seconds) } };
 }
 
 Json facts(const RunRecord& record)
@@ -132,6 +139,9 @@ std::string jsonRecord(const RunRecord& record)
             faults.push_back({ { "fault", fault.fault }, { "expected_test", fault.expectedTest },
                 { "caught", fault.caught }, { "note", fault.note }, { "seconds", milliseconds(fault.seconds) } });
         out["faults"] = std::move(faults);
+        Json variations = Json::array();
+        for (const VariationResult& variation : record.variations) variations.push_back(variationJson(variation));
+        out["variations"] = std::move(variations);
     }
     out["failure_lines_outside_tests"] = record.strayFailures;
     out["failure_lines_outside_tests_dropped"] = record.strayFailuresDropped;
@@ -302,6 +312,7 @@ void readTest(Fields& fields, bool matrix, RecordedTest* test)
     result.number = static_cast<unsigned>(fields.count("number", tests - 1));
     if (matrix) {
         test->fault = fields.text("fault");
+        test->variation = fields.text("variation", fields.since(3));
         test->expectedFailure = fields.text("expected_failure");
         test->expectedSeen = fields.flag("expected_seen");
     }
@@ -359,6 +370,8 @@ void checkJudgements(Fields& fields, RunRecord* run)
     for (const RecordedTest& test : run->tests) seen.push_back(test.expectedSeen);
     std::vector<bool> caught;
     for (const FaultResult& fault : run->faults) caught.push_back(fault.caught);
+    std::vector<bool> passed;
+    for (const VariationResult& variation : run->variations) passed.push_back(variation.passed);
     deriveJudgements(*run);
     auto stated = [](bool value) { return value ? "true" : "false"; };
     for (size_t i = 0; i < seen.size(); ++i) {
@@ -372,6 +385,12 @@ void checkJudgements(Fields& fields, RunRecord* run)
         return fields.fail("faults",
             "holds fault " + std::to_string(i + 1) + " (" + run->faults[i].fault + ") whose \"caught\" is "
                 + stated(caught[i]) + ", but its tests say " + stated(!caught[i]) + "; was it edited?");
+    }
+    for (size_t i = 0; i < passed.size(); ++i) {
+        if (passed[i] == run->variations[i].passed) continue;
+        return fields.fail("variations",
+            "holds control " + std::to_string(i + 1) + " (" + run->variations[i].variation + ") whose \"passed\" is "
+                + stated(passed[i]) + ", but its tests say " + stated(!passed[i]) + "; was it edited?");
     }
 }
 
@@ -394,6 +413,24 @@ void checkCounts(Fields& fields, const RunRecord& run)
         fields.fail("partial", "contradicts how many of the suite's tests ran; was it edited?");
 }
 
+void readMatrix(Fields& fields, RunRecord* run)
+{
+    unsigned tests = static_cast<unsigned>(suiteTests().size());
+    fields.objects("faults", "fault", [&](Fields& fault) {
+        run->faults.push_back({ fault.text("fault"), static_cast<unsigned>(fault.count("expected_test", tests - 1)),
+            fault.flag("caught"), fault.text("note"), fault.seconds("seconds") });
+    });
+    // Controls came with schema 3; an older matrix had none.
+    fields.objects(
+        "variations", "control",
+        [&](Fields& variation) {
+            run->variations.push_back(
+                { variation.text("variation"), variation.text("what"), variation.text("allowed_by"),
+                    variation.flag("passed"), variation.text("note"), variation.seconds("seconds") });
+        },
+        fields.since(3));
+}
+
 // `verdictStated`: the earliest records of schema 1 stated no run verdict.
 void readRun(const Json& object, int schema, bool verdictStated, RunRecord* run, std::string* error)
 {
@@ -404,13 +441,7 @@ void readRun(const Json& object, int schema, bool verdictStated, RunRecord* run,
         run->tests.emplace_back();
         readTest(test, run->matrix, &run->tests.back());
     });
-    if (run->matrix) {
-        unsigned tests = static_cast<unsigned>(suiteTests().size());
-        fields.objects("faults", "fault", [&](Fields& fault) {
-            run->faults.push_back({ fault.text("fault"), static_cast<unsigned>(fault.count("expected_test", tests - 1)),
-                fault.flag("caught"), fault.text("note"), fault.seconds("seconds") });
-        });
-    }
+    if (run->matrix) readMatrix(fields, run);
     run->strayFailures = fields.lines("failure_lines_outside_tests");
     run->strayFailuresDropped = fields.count("failure_lines_outside_tests_dropped");
     run->strayStderr = fields.text("stderr_outside_tests", fields.since(3));

@@ -21,18 +21,27 @@ std::string testNamed(const TestRecord& record)
     return "test " + std::to_string(record.number) + " " + std::string(suiteTests()[record.number].name);
 }
 
-// A matrix passes when the healthy run passed and every fault was caught;
-// the expected tests' own verdicts are then `fail`, as they should be.
+// A matrix passes when the healthy run passed, every fault was caught and
+// every control (a healthy variation) passed every test; the expected
+// tests' own verdicts are then `fail`, as they should be.
 RunVerdict matrixVerdict(const RunRecord& record)
 {
     for (const RecordedTest& test : record.tests) {
         Verdict verdict = testVerdict(test.result);
-        if (test.fault.empty() && verdict != Verdict::Pass)
-            return { Verdict::Fail,
-                "the healthy run: " + testNamed(test.result) + " " + std::string(verdictWord(verdict)) };
+        if (verdict == Verdict::Pass || !test.fault.empty()) continue;
+        std::string failed = testNamed(test.result) + " " + std::string(verdictWord(verdict));
+        if (test.variation.empty()) return { Verdict::Fail, "the healthy run: " + failed };
+        // A library the contract allows failed: the suite's fault.
+        return { Verdict::Fail, "a false failure: under the healthy variation " + test.variation + ", " + failed };
     }
     for (const FaultResult& fault : record.faults) {
         if (!fault.caught) return { Verdict::Fail, "fault " + fault.fault + " not caught: " + fault.note };
+    }
+    for (const VariationResult& variation : record.variations) {
+        if (!variation.passed)
+            return { Verdict::Fail,
+                "control " + variation.variation
+                    + " not passed: " + (variation.note.empty() ? "none of its tests ran" : variation.note) };
     }
     return { Verdict::Pass, "" };
 }
@@ -90,7 +99,7 @@ bool expectationMet(const RunRecord& record, std::string_view profile, std::opti
     bool ran = false;
     bool failingRan = false;
     for (const RecordedTest& test : record.tests) {
-        if (test.fault != profile) continue;
+        if (profileOf(test) != profile) continue;
         ran = true;
         if (judgedVerdict(test) != Verdict::Pass) return false;
         failingRan |= failingTest && test.result.number == *failingTest && !test.expectedFailure.empty();
@@ -103,6 +112,8 @@ void deriveJudgements(RunRecord& record)
     for (RecordedTest& test : record.tests)
         test.expectedSeen = !test.expectedFailure.empty() && showsExpected(test.expectedFailure, test.result);
     for (FaultResult& fault : record.faults) fault.caught = expectationMet(record, fault.fault, fault.expectedTest);
+    for (VariationResult& variation : record.variations)
+        variation.passed = expectationMet(record, variation.variation, std::nullopt);
 }
 
 Verdict judgedVerdict(const RecordedTest& test)
@@ -154,6 +165,11 @@ RunVerdict runVerdict(const RunRecord& record)
             testNamed(test.result) + " " + std::string(verdictWord(verdict)) };
     }
     return { Verdict::Pass, "" };
+}
+
+std::string_view variationOutcome(const VariationResult& variation)
+{
+    return variation.passed ? "passed" : "false failure";
 }
 
 int exitStatus(const RunVerdict& verdict) { return verdict.verdict == Verdict::Pass ? 0 : 1; }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "portlib/open_limit.h"
+#include "runner/harness.h"
+
 namespace vpop {
 
 namespace {
@@ -36,6 +39,15 @@ bool looksLikePrompt(std::string_view line)
         if (text.compare(0, start.size(), start) == 0) return true;
     }
     return false;
+}
+
+double silenceLimit(std::optional<unsigned> runningTest, double base)
+{
+    if (!runningTest || *runningTest >= suiteTestCount) return base;
+    const QuietStretch& quiet = suiteTests()[*runningTest].quiet;
+    double ms = double(quiet.calls) * OPEN_TIME_LIMIT
+        + double(quiet.chunkedWrites) * (WRITE_STALL_LIMIT_MS + OPEN_TIME_LIMIT) + quiet.waitsMs;
+    return base + ms / 1000;
 }
 
 std::optional<std::vector<MenuChoice>> parseTestList(std::string_view text, std::string* error)

@@ -47,23 +47,46 @@ void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<Menu
     }
 }
 
-void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note)
+namespace {
+
+// One run of the matrix under `profile`: its tests join the record's, the
+// expected test with `expected` (none when that is empty); its time.
+double addProfileRun(RunRecord& record, const RunOutcome& outcome, const std::vector<unsigned>& tests,
+    std::string_view profile, unsigned expectedTest, std::string_view expected)
 {
     size_t first = record.tests.size();
     RunRecord run;
-    addRun(run, outcome, { { "", fault.tests } });
+    addRun(run, outcome, { { "", tests } });
     record.seconds += run.seconds;
     record.strayFailures.insert(record.strayFailures.end(), run.strayFailures.begin(), run.strayFailures.end());
-    if (record.brokeOff.empty() && !run.brokeOff.empty())
-        record.brokeOff = std::string(fault.fault) + ": " + run.brokeOff;
+    if (record.brokeOff.empty() && !run.brokeOff.empty()) record.brokeOff = std::string(profile) + ": " + run.brokeOff;
     record.tests.insert(record.tests.end(), run.tests.begin(), run.tests.end());
     for (size_t i = first; i < record.tests.size(); ++i) {
         RecordedTest& test = record.tests[i];
-        test.fault = fault.fault;
-        if (test.result.number != fault.expectedTest) continue;
-        test.expectedFailure = fault.expectedLine;
+        if (!expected.empty() && test.result.number == expectedTest) test.expectedFailure = expected;
     }
-    record.faults.push_back({ std::string(fault.fault), fault.expectedTest, false, note, run.seconds });
+    return run.seconds;
+}
+
+} // namespace
+
+void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note)
+{
+    size_t first = record.tests.size();
+    double seconds = addProfileRun(record, outcome, fault.tests, fault.fault, fault.expectedTest, fault.expectedLine);
+    for (size_t i = first; i < record.tests.size(); ++i) record.tests[i].fault = fault.fault;
+    record.faults.push_back({ std::string(fault.fault), fault.expectedTest, false, note, seconds });
+    deriveJudgements(record);
+}
+
+void addVariationRun(
+    RunRecord& record, const RunOutcome& outcome, const VariationCase& variation, const std::string& note)
+{
+    size_t first = record.tests.size();
+    double seconds = addProfileRun(record, outcome, variationTests(), variation.variation, 0, "");
+    for (size_t i = first; i < record.tests.size(); ++i) record.tests[i].variation = variation.variation;
+    record.variations.push_back({ std::string(variation.variation), std::string(variation.what),
+        std::string(variation.allowedBy), false, note, seconds });
     deriveJudgements(record);
 }
 
