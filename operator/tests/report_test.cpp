@@ -308,6 +308,7 @@ TEST(Comparison, WithinEachBenchInTimeOrder)
     Grid flaky = compareRuns(unsteady);
     EXPECT_EQ(flaky.regressions + flaky.fixes, 0u);
     EXPECT_EQ(flaky.flaky, 9u);
+    EXPECT_EQ(std::make_pair(flaky.benches[0].passed, flaky.benches[0].failed), std::make_pair(9u, 5u));
     EXPECT_FALSE(anyRegression(flaky));
     EXPECT_EQ(flaky.shown, (std::vector<size_t> { 9, 10, 11, 12, 13 }));
 }

@@ -97,6 +97,8 @@ json)
         fail "the run failed"
     records --json "$work/run.json" --junit "$work/run.xml" --library "$build/libKelmorPort.so" --mode virtual \
         --verdicts 0:pass,6:pass,15:pass,19:pass --firmware "'VPRINTER-1.0'" --verdict pass --bench bench.3
+    python3 -c 'import json, sys; sys.exit(any(not t["paper_checked"] for t in json.load(open(sys.argv[1]))["tests"][1:]))' \
+        "$work/run.json" || fail "a test's paper was not checked"
     grep -q '^## devbench sign-off: pass (partial: 4 of the 21 tests ran)$' "$work/report.md" ||
         fail "the report of 4 tests is not marked partial"
     "$build/vpoperator" report "$work/run.json" --markdown - >"$work/stdout.md" 2>"$work/stdout.out" &&
