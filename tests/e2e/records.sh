@@ -101,6 +101,10 @@ json)
         "$work/run.json" || fail "a test's paper was not checked"
     grep -q '^## devbench sign-off: pass (partial: 4 of the 21 tests ran)$' "$work/report.md" ||
         fail "the report of 4 tests is not marked partial"
+    # The library's words reach the operator's standard error as they came.
+    fake --tests 0 --devbench "$fakes/fake_devbench_stderr.sh" >"$work/stderr.out" 2>"$work/stderr.err" || true
+    printf "KelmorPort: library loaded\nKelmorPort: bad setting 'x'\n  answer(open-port): NULL, last error 87\n" |
+        cmp -s - "$work/stderr.err" || fail "standard error was not passed on as it came: $(cat -A "$work/stderr.err")"
     "$build/vpoperator" report "$work/run.json" --markdown - >"$work/stdout.md" 2>"$work/stdout.out" &&
         cmp -s "$work/stdout.md" "$work/report.md" || fail "the report to standard output is not the file's"
     status=0
