@@ -20,6 +20,24 @@ const unsigned ANSWER_SIZE = 256;
 // Prints the prompt and a newline, then waits for one character (Enter).
 void operatorPrompt(const char* text);
 
+// Asks what only the person at the printer can tell (did it restart? did a
+// line come out?): prints the question, then " (y/n) ", and reads a line
+// until it is a yes or a no. Nothing at end of input.
+enum YesNo { SAID_NO, SAID_YES, SAID_NOTHING };
+YesNo operatorSays(const char* question);
+
+// Asks for a text such as a second name of the port: prints the question and
+// reads one line (cut to fit). False for an empty answer, which skips the step.
+bool operatorTypes(const char* question, char* buffer, unsigned size);
+
+// Prints "note: " and the formatted text: what a library did that the
+// contract leaves open, for the technician to know, never a failure.
+void note(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 // Prints "failure: line(<line>) " followed by the formatted text; returns
 // false so a test can end with `return failure(__LINE__, ...)`.
 bool failure(unsigned line, const char* format, ...)
@@ -123,6 +141,16 @@ bool checkWriteOutcome(PortHandle port, unsigned line, WriteOutcome outcome);
 // to fit), then discards the character that ended it.
 void readAnswer(char* buffer, unsigned size);
 
+// One program's menu: the banner it prints first and its table of tests.
+struct SuiteTable {
+    const char* banner;
+    unsigned count;
+    const TestProcedure* procedures;
+    const char* const* names;
+};
+
 // The whole program after the payloads are built: banner, questions, menu
-// loop over the given table of TEST_COUNT entries. Returns the exit status.
+// loop over the suite's table. Returns the exit status.
+int runDialogue(const SuiteTable& suite);
+// devbench's own table of TEST_COUNT entries.
 int runDialogue(const TestProcedure* procedures, const char* const* names);
