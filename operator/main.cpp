@@ -30,13 +30,16 @@ using namespace vpop;
 
 const int EXIT_FAILED = 1;
 const int EXIT_USAGE = 2;
+// How long the operator at a person's pace waits before it acts.
+const unsigned PERSON_PACE_MS = 2000;
 
-const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--settings TEXT] [--verbose]\n"
+const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--extended] [--pace fast|person]\n"
+                     "                  [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--port ENDPOINT]\n"
                      "                  [--devbench PATH] [--record FILE] [--junit FILE] [--bench NAME]\n"
                      "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
                      "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
-                     "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--record FILE]\n"
+                     "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--extended] [--record FILE]\n"
                      "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
                      "       vpoperator report RECORD.json [MORE.json ...] [--html FILE] [--markdown FILE]\n"
                      "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
@@ -46,6 +49,11 @@ const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...
                      "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
                      "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
                      "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
+                     "--extended runs devbench-extended's procedures (found beside devbench) after the tests of\n"
+                     "--tests, at the same printer: one run, one record, one verdict; its tests are numbered x0, x1...\n"
+                     "Its yes/no questions are answered from the virtual printer's record (or by the technician).\n"
+                     "--pace person: the printer prints at its own speed over a slow link and the operator waits\n"
+                     "2 s at each prompt and question, as a person would (default fast).\n"
                      "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
                      "--record FILE writes a JSON record of the run, --junit FILE a JUnit report; --bench NAME\n"
                      "names the bench in both (default: the host name), so several benches' reports merge.\n"
@@ -60,7 +68,9 @@ struct Options {
     RunOptions run;
     std::string tests = "a";
     std::vector<MenuChoice> plan;
+    std::vector<MenuChoice> extendedPlan;
     bool matrix = false;
+    bool extended = false;
     unsigned jobs = 4;
     bool jobsGiven = false;
     bool manual = false;
@@ -73,8 +83,8 @@ struct Options {
 
 // Every option, for the one that a mistyped name was meant to be. The older
 // names (--build-dir, --endpoint) are kept for scripts that use them.
-const std::vector<std::string> flagOptions = { "--verbose", "--matrix", "--manual", "--help" };
-const std::vector<std::string> valueOptions = { "--dir", "--tests", "--settings", "--timeout", "--jobs",
+const std::vector<std::string> flagOptions = { "--verbose", "--matrix", "--manual", "--extended", "--help" };
+const std::vector<std::string> valueOptions = { "--dir", "--tests", "--settings", "--timeout", "--jobs", "--pace",
     "--printer-option", "--port", "--devbench", "--record", "--junit", "--bench", "--build-dir", "--endpoint" };
 
 // An option with a value; false (with `why`) when it is bad.
@@ -110,6 +120,12 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
             return false;
         }
         options->jobs = static_cast<unsigned>(jobs);
+    } else if (arg == "--pace") {
+        if (value != "fast" && value != "person") {
+            *why = "--pace is fast or person, not '" + value + "'";
+            return false;
+        }
+        run.paceMs = value == "person" ? PERSON_PACE_MS : 0;
     } else if (arg == "--printer-option") {
         // "--fault slow-status:300" as one quoted option is two words to the printer.
         std::istringstream words(value);
@@ -170,6 +186,7 @@ int parseOptions(int argc, char** argv, Options* options)
         bool* flag = arg == "--verbose" ? &run.verbose
             : arg == "--matrix"         ? &options->matrix
             : arg == "--manual"         ? &options->manual
+            : arg == "--extended"       ? &options->extended
                                         : nullptr;
         if (flag != nullptr) {
             *flag = true;
@@ -200,6 +217,9 @@ int parseOptions(int argc, char** argv, Options* options)
     if (options->manual && !options->timeoutGiven) run.timeout = 300;
     run.dir = absolutePath(run.dir.empty() ? programDirectory(argv[0]) : run.dir);
     run.devbench = run.devbench.empty() ? joinPath(run.dir, devbenchProgram) : absolutePath(run.devbench);
+    // devbench-extended stands beside the devbench that runs.
+    run.devbenchExtended = joinPath(directoryOf(run.devbench), devbenchExtendedProgram);
+    if (options->extended) options->extendedPlan = allTests(Suite::Extended);
     return -1;
 }
 
@@ -209,7 +229,8 @@ int runTests(const Options& options, RunRecord* record)
     Table table(options.manual);
     RunOptions run = options.run;
     run.onTestEnded = [&table](const TestRecord& test) { table.row(test); };
-    RunOutcome outcome = options.manual ? runManual(run, options.port, options.plan) : runOperator(run, options.plan);
+    RunOutcome outcome = options.manual ? runManual(run, options.port, options.plan, options.extendedPlan)
+                                        : runOperator(run, options.plan, options.extendedPlan);
     addRun(*record, outcome, options.plan);
     if (outcome.setupFailed) {
         fprintf(stderr, "vpoperator: %s\n", outcome.broken.c_str());

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "platform/platform.h"
+#include "runner/extended_texts.h"
 #include "runner/harness.h"
 
 void operatorPrompt(const char* text)
@@ -42,7 +43,7 @@ YesNo operatorSays(const char* question)
 {
     char answer[ANSWER_SIZE];
     for (;;) {
-        printf("%s (y/n) ", question);
+        printf("%s%s", question, EXT_YES_NO_END);
         fflush(stdout);
         platform::discardTypedKeys();
         if (!readLine(answer, sizeof answer)) {

@@ -19,7 +19,10 @@
 #define EXT_LINE_OFFLINE "devbench-extended: written while offline"
 #define EXT_LINE_ONCE "devbench-extended: written once"
 
-// Yes/no questions; devbench-extended adds " (y/n) ". Each is about what
+// What follows each yes/no question on its line; the answer is typed after it.
+#define EXT_YES_NO_END " (y/n) "
+
+// Yes/no questions. Each is about what
 // happened since the test began or since the question before it in the test.
 #define EXT_ASK_RESET "Did the printer reset since the last question (or the start of this test)?"
 #define EXT_ASK_UNPLUGGED_LINE "Did the line '" EXT_LINE_UNPLUGGED "' come out?"

@@ -32,4 +32,4 @@ bool testWriteOffline(const char* portName, const char* portSettings);
 // while and ends: started by a procedure that holds the port, it inherits
 // what a library lets its holder's programs inherit.
 #define EXT_LINGER_ARGUMENT "--linger"
-const unsigned EXT_LINGER_MS = 4000;
+const unsigned EXT_LINGER_MS = 1500;

@@ -57,7 +57,8 @@ Json testJson(const RecordedTest& test, bool matrix)
     const TestRecord& result = test.result;
     Json out;
     out["number"] = result.number;
-    out["name"] = suiteTests()[result.number].name;
+    out["suite"] = suiteName(result.suite);
+    out["name"] = suiteTest(result.suite, result.number).name;
     out["verdict"] = verdictWord(testVerdict(result));
     if (matrix) {
         out["fault"] = textOrNull(test.fault);
@@ -281,7 +282,10 @@ void checkVerdict(Fields& fields, Verdict judged, bool ofTest)
 void readTest(Fields& fields, bool matrix, RecordedTest* test)
 {
     TestRecord& result = test->result;
-    unsigned tests = static_cast<unsigned>(suiteTests().size());
+    // Schema 2 records hold devbench's tests only.
+    std::string suite = fields.text("suite");
+    if (!suite.empty() && !suiteOfName(suite, &result.suite)) fields.fail("suite", "is \"" + suite + "\", not devbench or devbench-extended");
+    unsigned tests = testCount(result.suite);
     result.number = static_cast<unsigned>(fields.count("number", tests - 1));
     if (matrix) {
         test->fault = fields.text("fault");
@@ -391,12 +395,13 @@ bool readSchema(const Json& record, std::string* error)
     if (!record.is_object() || record.find("tests") == record.end())
         return *error = "it is JSON but not a run record (no \"tests\")", false;
     auto schema = record.find("schema");
-    if (schema != record.end() && schema->is_number_integer() && *schema == recordSchema) return true;
+    if (schema != record.end() && schema->is_number_integer() && *schema >= oldestReadSchema && *schema <= recordSchema)
+        return true;
     std::string version = schema == record.end()
         ? "one from before records had a \"schema\" field"
         : "schema " + schema->dump(-1, ' ', false, Json::error_handler_t::replace);
-    *error = "it is a record of another version (" + version + "); this vpoperator reads schema "
-        + std::to_string(recordSchema) + ": use the vpoperator that made the record";
+    *error = "it is a record of another version (" + version + "); this vpoperator reads schemas "
+        + std::to_string(oldestReadSchema) + " to " + std::to_string(recordSchema) + ": use the vpoperator that made the record";
     return false;
 }
 

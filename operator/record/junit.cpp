@@ -87,7 +87,7 @@ std::string outcome(const RecordedTest& test, Counts* counts)
 std::string testcase(const RecordedTest& test, const std::string& classname, Counts* counts)
 {
     const TestRecord& result = test.result;
-    std::string name = std::to_string(result.number) + " " + std::string(suiteTests()[result.number].name);
+    std::string name = testTitle(result.suite, result.number);
     if (!test.fault.empty()) name += " (fault " + test.fault + ")";
     std::string out = "  <testcase" + attribute("name", name) + attribute("classname", classname)
         + attribute("time", seconds(result.seconds())) + ">\n";

@@ -34,6 +34,7 @@ struct Cell {
 };
 
 struct GridRow {
+    Suite suite = Suite::Devbench;
     unsigned number = 0;
     std::string fault;
     std::vector<Cell> cells;

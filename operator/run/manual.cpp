@@ -4,7 +4,8 @@
 
 namespace vpop {
 
-RunOutcome runManual(const RunOptions& options, const std::string& port, const std::vector<MenuChoice>& plan)
+RunOutcome runManual(const RunOptions& options, const std::string& port, const std::vector<MenuChoice>& plan,
+    const std::vector<MenuChoice>& extendedPlan)
 {
     RunOutcome outcome;
     outcome.portName = port;
@@ -15,10 +16,10 @@ RunOutcome runManual(const RunOptions& options, const std::string& port, const s
     };
     if (!fitsAnswer(port)) return setupFailed("the port name must be one line of at most 255 characters");
     if (!fitsAnswer(options.settings)) return setupFailed("the settings must be one line of at most 255 characters");
-    Session session(port, options.settings, plan);
     Answerer technician;
     technician.byHand = true;
-    outcome = converse(options, session, technician);
+    outcome = converseBoth(options, plan, extendedPlan, technician,
+        [&](Suite suite, const std::vector<MenuChoice>& suitePlan) { return Session(port, options.settings, suitePlan, suite); });
     outcome.portName = port;
     return outcome;
 }

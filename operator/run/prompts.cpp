@@ -24,6 +24,25 @@ const PromptRule* findPrompt(std::string_view line)
     return nullptr;
 }
 
+const QuestionRule* findQuestion(std::string_view asked)
+{
+    static const QuestionRule rules[] = {
+        { EXT_ASK_RESET, PrinterFact::Reset },
+        { EXT_ASK_UNPLUGGED_LINE, PrinterFact::UnpluggedLine },
+        { EXT_ASK_OFFLINE_LINE, PrinterFact::OfflineLine },
+        { EXT_ASK_ONCE_LINE, PrinterFact::OnceLine },
+        { EXT_ASK_STILL_PRINTING, PrinterFact::StillPrinting },
+        { EXT_ASK_RASTER_WHOLE, PrinterFact::RasterWhole },
+    };
+    constexpr std::string_view end = EXT_YES_NO_END;
+    if (asked.size() <= end.size() || asked.substr(asked.size() - end.size()) != end) return nullptr;
+    std::string_view text = asked.substr(0, asked.size() - end.size());
+    for (const QuestionRule& rule : rules) {
+        if (rule.text == text) return &rule;
+    }
+    return nullptr;
+}
+
 bool looksLikePrompt(std::string_view line)
 {
     std::string text = lower(line);
@@ -66,15 +85,71 @@ const std::array<SuiteTest, suiteTestCount>& suiteTests()
     return tests;
 }
 
+const std::array<SuiteTest, extendedTestCount>& extendedTests()
+{
+    static const std::array<SuiteTest, extendedTestCount> tests = { {
+        { "Lock Under Other Names And Folders", "testLockOtherNames" },
+        { "Lock Over Time And Started Programs", "testLockOverTime" },
+        { "Lock Beside Refused Opens", "testLockBesideRefusals" },
+        { "Lock Across A Disconnect", "testLockAcrossDisconnect" },
+        { "Refused Opens Return Their Handles", "testRefusalHandles" },
+        { "Unreachable Printer Not Held", "testRefusalUnreachable" },
+        { "Disconnect And Reconnect", "testReconnect" },
+        { "Reset Restarts The Printer", "testResetRestarts" },
+        { "Idle Session", "testIdleSession" },
+        { "Cover, Paper And Online Key Apart", "testStatusApart" },
+        { "Slip Sensors Apart", "testSlipApart" },
+        { "Checked Blocks In A Row", "testBlocksInARow" },
+        { "Read In Small Pieces", "testReadPieces" },
+        { "Write Whole And At Once", "testWriteOnce" },
+        { "Write While Offline", "testWriteOffline" },
+    } };
+    return tests;
+}
+
+unsigned testCount(Suite suite) { return suite == Suite::Extended ? extendedTestCount : suiteTestCount; }
+
+const SuiteTest& suiteTest(Suite suite, unsigned number)
+{
+    // A number a record names that the suite has not is no test of it.
+    static const SuiteTest unknown = { "(unknown test)", "" };
+    if (number >= testCount(suite)) return unknown;
+    return suite == Suite::Extended ? extendedTests()[number] : suiteTests()[number];
+}
+
+std::string_view suiteName(Suite suite) { return suite == Suite::Extended ? "devbench-extended" : "devbench"; }
+
+bool suiteOfName(std::string_view name, Suite* suite)
+{
+    for (Suite each : { Suite::Devbench, Suite::Extended }) {
+        if (name != suiteName(each)) continue;
+        *suite = each;
+        return true;
+    }
+    return false;
+}
+
+std::string testLabel(Suite suite, unsigned number)
+{
+    return (suite == Suite::Extended ? "x" : "") + std::to_string(number);
+}
+
+std::string testTitle(Suite suite, unsigned number)
+{
+    return testLabel(suite, number) + " " + std::string(suiteTest(suite, number).name);
+}
+
+std::vector<MenuChoice> allTests(Suite suite)
+{
+    MenuChoice all { "a", {} };
+    for (unsigned i = 0; i < testCount(suite); ++i) all.tests.push_back(i);
+    return { all };
+}
+
 std::optional<std::vector<MenuChoice>> parseTestList(std::string_view text, std::string* error)
 {
     std::vector<MenuChoice> choices;
-    if (text == "a") {
-        MenuChoice all { "a", {} };
-        for (unsigned i = 0; i < suiteTestCount; ++i) all.tests.push_back(i);
-        choices.push_back(all);
-        return choices;
-    }
+    if (text == "a") return allTests(Suite::Devbench);
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find(',', start);

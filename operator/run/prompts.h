@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runner/extended_texts.h"
 #include "wire/prompt_table.h"
 
 namespace vpop {
@@ -21,6 +22,33 @@ inline constexpr std::string_view menuQuestion = "Enter the test number to execu
 inline constexpr std::string_view menuHeading = "Available tests:";
 
 inline constexpr std::string_view failurePrefix = "failure: line(";
+
+// devbench-extended's question for another name of the port, which ends
+// without a newline as the start-up questions do.
+inline constexpr std::string_view otherNameQuestion = EXT_ASK_OTHER_NAME;
+
+// What on the printer answers one of devbench-extended's yes/no questions.
+enum class PrinterFact {
+    // The printer was reset since the test began or the last question.
+    Reset,
+    // The line came out since the test began.
+    UnpluggedLine,
+    OfflineLine,
+    OnceLine,
+    // The last checked block's job is still being printed.
+    StillPrinting,
+    // What came out since the last question is exactly one raster job.
+    RasterWhole,
+};
+
+struct QuestionRule {
+    std::string_view text;
+    PrinterFact fact;
+};
+
+// The rule of a question as devbench-extended leaves it waiting for the
+// answer (its text and EXT_YES_NO_END); null for any other text.
+const QuestionRule* findQuestion(std::string_view asked);
 
 // The prompts' table is the printer's page's too.
 using wire::PromptRule;
@@ -42,11 +70,36 @@ struct SuiteTest {
 inline constexpr unsigned suiteTestCount = 21;
 const std::array<SuiteTest, suiteTestCount>& suiteTests();
 
+// The two programs of procedures: devbench, the customer's sign-off, and
+// devbench-extended, run after it at the same printer. Their tests are
+// numbered each in its own menu; a test is named by both.
+enum class Suite { Devbench, Extended };
+
+inline constexpr unsigned extendedTestCount = 15;
+const std::array<SuiteTest, extendedTestCount>& extendedTests();
+
+// How many tests a suite has, and one of them by its number there.
+unsigned testCount(Suite suite);
+const SuiteTest& suiteTest(Suite suite, unsigned number);
+// "devbench", "devbench-extended": the program, as records and tables name it.
+std::string_view suiteName(Suite suite);
+// The suite a record's word names; false for any other word.
+bool suiteOfName(std::string_view name, Suite* suite);
+// "12" for devbench, "x3" for devbench-extended's 3: a test's number where
+// the two suites' tests stand in one list.
+std::string testLabel(Suite suite, unsigned number);
+
 // One answer at the menu and the tests it runs, in the order they run.
 struct MenuChoice {
     std::string answer;
     std::vector<unsigned> tests;
 };
+
+// "x3 Idle Session": the label and the name, wherever a test is named.
+std::string testTitle(Suite suite, unsigned number);
+
+// All tests of a suite as one menu answer.
+std::vector<MenuChoice> allTests(Suite suite);
 
 // "a" (all tests as one menu answer) or "N,N,..." (one answer per number).
 std::optional<std::vector<MenuChoice>> parseTestList(std::string_view text, std::string* error);

@@ -17,6 +17,13 @@ struct RunOptions {
     // Where devbench, holdprobe and vprinter are; devbench runs in it.
     std::string dir;
     std::string devbench;
+    // devbench-extended, run after devbench at the same printer when
+    // `extended` (its procedures are all run).
+    std::string devbenchExtended;
+    bool extended = false;
+    // Run only devbench-extended's procedures, not devbench's (the matrix's
+    // runs of the extended catalogue).
+    bool extendedOnly = false;
     std::string settings;
     bool verbose = false;
     double timeout = 30;
@@ -25,6 +32,10 @@ struct RunOptions {
     std::string endpoint;
     // Becomes readable when the operator is asked to stop.
     int stopFd = -1;
+    // A person's pace (--pace person): the printer prints at its own speed
+    // over a slow link, and the operator waits this long before it changes
+    // the printer or answers; 0 answers at once.
+    unsigned paceMs = 0;
     // Called the moment each test ends in order.
     std::function<void(const TestRecord&)> onTestEnded;
 };
@@ -46,6 +57,9 @@ struct RunOutcome {
     bool interrupted = false;
 };
 
-RunOutcome runOperator(const RunOptions& options, const std::vector<MenuChoice>& plan);
+// devbench's planned tests, then devbench-extended's (none: it is not run)
+// at the same printer: one outcome, the two suites' records in that order.
+RunOutcome runOperator(
+    const RunOptions& options, const std::vector<MenuChoice>& plan, const std::vector<MenuChoice>& extendedPlan = {});
 
 } // namespace vpop

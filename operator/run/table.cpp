@@ -39,7 +39,8 @@ void Table::head()
 void Table::printRow(const TestRecord& record)
 {
     std::string verdict = shout(testVerdict(record));
-    printf("%3u  %-38s %-9s %6.2f s%s\n", record.number, std::string(suiteTests()[record.number].name).c_str(),
+    printf("%3s  %-38s %-9s %6.2f s%s\n", testLabel(record.suite, record.number).c_str(),
+        std::string(suiteTest(record.suite, record.number).name).c_str(),
         verdict.c_str(), record.seconds(), findingNote(record).c_str());
 }
 
@@ -47,8 +48,8 @@ void Table::row(const TestRecord& record)
 {
     if (amidConsole_) {
         std::string verdict = shout(testVerdict(record));
-        printf("vpoperator: %u %s: %s, %.2f s\n", record.number, std::string(suiteTests()[record.number].name).c_str(),
-            verdict.c_str(), record.seconds());
+        printf("vpoperator: %s: %s, %.2f s\n", testTitle(record.suite, record.number).c_str(), verdict.c_str(),
+            record.seconds());
     } else {
         head();
         printRow(record);
@@ -77,9 +78,9 @@ void Table::finish(const RunRecord& run, bool complete)
     };
     auto more = [](uint64_t dropped) { return "(" + std::to_string(dropped) + " more failure lines not kept)"; };
     for (const RecordedTest& test : run.tests) {
-        for (const std::string& line : test.result.failures) failureLine(std::to_string(test.result.number), line);
-        if (test.result.failuresDropped > 0)
-            failureLine(std::to_string(test.result.number), more(test.result.failuresDropped));
+        std::string label = testLabel(test.result.suite, test.result.number);
+        for (const std::string& line : test.result.failures) failureLine(label, line);
+        if (test.result.failuresDropped > 0) failureLine(label, more(test.result.failuresDropped));
     }
     for (const std::string& line : run.strayFailures) failureLine("outside any test", line);
     if (run.strayFailuresDropped > 0) failureLine("outside any test", more(run.strayFailuresDropped));
@@ -89,7 +90,7 @@ void Table::finish(const RunRecord& run, bool complete)
         for (const std::string& finding : record.findings) {
             if (!findingsHeaded) printf("the operator's own findings:\n");
             findingsHeaded = true;
-            printf("  %u: %s\n", record.number, finding.c_str());
+            printf("  %s: %s\n", testLabel(record.suite, record.number).c_str(), finding.c_str());
         }
     }
     fflush(stdout);

@@ -147,10 +147,10 @@ def check_hostile(driver, build, work):
     text = open(hostile, encoding="utf-8").read()
     bad = {
         "cut.json": (text[: len(text) // 2], "cut short"),
-        "other.json": (text.replace('"schema": 2', '"schema": 7', 1), "another version (schema 7)"),
-        "old.json": (text.replace('"schema": 2,', "", 1), "another version"),
+        "other.json": (text.replace('"schema": 3', '"schema": 7', 1), "another version (schema 7)"),
+        "old.json": (text.replace('"schema": 3,', "", 1), "another version"),
         "notjson.json": ("run.json\n", "not JSON"),
-        "notrecord.json": ('{"schema": 2}', "not a run record"),
+        "notrecord.json": ('{"schema": 3}', "not a run record"),
         "noverdict.json": (text.replace('"verdict": "fail",', "", 1), "\"verdict\" is missing"),
     }
     for name, (content, why) in bad.items():
