@@ -30,8 +30,6 @@ using namespace vpop;
 
 const int EXIT_FAILED = 1;
 const int EXIT_USAGE = 2;
-// How long the operator at a person's pace waits before it acts.
-const unsigned PERSON_PACE_MS = 2000;
 
 const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--extended] [--pace fast|person]\n"
                      "                  [--settings TEXT] [--verbose]\n"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "portlib/KelmorPort.h"
+#include "standin/lock_faults.h"
 #include "wire/endpoint.h"
 #include "wire/fault_option.h"
 #include "wire/portlock.h"
@@ -33,6 +34,8 @@ const uint32_t MAX_TIME_LIMIT_MS = 10 * 60 * 1000;
 // The printer answers an ended block at the limit it was given; this is for
 // the reply itself to arrive.
 const uint32_t END_BLOCK_MARGIN_MS = 2000;
+// resend-start-64k: where a library with a 64 KiB buffer starts it over.
+const uint32_t RESEND_AFTER = 64 * 1024;
 
 // Faults this library can be asked to show, for testing how the suite copes
 // with a misbehaving library. Each is one entry of FAULTS below.
@@ -75,6 +78,39 @@ struct Faults {
     bool removeHeldLock = false;
     bool alwaysHeld = false;
     bool leakHandle = false;
+    // Faults only devbench-extended's procedures catch (docs/extended.md).
+    bool lockBySpelling = false;
+    bool lockRelative = false;
+    uint32_t lockStaleMs = 0;
+    bool lockInherited = false;
+    bool lockDroppedUnplugged = false;
+    bool refusalResets = false;
+    bool badNameClosesAll = false;
+    bool secondOpenSharesLock = false;
+    bool refusalLeaks = false;
+    bool unreachableHeld = false;
+    bool replayRefusedWrite = false;
+    bool replayReply = false;
+    bool cannedStatus = false;
+    bool oldStatusStale = false;
+    bool resetSilent = false;
+    uint32_t idleFailsMs = 0;
+    bool paperFromCover = false;
+    bool coverPaperFromOffline = false;
+    bool slipAnywhere = false;
+    bool blockOldLayout = false;
+    bool blockCoverOfflineSwapped = false;
+    bool endEarly = false;
+    bool endGaveUpFresh = false;
+    bool beginResets = false;
+    bool endFailsAfterFirst = false;
+    bool readNulPast = false;
+    bool readCountWhole = false;
+    bool offlineWriteClaimsAll = false;
+    uint32_t writeHeldMs = 0;
+    bool partialAsZero = false;
+    bool resendStart64k = false;
+    bool timeLimitNs32 = false;
 };
 
 struct Settings {
@@ -179,6 +215,63 @@ const FaultEntry FAULTS[] = {
     // ClosePort forgets the connection's handle: it stays open until the
     // process ends.
     { "leak-handle", false, [](Faults& f, uint32_t) { f.leakHandle = true; } },
+    // The lock: named by how the port is spelled; a file in the current
+    // folder; taken for stale after N ms and taken over; inherited by the
+    // programs its holder starts; let go when the printer is unplugged and
+    // never taken again; a refusal that resets the printer under the holder;
+    // a refused bad name that closes every handle of the process; a second
+    // open in the process let in on the first one's lock, which its close
+    // lets go.
+    { "lock-by-spelling", false, [](Faults& f, uint32_t) { f.lockBySpelling = true; } },
+    { "lock-relative", false, [](Faults& f, uint32_t) { f.lockRelative = true; } },
+    { "lock-stale", true, [](Faults& f, uint32_t n) { f.lockStaleMs = n; } },
+    { "lock-inherited", false, [](Faults& f, uint32_t) { f.lockInherited = true; } },
+    { "lock-dropped-unplugged", false, [](Faults& f, uint32_t) { f.lockDroppedUnplugged = true; } },
+    { "refusal-resets", false, [](Faults& f, uint32_t) { f.refusalResets = true; } },
+    { "bad-name-closes-all", false, [](Faults& f, uint32_t) { f.badNameClosesAll = true; } },
+    { "second-open-shares-lock", false, [](Faults& f, uint32_t) { f.secondOpenSharesLock = true; } },
+    // Refusals: each keeps a descriptor; an unreachable printer is "held".
+    { "refusal-leaks", false, [](Faults& f, uint32_t) { f.refusalLeaks = true; } },
+    { "unreachable-held", false, [](Faults& f, uint32_t) { f.unreachableHeld = true; } },
+    // Reconnect: a write refused while unplugged sent after the reconnect;
+    // the last reply read handed out again; after one failed call a canned
+    // offline, cover open, no paper record; the old record answered from
+    // the last one while unplugged.
+    { "replay-refused-write", false, [](Faults& f, uint32_t) { f.replayRefusedWrite = true; } },
+    { "replay-reply", false, [](Faults& f, uint32_t) { f.replayReply = true; } },
+    { "canned-status", false, [](Faults& f, uint32_t) { f.cannedStatus = true; } },
+    { "old-status-stale", false, [](Faults& f, uint32_t) { f.oldStatusStale = true; } },
+    // Reset and idle: ResetDevice sends nothing; the first call after N ms
+    // without one fails.
+    { "reset-silent", false, [](Faults& f, uint32_t) { f.resetSilent = true; } },
+    { "idle-fails", true, [](Faults& f, uint32_t n) { f.idleFailsMs = n; } },
+    // Status words: paperEmpty copied from coverOpen; both from offline;
+    // each slip word set for paper anywhere in the slip; Begin and End
+    // records in the old layout, or with coverOpen and offline swapped.
+    { "paper-from-cover", false, [](Faults& f, uint32_t) { f.paperFromCover = true; } },
+    { "cover-paper-from-offline", false, [](Faults& f, uint32_t) { f.coverPaperFromOffline = true; } },
+    { "slip-anywhere", false, [](Faults& f, uint32_t) { f.slipAnywhere = true; } },
+    { "block-old-layout", false, [](Faults& f, uint32_t) { f.blockOldLayout = true; } },
+    { "block-cover-offline-swapped", false, [](Faults& f, uint32_t) { f.blockCoverOfflineSwapped = true; } },
+    // Checked blocks: End returns at once with a fresh status; End the
+    // printer gave up on reports success with a fresh status; Begin resets
+    // the printer; End fails every block after a handle's first.
+    { "end-early", false, [](Faults& f, uint32_t) { f.endEarly = true; } },
+    { "end-gave-up-fresh", false, [](Faults& f, uint32_t) { f.endGaveUpFresh = true; } },
+    { "begin-resets", false, [](Faults& f, uint32_t) { f.beginResets = true; } },
+    { "end-fails-after-first", false, [](Faults& f, uint32_t) { f.endFailsAfterFirst = true; } },
+    // Reads and writes: a NUL after the bytes read (past the buffer when
+    // they fill it); a count of the whole buffer; a write refused while
+    // offline reported whole; a write held N ms in the library; a partial
+    // write reported as 0; past 64 KiB in one call the buffer's start sent
+    // again; the time limit in nanoseconds in 32 bits.
+    { "read-nul-past", false, [](Faults& f, uint32_t) { f.readNulPast = true; } },
+    { "read-count-whole", false, [](Faults& f, uint32_t) { f.readCountWhole = true; } },
+    { "offline-write-claims-all", false, [](Faults& f, uint32_t) { f.offlineWriteClaimsAll = true; } },
+    { "write-held", true, [](Faults& f, uint32_t n) { f.writeHeldMs = n; } },
+    { "partial-as-zero", false, [](Faults& f, uint32_t) { f.partialAsZero = true; } },
+    { "resend-start-64k", false, [](Faults& f, uint32_t) { f.resendStart64k = true; } },
+    { "time-limit-ns32", false, [](Faults& f, uint32_t) { f.timeLimitNs32 = true; } },
 };
 
 bool parseNumber(const std::string& text, uint32_t* value)
@@ -280,6 +373,18 @@ struct Port {
     // For the faults of a port's first record call and first read.
     bool recordFilled = false;
     bool readDone = false;
+    // For the extended faults: when the last call came, whether one failed,
+    // what is held back or kept to be handed out again, Ends so far.
+    uint64_t lastCallMs = 0;
+    bool callFailed = false;
+    std::vector<uint8_t> refusedWrite;
+    std::vector<uint8_t> heldWrite;
+    uint64_t heldSince = 0;
+    std::vector<uint8_t> lastReply;
+    bool replyAgain = false;
+    std::vector<uint8_t> lastOldRecord;
+    uint32_t endsDone = 0;
+    bool sharedLock = false;
 };
 
 // A count or flag as a library built with 64-bit ones writes it: the value,
@@ -349,7 +454,37 @@ bool openSession(Port& port)
 // One request and its reply. A session that broke since the last call (the
 // printer was unplugged and is back) is replaced once; a fresh session that
 // fails, a timeout or an unreachable printer fails the call.
+bool callOnce(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, uint32_t waitMs);
+
+// What the extended faults do around each request.
 bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, uint32_t waitMs)
+{
+    const Faults& faults = port.settings.faults;
+    uint64_t now = monotonicMs();
+    bool idle = faults.idleFailsMs != 0 && port.lastCallMs != 0 && now - port.lastCallMs > faults.idleFailsMs;
+    port.lastCallMs = now;
+    if (idle) {
+        dropSession(port);
+        return fail(ETIMEDOUT);
+    }
+    bool wasLost = port.socket == NO_SOCKET;
+    bool done = callOnce(port, op, std::move(payload), reply, waitMs);
+    if (!done) port.callFailed = true;
+    if (!done && faults.lockDroppedUnplugged && port.lock != NO_LOCK) {
+        releasePortLock(port.lockName, port.lock);
+        port.lock = NO_LOCK;
+    }
+    if (done && wasLost && port.lost) port.replyAgain = faults.replayReply;
+    if (done && wasLost && port.lost && faults.replayRefusedWrite && !port.refusedWrite.empty()) {
+        std::vector<uint8_t> replay;
+        replay.swap(port.refusedWrite);
+        Frame ignored;
+        callOnce(port, OP_WRITE, replay, &ignored, waitMs);
+    }
+    return done;
+}
+
+bool callOnce(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, uint32_t waitMs)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         bool fresh = false;
@@ -421,7 +556,18 @@ void applyRecordFaults(Port& port, Layout layout, std::vector<uint8_t>& words)
         port.coverSeenOpen = port.coverSeenOpen || recordWord(words, VX_OFFSET_COVER_OPEN) != 0;
         if (port.coverSeenOpen) setRecordWord(words, VX_OFFSET_COVER_OPEN, 1);
     }
+    if (faults.paperFromCover) setRecordWord(words, paperEmpty, recordWord(words, VX_OFFSET_COVER_OPEN));
+    if (faults.coverPaperFromOffline) {
+        setRecordWord(words, paperEmpty, recordWord(words, VX_OFFSET_OFFLINE));
+        setRecordWord(words, VX_OFFSET_COVER_OPEN, recordWord(words, VX_OFFSET_OFFLINE));
+    }
     if (layout == LAYOUT_OLD) return;
+    if (faults.slipAnywhere) {
+        bool anywhere = recordWord(words, VX_OFFSET_SLIP_TOF) != 0 || recordWord(words, VX_OFFSET_SLIP_COF) != 0
+            || recordWord(words, VX_OFFSET_SLIP_BOF) != 0;
+        for (uint32_t offset : { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF })
+            setRecordWord(words, offset, anywhere ? 1 : 0);
+    }
     if (faults.slipZero) {
         for (uint32_t offset : { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF })
             setRecordWord(words, offset, 0);
@@ -433,17 +579,40 @@ void applyRecordFaults(Port& port, Layout layout, std::vector<uint8_t>& words)
     }
 }
 
+// Begin's and End's records as a library that fills them its own way.
+void applyBlockFaults(const Faults& faults, std::vector<uint8_t>& words)
+{
+    if (faults.blockOldLayout) {
+        setRecordWord(words, VX_OFFSET_PAPER_EMPTY_OLD, recordWord(words, VX_OFFSET_PAPER_EMPTY_LEVEL1));
+        setRecordWord(words, VX_OFFSET_PAPER_EMPTY_LEVEL1, 0);
+    }
+    if (faults.blockCoverOfflineSwapped) {
+        int32_t cover = recordWord(words, VX_OFFSET_COVER_OPEN);
+        setRecordWord(words, VX_OFFSET_COVER_OPEN, recordWord(words, VX_OFFSET_OFFLINE));
+        setRecordWord(words, VX_OFFSET_OFFLINE, cover);
+    }
+}
+
 // Copies a record reply into the caller's record, never more than its size
 // (unless a fault says otherwise: `overrun` bytes past it).
-VX_BOOL fillRecord(Port& port, const Frame& reply, Layout layout, void* record, uint32_t overrun = 0)
+VX_BOOL fillRecord(Port& port, const Frame& reply, Layout layout, void* record, uint32_t overrun = 0, bool block = false)
 {
     if (reply.status != STATUS_OK || reply.payload.size() != recordSize(layout)) return fail(EIO);
+    if (port.settings.faults.cannedStatus && port.callFailed) {
+        std::vector<uint8_t> canned(recordSize(layout), 0);
+        uint32_t paper = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_OLD : VX_OFFSET_PAPER_EMPTY_LEVEL1;
+        for (uint32_t offset : { uint32_t(VX_OFFSET_COVER_OPEN), uint32_t(VX_OFFSET_OFFLINE), paper }) setRecordWord(canned, offset, 1);
+        memcpy(record, canned.data(), canned.size());
+        return VX_TRUE;
+    }
+    if (layout == LAYOUT_OLD) port.lastOldRecord = reply.payload;
     if (port.settings.faults.statusFirstUnset && !port.recordFilled) {
         port.recordFilled = true;
         return VX_TRUE;
     }
     std::vector<uint8_t> words = reply.payload;
     applyRecordFaults(port, layout, words);
+    if (block) applyBlockFaults(port.settings.faults, words);
     words.resize(words.size() + overrun);
     uint8_t* to = static_cast<uint8_t*>(record);
     if (port.settings.faults.recordHeader && layout == LAYOUT_L1) {
@@ -478,8 +647,12 @@ VX_BOOL status(PortHandle handle, void* record, Layout layout)
             std::this_thread::sleep_for(std::chrono::milliseconds(port.settings.faults.stallStatusMs));
         }
         Frame reply;
-        if (!call(port, OP_STATUS, u32Payload(layout), &reply)) return VX_FALSE;
         const Faults& faults = port.settings.faults;
+        if (!call(port, OP_STATUS, u32Payload(layout), &reply)) {
+            if (!faults.oldStatusStale || layout != LAYOUT_OLD || port.lastOldRecord.empty()) return VX_FALSE;
+            memcpy(record, port.lastOldRecord.data(), port.lastOldRecord.size());
+            return VX_TRUE;
+        }
         uint32_t overrun = layout == LAYOUT_OLD
             ? (faults.oldRecordAtLevel1Size ? VX_STATUS_LEVEL1_SIZE - VX_STATUS_OLD_SIZE : 0)
             : faults.longStatusRecord;
@@ -496,6 +669,74 @@ bool offlineByCoverOrPaper(Port& port)
         return false;
     return recordWord(reply.payload, VX_OFFSET_COVER_OPEN) != 0
         || recordWord(reply.payload, VX_OFFSET_PAPER_EMPTY_LEVEL1) != 0;
+}
+
+// A refused open, and what the extended faults do with one.
+PortHandle refuse(const Faults& faults, int error)
+{
+    if (faults.refusalLeaks) standin::leakOneHandle();
+    if (faults.badNameClosesAll) {
+        std::lock_guard<std::mutex> guard(tableMutex);
+        ports.clear();
+    }
+    reportError(error);
+    return nullptr;
+}
+
+// lock-by-spelling: the port's name as typed, made a file name.
+std::string spellingLockName(const std::string& portName)
+{
+    std::string name = "spelling-";
+    for (char c : portName) name += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
+// second-open-shares-lock: a port this process holds lets a second open in
+// on its own lock.
+bool shareHeldLock(Port& port)
+{
+    if (!port.settings.faults.secondOpenSharesLock) return false;
+    std::lock_guard<std::mutex> guard(tableMutex);
+    for (const auto& [handle, other] : ports) {
+        if (other->lockName != port.lockName || other->lock == NO_LOCK) continue;
+        port.lock = other->lock;
+        port.sharedLock = true;
+        return true;
+    }
+    return false;
+}
+
+LockResult takeLock(Port& port, std::string* error)
+{
+    const Faults& faults = port.settings.faults;
+    if (faults.lockRelative) return standin::lockInCurrentFolder(port.lockName, &port.lock);
+    LockResult locked = acquirePortLock(port.lockName, &port.lock, error);
+    if (locked == LockResult::Busy && faults.lockStaleMs != 0 && standin::removeIfOlder(port.lockName, faults.lockStaleMs))
+        locked = acquirePortLock(port.lockName, &port.lock, error);
+    if (locked == LockResult::Locked && faults.lockInherited) standin::letInherit(port.lock);
+    return locked;
+}
+
+void flushHeld(Port& port, bool now)
+{
+    if (port.heldWrite.empty()) return;
+    if (!now && monotonicMs() - port.heldSince < port.settings.faults.writeHeldMs) return;
+    Frame ignored;
+    std::vector<uint8_t> bytes;
+    bytes.swap(port.heldWrite);
+    port.heldSince = 0;
+    callOnce(port, OP_WRITE, bytes, &ignored, port.timeLimitMs);
+}
+
+// write-held: the bytes wait in the library and go out with the first call
+// at least writeHeldMs after they came, or at ClosePort.
+VX_BOOL holdWrite(Port& port, const uint8_t* data, uint32_t size, uint32_t* written)
+{
+    flushHeld(port, false);
+    port.heldWrite.insert(port.heldWrite.end(), data, data + size);
+    if (port.heldSince == 0) port.heldSince = monotonicMs();
+    *written = size;
+    return VX_TRUE;
 }
 
 // The open once the settings are read.
@@ -517,21 +758,25 @@ PortHandle openPort(const std::shared_ptr<Port>& port, const char* portName, uin
             return nullptr;
         }
     }
-    if (!parseEndpoint(portName, &port->endpoint, &error)) {
-        reportError(ENOENT);
-        return nullptr;
-    }
+    const Faults& faults = port->settings.faults;
+    if (!parseEndpoint(portName, &port->endpoint, &error)) return refuse(faults, ENOENT);
     uint32_t limit = port->settings.timeoutMs ? port->settings.timeoutMs : timeLimit;
+    if (faults.timeLimitNs32) limit = static_cast<uint32_t>(limit * 1000000u) / 1000000u;
     port->timeLimitMs = limit == 0 ? DEFAULT_TIME_LIMIT_MS : std::min(limit, MAX_TIME_LIMIT_MS);
 
-    if (!openSession(*port)) return nullptr;
+    if (!openSession(*port)) return refuse(faults, faults.unreachableHeld && errno == EIO ? EBUSY : errno);
     // Named once the printer has answered, so its socket is there to be named
     // by its identity, not by the spelling of its path.
-    port->lockName = lockName(port->endpoint);
-    if (!port->settings.faults.noExclusive) {
-        LockResult locked = acquirePortLock(port->lockName, &port->lock, &error);
+    port->lockName = faults.lockBySpelling ? spellingLockName(portName) : lockName(port->endpoint);
+    if (!port->settings.faults.noExclusive && !shareHeldLock(*port)) {
+        LockResult locked = takeLock(*port, &error);
         if (locked != LockResult::Locked) {
-            closeSocket(port->socket);
+            if (locked == LockResult::Busy && faults.refusalResets) {
+                Frame ignored;
+                callOnce(*port, OP_RESET, {}, &ignored, port->timeLimitMs);
+            }
+            if (faults.refusalLeaks) standin::leakOneHandle();
+            if (!faults.refusalLeaks) closeSocket(port->socket);
             // As a library with a failed assertion would.
             if (locked == LockResult::Busy && port->settings.faults.crashHeld) abort();
             if (locked == LockResult::Busy && port->settings.faults.removeHeldLock)
@@ -587,11 +832,17 @@ VX_BOOL ClosePort(PortHandle handle)
     }
     // A call still running on another thread finishes first.
     std::lock_guard<std::mutex> portGuard(port->mutex);
+    flushHeld(*port, true);
     if (port->settings.faults.leakHandle) port->socket = NO_SOCKET;
     dropSession(*port);
-    if (port->settings.faults.keepLock) {
+    const Faults& faults = port->settings.faults;
+    if (faults.keepLock) {
         std::lock_guard<std::mutex> guard(tableMutex);
         keptLocks.push_back(port->lock);
+    } else if (port->sharedLock) {
+        standin::unlockKeeping(port->lock);
+    } else if (faults.lockRelative) {
+        standin::releaseCurrentFolderLock(port->lockName, port->lock);
     } else {
         releasePortLock(port->lockName, port->lock);
     }
@@ -613,16 +864,26 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
             *written = 0;
             return VX_TRUE;
         }
+        const Faults& faults = port.settings.faults;
+        if (faults.writeHeldMs != 0) return holdWrite(port, data, offered, written);
         uint32_t sent = port.settings.faults.dropAfter ? std::min(offered, port.settings.faults.dropAfter) : offered;
+        std::vector<uint8_t> payload(data, data + sent);
+        // resend-start-64k: past 64 KiB the buffer's start goes again.
+        if (faults.resendStart64k && sent > RESEND_AFTER)
+            std::copy(data, data + (sent - RESEND_AFTER), payload.begin() + RESEND_AFTER);
         Frame reply;
-        if (!call(port, OP_WRITE, std::vector<uint8_t>(data, data + sent), &reply))
+        if (!call(port, OP_WRITE, payload, &reply)) {
+            if (faults.replayRefusedWrite) port.refusedWrite = payload;
             return port.settings.faults.writeKeepsCount ? VX_TRUE : VX_FALSE;
+        }
         if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
         uint32_t accepted = getU32(reply.payload.data());
         if (accepted > sent) return fail(EIO);
         port.bytesWritten += accepted;
         // The dropped bytes count as written once the printer took the rest.
         if (accepted == sent) accepted = offered;
+        if (faults.offlineWriteClaimsAll && accepted == 0) accepted = offered;
+        if (faults.partialAsZero && accepted < offered) accepted = 0;
         uint32_t reported = port.settings.faults.countOver ? size + 1 : accepted;
         if (port.settings.faults.wideCount) {
             putWide(written, reported);
@@ -651,9 +912,14 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
         if (port.settings.faults.loseTerminator) {
             reply.payload.erase(std::remove(reply.payload.begin(), reply.payload.end(), 0), reply.payload.end());
         }
+        if (port.replyAgain && reply.payload.empty()) reply.payload = port.lastReply;
+        port.replyAgain = false;
+        if (!reply.payload.empty()) port.lastReply = reply.payload;
         if (!reply.payload.empty()) memcpy(buffer, reply.payload.data(), reply.payload.size());
         if (faults.longRead) memset(static_cast<uint8_t*>(buffer) + size, 0, faults.longRead);
         uint32_t count = static_cast<uint32_t>(reply.payload.size());
+        if (faults.readNulPast) static_cast<uint8_t*>(buffer)[count] = 0;
+        if (faults.readCountWhole && count > 0) count = size;
         if (faults.wideCount) {
             putWide(got, count);
         } else {
@@ -666,6 +932,7 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
 VX_BOOL ResetDevice(PortHandle handle)
 {
     return withPort(handle, [&](Port& port) {
+        if (port.settings.faults.resetSilent) return VX_TRUE;
         Frame reply;
         if (!call(port, OP_RESET, {}, &reply)) return port.settings.faults.ignoreDisconnect ? VX_TRUE : VX_FALSE;
         return reply.status == STATUS_OK ? VX_TRUE : fail(EIO);
@@ -711,8 +978,9 @@ VX_BOOL BeginCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
     if (record == nullptr || !layoutOf(level, &layout)) return fail(EINVAL);
     return withPort(handle, [&](Port& port) {
         Frame reply;
+        if (port.settings.faults.beginResets && !call(port, OP_RESET, {}, &reply)) return VX_FALSE;
         if (!call(port, OP_BEGIN_BLOCK, u32Payload(layout), &reply)) return VX_FALSE;
-        return fillRecord(port, reply, layout, record, port.settings.faults.longBlockRecord);
+        return fillRecord(port, reply, layout, record, port.settings.faults.longBlockRecord, true);
     });
 }
 
@@ -723,11 +991,17 @@ VX_BOOL EndCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
     return withPort(handle, [&](Port& port) {
         // The printer gives up on the job at the time limit and says so; the
         // margin is for that answer to arrive.
+        const Faults& faults = port.settings.faults;
+        if (faults.endFailsAfterFirst && port.endsDone++ > 0) return fail(EIO);
         std::vector<uint8_t> payload = u32Payload(layout);
-        putU32(payload, port.timeLimitMs);
+        putU32(payload, faults.endEarly ? 0 : port.timeLimitMs);
         Frame reply;
         if (!call(port, OP_END_BLOCK, payload, &reply, port.timeLimitMs + END_BLOCK_MARGIN_MS)) return VX_FALSE;
-        return fillRecord(port, reply, layout, record, port.settings.faults.longBlockRecord);
+        // A block the printer gave up on, reported ended with a fresh status.
+        if (reply.status == STATUS_TIMED_OUT && (faults.endEarly || faults.endGaveUpFresh)
+            && !call(port, OP_STATUS, u32Payload(layout), &reply))
+            return VX_FALSE;
+        return fillRecord(port, reply, layout, record, faults.longBlockRecord, true);
     });
 }
 

@@ -87,7 +87,7 @@ void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& 
     for (size_t i = first; i < record.tests.size(); ++i) {
         RecordedTest& test = record.tests[i];
         test.fault = fault.fault;
-        if (test.result.number != fault.expectedTest) continue;
+        if (test.result.suite != fault.suite || test.result.number != fault.expectedTest) continue;
         test.expectedFailure = fault.expectedLine;
         test.expectedSeen = printsExpectedFailure(fault, test.result);
     }

@@ -16,6 +16,9 @@ std::string_view failureText(std::string_view line)
     return close == std::string_view::npos ? line : line.substr(close + 2);
 }
 
+// The extended suite's rows.
+constexpr Suite X = Suite::Extended;
+
 // Neighbours are cheap tests that use the faulty call too, so a fault that
 // breaks more than its own test shows up here. A table, not a function's
 // body: only faultCatalogue reads it.
@@ -100,6 +103,63 @@ const std::vector<FaultCase> catalogue = {
     // One connection left open is nothing to Test Write.
     { "leak-handle", "fault=leak-handle", {}, { 0, 3 }, 0,
         "99 more handles held after 100 OpenPortA/ClosePort pairs than after the first" },
+    // devbench-extended's (docs/extended.md): its tests are numbered in its
+    // own menu. The slowest first.
+    { "refusal-resets", "fault=refusal-resets", {}, { 2 }, 2,
+        "ReadPort did not give the whole firmware reply, 1 bytes a call, within 20 s", X },
+    { "idle-fails:8000", "fault=idle-fails:8000", {}, { 8 }, 8, "GetParsedStatusEx returned VX_FALSE", X },
+    { "lock-stale:2000", "fault=lock-stale:2000", {}, { 1 }, 1,
+        "holdprobe was not refused the port as held (183) after 12 s held", X },
+    { "lock-inherited", "fault=lock-inherited", {}, { 1 }, 1,
+        "OpenPortA return NULL after ClosePort while a program its holder started ran", X },
+    { "lock-by-spelling", "fault=lock-by-spelling", {}, { 0 }, 0,
+        "holdprobe was not refused the port as held (183) under another name", X },
+    { "lock-relative", "fault=lock-relative", {}, { 0 }, 0,
+        "holdprobe was not refused the port as held (183) from another folder", X },
+    { "lock-dropped-unplugged", "fault=lock-dropped-unplugged", {}, { 3 }, 3,
+        "holdprobe was not refused the port as held (183) after the printer came back", X },
+    { "bad-name-closes-all", "fault=bad-name-closes-all", {}, { 2 }, 2, "GetParsedStatusEx returned VX_FALSE", X },
+    { "second-open-shares-lock", "fault=second-open-shares-lock", {}, { 2 }, 2,
+        "holdprobe was not refused the port as held (183) after a second open came and went", X },
+    { "refusal-leaks", "fault=refusal-leaks", {}, { 4 }, 4, "40 more handles held after 40 refused opens of a bad name",
+        X },
+    { "unreachable-held", "fault=unreachable-held", {}, { 5 }, 5,
+        "OpenPortA reported the port held (183) for a printer that is unplugged", X },
+    { "replay-refused-write", "fault=replay-refused-write", {}, { 6 }, 6,
+        "the line refused while unplugged came out after the reconnect", X },
+    { "replay-reply", "fault=replay-reply", {}, { 6 }, 6, "ReadPort gave the firmware reply again after the reconnect", X },
+    { "canned-status", "fault=canned-status", {}, { 6 }, 6, "GetParsedStatusEx: coverOpen is 1, not 0", X },
+    { "old-status-stale", "fault=old-status-stale", {}, { 6 }, 6, "GetParsedStatus reported an unplugged printer online",
+        X },
+    { "reset-silent", "fault=reset-silent", {}, { 7 }, 7, "ResetDevice returned VX_TRUE but the printer did not reset",
+        X },
+    { "paper-from-cover", "fault=paper-from-cover", {}, { 9 }, 9, "GetParsedStatusEx: paperEmpty is 1, not 0", X },
+    { "cover-paper-from-offline", "fault=cover-paper-from-offline", {}, { 9 }, 9,
+        "GetParsedStatusEx: paperEmpty is 1, not 0", X },
+    { "block-old-layout", "fault=block-old-layout", {}, { 9 }, 9, "BeginCheckedBlockEx: paperEmpty is 0, not 1", X },
+    { "block-cover-offline-swapped", "fault=block-cover-offline-swapped", {}, { 9 }, 9,
+        "BeginCheckedBlockEx: coverOpen is 1, not 0", X },
+    { "begin-resets", "fault=begin-resets", {}, { 9 }, 9, "BeginCheckedBlockEx: offline is 0, not 1", X },
+    { "slip-anywhere", "fault=slip-anywhere", {}, { 10 }, 10, "status.slipCOF is 1, not 0", X },
+    { "end-fails-after-first", "fault=end-fails-after-first", {}, { 11 }, 11, "EndCheckedBlock returned VX_FALSE", X },
+    { "read-nul-past", "fault=read-nul-past", {}, { 12 }, 12, "ReadPort wrote past the 1-byte buffer", X },
+    { "read-count-whole", "fault=read-count-whole", {}, { 12 }, 12,
+        "ReadPort counted 82 bytes after the reply that it never wrote", X },
+    { "resend-start-64k", "fault=resend-start-64k", {}, { 13 }, 13,
+        "the raster job WritePort reported written did not come out whole and once", X },
+    { "write-held:8000", "fault=write-held:8000", {}, { 13 }, 13,
+        "the raster job WritePort reported written did not come out whole and once", X },
+    { "offline-write-claims-all", "fault=offline-write-claims-all", {}, { 14 }, 14,
+        "WritePort reported the line written while offline, and it never came out", X },
+    // At a printer's own pace: a job that takes seconds, a link slower than one call.
+    { "end-early (pace person)", "fault=end-early", {}, { 11 }, 11,
+        "EndCheckedBlockEx returned VX_TRUE while the printer was still printing", X, true },
+    { "end-gave-up-fresh (pace person)", "fault=end-gave-up-fresh", {}, { 11 }, 11,
+        "EndCheckedBlockEx returned VX_TRUE while the printer was still printing", X, true },
+    { "time-limit-ns32 (pace person)", "fault=time-limit-ns32", {}, { 11 }, 11, "EndCheckedBlock returned VX_FALSE", X,
+        true },
+    { "partial-as-zero (pace person)", "fault=partial-as-zero", {}, { 13 }, 13,
+        "the raster job WritePort reported written did not come out whole and once", X, true },
 };
 
 } // namespace
@@ -116,9 +176,9 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
     std::string others;
     bool expectedSeen = false;
     for (const TestRecord& record : outcome.records) {
-        if (record.number != fault.expectedTest) {
+        if (record.suite != fault.suite || record.number != fault.expectedTest) {
             if (Verdict verdict = testVerdict(record); verdict != Verdict::Pass) {
-                others += " " + std::to_string(record.number) + " " + std::string(verdictWord(verdict));
+                others += " " + testLabel(record.suite, record.number) + " " + std::string(verdictWord(verdict));
                 for (const std::string& line : record.failures) others += " (" + line + ")";
                 for (const std::string& finding : record.findings) others += " (" + finding + ")";
             }
@@ -132,10 +192,10 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
                 = "other failure: " + (record.failures.empty() ? record.findings.front() : record.failures.front());
         } else {
             judgement.note
-                = "test " + std::to_string(record.number) + " " + std::string(verdictWord(testVerdict(record)));
+                = "test " + testLabel(record.suite, record.number) + " " + std::string(verdictWord(testVerdict(record)));
         }
     }
-    if (!expectedSeen) judgement.note = "test " + std::to_string(fault.expectedTest) + " did not run";
+    if (!expectedSeen) judgement.note = "test " + testLabel(fault.suite, fault.expectedTest) + " did not run";
     if (!outcome.strayFailures.empty()) others += " failure outside any test (" + outcome.strayFailures[0] + ")";
     if (!others.empty()) {
         // A fault caught along with unrelated damage is not the clean catch
@@ -156,10 +216,12 @@ bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record)
         [&](const std::string& line) { return failureText(line) == fault.expectedLine; });
 }
 
-std::vector<unsigned> catalogueTests()
+std::vector<unsigned> catalogueTests(Suite suite)
 {
     std::vector<unsigned> tests;
-    for (const FaultCase& fault : faultCatalogue()) tests.insert(tests.end(), fault.tests.begin(), fault.tests.end());
+    for (const FaultCase& fault : faultCatalogue()) {
+        if (fault.suite == suite) tests.insert(tests.end(), fault.tests.begin(), fault.tests.end());
+    }
     std::sort(tests.begin(), tests.end());
     tests.erase(std::unique(tests.begin(), tests.end()), tests.end());
     return tests;

@@ -23,6 +23,10 @@ struct FaultCase {
     // headline of the operator's own finding ("operator: ...") for a fault
     // that only the operator sees.
     std::string_view expectedLine;
+    // The program whose test is expected to catch it (its `tests` are that
+    // program's), and whether it shows only at a person's pace.
+    Suite suite = Suite::Devbench;
+    bool personPace = false;
 };
 
 const std::vector<FaultCase>& faultCatalogue();
@@ -41,7 +45,7 @@ bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record);
 
 // Every test of the catalogue, once, in table order: what a healthy run must
 // pass before any fault can be said to be caught.
-std::vector<unsigned> catalogueTests();
+std::vector<unsigned> catalogueTests(Suite suite = Suite::Devbench);
 
 // "fault=x" added to the operator's own settings.
 std::string combinedSettings(const std::string& settings, std::string_view librarySetting);

@@ -64,7 +64,9 @@ private:
     void work()
     {
         for (size_t index; (index = next_++) < outcomes_.size();) {
-            RunOutcome outcome = index == 0 ? runOperator(options_, oneByOne(catalogueTests())) : runFault(index - 1);
+            RunOutcome outcome = index == 0 ? runOperator(options_, oneByOne(catalogueTests()),
+                                     oneByOne(catalogueTests(Suite::Extended)))
+                                           : runFault(index - 1);
             std::lock_guard<std::mutex> lock(mutex_);
             outcomes_[index] = std::move(outcome);
             ended_.notify_all();
@@ -77,6 +79,8 @@ private:
         RunOptions faulty = options_;
         faulty.settings = combinedSettings(options_.settings, fault.librarySetting);
         for (std::string_view option : fault.printerOptions) faulty.printerOptions.emplace_back(option);
+        if (fault.personPace) faulty.paceMs = PERSON_PACE_MS;
+        if (fault.suite == Suite::Extended) return runOperator(faulty, {}, oneByOne(fault.tests));
         return runOperator(faulty, oneByOne(fault.tests));
     }
 
@@ -90,8 +94,7 @@ private:
 
 void printRow(const FaultCase& fault, const Judgement& judgement)
 {
-    const auto& tests = suiteTests();
-    std::string expected = std::to_string(fault.expectedTest) + " " + std::string(tests[fault.expectedTest].name);
+    std::string expected = testTitle(fault.suite, fault.expectedTest);
     printf("%-28s %-42s %s%s%s\n", std::string(fault.fault).c_str(), expected.c_str(), judgement.caught ? "yes" : "NO",
         judgement.note.empty() ? "" : "  ", judgement.note.c_str());
 }

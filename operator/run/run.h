@@ -13,6 +13,10 @@
 
 namespace vpop {
 
+// How long the operator at a person's pace (--pace person) waits before it
+// changes the printer or answers a question.
+const unsigned PERSON_PACE_MS = 2000;
+
 struct RunOptions {
     // Where devbench, holdprobe and vprinter are; devbench runs in it.
     std::string dir;
