@@ -31,36 +31,37 @@ using namespace vpop;
 const int EXIT_FAILED = 1;
 const int EXIT_USAGE = 2;
 
-const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--extended] [--pace fast|person]\n"
-                     "                  [--settings TEXT] [--verbose]\n"
-                     "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--port ENDPOINT]\n"
-                     "                  [--devbench PATH] [--record FILE] [--junit FILE] [--bench NAME]\n"
-                     "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
-                     "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
-                     "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--extended] [--record FILE]\n"
-                     "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
-                     "       vpoperator report RECORD.json [MORE.json ...] [--html FILE] [--markdown FILE]\n"
-                     "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
-                     "printer it starts (or the one already serving at ENDPOINT) and answers every prompt.\n"
-                     "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
-                     "N runs at a time (default 4), each with its own virtual printer.\n"
-                     "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
-                     "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
-                     "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
-                     "--extended runs devbench-extended's procedures (found beside devbench) after the tests of\n"
-                     "--tests, at the same printer: one run, one record, one verdict; its tests are numbered x0, x1...\n"
-                     "Its yes/no questions are answered from the virtual printer's record (or by the technician).\n"
-                     "--pace person: the printer prints at its own speed over a slow link and the operator waits\n"
-                     "2 s at each prompt and question, as a person would (default fast).\n"
-                     "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
-                     "--record FILE writes a JSON record of the run, --junit FILE a JUnit report; --bench NAME\n"
-                     "names the bench in both (default: the host name), so several benches' reports merge.\n"
-                     "--port is the port name devbench is given: a real printer's with --manual, else the\n"
-                     "endpoint of a virtual printer. --endpoint and --build-dir are older names of --port, --dir.\n"
-                     "report is a command of its own (it reads records and runs nothing); --matrix and --manual\n"
-                     "are ways to run devbench and take the run's options.\n"
-                     "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup\n"
-                     "error, or a record that could not be written.\n";
+const char usage[]
+    = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--extended] [--pace fast|person]\n"
+      "                  [--settings TEXT] [--verbose]\n"
+      "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--port ENDPOINT]\n"
+      "                  [--devbench PATH] [--record FILE] [--junit FILE] [--bench NAME]\n"
+      "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
+      "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
+      "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--extended] [--record FILE]\n"
+      "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
+      "       vpoperator report RECORD.json [MORE.json ...] [--html FILE] [--markdown FILE]\n"
+      "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
+      "printer it starts (or the one already serving at ENDPOINT) and answers every prompt.\n"
+      "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
+      "N runs at a time (default 4), each with its own virtual printer.\n"
+      "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
+      "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
+      "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
+      "--extended runs devbench-extended's procedures (found beside devbench) after the tests of\n"
+      "--tests, at the same printer: one run, one record, one verdict; its tests are numbered x0, x1...\n"
+      "Its yes/no questions are answered from the virtual printer's record (or by the technician).\n"
+      "--pace person: the printer prints at its own speed over a slow link and the operator waits\n"
+      "2 s at each prompt and question, as a person would (default fast).\n"
+      "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
+      "--record FILE writes a JSON record of the run, --junit FILE a JUnit report; --bench NAME\n"
+      "names the bench in both (default: the host name), so several benches' reports merge.\n"
+      "--port is the port name devbench is given: a real printer's with --manual, else the\n"
+      "endpoint of a virtual printer. --endpoint and --build-dir are older names of --port, --dir.\n"
+      "report is a command of its own (it reads records and runs nothing); --matrix and --manual\n"
+      "are ways to run devbench and take the run's options.\n"
+      "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup\n"
+      "error, or a record that could not be written.\n";
 
 struct Options {
     RunOptions run;
@@ -119,10 +120,7 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
         }
         options->jobs = static_cast<unsigned>(jobs);
     } else if (arg == "--pace") {
-        if (value != "fast" && value != "person") {
-            *why = "--pace is fast or person, not '" + value + "'";
-            return false;
-        }
+        if (value != "fast" && value != "person") return *why = "--pace is fast or person, not '" + value + "'", false;
         run.paceMs = value == "person" ? PERSON_PACE_MS : 0;
     } else if (arg == "--printer-option") {
         // "--fault slow-status:300" as one quoted option is two words to the printer.

@@ -1,5 +1,5 @@
-#include "cases/extended/extended.h"
 #include "runner/extended_table.h"
+#include "cases/extended/extended.h"
 
 const TestProcedure extendedProcedures[EXTENDED_COUNT] = {
     testLockOtherNames,

@@ -29,5 +29,4 @@
 #define EXT_ASK_OFFLINE_LINE "Did the line '" EXT_LINE_OFFLINE "' come out?"
 #define EXT_ASK_ONCE_LINE "Has the line '" EXT_LINE_ONCE "' come out already?"
 #define EXT_ASK_STILL_PRINTING "Is the printer still printing the job?"
-#define EXT_ASK_RASTER_WHOLE                                                                                           \
-    "Since the last question, did one raster image come out, whole and once, and nothing else?"
+#define EXT_ASK_RASTER_WHOLE "Since the last question, did one raster image come out, whole and once, and nothing else?"

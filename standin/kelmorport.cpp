@@ -595,13 +595,15 @@ void applyBlockFaults(const Faults& faults, std::vector<uint8_t>& words)
 
 // Copies a record reply into the caller's record, never more than its size
 // (unless a fault says otherwise: `overrun` bytes past it).
-VX_BOOL fillRecord(Port& port, const Frame& reply, Layout layout, void* record, uint32_t overrun = 0, bool block = false)
+VX_BOOL fillRecord(
+    Port& port, const Frame& reply, Layout layout, void* record, uint32_t overrun = 0, bool block = false)
 {
     if (reply.status != STATUS_OK || reply.payload.size() != recordSize(layout)) return fail(EIO);
     if (port.settings.faults.cannedStatus && port.callFailed) {
         std::vector<uint8_t> canned(recordSize(layout), 0);
         uint32_t paper = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_OLD : VX_OFFSET_PAPER_EMPTY_LEVEL1;
-        for (uint32_t offset : { uint32_t(VX_OFFSET_COVER_OPEN), uint32_t(VX_OFFSET_OFFLINE), paper }) setRecordWord(canned, offset, 1);
+        for (uint32_t offset : { uint32_t(VX_OFFSET_COVER_OPEN), uint32_t(VX_OFFSET_OFFLINE), paper })
+            setRecordWord(canned, offset, 1);
         memcpy(record, canned.data(), canned.size());
         return VX_TRUE;
     }
@@ -711,7 +713,8 @@ LockResult takeLock(Port& port, std::string* error)
     const Faults& faults = port.settings.faults;
     if (faults.lockRelative) return standin::lockInCurrentFolder(port.lockName, &port.lock);
     LockResult locked = acquirePortLock(port.lockName, &port.lock, error);
-    if (locked == LockResult::Busy && faults.lockStaleMs != 0 && standin::removeIfOlder(port.lockName, faults.lockStaleMs))
+    if (locked == LockResult::Busy && faults.lockStaleMs != 0
+        && standin::removeIfOlder(port.lockName, faults.lockStaleMs))
         locked = acquirePortLock(port.lockName, &port.lock, error);
     if (locked == LockResult::Locked && faults.lockInherited) standin::letInherit(port.lock);
     return locked;
@@ -843,6 +846,8 @@ VX_BOOL ClosePort(PortHandle handle)
         standin::unlockKeeping(port->lock);
     } else if (faults.lockRelative) {
         standin::releaseCurrentFolderLock(port->lockName, port->lock);
+    } else if (faults.lockInherited) {
+        standin::releaseKeepingFile(port->lock);
     } else {
         releasePortLock(port->lockName, port->lock);
     }

@@ -54,6 +54,11 @@ void letInherit(wire::LockHandle lock)
     if (lock != wire::NO_LOCK) fcntl(static_cast<int>(lock), F_SETFD, 0);
 }
 
+void releaseKeepingFile(wire::LockHandle lock)
+{
+    if (lock != wire::NO_LOCK) close(static_cast<int>(lock));
+}
+
 void unlockKeeping(wire::LockHandle lock)
 {
     if (lock != wire::NO_LOCK) flock(static_cast<int>(lock), LOCK_UN);
@@ -80,6 +85,8 @@ bool removeIfOlder(const std::string&, uint32_t) { return false; }
 void letInherit(wire::LockHandle) { }
 
 void unlockKeeping(wire::LockHandle) { }
+
+void releaseKeepingFile(wire::LockHandle lock) { wire::releasePortLock("", lock); }
 
 void leakOneHandle() { }
 

@@ -22,8 +22,10 @@ void releaseCurrentFolderLock(const std::string& name, wire::LockHandle lock);
 // `ms` ago, as if its holder had died; true when it did.
 bool removeIfOlder(const std::string& name, uint32_t ms);
 
-// lock-inherited: the programs the process starts from now on hold the lock too.
+// lock-inherited: the programs the process starts from now on hold the lock
+// too, and a release leaves the file for them to hold.
 void letInherit(wire::LockHandle lock);
+void releaseKeepingFile(wire::LockHandle lock);
 
 // second-open-shares-lock: lets go of the lock, keeping its handle open.
 void unlockKeeping(wire::LockHandle lock);

@@ -29,7 +29,10 @@ static const char* const CALL_NAMES[RECORD_CALLS]
 
 const char* recordCallName(RecordCall call) { return CALL_NAMES[call]; }
 
-static uint32_t recordSize(RecordCall call) { return call == CALL_STATUS_OLD ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE; }
+static uint32_t recordSize(RecordCall call)
+{
+    return call == CALL_STATUS_OLD ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE;
+}
 
 bool callRecord(PortHandle port, RecordCall call, unsigned char* area, unsigned line, VX_BOOL* result)
 {
@@ -89,8 +92,8 @@ static bool probePath(const char* folder, char* path)
     return length > 0 && static_cast<uint32_t>(length) < PATH_SIZE;
 }
 
-bool expectProbeRefused(PortHandle port, const char* name, const char* portSettings, const char* folder,
-    unsigned line, const char* what)
+bool expectProbeRefused(
+    PortHandle port, const char* name, const char* portSettings, const char* folder, unsigned line, const char* what)
 {
     char path[PATH_SIZE];
     if (!probePath(folder, path)) return closeAndFail(port, line, "the current folder's name is too long\n");
@@ -98,8 +101,8 @@ bool expectProbeRefused(PortHandle port, const char* name, const char* portSetti
     int status = platform::waitProgram(platform::startProgram(path, argv, folder));
     if (status == 0) return true;
     if (platform::programEnd(status) != platform::PROGRAM_EXITED)
-        return closeAndFail(port, line, "%s could not run (status %d); it must be in the current folder\n",
-            PROBE_PROGRAM, status);
+        return closeAndFail(
+            port, line, "%s could not run (status %d); it must be in the current folder\n", PROBE_PROGRAM, status);
     return closeAndFail(port, line, "%s was not refused the port as held (183) %s\n", PROBE_PROGRAM, what);
 }
 

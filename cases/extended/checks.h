@@ -38,8 +38,8 @@ const CoverPaperOnline PRINTER_READY = { 0, 0, 0 };
 // holdprobe's child role on `name` from `folder` (null: the current one):
 // true when it was refused with the held code. Anything else closes the
 // port and prints the line with `what`.
-bool expectProbeRefused(PortHandle port, const char* name, const char* portSettings, const char* folder,
-    unsigned line, const char* what);
+bool expectProbeRefused(
+    PortHandle port, const char* name, const char* portSettings, const char* folder, unsigned line, const char* what);
 
 // Writes the whole text and a line feed, as one timed chunked write.
 bool writeLine(PortHandle port, const char* text, unsigned line);
@@ -47,6 +47,6 @@ bool writeLine(PortHandle port, const char* text, unsigned line);
 // The firmware query (ESC # * LF NUL), taken whole in one call.
 bool sendFirmwareQuery(PortHandle port, unsigned line);
 
-// The firmware reply read `readSize` bytes a call, until its closing NUL. Bytes of a read past the NUL that still hold the lent
-// pattern were never written: a count that claims them fails.
+// The firmware reply read `readSize` bytes a call, until its closing NUL. Bytes of a read past the NUL that still hold
+// the lent pattern were never written: a count that claims them fails.
 bool expectFirmwareReply(PortHandle port, uint32_t readSize, unsigned line);

@@ -52,7 +52,8 @@ static bool releasedDespiteChild(PortHandle port, const char* portName, const ch
         return closeAndFail(port, __LINE__, "devbench-extended cannot tell its own file\n");
     const char* const argv[] = { self, EXT_LINGER_ARGUMENT, nullptr };
     platform::ProgramHandle child = platform::startProgram(self, argv, nullptr);
-    if (child == platform::NO_PROGRAM) return closeAndFail(port, __LINE__, "cannot start a copy of devbench-extended\n");
+    if (child == platform::NO_PROGRAM)
+        return closeAndFail(port, __LINE__, "cannot start a copy of devbench-extended\n");
     ClosePort(port);
     PortHandle again = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
     platform::waitProgram(child);

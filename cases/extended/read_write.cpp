@@ -39,7 +39,8 @@ bool testWriteOnce(const char* portName, const char* portSettings)
     // More than 64 KiB offered in one call, whatever the link takes of it.
     if (!checkWriteOutcome(port, __LINE__, timedChunkedWrite(port, rasterJob, RASTER_JOB_SIZE))) return false;
     if (operatorSays(EXT_ASK_RASTER_WHOLE) == SAID_NO)
-        return closeAndFail(port, __LINE__, "the raster job WritePort reported written did not come out whole and once\n");
+        return closeAndFail(
+            port, __LINE__, "the raster job WritePort reported written did not come out whole and once\n");
     // Reported written is on its way: it must not wait in the library.
     if (!writeLine(port, EXT_LINE_ONCE, __LINE__)) return false;
     platform::Sleep(LINE_OUT_MS);
@@ -58,7 +59,8 @@ bool testWriteOffline(const char* portName, const char* portSettings)
     static const char LINE[] = EXT_LINE_OFFLINE "\n";
     uint32_t written = 0;
     WriteOutcome outcome = lentWrite(port, LINE, sizeof LINE - 1, &written);
-    if (outcome != WRITE_ALL_WRITTEN && outcome != WRITE_RETURNED_FALSE) return checkWriteOutcome(port, __LINE__, outcome);
+    if (outcome != WRITE_ALL_WRITTEN && outcome != WRITE_RETURNED_FALSE)
+        return checkWriteOutcome(port, __LINE__, outcome);
     bool claimed = outcome == WRITE_ALL_WRITTEN && written == sizeof LINE - 1;
     // A printer may keep what it took while offline and print it once
     // online: what the library reported taken must come out then.
@@ -67,7 +69,8 @@ bool testWriteOffline(const char* portName, const char* portSettings)
     platform::Sleep(LINE_OUT_MS);
     YesNo out = operatorSays(EXT_ASK_OFFLINE_LINE);
     if (claimed && out == SAID_NO)
-        return closeAndFail(port, __LINE__, "WritePort reported the line written while offline, and it never came out\n");
+        return closeAndFail(
+            port, __LINE__, "WritePort reported the line written while offline, and it never came out\n");
     if (!claimed && out == SAID_YES) note("the line refused while offline came out once the printer was online\n");
     ClosePort(port);
     return true;

@@ -20,7 +20,8 @@ static bool unpluggedCalls(PortHandle port)
     WriteOutcome outcome = lentWrite(port, LINE, sizeof LINE - 1, &written);
     if (outcome == WRITE_ALL_WRITTEN && written != 0)
         return closeAndFail(port, __LINE__, "WritePort did not fail as expected\n");
-    if (outcome != WRITE_ALL_WRITTEN && outcome != WRITE_RETURNED_FALSE) return checkWriteOutcome(port, __LINE__, outcome);
+    if (outcome != WRITE_ALL_WRITTEN && outcome != WRITE_RETURNED_FALSE)
+        return checkWriteOutcome(port, __LINE__, outcome);
     RecordArea area;
     VX_BOOL result = VX_FALSE;
     if (!callRecord(port, CALL_STATUS_OLD, area, __LINE__, &result)) return false;

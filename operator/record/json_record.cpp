@@ -284,7 +284,8 @@ void readTest(Fields& fields, bool matrix, RecordedTest* test)
     TestRecord& result = test->result;
     // Schema 2 records hold devbench's tests only.
     std::string suite = fields.text("suite");
-    if (!suite.empty() && !suiteOfName(suite, &result.suite)) fields.fail("suite", "is \"" + suite + "\", not devbench or devbench-extended");
+    if (!suite.empty() && !suiteOfName(suite, &result.suite))
+        fields.fail("suite", "is \"" + suite + "\", not devbench or devbench-extended");
     unsigned tests = testCount(result.suite);
     result.number = static_cast<unsigned>(fields.count("number", tests - 1));
     if (matrix) {
@@ -401,7 +402,8 @@ bool readSchema(const Json& record, std::string* error)
         ? "one from before records had a \"schema\" field"
         : "schema " + schema->dump(-1, ' ', false, Json::error_handler_t::replace);
     *error = "it is a record of another version (" + version + "); this vpoperator reads schemas "
-        + std::to_string(oldestReadSchema) + " to " + std::to_string(recordSchema) + ": use the vpoperator that made the record";
+        + std::to_string(oldestReadSchema) + " to " + std::to_string(recordSchema)
+        + ": use the vpoperator that made the record";
     return false;
 }
 

@@ -6,10 +6,7 @@ namespace vpop {
 
 namespace {
 
-std::string testNamed(const TestRecord& record)
-{
-    return "test " + testTitle(record.suite, record.number);
-}
+std::string testNamed(const TestRecord& record) { return "test " + testTitle(record.suite, record.number); }
 
 // A matrix passes when the healthy run passed and every fault was caught;
 // the expected tests' own verdicts are then `fail`, as they should be.

@@ -139,8 +139,8 @@ std::string testRows(const RecordedTest& test, size_t index, bool virtualRun)
     Verdict verdict = judgedVerdict(test);
     std::string out = "<tbody class=\"test " + cssClass(verdictWord(verdict)) + "\" id=\"" + testId(test, index)
         + "\">\n<tr><td class=\"number\">" + testLabel(test.result.suite, test.result.number) + "</td><td>"
-        + htmlText(testTitle(test).substr(testLabel(test.result.suite, test.result.number).size() + 1)) + "</td><td>" + badge(verdict)
-        + "</td><td class=\"time\">" + htmlText(secondsText(test)) + "</td></tr>\n";
+        + htmlText(testTitle(test).substr(testLabel(test.result.suite, test.result.number).size() + 1)) + "</td><td>"
+        + badge(verdict) + "</td><td class=\"time\">" + htmlText(secondsText(test)) + "</td></tr>\n";
     std::string detail = verdict == Verdict::Pass && test.expectedFailure.empty() ? "" : failureDetail(test);
     if (virtualRun) detail += jobTable(test);
     if (!test.result.console.empty())
@@ -240,8 +240,8 @@ std::string gridBody(const Grid& grid)
 {
     std::string out = "<tbody>\n";
     for (const GridRow& row : grid.rows) {
-        std::string name
-            = std::string(suiteTest(row.suite, row.number).name) + (row.fault.empty() ? "" : " (fault " + row.fault + ")");
+        std::string name = std::string(suiteTest(row.suite, row.number).name)
+            + (row.fault.empty() ? "" : " (fault " + row.fault + ")");
         out += "<tr><td class=\"number\">" + testLabel(row.suite, row.number) + "</td><td>" + htmlText(name) + "</td>";
         for (size_t column = 0; column < row.cells.size(); ++column)
             out += gridCell(row.cells[column], groupStart(grid, column));

@@ -144,8 +144,8 @@ std::string markdownComparison(const std::vector<ReadRun>& runs, const ReadRun* 
     out += "\n";
     for (const GridRow& row : grid.rows) {
         out += "| " + testLabel(row.suite, row.number) + " | "
-            + markdownText(
-                std::string(suiteTest(row.suite, row.number).name) + (row.fault.empty() ? "" : " (fault " + row.fault + ")"))
+            + markdownText(std::string(suiteTest(row.suite, row.number).name)
+                + (row.fault.empty() ? "" : " (fault " + row.fault + ")"))
             + " |";
         for (const Cell& cell : row.cells)
             out += " "

@@ -18,8 +18,10 @@ RunOutcome runManual(const RunOptions& options, const std::string& port, const s
     if (!fitsAnswer(options.settings)) return setupFailed("the settings must be one line of at most 255 characters");
     Answerer technician;
     technician.byHand = true;
-    outcome = converseBoth(options, plan, extendedPlan, technician,
-        [&](Suite suite, const std::vector<MenuChoice>& suitePlan) { return Session(port, options.settings, suitePlan, suite); });
+    outcome = converseBoth(
+        options, plan, extendedPlan, technician, [&](Suite suite, const std::vector<MenuChoice>& suitePlan) {
+            return Session(port, options.settings, suitePlan, suite);
+        });
     outcome.portName = port;
     return outcome;
 }

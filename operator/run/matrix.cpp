@@ -64,9 +64,9 @@ private:
     void work()
     {
         for (size_t index; (index = next_++) < outcomes_.size();) {
-            RunOutcome outcome = index == 0 ? runOperator(options_, oneByOne(catalogueTests()),
-                                     oneByOne(catalogueTests(Suite::Extended)))
-                                           : runFault(index - 1);
+            RunOutcome outcome = index == 0
+                ? runOperator(options_, oneByOne(catalogueTests()), oneByOne(catalogueTests(Suite::Extended)))
+                : runFault(index - 1);
             std::lock_guard<std::mutex> lock(mutex_);
             outcomes_[index] = std::move(outcome);
             ended_.notify_all();

@@ -141,8 +141,8 @@ struct TestRecord {
 
 class Session {
 public:
-    Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan,
-        Suite suite = Suite::Devbench);
+    Session(
+        std::string portName, std::string portSettings, std::vector<MenuChoice> plan, Suite suite = Suite::Devbench);
 
     // The answer to devbench-extended's question for another name of the
     // same port (empty skips its step).

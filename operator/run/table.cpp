@@ -40,8 +40,8 @@ void Table::printRow(const TestRecord& record)
 {
     std::string verdict = shout(testVerdict(record));
     printf("%3s  %-38s %-9s %6.2f s%s\n", testLabel(record.suite, record.number).c_str(),
-        std::string(suiteTest(record.suite, record.number).name).c_str(),
-        verdict.c_str(), record.seconds(), findingNote(record).c_str());
+        std::string(suiteTest(record.suite, record.number).name).c_str(), verdict.c_str(), record.seconds(),
+        findingNote(record).c_str());
 }
 
 void Table::row(const TestRecord& record)

@@ -139,7 +139,8 @@ void VirtualPrinter::startPaper()
 void VirtualPrinter::markTest(const TestRecord& record)
 {
     std::string error;
-    std::string text = testLabel(record.suite, record.number) + " " + std::string(suiteTest(record.suite, record.number).name);
+    std::string text
+        = testLabel(record.suite, record.number) + " " + std::string(suiteTest(record.suite, record.number).name);
     std::map<std::string, std::string> state;
     if (vprinterGet(endpoint_, &state, &error)) {
         testJobs_ = number(state, "jobs");
