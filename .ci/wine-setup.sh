@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs what the Windows builds and their Wine checks need, from Debian's
-# packages: the MinGW-w64 cross compilers and nlohmann-json's headers
-# (required), GoogleTest's sources,
+# packages: the MinGW-w64 cross compilers, nlohmann-json's headers and
+# sqlite3.h (required), GoogleTest's sources,
 # 64-bit Wine, and 32-bit Wine through the i386 multiarch for the 32-bit
 # holdprobe.exe, and zip and unzip for the Windows package and its check.
 # Wine is optional: without it the Wine checks say "skipped: wine not
@@ -13,7 +13,7 @@ export DEBIAN_FRONTEND=noninteractive
 installed() { dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q '^install ok installed'; }
 
 missing=()
-for package in g++-mingw-w64 nlohmann-json3-dev googletest wine wine64 wine32:i386 zip unzip python3; do
+for package in g++-mingw-w64 nlohmann-json3-dev libsqlite3-dev googletest wine wine64 wine32:i386 zip unzip python3; do
     installed "$package" || missing+=("$package")
 done
 [ ${#missing[@]} = 0 ] && exit 0
@@ -25,8 +25,8 @@ fi
 apt-get update -q >/dev/null || echo "wine-setup: apt-get update failed" >&2
 
 # python3 reads back the record of the Wine check's manual run.
-if ! apt-get install -y -q --no-install-recommends g++-mingw-w64 nlohmann-json3-dev googletest python3 >/dev/null; then
-    echo "wine-setup: cannot install g++-mingw-w64 or nlohmann-json3-dev; the Windows builds need them" >&2
+if ! apt-get install -y -q --no-install-recommends g++-mingw-w64 nlohmann-json3-dev libsqlite3-dev googletest python3 >/dev/null; then
+    echo "wine-setup: cannot install g++-mingw-w64, nlohmann-json3-dev or libsqlite3-dev; the Windows builds need them" >&2
     exit 1
 fi
 apt-get install -y -q --no-install-recommends wine wine64 >/dev/null \

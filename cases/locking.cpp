@@ -22,6 +22,8 @@ static const char NOT_LOADED_HINT[] = "hint: %s could not load libKelmorPort.so 
 static const char CRASHED_HINT[] = "hint: %s crashed (status %u: killed by a signal); see %s\n";
 #endif
 
+static const Wanted WANT_PROBE_PASSED = { "", "status 0: the port held, and the probe's copy refused with 183" };
+
 // One plain line after the failure line, for what the status tells; a probe
 // that ran to its own verdict has already printed its line.
 static void printProbeHint(int status)
@@ -47,8 +49,9 @@ bool testPortLocking(const char* portName, const char* portSettings)
     printf("testPortLocking\n");
     const char* const probeArgv[] = { PROBE_PROGRAM, portName, portSettings, nullptr };
     int status = platform::startAndWait(PROBE_PROGRAM, probeArgv);
+    noteExitStatus("holdprobe", status);
     if (status == 0) return true;
-    bool passed = failure(__LINE__, "holdprobe did not return EXIT_SUCESS\n");
+    bool passed = failure({ __LINE__, "probe" }, WANT_PROBE_PASSED, "holdprobe did not return EXIT_SUCESS\n");
     printProbeHint(status);
     return passed;
 }

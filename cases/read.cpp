@@ -30,17 +30,29 @@ static const uint32_t REPLY_WAIT_MS = 500;
 // Empty reads allowed over both read phases of testReadDisconnect together.
 static const unsigned EMPTY_READ_BUDGET = 2;
 
+static const Wanted WANT_FIVE = { "count", "5" };
+static const Wanted WANT_COUNT_IN_RANGE = { "count", "a count of at most 100" };
+static const Wanted WANT_A_BYTE = { "count", "a byte within 5000 ms of the last" };
+static const Wanted WANT_REPLY_IN_TIME = { "count", "the whole reply within 20 s of the query" };
+static const Wanted WANT_SHORT_NAME = { "count", "a name of at most 1000 characters" };
+static const Wanted WANT_REPLY = { "count", "the reply ESC # * , name LF NUL" };
+static const Wanted WANT_BYTES_WITHIN_BUDGET = { "count", "bytes within 2 empty reads" };
+static const Wanted WANT_NOTHING_READ = { "count", "VX_FALSE, or a count of 0" };
+static_assert(
+    READ_SIZE == 100 && READ_SILENCE_LIMIT_MS == 5000 && EMPTY_READ_BUDGET == 2, "the wanted texts name the limits");
+
 struct ReplyParse {
     unsigned state;
     unsigned wrongCount;
     unsigned nameLength;
 };
 
-static bool sendQuery(PortHandle port, unsigned line)
+static bool sendQuery(PortHandle port, Check check)
 {
     uint32_t written = 0;
-    if (!checkWriteOutcome(port, line, lentWrite(port, FIRMWARE_QUERY, FIRMWARE_QUERY_SIZE, &written))) return false;
-    if (written != FIRMWARE_QUERY_SIZE) return closeAndFail(port, line, "Size Communicated was not equal to 5\n");
+    if (!checkWriteOutcome(port, check, lentWrite(port, FIRMWARE_QUERY, FIRMWARE_QUERY_SIZE, &written))) return false;
+    if (written != FIRMWARE_QUERY_SIZE)
+        return closeAndFail(port, check, WANT_FIVE, "Size Communicated was not equal to 5\n");
     return true;
 }
 
@@ -52,27 +64,28 @@ enum ReadResult {
 };
 
 // One ReadPort of READ_SIZE bytes into the lent buffer (bytes at
-// lentPart(bufferArea)) and a lent count: false, with the port closed and the
-// line printed, when the library wrote outside either.
-static bool lentRead(PortHandle port, unsigned char* bufferArea, unsigned line, VX_BOOL* result, uint32_t* got)
+// lentPart(bufferArea)) and a lent count, its answer noted: false, with the
+// port closed and the line printed, when the library wrote outside either.
+static bool lentRead(PortHandle port, unsigned char* bufferArea, Check check, VX_BOOL* result, uint32_t* got)
 {
     LentWord count;
-    *result = ReadPort(port, lend(bufferArea, READ_SIZE), READ_SIZE, lendCount(&count));
-    if (!checkLent(port, line, "ReadPort", bufferArea, READ_SIZE, "buffer")) return false;
-    if (!checkLent(port, line, "ReadPort", count, "count")) return false;
+    *result = noteCall("ReadPort", ReadPort(port, lend(bufferArea, READ_SIZE), READ_SIZE, lendCount(&count)));
+    noteValue("count", lentValue(count));
+    if (!checkLent(port, check, "ReadPort", bufferArea, READ_SIZE, "buffer")) return false;
+    if (!checkLent(port, check, "ReadPort", count, "count")) return false;
     *got = lentValue(count);
     return true;
 }
 
 // A count left unset reads as the guard's pattern, more than was asked for.
-static ReadResult checkedRead(PortHandle port, unsigned char* bufferArea, uint32_t* got, unsigned line)
+static ReadResult checkedRead(PortHandle port, unsigned char* bufferArea, uint32_t* got, Check check)
 {
     VX_BOOL result = VX_FALSE;
-    if (!lentRead(port, bufferArea, line, &result, got)) return READ_FAILED;
+    if (!lentRead(port, bufferArea, check, &result, got)) return READ_FAILED;
     if (result == VX_FALSE) return READ_RETURNED_FALSE;
     if (*got <= READ_SIZE) return READ_OK;
     // A larger count would send the parser past the end of the buffer.
-    closeAndFail(port, line, "ReadPort reported more bytes than it was asked for\n");
+    closeAndFail(port, check, WANT_COUNT_IN_RANGE, "ReadPort reported more bytes than it was asked for\n");
     return READ_FAILED;
 }
 
@@ -106,9 +119,9 @@ bool testRead(const char* portName, const char* portSettings)
 {
     printf("testRead\n");
     operatorPrompt("Make the printer online, then hit enter");
-    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
-    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (!sendQuery(port, __LINE__)) return false;
+    PortHandle port = openPort(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
+    if (!sendQuery(port, { __LINE__, "query" })) return false;
     uint32_t queriedAt = platform::GetTickCount();
 
     printf("device firmware name: ");
@@ -120,16 +133,18 @@ bool testRead(const char* portName, const char* portSettings)
     while (parse.wrongCount < MISMATCH_LIMIT) {
         // Name characters keep the silence timer from running out, not this one.
         if (platform::GetTickCount() - queriedAt >= REPLY_TIME_LIMIT_MS)
-            return closeAndFail(port, __LINE__, "ReadPort did not complete the reply within 20 s of the query\n");
+            return closeAndFail(port, { __LINE__, "reply-time" }, WANT_REPLY_IN_TIME,
+                "ReadPort did not complete the reply within 20 s of the query\n");
         uint32_t got = 0;
-        ReadResult result = checkedRead(port, bufferArea, &got, __LINE__);
+        ReadResult result = checkedRead(port, bufferArea, &got, { __LINE__, "read" });
         if (result == READ_FAILED) return false;
-        if (result == READ_RETURNED_FALSE) return closeAndFail(port, __LINE__, "ReadPort returned VX_FALSE\n");
+        if (result == READ_RETURNED_FALSE)
+            return closeAndFail(port, { __LINE__, "read-result" }, WANT_SUCCESS, "ReadPort returned VX_FALSE\n");
         if (got == 0) {
             // No pause between empty reads, as in the timed write: the reply is
             // taken the moment it arrives, and the silence limit is the bound.
             if (platform::GetTickCount() - lastByteAt >= READ_SILENCE_LIMIT_MS)
-                return closeAndFail(port, __LINE__, "ReadPort timed out\n");
+                return closeAndFail(port, { __LINE__, "silence" }, WANT_A_BYTE, "ReadPort timed out\n");
             continue;
         }
         lastByteAt = platform::GetTickCount();
@@ -141,11 +156,13 @@ bool testRead(const char* portName, const char* portSettings)
                 return true;
             }
             if (parse.nameLength > NAME_LENGTH_LIMIT)
-                return closeAndFail(port, __LINE__, "ReadPort returned a firmware name of more than 1000 characters\n");
+                return closeAndFail(port, { __LINE__, "name-length" }, WANT_SHORT_NAME,
+                    "ReadPort returned a firmware name of more than 1000 characters\n");
         }
     }
     // The operator sees the count before the port is released.
-    failure(__LINE__, "ReadPort did not produce the expected response - wrongCount = %u\n", parse.wrongCount);
+    failure({ __LINE__, "reply" }, WANT_REPLY, "ReadPort did not produce the expected response - wrongCount = %u\n",
+        parse.wrongCount);
     printf("\n");
     ClosePort(port);
     return false;
@@ -153,15 +170,17 @@ bool testRead(const char* portName, const char* portSettings)
 
 // Reads until something arrives, spending the test's shared budget of empty
 // reads.
-static bool readPhase(PortHandle port, unsigned char* bufferArea, unsigned* emptyReads, unsigned line)
+static bool readPhase(PortHandle port, unsigned char* bufferArea, unsigned* emptyReads, Check check)
 {
     for (;;) {
         uint32_t got = 0;
-        ReadResult result = checkedRead(port, bufferArea, &got, line);
+        ReadResult result = checkedRead(port, bufferArea, &got, check);
         if (result == READ_FAILED) return false;
-        if (result == READ_RETURNED_FALSE) return closeAndFail(port, line, "ReadPort returned VX_FALSE\n");
+        if (result == READ_RETURNED_FALSE)
+            return closeAndFail(port, check, WANT_SUCCESS, "ReadPort returned VX_FALSE\n");
         if (got != 0) return true;
-        if (*emptyReads >= EMPTY_READ_BUDGET) return closeAndFail(port, line, "ReadPort timed out\n");
+        if (*emptyReads >= EMPTY_READ_BUDGET)
+            return closeAndFail(port, check, WANT_BYTES_WITHIN_BUDGET, "ReadPort timed out\n");
         ++*emptyReads;
     }
 }
@@ -172,11 +191,11 @@ bool testReadDisconnect(const char* portName, const char* portSettings)
     unsigned emptyReads = 0;
     unsigned char bufferArea[guardedSize(READ_SIZE)];
     operatorPrompt("Make the printer online and hit enter");
-    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
-    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    if (!sendQuery(port, __LINE__)) return false;
+    PortHandle port = openPort(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
+    if (!sendQuery(port, { __LINE__, "query" })) return false;
     platform::Sleep(REPLY_WAIT_MS);
-    if (!readPhase(port, bufferArea, &emptyReads, __LINE__)) return false;
+    if (!readPhase(port, bufferArea, &emptyReads, { __LINE__, "reply" })) return false;
 
     // Any count but 0 claims bytes from an unplugged printer, a count left
     // unset among them; the bytes are not looked at, so a large one is no
@@ -185,13 +204,15 @@ bool testReadDisconnect(const char* portName, const char* portSettings)
     platform::Sleep(REPLY_WAIT_MS);
     VX_BOOL result = VX_FALSE;
     uint32_t got = 0;
-    if (!lentRead(port, bufferArea, __LINE__, &result, &got)) return false;
-    if (result != VX_FALSE && got != 0) return closeAndFail(port, __LINE__, "ReadPort did not fail as expected\n");
+    Check unplugged = { __LINE__, "unplugged" };
+    if (!lentRead(port, bufferArea, unplugged, &result, &got)) return false;
+    if (result != VX_FALSE && got != 0)
+        return closeAndFail(port, unplugged, WANT_NOTHING_READ, "ReadPort did not fail as expected\n");
 
     operatorPrompt("Connect the printer and hit enter");
-    if (!sendQuery(port, __LINE__)) return false;
+    if (!sendQuery(port, { __LINE__, "query-again" })) return false;
     platform::Sleep(REPLY_WAIT_MS);
-    if (!readPhase(port, bufferArea, &emptyReads, __LINE__)) return false;
+    if (!readPhase(port, bufferArea, &emptyReads, { __LINE__, "reply-again" })) return false;
     ClosePort(port);
     return true;
 }

@@ -8,17 +8,23 @@
 static const uint32_t RASTER_OPEN_TIME_LIMIT = 2000;
 static const unsigned OFFLINE_WRITE_ATTEMPTS = 3;
 
+// An unplugged printer takes nothing: a failure, or a count of 0.
+static const Wanted WANT_NOTHING_TAKEN = { "count", "VX_FALSE, or a count of 0" };
+static const Wanted WANT_OFFLINE_FAILURE
+    = { "count, offered", "VX_FALSE or a count of 0 within 3 writes to an offline printer" };
+static_assert(OFFLINE_WRITE_ATTEMPTS == 3, "the wanted text names the attempts");
+
 // Opens the port and sends the whole job; returns the still open port, or
 // null after the failure line has been printed (and the port closed).
 static PortHandle openAndSendJob(
     const char* portName, const char* portSettings, uint32_t timeLimit, const unsigned char* job, uint32_t size)
 {
-    PortHandle port = OpenPortA(portName, portSettings, timeLimit);
+    PortHandle port = openPort(portName, portSettings, timeLimit);
     if (port == nullptr) {
-        failure(__LINE__, "OpenPortA return NULL\n");
+        failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
         return nullptr;
     }
-    if (!checkWriteOutcome(port, __LINE__, timedChunkedWrite(port, job, size))) return nullptr;
+    if (!checkWriteOutcome(port, { __LINE__, "job" }, timedChunkedWrite(port, job, size))) return nullptr;
     return port;
 }
 
@@ -58,7 +64,8 @@ bool testTooMuchDataForParallelPort(const char* portName, const char* portSettin
     PortHandle port = openAndSendJob(portName, portSettings, RASTER_OPEN_TIME_LIMIT, rasterJob, RASTER_JOB_SIZE);
     if (port == nullptr) return false;
     // A port that choked on the job shows it when it is released.
-    if (ClosePort(port) == VX_FALSE) return failure(__LINE__, "ClosePort returned VX_FALSE\n");
+    if (noteCall("ClosePort", ClosePort(port)) == VX_FALSE)
+        return failure({ __LINE__, "close" }, WANT_SUCCESS, "ClosePort returned VX_FALSE\n");
     return true;
 }
 
@@ -66,40 +73,42 @@ bool testWriteOfflineTimeout(const char* portName, const char* portSettings)
 {
     printf("testWriteOfflineTimeout\n");
     operatorPrompt("Make the printer online, then make it offline, then hit enter");
-    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
-    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
+    PortHandle port = openPort(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
 
     for (unsigned attempt = 0; attempt < OFFLINE_WRITE_ATTEMPTS; ++attempt) {
         WriteOutcome outcome = writeBulkOnce(port);
         if (outcome == WRITE_COUNT_TOO_LARGE || wroteOutsideCount(outcome))
-            return checkWriteOutcome(port, __LINE__, outcome);
+            return checkWriteOutcome(port, { __LINE__, "offline-write" }, outcome);
         if (outcome != WRITE_ALL_WRITTEN) {
             ClosePort(port);
             return true;
         }
     }
-    return closeAndFail(port, __LINE__, "all data written out without the expected failure\n");
+    return closeAndFail(port, { __LINE__, "offline-failure" }, WANT_OFFLINE_FAILURE,
+        "all data written out without the expected failure\n");
 }
 
 bool testWriteDisconnect(const char* portName, const char* portSettings)
 {
     printf("testWriteDisconnect\n");
     operatorPrompt("Make the printer online and hit enter");
-    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
-    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
+    PortHandle port = openPort(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
 
-    if (!checkWriteOutcome(port, __LINE__, writeBulkOnce(port))) return false;
+    if (!checkWriteOutcome(port, { __LINE__, "online" }, writeBulkOnce(port))) return false;
 
     // Any count but 0 claims bytes an unplugged printer took, a count left
     // unset among them; it is not used, so a large one is no danger here.
     operatorPrompt("Disconnect the printer and hit enter");
     WriteOutcome outcome = writeBulkOnce(port);
-    if (wroteOutsideCount(outcome)) return checkWriteOutcome(port, __LINE__, outcome);
+    Check unplugged = { __LINE__, "unplugged" };
+    if (wroteOutsideCount(outcome)) return checkWriteOutcome(port, unplugged, outcome);
     if (outcome == WRITE_ALL_WRITTEN || outcome == WRITE_COUNT_TOO_LARGE)
-        return closeAndFail(port, __LINE__, "WritePort did not fail as expected\n");
+        return closeAndFail(port, unplugged, WANT_NOTHING_TAKEN, "WritePort did not fail as expected\n");
 
     operatorPrompt("Connect the printer and hit enter");
-    if (!checkWriteOutcome(port, __LINE__, writeBulkOnce(port))) return false;
+    if (!checkWriteOutcome(port, { __LINE__, "replugged" }, writeBulkOnce(port))) return false;
     ClosePort(port);
     return true;
 }

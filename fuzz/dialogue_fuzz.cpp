@@ -176,11 +176,12 @@ namespace platform {
 uint32_t GetTickCount() { return clockNow; }
 void Sleep(uint32_t milliseconds) { clockNow += milliseconds; }
 uint32_t GetLastError() { return 0; }
-void clearLastError() {}
+void clearLastError() { }
 // No count: Test Open Port's check of handles is the library's, not the dialogue's.
 bool countHandles(uint32_t*) { return false; }
-void readKeysOneAtATime() {}
-void discardTypedKeys() {}
+void readKeysOneAtATime() { }
+int readKey() { return getchar(); }
+void discardTypedKeys() { }
 bool stderrIsTerminal() { return true; }
 bool libraryBesideProgram(const char*) { return true; }
 // holdprobe, as a healthy library lets it: the port was held.

@@ -2,7 +2,9 @@
 // request at another address, without the secret, or a change from another
 // page, and its refusals stay small. Input: lines of the address given to
 // --http, the method, the path, the query's token, the local address and
-// port, then headers as NAME:VALUE, a blank line and the body.
+// port, then headers as NAME:VALUE, a blank line and the body. The same bytes
+// are also read as a head on the wire, as the door reads it: what it lets
+// through frames its body as one plain count the page takes.
 #include <stdint.h>
 #include <stdlib.h>
 #include <strings.h>
@@ -33,11 +35,27 @@ void checkAddress(const std::string& text)
     if (parsed && (address.host.empty() || text.find(std::to_string(address.port)) == std::string::npos)) abort();
 }
 
+void checkHead(const std::string& text)
+{
+    vprinter::PageRequest request;
+    vprinter::PageAnswer refusal;
+    if (!vprinter::readHead(text.substr(0, vprinter::headEnd(text)), &request, &refusal)) {
+        if (refusal.status < 400 || refusal.body.size() > 1024) abort();
+        return;
+    }
+    std::string length = request.header("Content-Length");
+    if (request.headerCount("Transfer-Encoding") != 0 || request.headerCount("Content-Length") > 1
+        || length.find_first_not_of("0123456789") != std::string::npos || length.size() > 9
+        || (!length.empty() && std::stoul(length) > vprinter::BODY_LIMIT))
+        abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string text(reinterpret_cast<const char*>(data), size);
+    checkHead(text);
     size_t at = 0;
     checkAddress(nextLine(text, at));
     vprinter::PageRequest request;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "operator/history/command.h"
 #include "operator/platform/host.h"
 #include "operator/record/record_files.h"
 #include "operator/record/records.h"
@@ -21,6 +22,7 @@
 #include "operator/run/manual.h"
 #include "operator/run/matrix.h"
 #include "operator/run/run.h"
+#include "operator/run/run_record.h"
 #include "operator/run/table.h"
 #include "wire/nearest_name.h"
 
@@ -36,11 +38,13 @@ const char usage[]
       "                  [--settings TEXT] [--verbose]\n"
       "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--port ENDPOINT]\n"
       "                  [--devbench PATH] [--record FILE] [--junit FILE] [--bench NAME]\n"
+      "                  [--build LABEL] [--by NAME] [--note TEXT] [--history [--db STORE]]\n"
       "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
       "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
       "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--extended] [--record FILE]\n"
       "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
       "       vpoperator report RECORD.json [MORE.json ...] [--html FILE] [--markdown FILE]\n"
+      "       vpoperator history [add RECORD... | first-failure | flaky | passed | report] ...\n"
       "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
       "printer it starts (or the one already serving at ENDPOINT) and answers every prompt.\n"
       "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
@@ -55,7 +59,10 @@ const char usage[]
       "2 s at each prompt and question, as a person would (default fast).\n"
       "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
       "--record FILE writes a JSON record of the run, --junit FILE a JUnit report; --bench NAME\n"
-      "names the bench in both (default: the host name), so several benches' reports merge.\n"
+      "names the bench in both (default: the host name), so several benches' reports merge;\n"
+      "--build LABEL (the library build as its maker names it), --by NAME (the technician) and\n"
+      "--note TEXT label the run in both. --history adds the run to the lab's history as it\n"
+      "ends (--db PATH or postgresql://...; `vpoperator history --help`).\n"
       "--port is the port name devbench is given: a real printer's with --manual, else the\n"
       "endpoint of a virtual printer. --endpoint and --build-dir are older names of --port, --dir.\n"
       "report is a command of its own (it reads records and runs nothing); --matrix and --manual\n"
@@ -78,17 +85,47 @@ struct Options {
     std::optional<std::string> record;
     std::optional<std::string> junit;
     std::string bench;
+    std::string build;
+    std::string by;
+    std::string note;
+    bool history = false;
+    std::string db;
 };
 
 // Every option, for the one that a mistyped name was meant to be. The older
 // names (--build-dir, --endpoint) are kept for scripts that use them.
-const std::vector<std::string> flagOptions = { "--verbose", "--matrix", "--manual", "--extended", "--help" };
-const std::vector<std::string> valueOptions = { "--dir", "--tests", "--settings", "--timeout", "--jobs", "--pace",
-    "--printer-option", "--port", "--devbench", "--record", "--junit", "--bench", "--build-dir", "--endpoint" };
+const std::vector<std::string> flagOptions
+    = { "--verbose", "--matrix", "--manual", "--extended", "--history", "--help" };
+const std::vector<std::string> valueOptions
+    = { "--dir", "--tests", "--settings", "--timeout", "--jobs", "--pace", "--printer-option", "--port", "--devbench",
+          "--record", "--junit", "--bench", "--build", "--by", "--note", "--db", "--build-dir", "--endpoint" };
+
+// The names a run is found by: CI shows the bench in every test's class
+// name, the lab's pages show them all; a control character would garble both.
+std::string* labelOption(const std::string& arg, Options* options)
+{
+    return arg == "--bench" ? &options->bench
+        : arg == "--build"  ? &options->build
+        : arg == "--by"     ? &options->by
+        : arg == "--note"   ? &options->note
+                            : nullptr;
+}
+
+bool setLabel(const std::string& arg, const std::string& value, std::string* label, std::string* why)
+{
+    *label = value;
+    bool control = std::any_of(value.begin(), value.end(), [](char c) { return c >= 0 && c < ' '; });
+    if (control || (value.empty() && arg != "--note")) {
+        *why = arg + " wants " + (arg == "--note" ? "a text" : "a name") + ", without control characters";
+        return false;
+    }
+    return true;
+}
 
 // An option with a value; false (with `why`) when it is bad.
 bool valueOption(const std::string& arg, const std::string& value, Options* options, std::string* why)
 {
+    if (std::string* label = labelOption(arg, options)) return setLabel(arg, value, label, why);
     RunOptions& run = options->run;
     // "--port --verbose" lost its value; no printer or port is named so.
     if ((arg == "--endpoint" || arg == "--port") && (value.empty() || value[0] == '-')) {
@@ -134,13 +171,8 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
         options->record = value;
     } else if (arg == "--junit") {
         options->junit = value;
-    } else if (arg == "--bench") {
-        options->bench = value;
-        // CI shows it in every test's class name.
-        if (value.empty() || std::any_of(value.begin(), value.end(), [](char c) { return c >= 0 && c < ' '; })) {
-            *why = "--bench wants a name, without control characters";
-            return false;
-        }
+    } else if (arg == "--db") {
+        options->db = value;
     } else {
         *why = wire::unknownName("option", arg, valueOptions);
         return false;
@@ -159,6 +191,8 @@ std::string conflicts(const Options& options)
     if (options.manual && (!run.printerOptions.empty() || run.verbose))
         return "--manual drives no printer: --printer-option and --verbose do not go with it";
     if (options.manual && options.port.empty()) return "--manual needs --port NAME";
+    if (options.history && !options.record) return "--history adds the run's record: name it with --record FILE";
+    if (!options.db.empty() && !options.history) return "--db names the history --history adds the run to";
 #if defined(_WIN32)
     if (!options.manual) return "the virtual printer runs on Linux; on Windows only --manual runs";
 #endif
@@ -183,13 +217,15 @@ int parseOptions(int argc, char** argv, Options* options)
             : arg == "--matrix"         ? &options->matrix
             : arg == "--manual"         ? &options->manual
             : arg == "--extended"       ? &options->extended
+            : arg == "--history"        ? &options->history
                                         : nullptr;
         if (flag != nullptr) {
             *flag = true;
             continue;
         }
-        // A word first is a command, and report the only one.
-        if (i == 1 && !arg.empty() && arg[0] != '-') return bad(wire::unknownName("command", arg, { "report" }));
+        // A word first is a command: report or history.
+        if (i == 1 && !arg.empty() && arg[0] != '-')
+            return bad(wire::unknownName("command", arg, { "report", "history" }));
         if (arg.empty() || arg[0] != '-')
             return bad("unexpected argument '" + arg + "': every value follows its option");
         if (std::find(valueOptions.begin(), valueOptions.end(), arg) == valueOptions.end()) {
@@ -227,7 +263,7 @@ int runTests(const Options& options, RunRecord* record)
     run.onTestEnded = [&table](const TestRecord& test) { table.row(test); };
     RunOutcome outcome = options.manual ? runManual(run, options.port, options.plan, options.extendedPlan)
                                         : runOperator(run, options.plan, options.extendedPlan);
-    addRun(*record, outcome, options.plan);
+    addRun(*record, outcome, options.plan, options.extendedPlan);
     if (outcome.setupFailed) {
         fprintf(stderr, "vpoperator: %s\n", outcome.broken.c_str());
         return outcome.interrupted ? EXIT_FAILED : EXIT_USAGE;
@@ -244,6 +280,10 @@ RunRecord startRecord(const Options& options, bool wanted, FileIdentity* probeId
     record.started = utcTimestamp();
     record.host = hostName();
     record.bench = options.bench.empty() ? record.host : options.bench;
+    record.runId = newRunId();
+    record.build = options.build;
+    record.by = options.by;
+    record.note = options.note;
     record.portName = options.manual ? options.port : options.run.endpoint;
     record.portSettings = options.run.settings;
     record.mode = options.manual ? "manual" : "virtual";
@@ -272,6 +312,8 @@ int main(int argc, char** argv)
     std::vector<std::string> arguments = commandLineArguments(argc, argv);
     if (arguments.size() > 1 && arguments[1] == "report")
         return signoff::reportCommand(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
+    if (arguments.size() > 1 && arguments[1] == "history")
+        return history::historyCommand(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
     std::vector<char*> utf8Argv;
     for (std::string& argument : arguments) utf8Argv.push_back(argument.data());
     utf8Argv.push_back(nullptr);
@@ -284,6 +326,11 @@ int main(int argc, char** argv)
     std::string error;
     if (!files.open(&error)) {
         fprintf(stderr, "vpoperator: %s\n", error.c_str());
+        return EXIT_USAGE;
+    }
+    // A store that cannot be written stops the run before it starts.
+    if (options.history && !history::checkStore(options.db, &error)) {
+        fprintf(stderr, "vpoperator: --history: %s\n", error.c_str());
         return EXIT_USAGE;
     }
     FileIdentity probeIdentity;
@@ -304,5 +351,7 @@ int main(int argc, char** argv)
     // A technician who double-clicked record.cmd has to find them.
     if (options.record) printText("vpoperator: record written to " + absolutePath(*options.record) + "\n");
     if (options.junit) printText("vpoperator: JUnit report written to " + absolutePath(*options.junit) + "\n");
+    // The record is kept whatever the store says; a run it lost is a setup error.
+    if (options.history && !history::addAfterRun(record, options.db)) return EXIT_USAGE;
     return status;
 }

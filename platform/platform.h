@@ -37,9 +37,20 @@ bool countHandles(uint32_t* count);
 // discardTypedKeys. Piped input is read as before.
 void readKeysOneAtATime();
 
-// Drops the keys typed at a terminal or console that nobody has read yet, as
-// a prompt is shown; piped input is left untouched.
+// One character of standard input, as getchar gives it. Every key the
+// suite reads comes through here, so the platform knows whether the line it
+// came from was read to its end.
+int readKey();
+
+// Drops the keys typed at a terminal or console that nobody has read yet,
+// the rest of a line already half read among them, before a prompt is
+// shown; piped input is left untouched.
 void discardTypedKeys();
+
+// A crash ends the program with a status its caller reads, never with a
+// system dialog that waits for a person (Windows); nothing elsewhere.
+// Programs it starts inherit this.
+void quietCrashes();
 
 // True when standard error is a terminal or console, which a person reads:
 // lines meant for a program reading devbench through pipes are left out there.

@@ -64,12 +64,18 @@ void readKeysOneAtATime()
     if (isatty(STDIN_FILENO)) setvbuf(stdin, nullptr, _IONBF, 0);
 }
 
+// Unbuffered at a terminal, the C library holds no key: the rest of a half
+// read line waits in the terminal's queue, which the flush empties.
+int readKey() { return getchar(); }
+
 void discardTypedKeys()
 {
     if (isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
 bool libraryBesideProgram(const char*) { return true; }
+
+void quietCrashes() { }
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 

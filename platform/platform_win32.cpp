@@ -47,9 +47,33 @@ void readKeysOneAtATime()
     if (keysFromConsole()) setvbuf(stdin, nullptr, _IONBF, 0);
 }
 
+// The last key handed to the suite: the newline of a whole line, until a
+// key of the next one is read.
+static int lastKey = '\n';
+
+int readKey()
+{
+    lastKey = getchar();
+    return lastKey;
+}
+
+// A console that edits lines hands a line on only once Enter ends it, and
+// keeps whatever of it the C runtime has not yet asked for in a buffer of
+// its own, which FlushConsoleInputBuffer does not empty. The runtime holds
+// nothing itself: stdin is unbuffered, and it reads a line's CR LF end whole,
+// keeping a look-ahead byte only after a CR without an LF, which such a
+// console never gives. So the rest of a half read line is there to be read
+// without waiting, and is read up to its end; then the keys not yet handed
+// on as a line are flushed.
 void discardTypedKeys()
 {
-    if (keysFromConsole()) FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode)) return;
+    if ((mode & ENABLE_LINE_INPUT) != 0) {
+        while (lastKey != '\n' && lastKey != EOF) lastKey = getchar();
+    }
+    FlushConsoleInputBuffer(input);
 }
 
 // The folder of a loaded module, with a trailing backslash, in its long
@@ -110,6 +134,8 @@ bool libraryBesideProgram(const char* programName)
     printWide(message);
     return false;
 }
+
+void quietCrashes() { SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX); }
 
 bool stderrIsTerminal()
 {

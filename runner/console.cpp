@@ -3,18 +3,28 @@
 #include <stdio.h>
 
 #include "platform/platform.h"
+#include "runner/answers.h"
 #include "runner/extended_texts.h"
 #include "runner/harness.h"
 
 void operatorPrompt(const char* text)
 {
+    // Dropped before the prompt shows, never after: an answer sent the moment
+    // the prompt appears must stay to be read, while an Enter pressed too
+    // early (at a step that waits for none) must not answer this prompt unread.
+    platform::discardTypedKeys();
     printf("%s", text);
     printf("\n");
     fflush(stdout);
-    // An Enter pressed too early (at a step that waits for none) would
-    // answer this prompt unread, and every later answer would land a step early.
-    platform::discardTypedKeys();
-    getchar();
+    noteStep(text);
+    platform::readKey();
+}
+
+void announce(const char* text)
+{
+    printf("%s", text);
+    fflush(stdout);
+    noteStep(text);
 }
 
 // The answer's line, without its end; false at end of input with nothing read.
@@ -22,7 +32,7 @@ static bool readLine(char* buffer, unsigned size)
 {
     unsigned length = 0;
     int c;
-    while ((c = getchar()) != EOF && c != '\n') {
+    while ((c = platform::readKey()) != EOF && c != '\n') {
         if (length + 1 < size) buffer[length++] = static_cast<char>(c);
     }
     // A Windows console ends the line with CR LF.
@@ -43,9 +53,10 @@ YesNo operatorSays(const char* question)
 {
     char answer[ANSWER_SIZE];
     for (;;) {
+        platform::discardTypedKeys();
         printf("%s%s", question, EXT_YES_NO_END);
         fflush(stdout);
-        platform::discardTypedKeys();
+        noteStep(question);
         if (!readLine(answer, sizeof answer)) {
             printf("\n");
             return SAID_NOTHING;
@@ -58,9 +69,10 @@ YesNo operatorSays(const char* question)
 
 bool operatorTypes(const char* question, char* buffer, unsigned size)
 {
+    platform::discardTypedKeys();
     printf("%s", question);
     fflush(stdout);
-    platform::discardTypedKeys();
+    noteStep(question);
     readAnswer(buffer, size);
     return buffer[0] != '\0';
 }
@@ -78,23 +90,26 @@ static void printFailure(unsigned line, const char* format, va_list args)
 {
     printf("failure: line(%u) ", line);
     vprintf(format, args);
+    fflush(stdout);
 }
 
-bool failure(unsigned line, const char* format, ...)
+bool failure(Check check, const Wanted& wanted, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    printFailure(line, format, args);
+    printFailure(check.line, format, args);
     va_end(args);
+    printAnswer(check, wanted);
     return false;
 }
 
-bool closeAndFail(PortHandle port, unsigned line, const char* format, ...)
+bool closeAndFail(PortHandle port, Check check, const Wanted& wanted, const char* format, ...)
 {
     ClosePort(port);
     va_list args;
     va_start(args, format);
-    printFailure(line, format, args);
+    printFailure(check.line, format, args);
     va_end(args);
+    printAnswer(check, wanted);
     return false;
 }

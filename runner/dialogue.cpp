@@ -9,7 +9,7 @@ void readAnswer(char* buffer, unsigned size)
 {
     unsigned length = 0;
     int c;
-    while ((c = getchar()) != EOF && c != '\t' && c != '\n') {
+    while ((c = platform::readKey()) != EOF && c != '\t' && c != '\n') {
         if (length + 1 < size) buffer[length++] = static_cast<char>(c);
     }
     if (size > 0) buffer[length] = '\0';
@@ -21,16 +21,16 @@ static bool readChoice(char* choice)
 {
     int c;
     do {
-        c = getchar();
+        c = platform::readKey();
     } while (c != EOF && isspace(c));
     if (c == EOF) return false;
     choice[0] = static_cast<char>(c);
     choice[1] = '\0';
-    c = getchar();
+    c = platform::readKey();
     if (c != EOF && !isspace(c)) {
         choice[1] = static_cast<char>(c);
         choice[2] = '\0';
-        getchar();
+        platform::readKey();
     }
     return true;
 }
@@ -54,6 +54,7 @@ static void runTest(const TestProcedure* procedures, unsigned number, const char
 {
     bool marked = !platform::stderrIsTerminal();
     if (marked) fprintf(stderr, STDERR_TEST_BEGINS, number);
+    forgetAnswers();
     procedures[number](portName, portSettings);
     if (marked) fprintf(stderr, STDERR_TEST_ENDED, number);
     printf("\n");

@@ -5,7 +5,6 @@
 #include "platform/platform.h"
 #include "runner/extended_table.h"
 #include "runner/harness.h"
-#include "runner/stderr_lines.h"
 
 static const char HELP[]
     = "usage: devbench-extended\n"
@@ -26,15 +25,11 @@ int main(int argc, char** argv)
         platform::Sleep(EXT_LINGER_MS);
         return 0;
     }
+    platform::quietCrashes();
+    // The operator must see each line, and each prompt, as it is printed.
     setvbuf(stdout, nullptr, _IONBF, 0);
     if (!platform::libraryBesideProgram("devbench-extended")) return 2;
-    static char path[4096];
-    const void* base = nullptr;
-    if (platform::moduleFile(reinterpret_cast<const void*>(&OpenPortA), path, sizeof path, &base)) {
-        fprintf(stderr, STDERR_LIBRARY_LINE, path, base);
-    } else {
-        fprintf(stderr, "%s", STDERR_LIBRARY_UNKNOWN);
-    }
+    nameLibrary();
     platform::readKeysOneAtATime();
     if (!preparePayloads()) {
         fprintf(stderr, "devbench-extended: cannot allocate the test payloads\n");

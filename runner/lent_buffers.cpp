@@ -22,17 +22,19 @@ LentDamage lentDamage(const unsigned char* area, uint32_t size)
     return LENT_WHOLE;
 }
 
-bool failLent(PortHandle port, unsigned line, const char* call, LentDamage damage, uint32_t size, const char* what)
+static const Wanted WANT_INSIDE = { "", "nothing written outside what it was lent" };
+
+bool failLent(PortHandle port, Check check, const char* call, LentDamage damage, uint32_t size, const char* what)
 {
-    return closeAndFail(port, line, "%s wrote %s the %u-byte %s\n", call,
+    return closeAndFail(port, check, WANT_INSIDE, "%s wrote %s the %u-byte %s\n", call,
         damage == LENT_WRITTEN_BEFORE ? "before" : "past", static_cast<unsigned>(size), what);
 }
 
 bool checkLent(
-    PortHandle port, unsigned line, const char* call, const unsigned char* area, uint32_t size, const char* what)
+    PortHandle port, Check check, const char* call, const unsigned char* area, uint32_t size, const char* what)
 {
     LentDamage damage = lentDamage(area, size);
-    return damage == LENT_WHOLE || failLent(port, line, call, damage, size, what);
+    return damage == LENT_WHOLE || failLent(port, check, call, damage, size, what);
 }
 
 // The word is read and written through memcpy only: the library sees a
@@ -48,7 +50,7 @@ uint32_t lentValue(const LentWord& word)
     return value;
 }
 
-bool checkLent(PortHandle port, unsigned line, const char* call, const LentWord& word, const char* what)
+bool checkLent(PortHandle port, Check check, const char* call, const LentWord& word, const char* what)
 {
-    return checkLent(port, line, call, word.area, sizeof(uint32_t), what);
+    return checkLent(port, check, call, word.area, sizeof(uint32_t), what);
 }

@@ -3,7 +3,6 @@
 
 #include "platform/platform.h"
 #include "runner/harness.h"
-#include "runner/stderr_lines.h"
 
 static const char HELP[] = "usage: devbench\n"
                            "The acceptance suite for the KelmorPort library. It takes no options: it asks for\n"
@@ -12,19 +11,6 @@ static const char HELP[] = "usage: devbench\n"
                            "check prints \"failure: line(N) ...\". Start it where holdprobe is: Test Port Locking\n"
                            "starts holdprobe from the current directory.\n";
 
-// Which file's code runs as the library, whatever the loader's search, a
-// preloaded library or a link led to.
-static void nameLibrary()
-{
-    static char path[4096];
-    const void* base = nullptr;
-    if (platform::moduleFile(reinterpret_cast<const void*>(&OpenPortA), path, sizeof path, &base)) {
-        fprintf(stderr, STDERR_LIBRARY_LINE, path, base);
-    } else {
-        fprintf(stderr, "%s", STDERR_LIBRARY_UNKNOWN);
-    }
-}
-
 int main(int argc, char** argv)
 {
     // Answered before the dialogue starts; any other argument is ignored, as always.
@@ -32,6 +18,7 @@ int main(int argc, char** argv)
         printf("%s", HELP);
         return 0;
     }
+    platform::quietCrashes();
     // The operator must see each line, and each prompt, as it is printed.
     setvbuf(stdout, nullptr, _IONBF, 0);
     if (!platform::libraryBesideProgram("devbench")) return 2;

@@ -5,6 +5,9 @@
 # automated run of all 21 tests against
 # the suite's own mandated sleeps; then the fault matrix, its wall time against
 # its longest run. Both read their results from the operator's JSON records.
+# Last, the lab's history: 10,000 records added to a SQLite file and to a
+# throw-away PostgreSQL server, each question timed on them, the store's size
+# per run.
 # BENCH_QUICK=1 takes each figure once and briefly: CI's proof that the script
 # still runs to its end, not figures to keep.
 # Timings from a shared machine; docs/performance.md keeps a dated set.
@@ -114,3 +117,20 @@ awk -v ns=$((end - start)) -v jobs="$jobs" -v name="${longest% *}" -v longest="$
     printf "matrix: %.2f s wall with %d jobs; the longest run: %s, %.2f s; ratio %.2f (target 1.3)\n",
       ns / 1e9, jobs, name, longest, ns / 1e9 / longest
   }'
+
+echo
+# A lab of 8 benches over 1,250 weeks; quick: the 624 runs of 6 benches over two years.
+lab=(--benches 8 --weeks 1250)
+[ "$quick" = 1 ] && lab=(--benches 6 --weeks 104)
+python3 "$root/tests/history/make_lab.py" "$work/lab" "${lab[@]}"
+records=$(find "$work/lab" -name '*.json' | wc -l)
+echo "== the lab's history, $records runs (vpoperator history; target: each question under 1 s)"
+echo "-- SQLite"
+bash "$root/tests/history/bench_questions.sh" "$dir/vpoperator" "$work/lab" "$work/history.sqlite"
+echo "-- PostgreSQL (a throw-away server of pg_virtualenv)"
+if command -v pg_virtualenv >/dev/null; then
+  pg_virtualenv sh -c 'exec bash "$0" "$1" "$2" "postgresql://$PGUSER:$PGPASSWORD@$PGHOST:$PGPORT/$PGDATABASE"' \
+    "$root/tests/history/bench_questions.sh" "$dir/vpoperator" "$work/lab" 2>&1 | grep -v 'PostgreSQL cluster'
+else
+  echo "skipped: no pg_virtualenv (scripts/setup.sh installs it)"
+fi

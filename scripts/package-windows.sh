@@ -9,6 +9,7 @@
 #     x86/holdprobe.exe   beside the vendor's 32-bit KelmorPort.dll
 #     x86/calling-convention.txt  cdecl or stdcall, for the run records
 #     README.txt          where each DLL goes, the calling convention, wrong widths
+#   devbench-windows-CALLCONV-symbols/  the programs' symbols, for crash reports
 #
 #   scripts/package-windows.sh [--callconv cdecl|stdcall] [--out DIR] [--with-stand-in]
 #
@@ -66,7 +67,7 @@ ninja -C "$win32" -j"$jobs" holdprobe
 # The convention is in the name: the two packages must not be mistaken for each other.
 name=devbench-windows-$callconv
 package=$out/$name
-rm -rf "$package" "$out/$name.zip"
+rm -rf "$package" "$out/$name.zip" "$out/$name-symbols"
 mkdir -p "$package/x64" "$package/x86"
 cp "$win64/devbench.exe" "$win64/devbench-extended.exe" "$win64/vpoperator.exe" "$package/x64/"
 cp "$win32/holdprobe.exe" "$package/x86/"
@@ -74,6 +75,20 @@ if [ $stand_in = yes ]; then
     cp "$win64/KelmorPort.dll" "$package/x64/"
     cp "$win32/KelmorPort.dll" "$package/x86/"
 fi
+
+# The programs go stripped (vpoperator.exe is some 20 MB with its symbols);
+# the symbols stay beside the package, in NAME-symbols/, each file linked to
+# its program by a debug link, for reading a crash report.
+symbols=$out/$name-symbols
+rm -rf "$symbols"
+mkdir -p "$symbols/x64" "$symbols/x86"
+for program in x64/devbench.exe x64/vpoperator.exe x86/holdprobe.exe; do
+    objcopy=x86_64-w64-mingw32-objcopy
+    [ "${program%%/*}" = x86 ] && objcopy=i686-w64-mingw32-objcopy
+    $objcopy --only-keep-debug "$package/$program" "$symbols/$program.debug"
+    $objcopy --strip-debug --strip-unneeded "$package/$program"
+    (cd "$symbols/${program%%/*}" && $objcopy --add-gnu-debuglink="${program#*/}.debug" "$package/$program")
+done
 
 # Notepad and cmd.exe both want CRLF line ends.
 crlf() { sed 's/$/\r/'; }

@@ -7,9 +7,13 @@ set -euo pipefail
 # libcrypto digests its jobs; libmicrohttpd serves its front page and libpng
 # draws the page's rasters; the page's test drives Debian's Chromium through
 # Debian's Selenium. The operator's report reads records with nlohmann-json,
-# on Linux and in the MinGW builds alike.
+# on Linux and in the MinGW builds alike. The history keeps runs in SQLite or
+# on a PostgreSQL server (libsqlite3, libpq; sqlite3.h serves the MinGW
+# builds too); its tests start a throw-away server of Debian's postgresql
+# with pg_virtualenv (postgresql-common).
 packages=(cmake ninja-build g++ clang clang-tidy libgtest-dev libgmock-dev googletest libbenchmark-dev python3
-  libssl-dev pkgconf libmicrohttpd-dev libpng-dev chromium chromium-driver python3-selenium nlohmann-json3-dev)
+  libssl-dev pkgconf libmicrohttpd-dev libpng-dev chromium chromium-driver python3-selenium nlohmann-json3-dev
+  libsqlite3-dev sqlite3 libpq-dev postgresql postgresql-common)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

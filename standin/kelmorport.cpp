@@ -78,6 +78,8 @@ struct Faults {
     bool removeHeldLock = false;
     bool alwaysHeld = false;
     bool leakHandle = false;
+    bool onlineWhileUnplugged = false;
+    uint32_t farCountWrite = 0;
     // Faults only devbench-extended's procedures catch (docs/extended.md).
     bool lockBySpelling = false;
     bool lockRelative = false;
@@ -215,6 +217,12 @@ const FaultEntry FAULTS[] = {
     // ClosePort forgets the connection's handle: it stays open until the
     // process ends.
     { "leak-handle", false, [](Faults& f, uint32_t) { f.leakHandle = true; } },
+    // GetOnlineStatus succeeds with the flag 1 while the printer is
+    // unreachable, as a library that answers from its last known state would.
+    { "online-while-unplugged", false, [](Faults& f, uint32_t) { f.onlineWhileUnplugged = true; } },
+    // WritePort also writes a zero word N bytes past the end of its count,
+    // as a library that fills a wider structure of its own would.
+    { "far-count-write", true, [](Faults& f, uint32_t n) { f.farCountWrite = n; } },
     // The lock: named by how the port is spelled; a file in the current
     // folder; taken for stale after N ms and taken over; inherited by the
     // programs its holder starts; let go when the printer is unplugged and
@@ -895,6 +903,10 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
         } else {
             *written = reported;
         }
+        if (port.settings.faults.farCountWrite != 0) {
+            uint32_t zero = 0;
+            memcpy(reinterpret_cast<uint8_t*>(written + 1) + port.settings.faults.farCountWrite, &zero, sizeof zero);
+        }
         return VX_TRUE;
     });
 }
@@ -951,6 +963,10 @@ VX_BOOL GetOnlineStatus(PortHandle handle, VX_BOOL* online)
         const Faults& faults = port.settings.faults;
         Frame reply;
         if (!call(port, OP_ONLINE, {}, &reply)) {
+            if (faults.onlineWhileUnplugged) {
+                *online = VX_TRUE;
+                return VX_TRUE;
+            }
             if (!faults.onlineUnknown) return faults.onlineKeepsFlag ? VX_TRUE : VX_FALSE;
             *online = -1;
             return VX_TRUE;

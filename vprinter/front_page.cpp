@@ -244,7 +244,10 @@ bool FrontPage::start(
     }
     Served* serving = served.get();
     auto answer = [serving](const PageRequest& request) { return serving->answer(request); };
-    if (!served->server.start(answer, clientFiles, &error)) {
+    auto judge = [serving](const PageRequest& request, PageAnswer* refusal) {
+        return admitted(request, serving->token, refusal);
+    };
+    if (!served->server.start(answer, judge, clientFiles, &error)) {
         fprintf(stderr, "vprinter: cannot serve the page: %s\n", error.c_str());
         return false;
     }

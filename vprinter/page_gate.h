@@ -8,6 +8,7 @@
 // browser and any local user or web site can send requests to a port.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -46,6 +47,30 @@ PageAnswer errorAnswer(int status, const std::string& message);
 
 // JSON's string for any text.
 std::string quoted(const std::string& text);
+
+// What the page takes of a request: its line and headers at most this many
+// bytes and lines, its body this many bytes (the page sends a few words).
+inline constexpr size_t HEAD_LIMIT = 16 * 1024;
+inline constexpr size_t HEAD_LINES_LIMIT = 64;
+inline constexpr size_t BODY_LIMIT = 4096;
+
+// On every answer, the page's and its refusals alike: nothing is cached or
+// framed by another site. Each answer closes its connection: the page asks a
+// few times a second, and a connection's deadline then covers one request.
+extern const char* const ANSWER_HEADERS[6][2];
+
+// A whole answer as it goes on the wire, for a refusal made before the
+// server library has the connection.
+std::string answerText(const PageAnswer& answer);
+
+// Where a request's head ends (after its blank line), or 0 while it has not.
+size_t headEnd(const std::string& bytes);
+
+// The request's line and headers, up to its blank line, into `request`, with
+// the query's token decoded. False, with the refusal, when the page takes no
+// such request: a head too long or malformed, another HTTP version, a body
+// of a length it does not read or not stated as one plain count.
+bool readHead(const std::string& head, PageRequest* request, PageAnswer* refusal);
 
 // The header the page's own requests carry the secret in (its address
 // carries it as ?token=).

@@ -176,4 +176,23 @@ std::vector<int> listenSockets(const HttpAddress& address, uint16_t* port, std::
     return {};
 }
 
+void localAddressOf(int fd, std::string* address, uint16_t* port)
+{
+    sockaddr_storage local = {};
+    socklen_t size = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size);
+    char text[INET6_ADDRSTRLEN] = "";
+    *port = 0;
+    if (local.ss_family == AF_INET) {
+        auto* in = reinterpret_cast<const sockaddr_in*>(&local);
+        inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        *port = ntohs(in->sin_port);
+    } else if (local.ss_family == AF_INET6) {
+        auto* in6 = reinterpret_cast<const sockaddr_in6*>(&local);
+        inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
+        *port = ntohs(in6->sin6_port);
+    }
+    *address = text;
+}
+
 } // namespace vprinter

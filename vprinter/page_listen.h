@@ -30,4 +30,7 @@ bool loopbackName(const std::string& host);
 // when any of them cannot be had.
 std::vector<int> listenSockets(const HttpAddress& address, uint16_t* port, std::string* error);
 
+// The numeric address and port a connection came in on.
+void localAddressOf(int fd, std::string* address, uint16_t* port);
+
 } // namespace vprinter

@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -7,6 +8,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <utility>
 
 #include "wire/portlock.h"
 
@@ -39,14 +43,62 @@ std::string remedy()
         + "=$HOME/.kelmorport-locks) and try again";
 }
 
+std::string modeText(mode_t mode)
+{
+    char text[8];
+    snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Why `path` (a folder on the way to the lock folder) lets another user
+// replace what is in it, or "": as ssh checks the folders of its keys, it
+// must be root's or the user's and writable by nobody else, but a sticky
+// folder (/tmp), where nobody can rename or remove another's entries.
+std::string unsafeParent(const std::string& path, bool link)
+{
+    struct stat info;
+    if ((link ? lstat(path.c_str(), &info) : stat(path.c_str(), &info)) != 0)
+        return std::string("cannot be checked: ") + strerror(errno);
+    if (info.st_uid != 0 && info.st_uid != getuid())
+        return "belongs to " + userName(info.st_uid) + ", not to you or root";
+    if (!S_ISLNK(info.st_mode) && (info.st_mode & 022) != 0 && !(S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)))
+        return "other users can write in (mode " + modeText(info.st_mode) + ", not sticky)";
+    return "";
+}
+
+// Every folder above the lock folder, as named (a link on the way counts
+// as what it is) and as it resolves; false with a refusal naming both.
+bool parentsSafe(const std::string& folder, std::string* error)
+{
+    std::string parent = folder.substr(0, folder.find_last_not_of('/') + 1);
+    parent = parent.substr(0, std::max<size_t>(parent.rfind('/'), 1));
+    char resolved[PATH_MAX];
+    std::string real = realpath(parent.c_str(), resolved) != nullptr ? resolved : parent;
+    for (const auto& [path, link] : { std::pair { parent, true }, std::pair { real, false } }) {
+        for (size_t end = 0; end != std::string::npos;) {
+            end = path.find('/', end + 1);
+            std::string step = path.substr(0, end == std::string::npos ? path.size() : std::max<size_t>(end, 1));
+            if (std::string why = unsafeParent(step, link); !why.empty()) {
+                *error = "the lock folder " + folder + " is inside " + step
+                    + ", which another user could change: " + why + remedy();
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // The folder is the user's alone, so nobody else can remove or replace a
-// lock file in it, nor lock this user out by making it first.
+// lock file in it, nor lock this user out by making it first; so are the
+// folders above it, so nobody can swap it for another between our check
+// and our open.
 bool makeLockFolder(const std::string& folder, std::string* error)
 {
     if (folder[0] != '/') {
         *error = std::string(OVERRIDE) + " is '" + folder + "', not an absolute path" + remedy();
         return false;
     }
+    if (!parentsSafe(folder, error)) return false;
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         *error = "cannot make the lock folder " + folder + ": " + strerror(errno) + remedy();
         return false;
@@ -62,10 +114,8 @@ bool makeLockFolder(const std::string& folder, std::string* error)
         return false;
     }
     if ((info.st_mode & 022) != 0) {
-        char mode[8];
-        snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-        *error = "the lock folder " + folder + " can be changed by other users (mode " + mode + "); chmod 700 " + folder
-            + " and try again";
+        *error = "the lock folder " + folder + " can be changed by other users (mode " + modeText(info.st_mode)
+            + "); chmod 700 " + folder + " and try again";
         return false;
     }
     return true;

@@ -24,59 +24,45 @@ static const uint32_t MOST_READ = 100;
 // A run this long of the lent pattern inside a count was never written.
 static const uint32_t UNWRITTEN_RUN = 4;
 
-static const char* const CALL_NAMES[RECORD_CALLS]
-    = { "GetParsedStatusEx", "GetParsedStatus", "BeginCheckedBlockEx", "EndCheckedBlockEx" };
+static const Wanted WANT_COVER[] = { { "coverOpen", "0" }, { "coverOpen", "1" } };
+static const Wanted WANT_OFFLINE[] = { { "offline", "0" }, { "offline", "1" } };
+static const Wanted WANT_PAPER[] = { { "paperEmpty", "0" }, { "paperEmpty", "1" } };
+static const Wanted WANT_PROBE_REFUSED = { "", "holdprobe's copy refused the port with 183 (status 0)" };
+static const Wanted WANT_RUNNABLE = { "", "holdprobe in the current folder" };
+static const Wanted WANT_NOTHING = { "", "nothing of the library: a fault of this computer" };
+static const Wanted WANT_WHOLE_QUERY = { "count", "5" };
+static const Wanted WANT_COUNT_IN_RANGE = { "count", "a count of at most the buffer's size" };
+static const Wanted WANT_WRITTEN_COUNT = { "count", "only bytes the library wrote" };
+static const Wanted WANT_REPLY_IN_TIME = { "count", "the whole reply within 20 s" };
 
-const char* recordCallName(RecordCall call) { return CALL_NAMES[call]; }
+// An exact word the want names, 0 or 1.
+static const Wanted& wanted(const Wanted* pair, VX_BOOL value) { return pair[value == 0 ? 0 : 1]; }
 
-static uint32_t recordSize(RecordCall call)
+bool expectWords(
+    PortHandle port, const StatusQuery& query, const unsigned char* record, CoverPaperOnline want, Check check)
 {
-    return call == CALL_STATUS_OLD ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE;
-}
-
-bool callRecord(PortHandle port, RecordCall call, unsigned char* area, unsigned line, VX_BOOL* result)
-{
-    unsigned char* record = lend(area, recordSize(call));
-    switch (call) {
-    case CALL_STATUS_EX:
-        *result = GetParsedStatusEx(port, record, VX_STATUS_LEVEL_1);
-        break;
-    case CALL_STATUS_OLD:
-        *result = GetParsedStatus(port, record);
-        break;
-    case CALL_BEGIN:
-        *result = BeginCheckedBlockEx(port, record, VX_STATUS_LEVEL_1);
-        break;
-    case CALL_END:
-        *result = EndCheckedBlockEx(port, record, VX_STATUS_LEVEL_1);
-        break;
-    }
-    return checkLent(port, line, recordCallName(call), area, recordSize(call), "record");
-}
-
-bool expectWords(PortHandle port, RecordCall call, const unsigned char* record, CoverPaperOnline want, unsigned line)
-{
-    uint32_t paperEmpty = call == CALL_STATUS_OLD ? VX_OFFSET_PAPER_EMPTY_OLD : VX_OFFSET_PAPER_EMPTY_LEVEL1;
-    const char* name = recordCallName(call);
     VX_BOOL cover = statusWord(record, VX_OFFSET_COVER_OPEN);
     VX_BOOL offline = statusWord(record, VX_OFFSET_OFFLINE);
-    VX_BOOL paper = statusWord(record, paperEmpty);
+    VX_BOOL paper = statusWord(record, query.paperEmptyOffset);
     if (cover != want.coverOpen)
-        return closeAndFail(port, line, "%s: coverOpen is %d, not %d\n", name, cover, want.coverOpen);
+        return closeAndFail(port, check, wanted(WANT_COVER, want.coverOpen), "%s: coverOpen is %d, not %d\n",
+            query.name, cover, want.coverOpen);
     if (offline != want.offline)
-        return closeAndFail(port, line, "%s: offline is %d, not %d\n", name, offline, want.offline);
+        return closeAndFail(port, check, wanted(WANT_OFFLINE, want.offline), "%s: offline is %d, not %d\n", query.name,
+            offline, want.offline);
     if (paper != want.paperEmpty)
-        return closeAndFail(port, line, "%s: paperEmpty is %d, not %d\n", name, paper, want.paperEmpty);
+        return closeAndFail(port, check, wanted(WANT_PAPER, want.paperEmpty), "%s: paperEmpty is %d, not %d\n",
+            query.name, paper, want.paperEmpty);
     return true;
 }
 
-bool expectStatus(PortHandle port, RecordCall call, CoverPaperOnline want, unsigned line)
+bool expectStatus(PortHandle port, const StatusQuery& query, CoverPaperOnline want, Check check)
 {
     RecordArea area;
     VX_BOOL result = VX_FALSE;
-    if (!callRecord(port, call, area, line, &result)) return false;
-    if (result == VX_FALSE) return closeAndFail(port, line, "%s returned VX_FALSE\n", recordCallName(call));
-    return expectWords(port, call, lentPart(area), want, line);
+    if (!askStatus(port, query, area, check, &result)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, check, WANT_SUCCESS, "%s returned VX_FALSE\n", query.name);
+    return expectWords(port, query, lentPart(area), want, check);
 }
 
 // The probe in another folder is named whole, from the folder devbench-extended runs in.
@@ -93,27 +79,30 @@ static bool probePath(const char* folder, char* path)
 }
 
 bool expectProbeRefused(
-    PortHandle port, const char* name, const char* portSettings, const char* folder, unsigned line, const char* what)
+    PortHandle port, const char* name, const char* portSettings, const char* folder, Check check, const char* what)
 {
     char path[PATH_SIZE];
-    if (!probePath(folder, path)) return closeAndFail(port, line, "the current folder's name is too long\n");
+    if (!probePath(folder, path))
+        return closeAndFail(port, check, WANT_NOTHING, "the current folder's name is too long\n");
     const char* const argv[] = { path, name, portSettings, ".", nullptr };
     int status = platform::waitProgram(platform::startProgram(path, argv, folder));
+    noteExitStatus("holdprobe", status);
     if (status == 0) return true;
     if (platform::programEnd(status) != platform::PROGRAM_EXITED)
-        return closeAndFail(
-            port, line, "%s could not run (status %d); it must be in the current folder\n", PROBE_PROGRAM, status);
-    return closeAndFail(port, line, "%s was not refused the port as held (183) %s\n", PROBE_PROGRAM, what);
+        return closeAndFail(port, check, WANT_RUNNABLE,
+            "%s could not run (status %d); it must be in the current folder\n", PROBE_PROGRAM, status);
+    return closeAndFail(
+        port, check, WANT_PROBE_REFUSED, "%s was not refused the port as held (183) %s\n", PROBE_PROGRAM, what);
 }
 
-bool writeLine(PortHandle port, const char* text, unsigned line)
+bool writeLine(PortHandle port, const char* text, Check check)
 {
     char buffer[ANSWER_SIZE];
     int length = snprintf(buffer, sizeof buffer, "%s\n", text);
     if (length <= 0 || static_cast<unsigned>(length) >= sizeof buffer)
-        return closeAndFail(port, line, "the line is too long to send\n");
+        return closeAndFail(port, check, WANT_NOTHING, "the line is too long to send\n");
     WriteOutcome outcome = timedChunkedWrite(port, reinterpret_cast<unsigned char*>(buffer), length);
-    return checkWriteOutcome(port, line, outcome);
+    return checkWriteOutcome(port, check, outcome);
 }
 
 // Where in the reply the next byte belongs: the head, the name, its end.
@@ -151,28 +140,37 @@ static uint32_t unwrittenTail(const unsigned char* bytes, uint32_t from, uint32_
     return count - from == run ? run : 0;
 }
 
-// One read into lent buffers; false with the port closed and the line printed.
-static bool readPiece(PortHandle port, unsigned char* area, uint32_t size, uint32_t* got, unsigned line)
+bool lentRead(PortHandle port, unsigned char* area, uint32_t size, Check check, VX_BOOL* result, uint32_t* got)
 {
     LentWord count;
-    VX_BOOL result = ReadPort(port, lend(area, size), size, lendCount(&count));
-    if (!checkLent(port, line, "ReadPort", area, size, "buffer")) return false;
-    if (!checkLent(port, line, "ReadPort", count, "count")) return false;
-    if (result == VX_FALSE) return closeAndFail(port, line, "ReadPort returned VX_FALSE\n");
+    *result = noteCall("ReadPort", ReadPort(port, lend(area, size), size, lendCount(&count)));
+    noteValue("count", lentValue(count));
+    if (!checkLent(port, check, "ReadPort", area, size, "buffer")) return false;
+    if (!checkLent(port, check, "ReadPort", count, "count")) return false;
     *got = lentValue(count);
-    if (*got > size) return closeAndFail(port, line, "ReadPort reported more bytes than it was asked for\n");
+    if (*got <= size || *result == VX_FALSE) return true;
+    return closeAndFail(port, check, WANT_COUNT_IN_RANGE, "ReadPort reported more bytes than it was asked for\n");
+}
+
+// One read that must succeed; false with the port closed and the line printed.
+static bool readPiece(PortHandle port, unsigned char* area, uint32_t size, uint32_t* got, Check check)
+{
+    VX_BOOL result = VX_FALSE;
+    if (!lentRead(port, area, size, check, &result, got)) return false;
+    if (result == VX_FALSE) return closeAndFail(port, check, WANT_SUCCESS, "ReadPort returned VX_FALSE\n");
     return true;
 }
 
-bool sendFirmwareQuery(PortHandle port, unsigned line)
+bool sendFirmwareQuery(PortHandle port, Check check)
 {
     uint32_t written = 0;
-    if (!checkWriteOutcome(port, line, lentWrite(port, FIRMWARE_QUERY, sizeof FIRMWARE_QUERY, &written))) return false;
-    if (written != sizeof FIRMWARE_QUERY) return closeAndFail(port, line, "WritePort did not take the 5-byte query\n");
+    if (!checkWriteOutcome(port, check, lentWrite(port, FIRMWARE_QUERY, sizeof FIRMWARE_QUERY, &written))) return false;
+    if (written != sizeof FIRMWARE_QUERY)
+        return closeAndFail(port, check, WANT_WHOLE_QUERY, "WritePort did not take the 5-byte query\n");
     return true;
 }
 
-bool expectFirmwareReply(PortHandle port, uint32_t readSize, unsigned line)
+bool expectFirmwareReply(PortHandle port, uint32_t readSize, Check check)
 {
     unsigned char area[guardedSize(MOST_READ)];
     ReplyState state = { 0, 0, false };
@@ -180,17 +178,18 @@ bool expectFirmwareReply(PortHandle port, uint32_t readSize, unsigned line)
     uint32_t size = readSize < MOST_READ ? readSize : MOST_READ;
     while (platform::GetTickCount() - start < REPLY_TIME_LIMIT_MS && state.length <= REPLY_LENGTH_LIMIT) {
         uint32_t got = 0;
-        if (!readPiece(port, area, size, &got, line)) return false;
+        if (!readPiece(port, area, size, &got, check)) return false;
         const unsigned char* bytes = lentPart(area);
         for (uint32_t i = 0; i < got; ++i) {
             if (!takeReplyByte(bytes[i], &state)) continue;
             uint32_t unwritten = unwrittenTail(bytes, i + 1, got);
             if (unwritten >= UNWRITTEN_RUN)
-                return closeAndFail(port, line, "ReadPort counted %u bytes after the reply that it never wrote\n",
+                return closeAndFail(port, check, WANT_WRITTEN_COUNT,
+                    "ReadPort counted %u bytes after the reply that it never wrote\n",
                     static_cast<unsigned>(unwritten));
             return true;
         }
     }
-    return closeAndFail(port, line, "ReadPort did not give the whole firmware reply, %u bytes a call, within 20 s\n",
-        static_cast<unsigned>(size));
+    return closeAndFail(port, check, WANT_REPLY_IN_TIME,
+        "ReadPort did not give the whole firmware reply, %u bytes a call, within 20 s\n", static_cast<unsigned>(size));
 }

@@ -11,6 +11,9 @@ static const unsigned REFUSALS = 40;
 static const uint32_t HANDLE_SLACK = 8;
 static const char BAD_SUFFIX[] = "aReallyHorriblyBadSuffix";
 
+static const Wanted WANT_HANDLES_BACK = { "", "at most 8 more handles held after the opens" };
+static const Wanted WANT_NOT_HELD = { "last error", "not 183: the port is not held" };
+
 // Opens `name` REFUSALS times; any open let in is closed again. True when the
 // process holds no more than the slack more handles after them.
 static bool refusalsReturnHandles(const char* name, const char* portSettings, unsigned* letIn, uint32_t* more)
@@ -20,10 +23,10 @@ static bool refusalsReturnHandles(const char* name, const char* portSettings, un
     bool counted = platform::countHandles(&before);
     *letIn = 0;
     for (unsigned i = 0; i < REFUSALS; ++i) {
-        PortHandle port = OpenPortA(name, portSettings, OPEN_TIME_LIMIT);
+        PortHandle port = openPort(name, portSettings, OPEN_TIME_LIMIT);
         if (port == nullptr) continue;
         ++*letIn;
-        ClosePort(port);
+        noteCall("ClosePort", ClosePort(port));
     }
     if (!counted || !platform::countHandles(&after)) return true;
     *more = after > before ? after - before : 0;
@@ -39,15 +42,17 @@ bool testRefusalHandles(const char* portName, const char* portSettings)
     unsigned letIn = 0;
     uint32_t more = 0;
     if (!refusalsReturnHandles(badName, portSettings, &letIn, &more))
-        return failure(__LINE__, "%u more handles held after %u refused opens of a bad name\n", more, REFUSALS);
+        return failure({ __LINE__, "bad-name-handles" }, WANT_HANDLES_BACK,
+            "%u more handles held after %u refused opens of a bad name\n", more, REFUSALS);
 
-    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
-    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
+    PortHandle port = openPort(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
     bool returned = refusalsReturnHandles(portName, portSettings, &letIn, &more);
     if (letIn > 0) note("%u of %u second opens of the held port in the same process were let in\n", letIn, REFUSALS);
     if (!returned)
-        return closeAndFail(port, __LINE__, "%u more handles held after %u opens of the held port\n", more, REFUSALS);
-    ClosePort(port);
+        return closeAndFail(port, { __LINE__, "held-handles" }, WANT_HANDLES_BACK,
+            "%u more handles held after %u opens of the held port\n", more, REFUSALS);
+    noteCall("ClosePort", ClosePort(port));
     return true;
 }
 
@@ -55,18 +60,19 @@ bool testRefusalHandles(const char* portName, const char* portSettings)
 // with the held code would make Test Port Locking's proof hollow. An open
 // that succeeds (a serial port opens with nothing on it) is the library's
 // choice.
-static bool unreachableNotHeld(const char* portName, const char* portSettings, const char* state, unsigned line)
+static bool unreachableNotHeld(const char* portName, const char* portSettings, const char* state, Check check)
 {
     platform::clearLastError();
-    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
+    PortHandle port = openPort(portName, portSettings, OPEN_TIME_LIMIT);
     uint32_t reason = platform::GetLastError();
     if (port != nullptr) {
         note("OpenPortA opened the port of a printer that is %s\n", state);
-        ClosePort(port);
+        noteCall("ClosePort", ClosePort(port));
         return true;
     }
     if (reason == platform::LAST_ERROR_ALREADY_EXISTS)
-        return failure(line, "OpenPortA reported the port held (183) for a printer that is %s\n", state);
+        return failure(
+            check, WANT_NOT_HELD, "OpenPortA reported the port held (183) for a printer that is %s\n", state);
     return true;
 }
 
@@ -74,17 +80,18 @@ bool testRefusalUnreachable(const char* portName, const char* portSettings)
 {
     printf("testRefusalUnreachable\n");
     operatorPrompt("Disconnect the printer and hit enter");
-    if (!unreachableNotHeld(portName, portSettings, "unplugged", __LINE__)) return false;
+    if (!unreachableNotHeld(portName, portSettings, "unplugged", { __LINE__, "unplugged" })) return false;
     unsigned letIn = 0;
     uint32_t more = 0;
     if (!refusalsReturnHandles(portName, portSettings, &letIn, &more))
-        return failure(__LINE__, "%u more handles held after %u opens of an unplugged printer\n", more, REFUSALS);
+        return failure({ __LINE__, "unplugged-handles" }, WANT_HANDLES_BACK,
+            "%u more handles held after %u opens of an unplugged printer\n", more, REFUSALS);
     operatorPrompt("Connect the printer and hit enter");
     operatorPrompt("Turn the printer off, then press enter");
-    if (!unreachableNotHeld(portName, portSettings, "switched off", __LINE__)) return false;
+    if (!unreachableNotHeld(portName, portSettings, "switched off", { __LINE__, "switched-off" })) return false;
     operatorPrompt("Make the printer online, then hit enter");
-    PortHandle port = OpenPortA(portName, portSettings, OPEN_TIME_LIMIT);
-    if (port == nullptr) return failure(__LINE__, "OpenPortA return NULL\n");
-    ClosePort(port);
+    PortHandle port = openPort(portName, portSettings, OPEN_TIME_LIMIT);
+    if (port == nullptr) return failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
+    noteCall("ClosePort", ClosePort(port));
     return true;
 }

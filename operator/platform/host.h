@@ -35,7 +35,9 @@ std::wstring wideText(const std::string& text);
 #endif
 
 // Opens what is closed of standard input, output and error on /dev/null
-// (POSIX), so no pipe or file the operator opens is taken for them.
+// (POSIX), so no pipe or file the operator opens is taken for them; on
+// Windows, turns crash dialogs into exit statuses for the operator and the
+// programs it starts.
 void openStandardStreams();
 
 std::string programDirectory(const char* argv0);
@@ -68,9 +70,20 @@ struct FileIdentity {
 bool fileIdentity(FILE* file, FileIdentity* identity);
 bool fileIdentity(const std::string& path, FileIdentity* identity);
 
+// Whether `path` is on an overlay file system (a container's), whose files
+// a process's memory map names by the device of the layer below; false
+// where there is none (Windows).
+bool onOverlayFileSystem(const std::string& path);
+
 // The version in a Windows file's version resource ("1.2.3.4"); empty when
 // it has none, and everywhere else.
 std::string fileVersion(const std::string& path);
+
+// The folder a user's data is kept in: $XDG_DATA_HOME, else
+// ~/.local/share; on Windows %LOCALAPPDATA%. Empty when none can be told.
+std::string userDataDirectory();
+// Makes the folder and the ones above it that are missing; `error` names it.
+bool makeDirectories(const std::string& path, std::string* error);
 
 std::string hostName();
 // Now, UTC, as 2026-12-08T01:51:00Z.
@@ -79,10 +92,10 @@ std::string utcTimestamp();
 // normalised, so a day that does not exist shows as another.
 time_t utcSeconds(std::tm* fields);
 
-// Reads a whole regular file of at most `limit` bytes. A FIFO, a device or a
-// folder is refused at once, without waiting for a writer: a report never
-// hangs on a path given by mistake. `error` names the file.
-bool readRegularFile(const std::string& path, size_t limit, std::string* text, std::string* error);
+// Opens a regular file of at most `limit` bytes to read. A FIFO, a device
+// or a folder is refused at once, without waiting for a writer: a report
+// never hangs on a path given by mistake. Null with `error` naming the file.
+FILE* openRegularFile(const std::string& path, size_t limit, std::string* error);
 
 // Ctrl-C and requests to end the operator. installInterrupts returns false
 // when they cannot be caught. interruptFd is readable after one (POSIX; -1

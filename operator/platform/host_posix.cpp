@@ -9,6 +9,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/vfs.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -107,12 +110,46 @@ bool fileIdentity(FILE* file, FileIdentity* identity)
     return true;
 }
 
+bool onOverlayFileSystem(const std::string& path)
+{
+#if defined(__linux__)
+    const long OVERLAYFS_MAGIC = 0x794c7630;
+    struct statfs system { };
+    return statfs(path.c_str(), &system) == 0 && static_cast<long>(system.f_type) == OVERLAYFS_MAGIC;
+#else
+    (void)path;
+    return false;
+#endif
+}
+
 bool fileIdentity(const std::string& path, FileIdentity* identity)
 {
     struct stat status { };
     if (stat(path.c_str(), &status) != 0) return false;
     *identity = identityOf(status);
     return true;
+}
+
+std::string userDataDirectory()
+{
+    const char* data = getenv("XDG_DATA_HOME");
+    // The XDG rule: a relative value is to be ignored.
+    if (data != nullptr && data[0] == '/') return data;
+    const char* home = getenv("HOME");
+    if (home == nullptr || home[0] != '/') return "";
+    return std::string(home) + "/.local/share";
+}
+
+bool makeDirectories(const std::string& path, std::string* error)
+{
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        std::string part = path.substr(0, slash);
+        if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            *error = "cannot make the folder " + part + ": " + strerror(errno);
+            return false;
+        }
+        if (slash == std::string::npos) return true;
+    }
 }
 
 std::string hostName()
@@ -134,26 +171,18 @@ std::string utcTimestamp()
 
 time_t utcSeconds(std::tm* fields) { return timegm(fields); }
 
-bool readRegularFile(const std::string& path, size_t limit, std::string* text, std::string* error)
+FILE* openRegularFile(const std::string& path, size_t limit, std::string* error)
 {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return *error = "cannot read " + path + ": " + strerror(errno), false;
+    if (fd < 0) return *error = "cannot read " + path + ": " + strerror(errno), nullptr;
     struct stat status { };
     bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    bool fits = regular && static_cast<uint64_t>(status.st_size) <= limit;
-    text->clear();
-    char buffer[65536];
-    ssize_t got = 0;
-    while (fits && (got = read(fd, buffer, sizeof buffer)) > 0 && text->size() <= limit) text->append(buffer, got);
-    int readError = errno;
+    FILE* file = regular && static_cast<uint64_t>(status.st_size) <= limit ? fdopen(fd, "rb") : nullptr;
+    if (file != nullptr) return file;
     close(fd);
-    if (!regular)
-        return *error = path + ": it is not a file (a folder, a FIFO or a device); name a run's record", false;
-    if (!fits || text->size() > limit)
-        return *error = path + ": it is over " + std::to_string(limit >> 20) + " MiB, too large to be a run record",
-               false;
-    if (got < 0) return *error = "cannot read " + path + ": " + strerror(readError), false;
-    return true;
+    if (!regular) *error = path + ": it is not a file (a folder, a FIFO or a device); name a run's record";
+    if (regular) *error = path + ": it is over " + std::to_string(limit >> 20) + " MiB, too large to be a run record";
+    return nullptr;
 }
 
 // A signal only wakes the run, which then stops what it started itself.

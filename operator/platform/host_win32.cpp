@@ -1,5 +1,6 @@
 #include "operator/platform/host.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -79,7 +80,9 @@ FILE* openFile(const std::string& path, const char* mode)
     return _wfopen(wideText(path).c_str(), wideText(mode).c_str());
 }
 
-void openStandardStreams() { }
+// Also where the operator's crash, or devbench's (which inherits the mode),
+// becomes an exit status instead of a dialog nobody at a CI server answers.
+void openStandardStreams() { SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX); }
 
 std::string programDirectory(const char* argv0)
 {
@@ -154,6 +157,8 @@ bool fileIdentity(FILE* file, FileIdentity* identity)
 
 // Opened to be asked only, sharing everything: a library in use stays so.
 // Backup semantics let a folder be asked too.
+bool onOverlayFileSystem(const std::string&) { return false; }
+
 bool fileIdentity(const std::string& path, FileIdentity* identity)
 {
     HANDLE file = CreateFileW(wideText(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -197,6 +202,30 @@ std::string fileVersion(const std::string& path)
     return text;
 }
 
+std::string userDataDirectory()
+{
+    const wchar_t* data = _wgetenv(L"LOCALAPPDATA");
+    return data == nullptr ? std::string() : utf8(data, wcslen(data));
+}
+
+bool makeDirectories(const std::string& path, std::string* error)
+{
+    // Past a drive's "C:\" or a share's "\\server\share\".
+    for (size_t at = path.find_first_of("\\/", 3);; at = path.find_first_of("\\/", at + 1)) {
+        std::string part = path.substr(0, at);
+        if (!CreateDirectoryW(wideText(part).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS
+            && GetLastError() != ERROR_ACCESS_DENIED) {
+            *error = "cannot make the folder " + part + " (error " + std::to_string(GetLastError()) + ")";
+            return false;
+        }
+        if (at == std::string::npos) break;
+    }
+    DWORD attributes = GetFileAttributesW(wideText(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    *error = "cannot make the folder " + path;
+    return false;
+}
+
 std::string hostName()
 {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
@@ -217,28 +246,27 @@ std::string utcTimestamp()
 
 time_t utcSeconds(std::tm* fields) { return _mkgmtime(fields); }
 
-bool readRegularFile(const std::string& path, size_t limit, std::string* text, std::string* error)
+FILE* openRegularFile(const std::string& path, size_t limit, std::string* error)
 {
     HANDLE file = CreateFileW(wideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return *error = "cannot read " + path + ": Windows error " + std::to_string(GetLastError()), false;
+        return *error = "cannot read " + path + ": Windows error " + std::to_string(GetLastError()), nullptr;
     LARGE_INTEGER size {};
     bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size);
     bool fits = regular && static_cast<uint64_t>(size.QuadPart) <= limit;
-    text->clear();
-    char buffer[65536];
-    DWORD got = 0;
-    BOOL read = TRUE;
-    while (fits && (read = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0 && text->size() <= limit)
-        text->append(buffer, got);
-    CloseHandle(file);
-    if (!regular) return *error = path + ": it is not a file (a pipe or a device); name a run's record", false;
-    if (!fits || text->size() > limit)
-        return *error = path + ": it is over " + std::to_string(limit >> 20) + " MiB, too large to be a run record",
-               false;
-    if (!read) return *error = "cannot read " + path + ": read error", false;
-    return true;
+    int fd = fits ? _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY) : -1;
+    FILE* stream = fd >= 0 ? _fdopen(fd, "rb") : nullptr;
+    if (stream != nullptr) return stream;
+    if (fd >= 0) {
+        _close(fd);
+    } else {
+        CloseHandle(file);
+    }
+    if (!regular) *error = path + ": it is not a file (a pipe or a device); name a run's record";
+    if (regular) *error = path + ": it is over " + std::to_string(limit >> 20) + " MiB, too large to be a run record";
+    if (fits) *error = "cannot read " + path + ": no stream for it";
+    return nullptr;
 }
 
 bool installInterrupts() { return SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0; }

@@ -5,7 +5,8 @@
 // file or none, never an empty one. A FIFO or a device (/dev/stdout) is
 // opened at once, without waiting for a reader, and written as it is, as
 // is anything under /dev/ and /proc/: /dev/stdout redirected to a file gets
-// the record after the table.
+// the record after the table. A link at the name that another user made (in
+// a shared folder it leads where they chose) is refused, never followed.
 #pragma once
 
 #include <stdio.h>

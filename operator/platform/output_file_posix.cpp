@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
@@ -100,6 +101,20 @@ bool failed(const std::string& path, int error, std::string* why)
     return false;
 }
 
+// A link at the name that another user made (in /tmp, say) leads where they
+// chose: written through, it would replace a file of theirs choosing with
+// our rights. One of the user's own leads where the user meant.
+bool foreignLink(const std::string& path, std::string* why)
+{
+    struct stat info { };
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode) || info.st_uid == getuid()) return false;
+    std::string owner = "uid " + std::to_string(info.st_uid);
+    if (const passwd* entry = getpwuid(info.st_uid)) owner = std::string(entry->pw_name) + " (" + owner + ")";
+    *why = "cannot write " + path + ": it is a link that " + owner
+        + " made, which is not followed; remove it or name another file";
+    return true;
+}
+
 } // namespace
 
 OutputFile::~OutputFile()
@@ -116,6 +131,7 @@ bool OutputFile::check(std::string* error)
     // /dev/stdout leads to whatever standard output is, a file included,
     // which is to be written, not replaced.
     bool device = path_.rfind("/dev/", 0) == 0 || path_.rfind("/proc/", 0) == 0;
+    if (!device && foreignLink(path_, error)) return false;
     if (exists && (!S_ISREG(info.st_mode) || device)) {
         // A FIFO nobody reads yet is refused rather than waited for.
         int flags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (S_ISREG(info.st_mode) ? O_APPEND : 0);
@@ -149,6 +165,8 @@ bool OutputFile::write(const std::string& text, std::string* error)
         stream_ = nullptr;
         return (wrote && closed) || failed(path_, wrote ? errno : writeErrno, error);
     }
+    // A link made at the name since the check is refused as well.
+    if (foreignLink(target_, error)) return false;
     std::string temp;
     int fd = openBeside(target_, &temp);
     if (fd < 0) return failed(path_, errno, error);

@@ -9,6 +9,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <aclapi.h>
+
+#include <algorithm>
+
 #include "operator/platform/host.h"
 #include "operator/platform/output_file.h"
 
@@ -27,12 +31,66 @@ bool failed(const std::string& path, const std::string& why, std::string* error)
     return false;
 }
 
+// The SIDs that own what the user makes: the user's own, and the token's
+// default owner (Administrators for an elevated administrator).
+bool ownedByUser(PSID owner)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    bool mine = false;
+    for (TOKEN_INFORMATION_CLASS kind : { TokenUser, TokenOwner }) {
+        alignas(TOKEN_USER) unsigned char buffer[256];
+        DWORD size = 0;
+        if (!GetTokenInformation(token, kind, buffer, sizeof buffer, &size)) continue;
+        // TOKEN_USER and TOKEN_OWNER both start with the SID's pointer.
+        PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid
+                                     : reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner;
+        mine = mine || EqualSid(owner, sid);
+    }
+    CloseHandle(token);
+    return mine;
+}
+
+// A link (a symbolic link or junction) at the name that another user made
+// leads where they chose: refused, as written through it would replace a
+// file of their choosing with our rights.
+bool foreignLink(const std::string& path, std::string* error)
+{
+    DWORD attributes = GetFileAttributesW(wideText(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+    HANDLE link
+        = CreateFileW(wideText(path).c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    bool mine = link != INVALID_HANDLE_VALUE
+        && GetSecurityInfo(
+               link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor)
+            == ERROR_SUCCESS
+        && ownedByUser(owner);
+    if (descriptor != nullptr) LocalFree(descriptor);
+    if (link != INVALID_HANDLE_VALUE) CloseHandle(link);
+    if (mine) return false;
+    failed(path, "it is a link that another user made, which is not followed; remove it or name another file", error);
+    return true;
+}
+
+// A new file only: whatever is at the temporary name (a link another user
+// put there) makes it fail rather than be written through.
 bool writeWhole(const std::string& path, const std::string& text)
 {
-    FILE* file = openFile(path, "wb");
-    if (file == nullptr) return false;
-    bool wrote = fwrite(text.data(), 1, text.size(), file) == text.size();
-    return fclose(file) == 0 && wrote;
+    HANDLE file
+        = CreateFileW(wideText(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    size_t done = 0;
+    DWORD wrote = 0;
+    while (done < text.size()
+        && WriteFile(file, text.data() + done, static_cast<DWORD>(std::min<size_t>(text.size() - done, 1 << 20)),
+            &wrote, nullptr)
+        && wrote > 0)
+        done += wrote;
+    bool flushed = FlushFileBuffers(file);
+    return CloseHandle(file) && flushed && done == text.size();
 }
 
 } // namespace
@@ -51,20 +109,23 @@ bool OutputFile::check(std::string* error)
         return failed(path_, "it is a folder", error);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
         return failed(path_, "it is read-only", error);
+    if (foreignLink(path_, error)) return false;
     std::string temp = tempBeside(path_);
-    FILE* file = openFile(temp, "wb");
-    if (file == nullptr) return failed(path_, strerror(errno), error);
-    fclose(file);
+    if (!writeWhole(temp, ""))
+        return failed(path_, "error " + std::to_string(GetLastError()) + " writing beside it", error);
     DeleteFileW(wideText(temp).c_str());
     return true;
 }
 
 bool OutputFile::write(const std::string& text, std::string* error)
 {
+    // A link made at the name since the check is refused as well.
+    if (foreignLink(target_, error)) return false;
     std::string temp = tempBeside(target_);
     if (!writeWhole(temp, text)) {
-        DeleteFileW(wideText(temp).c_str());
-        return failed(path_, strerror(errno), error);
+        DWORD why = GetLastError();
+        if (why != ERROR_FILE_EXISTS) DeleteFileW(wideText(temp).c_str());
+        return failed(path_, "error " + std::to_string(why) + " writing beside it", error);
     }
     if (MoveFileExW(
             wideText(temp).c_str(), wideText(target_).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

@@ -104,6 +104,28 @@ std::optional<LoadedModule> loadedModule(const Child& child, const std::string& 
     return found;
 }
 
+std::optional<LoadedModule> moduleAt(const Child& child, uint64_t address)
+{
+    if (child.pid <= 0) return std::nullopt;
+    FILE* maps = fopen(("/proc/" + std::to_string(child.pid) + "/maps").c_str(), "r");
+    if (maps == nullptr) return std::nullopt;
+    std::optional<LoadedModule> found;
+    char* line = nullptr;
+    size_t capacity = 0;
+    ssize_t length;
+    while (!found && (length = getline(&line, &capacity, maps)) > 0) {
+        unsigned long long start = 0;
+        unsigned long long end = 0;
+        LoadedModule module;
+        if (sscanf(line, "%llx-%llx", &start, &end) == 2 && start <= address && address < end
+            && mapsLine(std::string(line, static_cast<size_t>(length)), &module))
+            found = module;
+    }
+    free(line);
+    fclose(maps);
+    return found;
+}
+
 double monotonicSeconds()
 {
     timespec now {};

@@ -85,6 +85,10 @@ struct LoadedModule {
     FileIdentity identity;
 };
 std::optional<LoadedModule> loadedModule(const Child& child, const std::string& fileName);
+// The file mapped at `address` in the child's memory, whatever its name:
+// on Linux the kernel's name of it with its device and inode, on Windows
+// the module loaded there.
+std::optional<LoadedModule> moduleAt(const Child& child, uint64_t address);
 
 double monotonicSeconds();
 

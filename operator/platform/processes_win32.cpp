@@ -130,6 +130,27 @@ std::optional<LoadedModule> loadedModule(const Child& child, const std::string& 
     return std::nullopt;
 }
 
+std::optional<LoadedModule> moduleAt(const Child& child, uint64_t address)
+{
+    if (child.process == nullptr) return std::nullopt;
+    HMODULE modules[1024];
+    DWORD needed = 0;
+    if (!EnumProcessModules(child.process, modules, sizeof modules, &needed)) return std::nullopt;
+    for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 1024; ++i) {
+        if (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(modules[i])) != address) continue;
+        wchar_t path[32768];
+        DWORD length = GetModuleFileNameExW(child.process, modules[i], path, 32768);
+        if (length == 0 || length >= 32768) return std::nullopt;
+        int size = WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+        LoadedModule loaded;
+        loaded.path.assign(static_cast<size_t>(size), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), loaded.path.data(), size, nullptr, nullptr);
+        if (!fileIdentity(loaded.path, &loaded.identity)) return std::nullopt;
+        return loaded;
+    }
+    return std::nullopt;
+}
+
 double monotonicSeconds()
 {
     using namespace std::chrono;

@@ -4,12 +4,18 @@
 #include "operator/record/json_record.h"
 
 #include <math.h>
+#include <stdio.h>
+
+#include <algorithm>
 
 #include <nlohmann/json.hpp>
 
 #include "operator/platform/host.h"
+#include "operator/record/older_schemas.h"
+#include "operator/record/record_bounds.h"
 #include "operator/record/text_escape.h"
 #include "operator/record/verdict.h"
+#include "wire/sha256.h"
 
 namespace vpop {
 
@@ -18,12 +24,6 @@ namespace {
 // Ordered: the fields stay in the order docs/records.md lists them.
 using Json = nlohmann::ordered_json;
 
-// Deeper than any record nests (4); checked before parsing, since a parser
-// and a JSON value's destructor recurse once per level.
-const size_t MAX_DEPTH = 32;
-// Far more than a run's tests (a matrix has about a hundred) or a test's
-// jobs; a list this long is no record's.
-const size_t MAX_ITEMS = 4096;
 const double MAX_SECONDS = 1e9;
 
 Json textOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
@@ -40,6 +40,7 @@ Json libraryJson(const LibraryFile& library)
     out["file_version"] = textOrNull(library.fileVersion);
     out["replaced_during_run"] = library.replacedDuringRun;
     out["replaced_note"] = textOrNull(library.replacedNote);
+    out["identity_note"] = textOrNull(library.identityNote);
     return out;
 }
 
@@ -70,6 +71,11 @@ Json testJson(const RecordedTest& test, bool matrix)
     out["why"] = textOrNull(test.why);
     out["failure_lines"] = result.failures;
     out["failure_lines_dropped"] = result.failuresDropped;
+    Json answers = Json::array();
+    for (const FailureAnswer& answer : result.answers)
+        answers.push_back({ { "check", answer.check }, { "answer", answer.answer } });
+    out["failure_answers"] = std::move(answers);
+    out["failure_answers_dropped"] = result.answersDropped;
     out["operator_findings"] = result.findings;
     out["paper_checked"] = result.paperChecked;
     out["paper_jobs"] = paperJson(result.paper);
@@ -85,6 +91,7 @@ Json facts(const RunRecord& record)
 {
     Json out;
     out["schema"] = recordSchema;
+    out["run_id"] = record.runId;
     out["verdict"] = verdictWord(runVerdict(record).verdict);
     Coverage covered = coverage(record);
     out["partial"] = covered.partial;
@@ -93,6 +100,9 @@ Json facts(const RunRecord& record)
     out["finished"] = record.finished;
     out["host"] = record.host;
     out["bench"] = record.bench;
+    out["build"] = textOrNull(record.build);
+    out["by"] = textOrNull(record.by);
+    out["note"] = textOrNull(record.note);
     out["port_name"] = record.portName;
     out["port_settings"] = record.portSettings;
     out["mode"] = record.mode;
@@ -111,24 +121,24 @@ std::string jsonRecord(const RunRecord& record)
 {
     Json out = facts(record);
     Json tests = Json::array();
-    unsigned counts[4] = {};
-    for (const RecordedTest& test : record.tests) {
-        tests.push_back(testJson(test, record.matrix));
-        ++counts[static_cast<int>(testVerdict(test.result))];
-    }
+    for (const RecordedTest& test : record.tests) tests.push_back(testJson(test, record.matrix));
     out["tests"] = std::move(tests);
-    out["passed"] = counts[static_cast<int>(Verdict::Pass)];
-    out["failed"] = counts[static_cast<int>(Verdict::Fail)] + counts[static_cast<int>(Verdict::BrokeOff)];
-    out["not_run"] = counts[static_cast<int>(Verdict::NotRun)];
+    RecordCounts counts = recordCounts(record);
+    out["passed"] = counts.passed;
+    out["failed"] = counts.failed;
+    out["not_run"] = counts.notRun;
     if (record.matrix) {
         Json faults = Json::array();
         for (const FaultResult& fault : record.faults)
             faults.push_back({ { "fault", fault.fault }, { "expected_test", fault.expectedTest },
-                { "caught", fault.caught }, { "note", fault.note }, { "seconds", milliseconds(fault.seconds) } });
+                { "expected_suite", suiteName(fault.suite) }, { "caught", fault.caught }, { "note", fault.note },
+                { "seconds", milliseconds(fault.seconds) } });
         out["faults"] = std::move(faults);
     }
     out["failure_lines_outside_tests"] = record.strayFailures;
     out["failure_lines_outside_tests_dropped"] = record.strayFailuresDropped;
+    out["stderr_outside_tests"] = record.strayStderr;
+    out["stderr_outside_tests_bytes_dropped"] = record.strayStderrDropped;
     out["seconds"] = milliseconds(record.seconds);
     out["broke_off"] = textOrNull(record.brokeOff);
     // Bytes a library printed that are not UTF-8 become U+FFFD, so the
@@ -141,12 +151,18 @@ namespace {
 // Reads fields of one object, keeping the first thing that is wrong.
 class Fields {
 public:
-    Fields(const Json& object, std::string where, std::string* error)
+    Fields(const Json& object, std::string where, std::string* error, int schema)
         : object_(object)
         , where_(std::move(where))
         , error_(error)
+        , schema_(schema)
     {
     }
+
+    // A field added in `schema` is missing from an older record, which
+    // reads as if it held the field's natural default.
+    bool since(int schema) const { return schema_ >= schema; }
+    int schema() const { return schema_; }
 
     bool ok() const { return error_->empty(); }
     const std::string& where() const { return where_; }
@@ -168,9 +184,9 @@ public:
         return value->get<std::string>();
     }
 
-    uint64_t count(const char* name, uint64_t limit = UINT64_MAX)
+    uint64_t count(const char* name, uint64_t limit = UINT64_MAX, bool required = true)
     {
-        const Json* value = field(name);
+        const Json* value = field(name, required);
         if (value == nullptr) return 0;
         if (!value->is_number_unsigned()) return fail(name, "is not a count"), 0;
         uint64_t count = value->get<uint64_t>();
@@ -195,10 +211,10 @@ public:
         return value->get<double>();
     }
 
-    std::vector<std::string> lines(const char* name)
+    std::vector<std::string> lines(const char* name, bool required = true)
     {
         std::vector<std::string> out;
-        const Json* value = field(name);
+        const Json* value = field(name, required);
         if (value == nullptr) return out;
         if (!value->is_array()) return fail(name, "is not a list"), out;
         for (const Json& line : *value) {
@@ -209,17 +225,17 @@ public:
     }
 
     // The objects of a list, each read by `read` with its own Fields.
-    template <typename Read> void objects(const char* name, const char* what, Read read)
+    template <typename Read> void objects(const char* name, const char* what, Read read, bool required = true)
     {
-        const Json* list = field(name);
+        const Json* list = field(name, required);
         if (list == nullptr) return;
         if (!list->is_array()) return fail(name, "is not a list");
-        if (list->size() > MAX_ITEMS) return fail(name, "holds more than " + std::to_string(MAX_ITEMS) + " items");
         size_t index = 0;
         for (const Json& item : *list) {
             if (!ok()) return;
             if (!item.is_object()) return fail(name, std::string("holds something that is not ") + what);
-            Fields inner(item, where_ + what + " " + std::to_string(++index) + " in \"" + name + "\": ", error_);
+            Fields inner(
+                item, where_ + what + " " + std::to_string(++index) + " in \"" + name + "\": ", error_, schema_);
             read(inner);
         }
     }
@@ -233,6 +249,7 @@ private:
     const Json& object_;
     std::string where_;
     std::string* error_;
+    int schema_;
 };
 
 std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::string* error)
@@ -240,7 +257,7 @@ std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::st
     const Json* value = fields.field(name);
     if (value == nullptr || value->is_null()) return std::nullopt;
     if (!value->is_object()) return fields.fail(name, "is not an object"), std::nullopt;
-    Fields inner(*value, fields.where() + name + ": ", error);
+    Fields inner(*value, fields.where() + name + ": ", error, fields.schema());
     LibraryFile library;
     library.path = inner.text("path");
     const Json* size = inner.field("size");
@@ -250,6 +267,7 @@ std::optional<LibraryFile> readLibrary(Fields& fields, const char* name, std::st
     library.fileVersion = inner.text("file_version");
     library.replacedDuringRun = inner.flag("replaced_during_run");
     library.replacedNote = inner.text("replaced_note");
+    library.identityNote = inner.text("identity_note", inner.since(3));
     return library;
 }
 
@@ -279,13 +297,21 @@ void checkVerdict(Fields& fields, Verdict judged, bool ofTest)
                 + "\"; was it edited?");
 }
 
+// Older records, and a record made before devbench-extended was run, hold
+// devbench's tests only: no suite is devbench.
+Suite readSuite(Fields& fields, const char* name)
+{
+    Suite read = Suite::Devbench;
+    std::string suite = fields.text(name, false);
+    if (!suite.empty() && !suiteOfName(suite, &read))
+        fields.fail(name, "is \"" + suite + "\", not devbench or devbench-extended");
+    return read;
+}
+
 void readTest(Fields& fields, bool matrix, RecordedTest* test)
 {
     TestRecord& result = test->result;
-    // Schema 2 records hold devbench's tests only.
-    std::string suite = fields.text("suite");
-    if (!suite.empty() && !suiteOfName(suite, &result.suite))
-        fields.fail("suite", "is \"" + suite + "\", not devbench or devbench-extended");
+    result.suite = readSuite(fields, "suite");
     unsigned tests = testCount(result.suite);
     result.number = static_cast<unsigned>(fields.count("number", tests - 1));
     if (matrix) {
@@ -298,6 +324,14 @@ void readTest(Fields& fields, bool matrix, RecordedTest* test)
     test->why = fields.text("why");
     result.failures = fields.lines("failure_lines");
     result.failuresDropped = fields.count("failure_lines_dropped");
+    bool answered = fields.since(3);
+    fields.objects(
+        "failure_answers", "answer",
+        [&](Fields& answer) {
+            result.answers.push_back({ answer.text("check"), answer.text("answer") });
+        },
+        answered);
+    result.answersDropped = fields.count("failure_answers_dropped", UINT64_MAX, answered);
     result.findings = fields.lines("operator_findings");
     result.paperChecked = fields.flag("paper_checked");
     result.paper = readPaper(fields);
@@ -316,6 +350,9 @@ void readFacts(Fields& fields, RunRecord* run, std::string* error)
     run->finished = fields.text("finished");
     run->host = fields.text("host");
     run->bench = fields.text("bench");
+    run->build = fields.text("build");
+    run->by = fields.text("by");
+    run->note = fields.text("note");
     run->portName = fields.text("port_name");
     run->portSettings = fields.text("port_settings");
     run->mode = fields.text("mode");
@@ -329,9 +366,52 @@ void readFacts(Fields& fields, RunRecord* run, std::string* error)
     }
 }
 
-void readRun(const Json& object, RunRecord* run, std::string* error)
+// The judgements the record states against those its facts give.
+void checkJudgements(Fields& fields, RunRecord* run)
 {
-    Fields fields(object, "", error);
+    std::vector<bool> seen;
+    for (const RecordedTest& test : run->tests) seen.push_back(test.expectedSeen);
+    std::vector<bool> caught;
+    for (const FaultResult& fault : run->faults) caught.push_back(fault.caught);
+    deriveJudgements(*run);
+    auto stated = [](bool value) { return value ? "true" : "false"; };
+    for (size_t i = 0; i < seen.size(); ++i) {
+        if (seen[i] == run->tests[i].expectedSeen) continue;
+        return fields.fail("tests",
+            "holds test " + std::to_string(i + 1) + " whose \"expected_seen\" is " + stated(seen[i])
+                + ", but its failure lines and findings say " + stated(!seen[i]) + "; was it edited?");
+    }
+    for (size_t i = 0; i < caught.size(); ++i) {
+        if (caught[i] == run->faults[i].caught) continue;
+        return fields.fail("faults",
+            "holds fault " + std::to_string(i + 1) + " (" + run->faults[i].fault + ") whose \"caught\" is "
+                + stated(caught[i]) + ", but its tests say " + stated(!caught[i]) + "; was it edited?");
+    }
+}
+
+// The counts the record states against its tests.
+void checkCounts(Fields& fields, const RunRecord& run)
+{
+    RecordCounts counts = recordCounts(run);
+    Coverage covered = coverage(run);
+    for (auto [name, value] :
+        { std::pair { "passed", uint64_t(counts.passed) }, std::pair { "failed", uint64_t(counts.failed) },
+            std::pair { "not_run", uint64_t(counts.notRun) }, std::pair { "tests_run", uint64_t(covered.ran) } }) {
+        // Schema 1 kept no coverage; the reader's own count stands.
+        bool kept = fields.since(2) || std::string(name) != "tests_run";
+        uint64_t written = kept ? fields.count(name) : value;
+        if (fields.ok() && written != value)
+            return fields.fail(name,
+                "is " + std::to_string(written) + ", but the tests say " + std::to_string(value) + "; was it edited?");
+    }
+    if (fields.ok() && fields.since(2) && fields.flag("partial") != covered.partial)
+        fields.fail("partial", "contradicts how many of the suite's tests ran; was it edited?");
+}
+
+// `verdictStated`: the earliest records of schema 1 stated no run verdict.
+void readRun(const Json& object, int schema, bool verdictStated, RunRecord* run, std::string* error)
+{
+    Fields fields(object, "", error, schema);
     readFacts(fields, run, error);
     run->matrix = fields.field("faults", false) != nullptr;
     fields.objects("tests", "test", [&](Fields& test) {
@@ -339,71 +419,92 @@ void readRun(const Json& object, RunRecord* run, std::string* error)
         readTest(test, run->matrix, &run->tests.back());
     });
     if (run->matrix) {
-        unsigned tests = static_cast<unsigned>(suiteTests().size());
         fields.objects("faults", "fault", [&](Fields& fault) {
-            run->faults.push_back({ fault.text("fault"), static_cast<unsigned>(fault.count("expected_test", tests - 1)),
-                fault.flag("caught"), fault.text("note"), fault.seconds("seconds") });
+            std::string name = fault.text("fault");
+            Suite suite = readSuite(fault, "expected_suite");
+            unsigned expected = static_cast<unsigned>(fault.count("expected_test", testCount(suite) - 1));
+            run->faults.push_back(
+                { name, expected, fault.flag("caught"), fault.text("note"), fault.seconds("seconds"), suite });
         });
     }
     run->strayFailures = fields.lines("failure_lines_outside_tests");
     run->strayFailuresDropped = fields.count("failure_lines_outside_tests_dropped");
+    run->strayStderr = fields.text("stderr_outside_tests", fields.since(3));
+    run->strayStderrDropped = fields.count("stderr_outside_tests_bytes_dropped", UINT64_MAX, fields.since(3));
     run->seconds = fields.seconds("seconds");
     run->brokeOff = fields.text("broke_off");
-    checkVerdict(fields, runVerdict(*run).verdict, false);
+    if (fields.ok()) checkJudgements(fields, run);
+    if (fields.ok()) checkCounts(fields, *run);
+    if (verdictStated) checkVerdict(fields, runVerdict(*run).verdict, false);
 }
 
-// How deep the text nests, strings aside; stops counting past `limit`.
-size_t nesting(std::string_view text, size_t limit)
-{
-    size_t depth = 0, deepest = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size() && deepest <= limit; ++i) {
-        char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
-// What is wrong with a file that does not parse, in the words a technician
-// can act on.
-std::string parseProblem(std::string_view text, const nlohmann::json::exception& problem)
-{
-    std::string what = problem.what();
-    // "[json.exception.parse_error.101] parse error at line 1, column 1: ..."
-    size_t start = what.find("] ");
-    what = start == std::string::npos ? what : what.substr(start + 2);
-    auto parse = dynamic_cast<const nlohmann::json::parse_error*>(&problem);
-    if (parse != nullptr && parse->byte > text.size() && !text.empty())
-        return "it is cut short (the JSON ends after " + std::to_string(text.size())
-            + " bytes, before it is complete); was the run's record still being written?";
-    if (parse != nullptr) return "it is not JSON: " + what;
-    return "it is not a record this vpoperator can read: " + what;
-}
-
-bool readSchema(const Json& record, std::string* error)
+bool readSchema(const Json& record, int* read, std::string* error)
 {
     if (!record.is_object() || record.find("tests") == record.end())
         return *error = "it is JSON but not a run record (no \"tests\")", false;
     auto schema = record.find("schema");
-    if (schema != record.end() && schema->is_number_integer() && *schema >= oldestReadSchema && *schema <= recordSchema)
+    if (schema != record.end() && schema->is_number_integer() && *schema >= oldestRecordSchema
+        && *schema <= recordSchema) {
+        *read = schema->get<int>();
         return true;
+    }
     std::string version = schema == record.end()
-        ? "one from before records had a \"schema\" field"
+        ? "it has no \"schema\" field"
         : "schema " + schema->dump(-1, ' ', false, Json::error_handler_t::replace);
+    bool newer = schema != record.end() && schema->is_number() && *schema > recordSchema;
     *error = "it is a record of another version (" + version + "); this vpoperator reads schemas "
-        + std::to_string(oldestReadSchema) + " to " + std::to_string(recordSchema)
-        + ": use the vpoperator that made the record";
+        + std::to_string(oldestRecordSchema) + " to " + std::to_string(recordSchema)
+        + (newer ? ": read it with a newer vpoperator" : "");
+    return false;
+}
+
+// An older record's identity: the digest of what it says, whatever its
+// layout on disk (spacing, the order of fields), so two copies of one run
+// are one run.
+std::string contentIdentity(const Json& record)
+{
+    std::string canonical = nlohmann::json(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return "sha256:" + wire::sha256Hex(reinterpret_cast<const uint8_t*>(canonical.data()), canonical.size());
+}
+
+bool readIdentity(const Json& record, int schema, RunRecord* run, std::string* error)
+{
+    if (schema < 3) return run->runId = contentIdentity(record), true;
+    auto id = record.find("run_id");
+    if (id != record.end() && id->is_string() && !id->get<std::string>().empty())
+        return run->runId = id->get<std::string>(), true;
+    *error = id == record.end() ? "\"run_id\" is missing" : "\"run_id\" is not a run's identity";
+    return false;
+}
+
+} // namespace
+
+namespace {
+
+// The one way in: the bytes are checked against a record's bounds as they
+// stream in, and only a record within them is built into values.
+bool parseBytes(const ReadBytes& read, RunRecord* record, std::string* error)
+{
+    *record = RunRecord();
+    error->clear();
+    std::string valid;
+    if (!boundedRecordText(read, &valid, error)) return false;
+    try {
+        Json json = Json::parse(valid);
+        int schema = recordSchema;
+        if (!readSchema(json, &schema, error)) return false;
+        std::string problem;
+        if (readIdentity(json, schema, record, &problem)) {
+            bool verdictStated = json.contains("verdict");
+            if (schema < recordSchema) upgradeRecord(json, schema);
+            readRun(json, schema, verdictStated || schema > 1, record, &problem);
+        }
+        if (problem.empty()) return true;
+        *error = "it is not a complete run record: " + problem;
+    } catch (const nlohmann::json::exception& problem) {
+        *error = std::string("it is not a record this vpoperator can read: ") + problem.what();
+    }
+    *record = RunRecord();
     return false;
 }
 
@@ -411,33 +512,34 @@ bool readSchema(const Json& record, std::string* error)
 
 bool parseRecord(std::string_view text, RunRecord* record, std::string* error)
 {
-    *record = RunRecord();
-    error->clear();
-    if (size_t depth = nesting(text, MAX_DEPTH); depth > MAX_DEPTH)
-        return *error = "it nests more than " + std::to_string(MAX_DEPTH) + " levels deep, which no record does", false;
-    // A byte that is not UTF-8 cannot come from the record writer; shown as
-    // U+FFFD it still reads as text instead of making the record unreadable.
-    std::string valid = validUtf8(text);
-    try {
-        Json json = Json::parse(valid);
-        if (!readSchema(json, error)) return false;
-        std::string problem;
-        readRun(json, record, &problem);
-        if (problem.empty()) return true;
-        *error = "it is not a complete run record: " + problem;
-    } catch (const nlohmann::json::exception& problem) {
-        *error = parseProblem(valid, problem);
-    }
-    *record = RunRecord();
-    return false;
+    size_t at = 0;
+    return parseBytes(
+        [&](char* buffer, size_t size) {
+            size_t part = std::min(size, text.size() - at);
+            std::copy_n(text.data() + at, part, buffer);
+            at += part;
+            return part;
+        },
+        record, error);
 }
 
 bool readRecord(const std::string& path, RunRecord* record, std::string* error)
 {
-    std::string text;
-    if (!readRegularFile(path, maxRecordBytes, &text, error)) return false;
-    if (text.empty()) return *error = path + ": it is empty; was the run's record ever written?", false;
-    if (parseRecord(text, record, error)) return true;
+    FILE* file = openRegularFile(path, maxRecordBytes, error);
+    if (file == nullptr) return false;
+    size_t total = 0;
+    bool parsed = parseBytes(
+        [&](char* buffer, size_t size) {
+            size_t got = fread(buffer, 1, size, file);
+            total += got;
+            return got;
+        },
+        record, error);
+    bool readError = ferror(file) != 0;
+    fclose(file);
+    if (readError) return *error = "cannot read " + path + ": read error", false;
+    if (parsed) return true;
+    if (total == 0) *error = "it is empty; was the run's record ever written?";
     *error = path + ": " + *error;
     return false;
 }

@@ -9,11 +9,9 @@
 
 namespace vpop {
 
-// The record's layout; a reader knows this one only.
+// The record's layout. A reader reads this one and every older one this
+// project wrote, and refuses a newer one by name.
 inline constexpr int recordSchema = 3;
-// The oldest schema still read: its fields missing in it take their defaults
-// (schema 2 records hold devbench's tests only).
-inline constexpr int oldestReadSchema = 2;
 
 // Far above a run of every test with its console and standard error; a file
 // this big is no record.

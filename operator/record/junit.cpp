@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
+#include "operator/record/paper_check.h"
 #include "operator/record/text_escape.h"
 #include "operator/record/verdict.h"
-#include "operator/run/paper_check.h"
 
 namespace vpop {
 
@@ -52,9 +52,7 @@ std::string outcome(const RecordedTest& test, Counts* counts)
     const TestRecord& result = test.result;
     // The operator's findings come after devbench's own lines, and stand
     // alone when devbench saw nothing wrong.
-    std::vector<std::string> said = result.failures;
-    if (result.failuresDropped > 0)
-        said.push_back("(" + std::to_string(result.failuresDropped) + " more failure lines not kept)");
+    std::vector<std::string> said = failureLinesWithAnswers(result);
     said.insert(said.end(), result.findings.begin(), result.findings.end());
     // A matrix's test passes when it did what the catalogue expects of it.
     Verdict verdict = judgedVerdict(test);
@@ -96,7 +94,12 @@ std::string testcase(const RecordedTest& test, const std::string& classname, Cou
     if (result.consoleDropped > 0)
         console += "\n(" + std::to_string(result.consoleDropped) + " more bytes of output not kept)\n";
     if (!console.empty()) out += "    <system-out>" + xmlEscaped(console, false) + "</system-out>\n";
-    std::string errors = result.stderrText;
+    // devbench's answer beside each failure line, then the library's words.
+    std::string errors;
+    if (!result.answers.empty()) {
+        for (const std::string& line : failureLinesWithAnswers(result)) errors += line + "\n";
+    }
+    errors += result.stderrText;
     if (result.stderrBytesDropped > 0)
         errors += "\n(" + std::to_string(result.stderrBytesDropped) + " more bytes of standard error not kept)\n";
     if (!errors.empty()) out += "    <system-err>" + xmlEscaped(errors, false) + "</system-err>\n";
@@ -128,6 +131,27 @@ std::string aroundTests(const RunRecord& record, Counts* counts)
         + attribute("time", "0") + ">\n" + out + "  </testcase>\n";
 }
 
+// A partial run shows the suite's tests it never planned as skipped, so CI
+// counts them as not run rather than not there.
+std::string notPlanned(const RunRecord& record, Counts* counts, unsigned* added)
+{
+    if (!coverage(record).partial) return "";
+    std::vector<bool> planned(suiteTests().size());
+    for (const RecordedTest& test : record.tests) {
+        if (test.result.suite == Suite::Devbench) planned[test.result.number] = true;
+    }
+    std::string out;
+    for (unsigned number = 0; number < planned.size(); ++number) {
+        if (planned[number]) continue;
+        ++*added;
+        ++counts->skipped;
+        out += "  <testcase" + attribute("name", std::to_string(number) + " " + std::string(suiteTests()[number].name))
+            + attribute("classname", className(record)) + attribute("time", "0") + ">\n    <skipped"
+            + attribute("message", "not run: not planned in this partial run") + "/>\n  </testcase>\n";
+    }
+    return out;
+}
+
 std::string properties(const RunRecord& record)
 {
     auto property = [](const std::string& name, std::string_view value) {
@@ -135,6 +159,11 @@ std::string properties(const RunRecord& record)
     };
     std::string out = "  <properties>\n";
     out += property("bench", record.bench);
+    out += property("run_id", record.runId);
+    for (auto [name, label] :
+        { std::pair { "build", &record.build }, std::pair { "by", &record.by }, std::pair { "note", &record.note } }) {
+        if (!label->empty()) out += property(name, *label);
+    }
     out += property("mode", record.mode);
     out += property("port_name", record.portName);
     out += property("port_settings", record.portSettings);
@@ -144,6 +173,8 @@ std::string properties(const RunRecord& record)
         if (!record.library->fileVersion.empty()) out += property("library_file_version", record.library->fileVersion);
         if (record.library->replacedDuringRun)
             out += property("library_replaced_during_run", record.library->replacedNote);
+        if (!record.library->identityNote.empty())
+            out += property("library_not_identified", record.library->identityNote);
     }
     if (record.probeLibrary) {
         out += property("probe_library", record.probeLibrary->path);
@@ -153,6 +184,10 @@ std::string properties(const RunRecord& record)
     if (std::optional<std::string> firmware = printerFirmware(record)) out += property("printer_firmware", *firmware);
     out += property("devbench", record.devbench);
     out += property("verdict", verdictWord(runVerdict(record).verdict));
+    Coverage covered = coverage(record);
+    if (covered.partial)
+        out += property(
+            "partial", std::to_string(covered.ran) + " of the " + std::to_string(covered.suite) + " tests ran");
     if (!record.brokeOff.empty()) out += property("broke_off", record.brokeOff);
     for (const std::string& line : record.strayFailures) out += property("failure_line_outside_tests", line);
     return out + "  </properties>\n";
@@ -164,18 +199,26 @@ std::string junitReport(const RunRecord& record)
 {
     Counts counts;
     std::string cases;
-    for (const RecordedTest& test : record.tests) cases += testcase(test, className(record), &counts);
+    // devbench-extended's procedures stand in a class of their own.
+    for (const RecordedTest& test : record.tests)
+        cases += testcase(test,
+            className(record) + (test.result.suite == Suite::Extended ? std::string(".extended") : std::string()),
+            &counts);
     std::string around = aroundTests(record, &counts);
     cases += around;
+    unsigned unplanned = 0;
+    cases += notPlanned(record, &counts, &unplanned);
     // JUnit's timestamp has no zone; it is UTC like the JSON record's.
     std::string timestamp = record.started.substr(0, record.started.find('Z'));
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite" + attribute("name", className(record))
-        + attribute("tests", std::to_string(record.tests.size() + (around.empty() ? 0 : 1)))
+        + attribute("tests", std::to_string(record.tests.size() + unplanned + (around.empty() ? 0 : 1)))
         + attribute("failures", std::to_string(counts.failures)) + attribute("errors", std::to_string(counts.errors))
         + attribute("skipped", std::to_string(counts.skipped)) + attribute("time", seconds(record.seconds))
         + attribute("timestamp", timestamp) + attribute("hostname", record.host) + ">\n";
     out += properties(record);
     out += cases;
+    std::string stray = strayStderrText(record);
+    if (!stray.empty()) out += "  <system-err>" + xmlEscaped(stray, false) + "</system-err>\n";
     return out + "</testsuite>\n";
 }
 

@@ -24,6 +24,9 @@ struct LibraryFile {
     // hash is of the one used). The note says which.
     bool replacedDuringRun = false;
     std::string replacedNote;
+    // Why the operator cannot tell that `path` is the file whose code ran
+    // (no path leads to the file devbench mapped); empty when it can.
+    std::string identityNote;
 };
 
 // What the file at `path` is; `read` false (with a warning) when it cannot
@@ -33,9 +36,29 @@ struct LibraryFile {
 LibraryFile inspectLibrary(
     const std::string& path, const FileIdentity* used = nullptr, FileIdentity* identity = nullptr);
 
+// The library devbench named as the file that provides its OpenPortA
+// (`named`), checked against the file its process mapped there (`mapped`,
+// by device and inode): the record names the first of the two paths (the
+// mapped one first) that leads to that file, hashed; when neither does, `named` without a hash and
+// a note that says the record cannot tell. `identity` as inspectLibrary's.
+LibraryFile identifyLibrary(
+    const std::string& named, const std::string& mapped, const FileIdentity& used, FileIdentity* identity);
+// A note for a library devbench named but whose mapping cannot be found.
+LibraryFile unidentifiedLibrary(const std::string& named, const std::string& why);
+
 // Marks `library` replaced (with a warning) when the file at its path is no
 // longer `identity`, the file that was read.
 void recheckLibrary(LibraryFile& library, const FileIdentity& identity);
+
+// What is wrong with the Windows DLL at `path` for a program of `bits`
+// (64 or 32), read from its PE header before anything loads it: empty when
+// it is a DLL of that width, or when there is no file there.
+std::string dllWidthProblem(const std::string& path, unsigned bits);
+
+// The same for the DLL that `program` (a Windows executable) loads: the
+// program's own header says which width belongs. Empty when the program's
+// width cannot be read; starting it then says what is wrong.
+std::string loadedDllProblem(const std::string& program, const std::string& dll);
 
 // The file a package names beside holdprobe.exe for the convention it was
 // built for ("cdecl" or "stdcall").

@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "operator/record/library_identity.h"
-#include "operator/run/faults.h"
-#include "operator/run/run.h"
-#include "operator/run/session.h"
+#include "operator/record/test_record.h"
 
 namespace vpop {
 
@@ -29,19 +27,29 @@ struct RecordedTest {
 
 struct FaultResult {
     std::string fault;
+    // The test expected to catch it, numbered in its suite's menu.
     unsigned expectedTest = 0;
     bool caught = false;
     std::string note;
     double seconds = 0;
+    Suite suite = Suite::Devbench;
 };
 
 struct RunRecord {
+    // What two copies of one run share and two runs never do: made when the
+    // run starts (a record of an older schema: the digest of its content).
+    std::string runId;
     std::string started;
     std::string finished;
     std::string host;
     // The bench's name in reports that merge several benches (--bench; the
     // host name by default).
     std::string bench;
+    // The labels a lab finds runs by: the library build's name as its maker
+    // knows it (--build), the technician (--by), a note (--note).
+    std::string build;
+    std::string by;
+    std::string note;
     std::string portName;
     std::string portSettings;
     std::string mode;
@@ -56,6 +64,9 @@ struct RunRecord {
     std::vector<RecordedTest> tests;
     std::vector<std::string> strayFailures;
     uint64_t strayFailuresDropped = 0;
+    // What devbench wrote on standard error outside every test, bounded.
+    std::string strayStderr;
+    uint64_t strayStderrDropped = 0;
     std::string brokeOff;
     double seconds = 0;
     bool matrix = false;
@@ -63,6 +74,10 @@ struct RunRecord {
 };
 
 std::optional<std::string> printerFirmware(const RunRecord& record);
+
+// What devbench wrote on standard error outside the tests, with what was
+// not kept said.
+std::string strayStderrText(const RunRecord& record);
 
 // A record's times are to the second; held in seconds, any year a record
 // may name fits.
@@ -73,8 +88,7 @@ using RecordTime = std::chrono::time_point<std::chrono::system_clock, std::chron
 // exist included.
 std::optional<RecordTime> recordMoment(const std::string& text);
 
-// A run's tests: every planned one, run or not.
-void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);
-void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const Judgement& judgement);
+// A new run's identity: 128 random bits in hexadecimal.
+std::string newRunId();
 
 } // namespace vpop

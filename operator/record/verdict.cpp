@@ -1,10 +1,20 @@
 #include "operator/record/verdict.h"
 
+#include <algorithm>
 #include <vector>
+
+#include "operator/record/paper_check.h"
 
 namespace vpop {
 
 namespace {
+
+// The text of a failure line after "failure: line(N) ".
+std::string_view failureText(std::string_view line)
+{
+    size_t close = line.find(") ");
+    return close == std::string_view::npos ? line : line.substr(close + 2);
+}
 
 std::string testNamed(const TestRecord& record) { return "test " + testTitle(record.suite, record.number); }
 
@@ -54,8 +64,45 @@ bool verdictOfWord(std::string_view word, Verdict* verdict)
 Verdict testVerdict(const TestRecord& record)
 {
     if (!record.bannerSeen) return Verdict::NotRun;
-    if (!record.failures.empty() || !record.findings.empty()) return Verdict::Fail;
+    if (!record.failures.empty() || record.failuresDropped > 0 || !record.findings.empty()) return Verdict::Fail;
+    if (record.paperChecked && record.paper && !comparePaper(record.number, *record.paper).empty())
+        return Verdict::Fail;
     return record.finished ? Verdict::Pass : Verdict::BrokeOff;
+}
+
+bool showsExpected(std::string_view expected, const TestRecord& record)
+{
+    if (expected.substr(0, findingPrefix.size()) == findingPrefix) {
+        return std::any_of(record.findings.begin(), record.findings.end(),
+            [&](const std::string& finding) { return findingHeadline(finding) == expected; });
+    }
+    return std::any_of(record.failures.begin(), record.failures.end(),
+        [&](const std::string& line) { return failureText(line) == expected; });
+}
+
+bool expectationMet(
+    const RunRecord& record, std::string_view profile, std::optional<unsigned> failingTest, Suite failingSuite)
+{
+    // A run that broke off proves nothing of the tests it did not finish.
+    if (record.brokeOff.rfind(std::string(profile) + ": ", 0) == 0) return false;
+    bool ran = false;
+    bool failingRan = false;
+    for (const RecordedTest& test : record.tests) {
+        if (test.fault != profile) continue;
+        ran = true;
+        if (judgedVerdict(test) != Verdict::Pass) return false;
+        failingRan |= failingTest && test.result.suite == failingSuite && test.result.number == *failingTest
+            && !test.expectedFailure.empty();
+    }
+    return ran && (!failingTest || failingRan);
+}
+
+void deriveJudgements(RunRecord& record)
+{
+    for (RecordedTest& test : record.tests)
+        test.expectedSeen = !test.expectedFailure.empty() && showsExpected(test.expectedFailure, test.result);
+    for (FaultResult& fault : record.faults)
+        fault.caught = expectationMet(record, fault.fault, fault.expectedTest, fault.suite);
 }
 
 Verdict judgedVerdict(const RecordedTest& test)
@@ -81,6 +128,18 @@ Coverage coverage(const RunRecord& record)
     }
     coverage.partial = !record.matrix && coverage.ran < coverage.suite;
     return coverage;
+}
+
+RecordCounts recordCounts(const RunRecord& record)
+{
+    RecordCounts counts;
+    for (const RecordedTest& test : record.tests) {
+        Verdict verdict = testVerdict(test.result);
+        counts.passed += verdict == Verdict::Pass;
+        counts.failed += verdict == Verdict::Fail || verdict == Verdict::BrokeOff;
+        counts.notRun += verdict == Verdict::NotRun;
+    }
+    return counts;
 }
 
 RunVerdict runVerdict(const RunRecord& record)

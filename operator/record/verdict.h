@@ -2,11 +2,12 @@
 // the table's summary, the JSON record and the JUnit report all show.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "operator/record/records.h"
-#include "operator/run/session.h"
+#include "operator/record/suite.h"
 
 namespace vpop {
 
@@ -18,8 +19,25 @@ std::string_view verdictWord(Verdict verdict);
 bool verdictOfWord(std::string_view word, Verdict* verdict);
 
 // A test passes only when its banner came, devbench came back after it in
-// order and nothing failed it.
+// order and nothing failed it: no failure line, kept or only counted, no
+// finding of the operator, no job on its paper that is not what it sent.
 Verdict testVerdict(const TestRecord& record);
+
+// The test printed `expected` (a failure line's text after "failure:
+// line(N) ", or the headline of an operator's finding).
+bool showsExpected(std::string_view expected, const TestRecord& record);
+
+// Whether a profile of a fault matrix did what it is there for: every test
+// it ran passed as the matrix judges it, and the test that is to fail under
+// it (none for a healthy variation, which must pass every test) ran and
+// printed its expected failure.
+bool expectationMet(const RunRecord& record, std::string_view profile, std::optional<unsigned> failingTest,
+    Suite failingSuite = Suite::Devbench);
+
+// Every judgement a record states that its facts decide: each matrix test's
+// `expectedSeen` and each fault's `caught`. The operator writes with it; the
+// reader derives them again and refuses a record that states others.
+void deriveJudgements(RunRecord& record);
 
 // A test as its run judged it. In a fault matrix a test that is to print
 // its fault's failure line passes when it did and fails when it did not;
@@ -35,6 +53,14 @@ struct Coverage {
     bool partial = false;
 };
 Coverage coverage(const RunRecord& record);
+
+// The tests by their own verdicts: `failed` counts those that broke off too.
+struct RecordCounts {
+    unsigned passed = 0;
+    unsigned failed = 0;
+    unsigned notRun = 0;
+};
+RecordCounts recordCounts(const RunRecord& record);
 
 struct RunVerdict {
     // Pass, Fail or BrokeOff.

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "operator/platform/host.h"
@@ -20,33 +21,61 @@ namespace {
 const int EXIT_USAGE = 2;
 
 const char usage[]
-    = "usage: vpoperator report RECORD.json [--html FILE] [--markdown FILE]\n"
+    = "usage: vpoperator report RECORD.json [--html FILE] [--markdown FILE] [--fail-on fail]\n"
       "       vpoperator report RUN.json [MORE.json ...] [--baseline BASE.json] [--html FILE] [--markdown FILE]\n"
-      "One record: the run's sign-off page (--html) or its Markdown summary (--markdown).\n"
-      "Several: the same tests side by side, one column per run in the order they started, each\n"
-      "against the run before it (or every one against --baseline), regressions and fixes marked.\n"
-      "FILE - writes to standard output. Exit status: 0 written, 2 usage error, a record that\n"
-      "cannot be read or a file that cannot be written.\n";
+      "                         [--fail-on regression|fail]\n"
+      "One record: the run's sign-off page (--html) or its Markdown summary (--markdown); with\n"
+      "neither, the page beside the record (run.json: run.html).\n"
+      "Several: the same tests side by side, one column per run, bench by bench in the order they\n"
+      "started, each against its bench's run before it (or every one against --baseline),\n"
+      "regressions, fixes and flaky tests marked; past 12 runs each bench's last 5, and one row\n"
+      "per bench. With neither output, the page comparison.html beside the first record.\n"
+      "--fail-on regression exits 1 when a run regressed; --fail-on fail when a bench's last run\n"
+      "did not pass (for CI). FILE - writes to standard output. Exit status: 0 written, 1 what\n"
+      "--fail-on names was found, 2 usage error, a record that cannot be read or a file that\n"
+      "cannot be written.\n";
+
+const int EXIT_FOUND = 1;
 
 struct ReportOptions {
     std::vector<std::string> records;
     std::string baseline;
     std::string html;
     std::string markdown;
+    std::string failOn;
 };
+
+const std::vector<std::string> failOnWords = { "regression", "fail" };
+
+// Where a report nobody placed goes: beside its record, named for it.
+std::string pageBeside(const ReadRun& first, bool compared)
+{
+    std::string folder = directoryOf(first.file);
+    if (compared) return joinPath(folder, "comparison.html");
+    std::string name = first.file.substr(folder.empty() ? 0 : first.file.find_last_of("/\\") + 1);
+    size_t dot = name.rfind(".json");
+    if (dot != std::string::npos && dot + 5 == name.size()) name.resize(dot);
+    return joinPath(folder, name + ".html");
+}
 
 bool parse(const std::vector<std::string>& arguments, ReportOptions* options, std::string* why)
 {
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& arg = arguments[i];
-        if (arg == "--html" || arg == "--markdown" || arg == "--baseline") {
-            if (i + 1 >= arguments.size()) return *why = "missing file after " + arg, false;
+        if (arg == "--html" || arg == "--markdown" || arg == "--baseline" || arg == "--fail-on") {
+            if (i + 1 >= arguments.size()) return *why = "missing value after " + arg, false;
             (arg == "--html"              ? options->html
                     : arg == "--markdown" ? options->markdown
+                    : arg == "--fail-on"  ? options->failOn
                                           : options->baseline)
                 = arguments[++i];
+            if (arg == "--fail-on"
+                && std::find(failOnWords.begin(), failOnWords.end(), options->failOn) == failOnWords.end())
+                return *why = wire::unknownName("--fail-on value", options->failOn, failOnWords), false;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return *why = wire::unknownName("option", arg, { "--html", "--markdown", "--baseline", "--help" }), false;
+            return *why
+                   = wire::unknownName("option", arg, { "--html", "--markdown", "--baseline", "--fail-on", "--help" }),
+                   false;
         } else {
             std::vector<std::string> files = matchingFiles(arg);
             if (files.empty()) return *why = "no record matches " + arg, false;
@@ -54,8 +83,6 @@ bool parse(const std::vector<std::string>& arguments, ReportOptions* options, st
         }
     }
     if (options->records.empty()) return *why = "no record named", false;
-    if (options->html.empty() && options->markdown.empty())
-        return *why = "say where to write: --html FILE or --markdown FILE", false;
     // By identity too: ./a.html and a link to it are a.html.
     auto same = [](const std::string& a, const std::string& b) {
         return !a.empty() && !b.empty() && (a == b || fileKey(a) == fileKey(b));
@@ -90,6 +117,20 @@ bool writeOutput(const std::string& path, const std::string& what, const std::st
     return true;
 }
 
+// What --fail-on asks about the records, for CI: said on standard error.
+bool found(const std::string& failOn, const std::vector<ReadRun>& runs, const ReadRun* baseline)
+{
+    if (failOn.empty()) return false;
+    Grid grid = compareRuns(runs, baseline);
+    bool regressed = failOn == "regression" && anyRegression(grid);
+    bool failed = failOn == "fail" && lastRunFailed(grid);
+    if (regressed)
+        fprintf(
+            stderr, "vpoperator report: %u regression%s found\n", grid.regressions, grid.regressions == 1 ? "" : "s");
+    if (failed) fprintf(stderr, "vpoperator report: a bench's last run did not pass\n");
+    return regressed || failed;
+}
+
 } // namespace
 
 int reportCommand(const std::vector<std::string>& arguments)
@@ -122,6 +163,7 @@ int reportCommand(const std::vector<std::string>& arguments)
         }
     }
     const ReadRun* base = baseline ? &*baseline : nullptr;
+    if (options.html.empty() && options.markdown.empty()) options.html = pageBeside(runs.front(), compared);
     bool toStandardOutput = options.html == "-" || options.markdown == "-";
     if (!options.html.empty()
         && !writeOutput(options.html, "page", compared ? htmlComparison(runs, base) : htmlReport(runs[0]),
@@ -135,7 +177,7 @@ int reportCommand(const std::vector<std::string>& arguments)
         fprintf(stderr, "vpoperator report: %s\n", error.c_str());
         return EXIT_USAGE;
     }
-    return 0;
+    return found(options.failOn, runs, base) ? EXIT_FOUND : 0;
 }
 
 } // namespace vpop::signoff

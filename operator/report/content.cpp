@@ -6,7 +6,7 @@
 #include <map>
 #include <tuple>
 
-#include "operator/run/paper_check.h"
+#include "operator/record/paper_check.h"
 
 namespace vpop::signoff {
 
@@ -36,14 +36,20 @@ void orderColumns(const std::vector<ReadRun>& runs, const ReadRun* baseline, Gri
     for (const ReadRun& run : runs) others.push_back(&run);
     // The reader refuses a record whose start is not a time.
     auto start = [](const ReadRun* run) { return recordMoment(run->record.started).value_or(RecordTime()); };
-    std::stable_sort(
-        others.begin(), others.end(), [&](const ReadRun* a, const ReadRun* b) { return start(a) < start(b); });
+    std::stable_sort(others.begin(), others.end(), [&](const ReadRun* a, const ReadRun* b) {
+        return std::make_pair(a->record.bench, start(a)) < std::make_pair(b->record.bench, start(b));
+    });
     grid->columns.insert(grid->columns.end(), others.begin(), others.end());
-    for (size_t column = 0; column < grid->columns.size(); ++column) {
-        const RunRecord& run = grid->columns[column]->record;
-        if (column == 0 || libraryKey(grid->columns[column - 1]->record) != libraryKey(run))
+}
+
+// Neighbouring columns shown of one library file share a heading.
+void groupShown(Grid* grid)
+{
+    for (size_t i = 0; i < grid->shown.size(); ++i) {
+        const RunRecord& run = grid->columns[grid->shown[i]]->record;
+        if (i == 0 || libraryKey(grid->columns[grid->shown[i - 1]]->record) != libraryKey(run))
             grid->groups.push_back({ run.library, {} });
-        grid->groups.back().columns.push_back(column);
+        grid->groups.back().columns.push_back(grid->shown[i]);
     }
 }
 
@@ -67,20 +73,86 @@ Change changeOf(const RecordedTest* before, const RecordedTest& now)
     return Change::none;
 }
 
+const std::string& benchOf(const Grid& grid, size_t column) { return grid.columns[column]->record.bench; }
+
 void markChanges(Grid* grid)
 {
     for (GridRow& row : grid->rows) {
         const RecordedTest* before = grid->baseline ? row.cells[0].test : nullptr;
         for (size_t column = grid->baseline ? 1 : 0; column < row.cells.size(); ++column) {
+            // Each bench's runs are a history of their own.
+            if (!grid->baseline && column > 0 && benchOf(*grid, column) != benchOf(*grid, column - 1)) before = nullptr;
             Cell& cell = row.cells[column];
             if (cell.test == nullptr || judgedVerdict(*cell.test) == Verdict::NotRun) continue;
             bool comparable = before != nullptr && judgedVerdict(*before) != Verdict::NotRun;
             cell.change = changeOf(comparable ? before : nullptr, *cell.test);
-            grid->regressions += cell.change == Change::regression;
-            grid->fixes += cell.change == Change::fix;
-            grid->otherFailures += cell.change == Change::otherFailure;
             if (!grid->baseline) before = cell.test;
         }
+    }
+}
+
+// A verdict that passes and fails in turn, in time, under one library build on one
+// bench says the test or the bench is unsteady, not that the library changed:
+// its changes there are flaky, from the first to the last.
+void markFlaky(Grid* grid)
+{
+    for (GridRow& row : grid->rows) {
+        size_t start = grid->baseline ? 1 : 0;
+        while (start < row.cells.size()) {
+            size_t end = start + 1;
+            while (end < row.cells.size() && benchOf(*grid, end) == benchOf(*grid, start)
+                && libraryKey(grid->columns[end]->record) == libraryKey(grid->columns[start]->record))
+                ++end;
+            std::vector<size_t> changed;
+            for (size_t column = start; column < end; ++column) {
+                Change change = row.cells[column].change;
+                if (change == Change::regression || change == Change::fix) changed.push_back(column);
+            }
+            if (changed.size() >= 2) {
+                for (size_t column = changed.front(); column <= changed.back(); ++column) {
+                    Change& change = row.cells[column].change;
+                    if (change == Change::regression || change == Change::fix) change = Change::flaky;
+                }
+            }
+            start = end;
+        }
+    }
+}
+
+void summarise(Grid* grid)
+{
+    for (size_t column = 0; column < grid->columns.size(); ++column) {
+        const RunRecord& run = grid->columns[column]->record;
+        if (grid->benches.empty() || grid->benches.back().bench != run.bench) {
+            grid->benches.emplace_back();
+            grid->benches.back().bench = run.bench;
+        }
+        BenchSummary& bench = grid->benches.back();
+        ++bench.runs;
+        Verdict verdict = runVerdict(run).verdict;
+        bench.passed += verdict == Verdict::Pass;
+        bench.failed += verdict == Verdict::Fail;
+        bench.brokeOff += verdict == Verdict::BrokeOff;
+        for (const GridRow& row : grid->rows) {
+            Change change = row.cells[column].change;
+            bench.regressions += change == Change::regression;
+            bench.fixes += change == Change::fix;
+            bench.flaky += change == Change::flaky;
+            grid->regressions += change == Change::regression;
+            grid->fixes += change == Change::fix;
+            grid->otherFailures += change == Change::otherFailure;
+            grid->flaky += change == Change::flaky;
+        }
+        bench.lastRuns.push_back(column);
+        if (bench.lastRuns.size() > LAST_RUNS_PER_BENCH) bench.lastRuns.erase(bench.lastRuns.begin());
+    }
+    if (grid->baseline) grid->shown.push_back(0);
+    for (size_t column = grid->baseline ? 1 : 0; column < grid->columns.size(); ++column) {
+        const std::vector<size_t>& last = std::find_if(grid->benches.begin(), grid->benches.end(), [&](const auto& b) {
+            return b.bench == benchOf(*grid, column);
+        })->lastRuns;
+        if (grid->columns.size() <= SHOWN_RUNS || std::find(last.begin(), last.end(), column) != last.end())
+            grid->shown.push_back(column);
     }
 }
 
@@ -127,7 +199,20 @@ Grid compareRuns(const std::vector<ReadRun>& runs, const ReadRun* baseline)
         }
     }
     markChanges(&grid);
+    if (!grid.baseline) markFlaky(&grid);
+    summarise(&grid);
+    groupShown(&grid);
     return grid;
+}
+
+bool anyRegression(const Grid& grid) { return grid.regressions > 0; }
+
+bool lastRunFailed(const Grid& grid)
+{
+    for (const BenchSummary& bench : grid.benches) {
+        if (runVerdict(grid.columns[bench.lastRuns.back()]->record).verdict != Verdict::Pass) return true;
+    }
+    return false;
 }
 
 std::vector<JobCheck> checkJobs(const RecordedTest& test)
@@ -198,6 +283,7 @@ std::string expectationText(const RecordedTest& test)
 
 std::string replacedText(const LibraryFile& library)
 {
+    if (!library.identityNote.empty()) return library.identityNote;
     if (!library.replacedDuringRun) return "";
     return "the file was replaced during the run" + (library.replacedNote.empty() ? "" : ": " + library.replacedNote);
 }

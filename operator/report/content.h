@@ -24,7 +24,10 @@ struct ReadRun {
 // consoles, so a thousand records compare in little memory.
 void keepForComparison(RunRecord* record);
 
-enum class Change { none, regression, fix, otherFailure };
+// A flaky cell changed from or to a pass while its verdict went back and
+// forth under one library build on its bench: no regression or fix of the
+// library.
+enum class Change { none, regression, fix, otherFailure, flaky };
 
 struct Cell {
     // Null when the run has no such test.
@@ -46,9 +49,30 @@ struct LibraryGroup {
     std::vector<size_t> columns;
 };
 
+// One bench's runs at a glance: how many ended each way, what changed, and
+// its last runs (columns of the grid, oldest first).
+struct BenchSummary {
+    std::string bench;
+    unsigned runs = 0;
+    unsigned passed = 0;
+    unsigned failed = 0;
+    unsigned brokeOff = 0;
+    unsigned regressions = 0;
+    unsigned fixes = 0;
+    unsigned flaky = 0;
+    std::vector<size_t> lastRuns;
+};
+
+// Past this many runs a report shows each bench's last runs only, beside
+// the summary of all of them.
+inline constexpr size_t SHOWN_RUNS = 12;
+inline constexpr size_t LAST_RUNS_PER_BENCH = 5;
+
 struct Grid {
     // The runs in the order shown: the baseline first when there is one,
-    // then by start time; runs that started together in the order given.
+    // then bench by bench, each by start time; runs that started together
+    // in the order given. A run is compared within its bench only: another
+    // bench's run is never its regression or fix.
     std::vector<const ReadRun*> columns;
     bool baseline = false;
     std::vector<LibraryGroup> groups;
@@ -56,11 +80,21 @@ struct Grid {
     unsigned regressions = 0;
     unsigned fixes = 0;
     unsigned otherFailures = 0;
+    unsigned flaky = 0;
+    std::vector<BenchSummary> benches;
+    // The columns a report shows: all of them, or past SHOWN_RUNS each
+    // bench's last LAST_RUNS_PER_BENCH (and the baseline).
+    std::vector<size_t> shown;
 };
 
 // With a baseline, every run is compared with it; without, each with the
 // run before it.
 Grid compareRuns(const std::vector<ReadRun>& runs, const ReadRun* baseline = nullptr);
+
+// What `report --fail-on` asks: any regression, or a bench whose last run
+// did not pass.
+bool anyRegression(const Grid& grid);
+bool lastRunFailed(const Grid& grid);
 
 // One job the printer took, against the job the test sent in its place.
 struct JobCheck {
@@ -82,7 +116,9 @@ std::string testTitle(const RecordedTest& test);
 // For a matrix test that was to catch its fault: "caught: ..." or "not
 // caught: ..."; empty for any other test.
 std::string expectationText(const RecordedTest& test);
-// What the record says of a library file devbench did not keep to the end.
+// What the record says of a library file devbench did not keep to the end,
+// or that the operator cannot tell is the one whose code ran; empty for one
+// known to the end.
 std::string replacedText(const LibraryFile& library);
 
 // "2026-12-08 02:06:45 UTC" of "2026-12-08T02:06:45Z"; "unknown" for none.

@@ -40,7 +40,7 @@ std::string libraryFacts(const std::string& title, const std::optional<LibraryFi
 {
     if (!library) return fact(title, "unknown (devbench's process did not show which it loaded)");
     std::string out = fact(title, code(library->path));
-    if (library->replacedDuringRun)
+    if (!replacedText(*library).empty())
         out += fact("replaced", "<span class=\"replaced\">" + htmlText(replacedText(*library)) + "</span>");
     out += fact("size", library->read ? htmlText(sizeText(library->size)) : "unknown");
     out += fact("SHA-256", library->read ? code(library->sha256) : "unknown (the file could not be read)");
@@ -57,7 +57,10 @@ std::string runFacts(const RunRecord& run)
     if (!run.callingConvention.empty()) out += fact("calling convention", htmlText(run.callingConvention));
     std::optional<std::string> firmware = printerFirmware(run);
     out += fact("printer firmware", firmware ? code(*firmware) : "unknown (Test Read did not read it)");
+    if (!run.build.empty()) out += fact("build", "<strong>" + htmlText(run.build) + "</strong>");
     out += fact("bench", htmlText(run.bench));
+    if (!run.by.empty()) out += fact("by", htmlText(run.by));
+    if (!run.note.empty()) out += fact("note", htmlText(run.note));
     out += fact("host", htmlText(run.host));
     out += fact("devbench", htmlText(run.devbench));
     out += fact("mode", htmlText(run.mode == "manual" ? "by hand (manual)" : run.mode));
@@ -81,7 +84,8 @@ std::string lineList(const std::vector<std::string>& lines, const char* kind)
 // matrix's expectation and what the library said on standard error.
 std::string failureDetail(const RecordedTest& test)
 {
-    std::string out = lineList(test.result.failures, "failures") + lineList(test.result.findings, "findings");
+    std::string out
+        = lineList(failureLinesWithAnswers(test.result), "failures") + lineList(test.result.findings, "findings");
     if (std::string expectation = expectationText(test); !expectation.empty())
         out += "<p class=\"note\">" + htmlText(expectation) + "</p>\n";
     if (!test.result.stderrText.empty())
@@ -125,7 +129,7 @@ std::string failedSummary(const RunRecord& run)
     }
     if (!run.brokeOff.empty()) out += "<li>The run broke off: <strong>" + htmlText(run.brokeOff) + "</strong></li>\n";
     for (const std::optional<LibraryFile>* library : { &run.library, &run.probeLibrary }) {
-        if (*library && (*library)->replacedDuringRun)
+        if (*library && !replacedText(**library).empty())
             out += "<li><span class=\"replaced\">" + htmlText((*library)->path + ": " + replacedText(**library))
                 + "</span></li>\n";
     }
@@ -155,27 +159,23 @@ std::string faultTable(const RunRecord& run)
     std::string out = "<section class=\"sheet\" id=\"faults\"><h2>Faults</h2>\n<table class=\"faults\">\n<thead><tr>"
                       "<th>fault</th><th>expected test</th><th>caught</th><th>note</th></tr></thead>\n";
     for (const FaultResult& fault : run.faults) {
-        out += "<tr><td>" + code(fault.fault) + "</td><td>" + std::to_string(fault.expectedTest) + " "
-            + htmlText(suiteTests()[fault.expectedTest].name) + "</td><td>"
-            + badge(fault.caught ? Verdict::Pass : Verdict::Fail) + "</td><td>" + htmlText(fault.note) + "</td></tr>\n";
+        out += "<tr><td>" + code(fault.fault) + "</td><td>" + htmlText(testTitle(fault.suite, fault.expectedTest))
+            + "</td><td>" + badge(fault.caught ? Verdict::Pass : Verdict::Fail) + "</td><td>" + htmlText(fault.note)
+            + "</td></tr>\n";
     }
     return out + "</table>\n</section>\n";
 }
 
-std::string page(const std::string& title, const std::string& body)
-{
-    return "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-           "<meta http-equiv=\"Content-Security-Policy\" content=\""
-        + std::string(POLICY) + "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
-        + htmlText(title) + "</title>\n<style>\n" + SIGNOFF_PAGE_CSS + "</style>\n</head>\n<body>\n" + body
-        + "</body>\n</html>\n";
-}
-
 std::string strayLines(const RunRecord& run)
 {
-    if (run.strayFailures.empty()) return "";
-    return "<section class=\"sheet\"><h2>Failure lines outside any test</h2>\n"
-        + lineList(run.strayFailures, "failures") + "</section>\n";
+    std::string out;
+    if (!run.strayFailures.empty())
+        out += "<section class=\"sheet\"><h2>Failure lines outside any test</h2>\n"
+            + lineList(run.strayFailures, "failures") + "</section>\n";
+    if (!run.strayStderr.empty())
+        out += "<section class=\"sheet\"><h2>Standard error outside any test</h2>\n<pre class=\"stderr\">"
+            + htmlText(strayStderrText(run)) + "</pre></section>\n";
+    return out;
 }
 
 // The column starts a library group after the first.
@@ -195,7 +195,7 @@ std::string groupHead(const LibraryGroup& group)
     out += "library " + code(library->path) + "<br>sha256 " + code(shortDigest(library))
         + (library->read ? ", " + htmlText(sizeText(library->size)) : "")
         + (library->fileVersion.empty() ? "" : ", version " + htmlText(library->fileVersion));
-    if (library->replacedDuringRun)
+    if (!replacedText(*library).empty())
         out += "<br><span class=\"replaced\">" + htmlText(replacedText(*library)) + "</span>";
     if (group.columns.size() > 1)
         out += "<br><span class=\"note\">" + std::to_string(group.columns.size()) + " runs of this file</span>";
@@ -207,7 +207,7 @@ std::string gridHead(const Grid& grid)
     std::string out = "<thead>\n<tr><th rowspan=\"2\">#</th><th rowspan=\"2\">test</th>";
     for (const LibraryGroup& group : grid.groups) out += groupHead(group);
     out += "</tr>\n<tr>";
-    for (size_t column = 0; column < grid.columns.size(); ++column) {
+    for (size_t column : grid.shown) {
         const ReadRun& read = *grid.columns[column];
         const RunRecord& run = read.record;
         out += std::string("<th class=\"run") + (groupStart(grid, column) ? " first" : "") + "\">"
@@ -221,8 +221,8 @@ std::string gridHead(const Grid& grid)
 
 std::string gridCell(const Cell& cell, bool first)
 {
-    static const char* const classes[] = { "", " regression", " fix", " other-failure" };
-    static const char* const marks[] = { "", "regression", "fix", "other failure" };
+    static const char* const classes[] = { "", " regression", " fix", " other-failure", " flaky" };
+    static const char* const marks[] = { "", "regression", "fix", "other failure", "flaky" };
     int change = static_cast<int>(cell.change);
     std::string out = std::string("<td class=\"cell") + classes[change] + (first ? " first" : "") + "\">";
     if (cell.test == nullptr) return out + "<span class=\"note\">not in this run</span></td>";
@@ -243,8 +243,7 @@ std::string gridBody(const Grid& grid)
         std::string name = std::string(suiteTest(row.suite, row.number).name)
             + (row.fault.empty() ? "" : " (fault " + row.fault + ")");
         out += "<tr><td class=\"number\">" + testLabel(row.suite, row.number) + "</td><td>" + htmlText(name) + "</td>";
-        for (size_t column = 0; column < row.cells.size(); ++column)
-            out += gridCell(row.cells[column], groupStart(grid, column));
+        for (size_t column : grid.shown) out += gridCell(row.cells[column], groupStart(grid, column));
         out += "</tr>\n";
     }
     return out + "</tbody>\n";
@@ -255,7 +254,34 @@ std::string plural(unsigned count, const std::string& one, const std::string& ma
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+// One row per bench: a page of hundreds of runs stays readable.
+std::string benchTable(const Grid& grid)
+{
+    std::string out = "<section class=\"sheet\"><h2>Benches</h2>\n<table class=\"tests\"><thead><tr><th>bench</th>"
+                      "<th>runs</th><th>passed</th><th>failed</th><th>broke off</th><th>regressions</th><th>fixes</th>"
+                      "<th>flaky</th><th>last runs</th></tr></thead>\n";
+    for (const BenchSummary& bench : grid.benches) {
+        std::string last;
+        for (size_t column : bench.lastRuns) last += runBadge(grid.columns[column]->record) + " ";
+        out += "<tr><td>" + htmlText(bench.bench) + "</td>";
+        for (unsigned count :
+            { bench.runs, bench.passed, bench.failed, bench.brokeOff, bench.regressions, bench.fixes, bench.flaky })
+            out += "<td class=\"number\">" + std::to_string(count) + "</td>";
+        out += "<td>" + last + "</td></tr>\n";
+    }
+    return out + "</table>\n</section>\n";
+}
+
 } // namespace
+
+std::string htmlPage(const std::string& title, const std::string& body)
+{
+    return "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+           "<meta http-equiv=\"Content-Security-Policy\" content=\""
+        + std::string(POLICY) + "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
+        + htmlText(title) + "</title>\n<style>\n" + SIGNOFF_PAGE_CSS + "</style>\n</head>\n<body>\n" + body
+        + "</body>\n</html>\n";
+}
 
 // The report's text is the JUnit report's XML escaping of what a person
 // can see; every attribute value on the page is in double quotes.
@@ -276,7 +302,7 @@ std::string htmlReport(const ReadRun& read)
         body += "<p class=\"note\">Jobs: what the virtual printer took during each test, against what the test "
                 "sent.</p>\n";
     body += "</section>\n<p class=\"note\">From " + htmlText(read.file) + "</p>\n</main>\n";
-    return page("devbench sign-off: " + std::string(verdictWord(runVerdict(run).verdict)) + partialText(run) + " — "
+    return htmlPage("devbench sign-off: " + std::string(verdictWord(runVerdict(run).verdict)) + partialText(run) + " — "
             + (run.library ? run.library->path : ""),
         body);
 }
@@ -285,15 +311,23 @@ std::string htmlComparison(const std::vector<ReadRun>& runs, const ReadRun* base
 {
     Grid grid = compareRuns(runs, baseline);
     std::string counts = plural(grid.regressions, "regression", "regressions") + ", "
-        + plural(grid.fixes, "fix", "fixes") + ", " + plural(grid.otherFailures, "other failure", "other failures");
+        + plural(grid.fixes, "fix", "fixes") + ", " + plural(grid.otherFailures, "other failure", "other failures")
+        + ", " + std::to_string(grid.flaky) + " flaky";
     std::string body = "<header>\n<h1>devbench comparison of " + std::to_string(grid.columns.size()) + " runs</h1>\n";
     body += "<p class=\"counts\" id=\"changes\"><strong>" + counts + "</strong><span class=\"note\">"
-        + (grid.baseline ? "each run against the baseline" : "runs by their start, each against the run before it")
+        + (grid.baseline ? "each run against the baseline"
+                         : "each bench's runs by their start, each against the run of that bench before it")
         + ": a regression passed there and fails (or broke off) here, a fix is the reverse, an other failure fails "
-          "in both for another reason; a matrix's caught fault passes</span></p>\n";
-    body += "</header>\n<main>\n<section class=\"sheet\">\n<table class=\"grid\">\n" + gridHead(grid) + gridBody(grid)
-        + "</table>\n</section>\n</main>\n";
-    return page("devbench comparison: " + counts, body);
+          "in both for another reason, a flaky test passes and fails in turn under one library build; a matrix's "
+          "caught fault passes</span></p>\n";
+    body += "</header>\n<main>\n";
+    if (grid.benches.size() > 1 || grid.shown.size() < grid.columns.size()) body += benchTable(grid);
+    body += "<section class=\"sheet\">\n";
+    if (grid.shown.size() < grid.columns.size())
+        body += "<p class=\"note\">The last " + std::to_string(LAST_RUNS_PER_BENCH) + " runs of each bench, of "
+            + std::to_string(grid.columns.size()) + ".</p>\n";
+    body += "<table class=\"grid\">\n" + gridHead(grid) + gridBody(grid) + "</table>\n</section>\n</main>\n";
+    return htmlPage("devbench comparison: " + counts, body);
 }
 
 } // namespace vpop::signoff

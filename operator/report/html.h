@@ -16,5 +16,8 @@ std::string htmlComparison(const std::vector<ReadRun>& runs, const ReadRun* base
 
 // Text for an HTML element or a quoted attribute.
 std::string htmlText(std::string_view text);
+// A page as the report writes it: the sign-off style built in, nothing it
+// could run or fetch.
+std::string htmlPage(const std::string& title, const std::string& body);
 
 } // namespace vpop::signoff

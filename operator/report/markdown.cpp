@@ -39,7 +39,7 @@ std::string libraryLine(const char* title, const std::optional<LibraryFile>& lib
         + (library->read ? markdownText(sizeText(library->size)) + ", sha256 " + markdownText(library->sha256)
                          : std::string("unread"))
         + (library->fileVersion.empty() ? "" : ", version " + markdownText(library->fileVersion)) + "\n";
-    if (library->replacedDuringRun) out += "- **" + markdownText(replacedText(*library)) + "**\n";
+    if (!replacedText(*library).empty()) out += "- **" + markdownText(replacedText(*library)) + "**\n";
     return out;
 }
 
@@ -49,6 +49,10 @@ std::string runLines(const RunRecord& run)
     if (run.probeLibrary) out += libraryLine("Library (holdprobe, 32-bit)", run.probeLibrary);
     if (!run.callingConvention.empty()) out += "- Calling convention: " + markdownText(run.callingConvention) + "\n";
     out += "- Printer firmware: " + markdownText(printerFirmware(run).value_or("unknown")) + "\n";
+    if (!run.build.empty()) out += "- Build: " + markdownText(run.build) + "\n";
+    if (!run.by.empty() || !run.note.empty())
+        out += "- By " + markdownText(run.by.empty() ? "(not named)" : run.by)
+            + (run.note.empty() ? "" : "; note: " + markdownText(run.note)) + "\n";
     out += "- Bench: " + markdownText(run.bench) + "; host " + markdownText(run.host) + "; devbench "
         + markdownText(run.devbench) + "; mode " + markdownText(run.mode) + "\n";
     out += "- Port: " + markdownText(run.portName)
@@ -63,9 +67,11 @@ std::string failures(const RunRecord& run, const std::string& heading)
 {
     std::string out;
     if (!run.strayFailures.empty()) out += "\n**Outside any test**\n\n" + codeBlock(run.strayFailures);
+    if (!run.strayStderr.empty())
+        out += "\n**Standard error outside any test**\n\n" + codeBlock({ strayStderrText(run) });
     for (const RecordedTest& test : run.tests) {
         if (judgedVerdict(test) != Verdict::Fail) continue;
-        std::vector<std::string> lines = test.result.failures;
+        std::vector<std::string> lines = failureLinesWithAnswers(test.result);
         lines.insert(lines.end(), test.result.findings.begin(), test.result.findings.end());
         if (std::string expectation = expectationText(test); !expectation.empty()) lines.push_back(expectation);
         out += "\n**" + markdownText(testTitle(test)) + "**\n\n" + codeBlock(lines);
@@ -83,6 +89,8 @@ std::string changeText(Change change)
         return " ▲ fix";
     case Change::otherFailure:
         return " ◆ other failure";
+    case Change::flaky:
+        return " ≈ flaky";
     case Change::none:
         break;
     }
@@ -123,12 +131,33 @@ std::string markdownReport(const ReadRun& read)
     return out + failures(run, "### Failures");
 }
 
+std::string benchTable(const Grid& grid)
+{
+    std::string out = "| Bench | Runs | Passed | Failed | Broke off | Regressions | Fixes | Flaky | Last runs |\n"
+                      "|---|---:|---:|---:|---:|---:|---:|---:|---|\n";
+    for (const BenchSummary& bench : grid.benches) {
+        std::string last;
+        for (size_t column : bench.lastRuns)
+            last += (last.empty() ? "" : ", ") + verdictText(runVerdict(grid.columns[column]->record).verdict);
+        out += "| " + markdownText(bench.bench) + " | " + std::to_string(bench.runs) + " | "
+            + std::to_string(bench.passed) + " | " + std::to_string(bench.failed) + " | "
+            + std::to_string(bench.brokeOff) + " | " + std::to_string(bench.regressions) + " | "
+            + std::to_string(bench.fixes) + " | " + std::to_string(bench.flaky) + " | " + last + " |\n";
+    }
+    return out + "\n";
+}
+
 std::string markdownComparison(const std::vector<ReadRun>& runs, const ReadRun* baseline)
 {
     Grid grid = compareRuns(runs, baseline);
     std::string out = "## devbench comparison: " + std::to_string(grid.regressions) + " regressions, "
-        + std::to_string(grid.fixes) + " fixes, " + std::to_string(grid.otherFailures) + " other failures\n\n";
-    for (size_t column = 0; column < grid.columns.size(); ++column) {
+        + std::to_string(grid.fixes) + " fixes, " + std::to_string(grid.otherFailures) + " other failures, "
+        + std::to_string(grid.flaky) + " flaky\n\n";
+    if (grid.benches.size() > 1 || grid.shown.size() < grid.columns.size()) out += benchTable(grid);
+    if (grid.shown.size() < grid.columns.size())
+        out += "The last " + std::to_string(LAST_RUNS_PER_BENCH) + " runs of each bench, of "
+            + std::to_string(grid.columns.size()) + ":\n\n";
+    for (size_t column : grid.shown) {
         const RunRecord& run = grid.columns[column]->record;
         out += std::to_string(column + 1) + ". " + (grid.baseline && column == 0 ? "baseline, " : "")
             + verdictText(runVerdict(run).verdict) + markdownText(partialText(run)) + ": library "
@@ -138,22 +167,24 @@ std::string markdownComparison(const std::vector<ReadRun>& runs, const ReadRun* 
             + " (" + markdownText(grid.columns[column]->file) + ")\n";
     }
     out += "\n| # | Test |";
-    for (size_t column = 0; column < grid.columns.size(); ++column) out += " Run " + std::to_string(column + 1) + " |";
+    for (size_t column : grid.shown) out += " Run " + std::to_string(column + 1) + " |";
     out += "\n|---:|---|";
-    for (size_t column = 0; column < grid.columns.size(); ++column) out += "---|";
+    for (size_t i = 0; i < grid.shown.size(); ++i) out += "---|";
     out += "\n";
     for (const GridRow& row : grid.rows) {
         out += "| " + testLabel(row.suite, row.number) + " | "
             + markdownText(std::string(suiteTest(row.suite, row.number).name)
                 + (row.fault.empty() ? "" : " (fault " + row.fault + ")"))
             + " |";
-        for (const Cell& cell : row.cells)
+        for (size_t column : grid.shown) {
+            const Cell& cell = row.cells[column];
             out += " "
                 + (cell.test ? verdictText(judgedVerdict(*cell.test)) + changeText(cell.change) : std::string("—"))
                 + " |";
+        }
         out += "\n";
     }
-    for (size_t column = 0; column < grid.columns.size(); ++column)
+    for (size_t column : grid.shown)
         out += failures(grid.columns[column]->record, "### Failures in run " + std::to_string(column + 1));
     return out;
 }

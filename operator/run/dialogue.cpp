@@ -1,6 +1,7 @@
 #include "operator/run/dialogue.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <thread>
@@ -63,6 +64,8 @@ private:
     std::string stderrHeld_;
     bool askedToGoOn_ = false;
     bool libraryAsked_ = false;
+    bool libraryNamed_ = false;
+    bool outputSeen_ = false;
     std::optional<LibraryFile> library_;
     FileIdentity libraryIdentity_;
 };
@@ -96,6 +99,7 @@ bool Dialogue::handle(const Event& event, std::string* why, bool* interrupted)
     case Event::Quiet:
         return true;
     case Event::Output:
+        outputSeen_ = true;
         identifyLibrary();
         lastOutput_ = monotonicSeconds();
         output(event.data, why);
@@ -105,6 +109,7 @@ bool Dialogue::handle(const Event& event, std::string* why, bool* interrupted)
         return false;
     case Event::Stderr:
         stderrOutput(event.data);
+        identifyLibrary();
         return true;
     case Event::StderrEnded:
         return true;
@@ -180,9 +185,23 @@ bool Dialogue::askToGoOn(std::string* why)
 
 // devbench prints only once the loader has loaded its library: it is the
 // mapped file that is read, at once, before anyone can replace it.
+// devbench names the file it runs as the library, and where it is mapped:
+// that mapping is the file whose code runs, whatever a link, a preloaded
+// library or a mount made of the path. A devbench that does not say is
+// read by the library's file name, from its first output on.
 void Dialogue::identifyLibrary()
 {
-    if (libraryAsked_) return;
+    if (libraryNamed_) return;
+    if (!session_.libraryPath().empty()) {
+        libraryNamed_ = true;
+        const std::string& named = session_.libraryPath();
+        const std::string& base = session_.libraryBase();
+        std::optional<LoadedModule> module = moduleAt(devbench_, strtoull(base.c_str(), nullptr, 16));
+        library_ = module ? vpop::identifyLibrary(named, module->path, module->identity, &libraryIdentity_)
+                          : unidentifiedLibrary(named, "devbench's process shows no file mapped at " + base);
+        return;
+    }
+    if (libraryAsked_ || !outputSeen_) return;
     libraryAsked_ = true;
     std::optional<LoadedModule> module = loadedModule(devbench_, libraryFileName);
     if (module) library_ = inspectLibrary(module->path, &module->identity, &libraryIdentity_);
@@ -405,6 +424,8 @@ RunOutcome converse(const RunOptions& options, Session& session, const Answerer&
     outcome.records = session.records();
     outcome.strayFailures = session.strayFailures();
     outcome.strayFailuresDropped = session.strayFailuresDropped();
+    outcome.strayStderr = session.strayStderr();
+    outcome.strayStderrDropped = session.strayStderrDropped();
     outcome.seconds = ended - started;
     outcome.library = dialogue.library();
     return outcome;

@@ -1,4 +1,5 @@
 #include "operator/run/matrix.h"
+#include "operator/run/run_record.h"
 
 #include <stdio.h>
 
@@ -132,7 +133,7 @@ int runMatrix(const RunOptions& options, unsigned jobs, RunRecord* record)
             longestSeconds = outcome.seconds;
         }
         Judgement judgement = judge(fault, outcome);
-        addFaultRun(*record, outcome, fault, judgement);
+        addFaultRun(*record, outcome, fault, judgement.note);
         if (outcome.interrupted) {
             runs.stopStarting();
             fprintf(stderr, "vpoperator: interrupted\n");

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "operator/record/suite.h"
 #include "runner/extended_texts.h"
 #include "wire/prompt_table.h"
 
@@ -20,8 +21,6 @@ inline constexpr std::string_view menuQuestion = "Enter the test number to execu
 
 // The first line of the menu, which follows the end of every test.
 inline constexpr std::string_view menuHeading = "Available tests:";
-
-inline constexpr std::string_view failurePrefix = "failure: line(";
 
 // devbench-extended's question for another name of the port, which ends
 // without a newline as the start-up questions do.
@@ -61,42 +60,11 @@ const PromptRule* findPrompt(std::string_view line);
 // not in the table is refused rather than answered with a guess.
 bool looksLikePrompt(std::string_view line);
 
-struct SuiteTest {
-    std::string_view name;
-    // The first line the test prints; not unique (two tests share one).
-    std::string_view banner;
-};
-
-inline constexpr unsigned suiteTestCount = 21;
-const std::array<SuiteTest, suiteTestCount>& suiteTests();
-
-// The two programs of procedures: devbench, the customer's sign-off, and
-// devbench-extended, run after it at the same printer. Their tests are
-// numbered each in its own menu; a test is named by both.
-enum class Suite { Devbench, Extended };
-
-inline constexpr unsigned extendedTestCount = 15;
-const std::array<SuiteTest, extendedTestCount>& extendedTests();
-
-// How many tests a suite has, and one of them by its number there.
-unsigned testCount(Suite suite);
-const SuiteTest& suiteTest(Suite suite, unsigned number);
-// "devbench", "devbench-extended": the program, as records and tables name it.
-std::string_view suiteName(Suite suite);
-// The suite a record's word names; false for any other word.
-bool suiteOfName(std::string_view name, Suite* suite);
-// "12" for devbench, "x3" for devbench-extended's 3: a test's number where
-// the two suites' tests stand in one list.
-std::string testLabel(Suite suite, unsigned number);
-
 // One answer at the menu and the tests it runs, in the order they run.
 struct MenuChoice {
     std::string answer;
     std::vector<unsigned> tests;
 };
-
-// "x3 Idle Session": the label and the name, wherever a test is named.
-std::string testTitle(Suite suite, unsigned number);
 
 // All tests of a suite as one menu answer.
 std::vector<MenuChoice> allTests(Suite suite);

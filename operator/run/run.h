@@ -53,6 +53,8 @@ struct RunOutcome {
     std::vector<TestRecord> records;
     std::vector<std::string> strayFailures;
     uint64_t strayFailuresDropped = 0;
+    std::string strayStderr;
+    uint64_t strayStderrDropped = 0;
     double seconds = 0;
     // Why the run broke off; empty when devbench left normally with status 0.
     std::string broken;

@@ -1,9 +1,11 @@
 // The temporary folder of a run against the virtual printer, for the
-// printer's socket. It holds a note of the operator that made it, so that
-// what a killed operator left (the folder, the socket, the library's lock of
-// that socket) is found and removed at the next start, and only once its
-// owner is gone. Only the files a run makes are removed, by their names:
-// nothing a note or anyone else put there is taken for one.
+// printer's socket. The run holds a lock on the folder's owner file while it
+// lasts, so that what a killed operator left (the folder, the socket, the
+// library's lock of that socket) is found and removed at the next start, and
+// only once nobody holds that lock: a PID proves nothing in another PID
+// namespace, nor once the number is given again. A folder is emptied only
+// when it holds exactly what a run makes there; nothing in it that could
+// block (a FIFO, a device) is ever opened.
 #pragma once
 
 #include <string>

@@ -45,23 +45,7 @@ std::optional<unsigned> markerNumber(std::string_view text, std::string_view for
 }
 const unsigned testOpenPortNumber = 0;
 
-void appendBounded(std::string& kept, uint64_t& dropped, std::string_view text)
-{
-    size_t room = MAX_CONSOLE_BYTES - std::min(kept.size(), MAX_CONSOLE_BYTES);
-    kept.append(text.substr(0, room));
-    dropped += text.size() - std::min(text.size(), room);
-}
-
 } // namespace
-
-void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string line)
-{
-    if (lines.size() < MAX_FAILURE_LINES) {
-        lines.push_back(std::move(line));
-    } else {
-        ++dropped;
-    }
-}
 
 void LineSplitter::feed(std::string_view chunk, const std::function<bool(std::string_view, bool)>& take)
 {
@@ -111,10 +95,6 @@ std::optional<std::string> FailureScan::end()
     tail_.clear();
     return failure;
 }
-
-void TestRecord::addConsole(std::string_view text) { appendBounded(console, consoleDropped, text); }
-
-void TestRecord::addStderr(std::string_view text) { appendBounded(stderrText, stderrBytesDropped, text); }
 
 bool fitsAnswer(std::string_view text)
 {
@@ -181,6 +161,10 @@ std::string Session::finishStderr()
 void Session::stderrLine(std::string_view text, bool ended, std::string& shown)
 {
     if (ended && stderrMarker(text)) return;
+    if (ended && keepAnswer(text)) {
+        shown.append(text).append("\n");
+        return;
+    }
     std::string words = std::string(text) + (ended ? "\n" : "");
     keepStderr(words);
     shown += words;
@@ -223,8 +207,25 @@ bool Session::stderrMarker(std::string_view text)
 // is being read, as close as the two pipes allow.
 void Session::keepStderr(std::string_view text)
 {
-    size_t test = stderrMarked_ ? stderrCurrent_ : current_;
-    if (test < records_.size()) records_[test].addStderr(text);
+    size_t test = stderrTest();
+    if (test < records_.size()) {
+        records_[test].addStderr(text);
+    } else {
+        keepBounded(strayStderr_, strayStderrDropped_, text);
+    }
+}
+
+// devbench's answer to a failure line, kept beside it; one outside a test
+// stays with the words outside the tests.
+bool Session::keepAnswer(std::string_view text)
+{
+    std::string_view prefix = STDERR_ANSWER_PREFIX;
+    size_t close = text.find("): ", prefix.size());
+    if (text.substr(0, prefix.size()) != prefix || close == std::string_view::npos || stderrTest() >= records_.size())
+        return false;
+    records_[stderrTest()].addAnswer(
+        { std::string(text.substr(prefix.size(), close - prefix.size())), std::string(text.substr(close + 3)) });
+    return true;
 }
 
 std::vector<Action> Session::goOn(double now)

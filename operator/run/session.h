@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "operator/record/test_record.h"
 #include "operator/run/prompts.h"
 
 namespace vpop {
@@ -34,25 +35,8 @@ struct Action {
     std::vector<std::string> settings;
 };
 
-// A job on the virtual printer's paper, as `vprinter get` lists it.
-struct PaperJob {
-    uint64_t number = 0;
-    uint64_t size = 0;
-    std::string sha256;
-};
-
 // devbench keeps at most 255 characters of an answer, and a line ends it.
 bool fitsAnswer(std::string_view text);
-
-// What a test's record keeps of its output, so that a library printing
-// without end bounds the operator's memory and the records: the console's
-// first bytes, and the first failure lines (one is enough for the verdict).
-// What is not kept is counted.
-const size_t MAX_CONSOLE_BYTES = 1 << 20;
-const size_t MAX_FAILURE_LINES = 100;
-
-// Keeps `line` in `lines` while there is room; otherwise counts it.
-void keepFailure(std::vector<std::string>& lines, uint64_t& dropped, std::string line);
 
 // A program's output as lines, whatever pieces it comes in. A line longer
 // than MAX_LINE (far longer than any prompt, banner or failure line) comes
@@ -102,41 +86,6 @@ private:
     // The end of the line so far, too short to hold the whole prefix.
     std::string tail_;
     std::optional<std::string> failure_;
-};
-
-// What one planned test did; its verdict is testVerdict's (verdict.h).
-struct TestRecord {
-    // The program the test is in, and its number in that program's menu.
-    Suite suite = Suite::Devbench;
-    unsigned number = 0;
-    bool bannerSeen = false;
-    // devbench came back after it, in order: the next test's banner or the
-    // menu's question came.
-    bool finished = false;
-    std::vector<std::string> failures;
-    uint64_t failuresDropped = 0;
-    // What the operator found itself that devbench cannot see, each starting
-    // "operator: "; they fail the test as a failure line does.
-    std::vector<std::string> findings;
-    // The jobs the printer took during the test, when its paper was read.
-    std::optional<std::vector<PaperJob>> paper;
-    // The paper was compared with what the test sent.
-    bool paperChecked = false;
-    // What devbench printed from the banner to the end of the test, up to
-    // MAX_CONSOLE_BYTES, and how much more.
-    std::string console;
-    uint64_t consoleDropped = 0;
-    // What devbench wrote on standard error during the test, where a
-    // library explains itself, apart from its output; its first bytes, and
-    // how many more.
-    std::string stderrText;
-    uint64_t stderrBytesDropped = 0;
-    double started = 0;
-    double ended = 0;
-
-    double seconds() const { return bannerSeen ? ended - started : 0; }
-    void addConsole(std::string_view text);
-    void addStderr(std::string_view text);
 };
 
 class Session {
@@ -204,6 +153,10 @@ public:
     // Failure lines printed while no test was running.
     const std::vector<std::string>& strayFailures() const { return strayFailures_; }
     uint64_t strayFailuresDropped() const { return strayDropped_; }
+    // What devbench wrote on standard error outside every test (at start,
+    // between tests, at the end), beside its own marks: its first MiB.
+    const std::string& strayStderr() const { return strayStderr_; }
+    uint64_t strayStderrDropped() const { return strayStderrDropped_; }
     // The start of a line devbench has not ended yet: shown when it goes quiet.
     const std::string& pendingOutput() const { return lines_.pending(); }
     // "in testRead (6)", "at the menu", ... for messages.
@@ -223,6 +176,8 @@ private:
     void stderrLine(std::string_view text, bool ended, std::string& shown);
     bool stderrMarker(std::string_view text);
     void keepStderr(std::string_view text);
+    bool keepAnswer(std::string_view text);
+    size_t stderrTest() const { return stderrMarked_ ? stderrCurrent_ : current_; }
     bool mustAskToGoOn() const { return manual_ && openFailed_ && !goOnGiven_; }
 
     std::string portName_;
@@ -249,6 +204,8 @@ private:
     bool over_ = false;
     std::vector<std::string> strayFailures_;
     uint64_t strayDropped_ = 0;
+    std::string strayStderr_;
+    uint64_t strayStderrDropped_ = 0;
     bool stopped_ = false;
     LineSplitter stderrLines_;
     // Whether devbench marks its tests on standard error, and the record the

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "operator/record/paper_check.h"
 #include "operator/record/verdict.h"
-#include "operator/run/paper_check.h"
 
 namespace vpop {
 
@@ -68,8 +68,14 @@ void Table::finish(const RunRecord& run, bool complete)
         printRow(record);
     }
     RunVerdict verdict = runVerdict(run);
-    printf(
-        "%u of %zu passed, total %.2f s: %s\n", passed, run.tests.size(), run.seconds, shout(verdict.verdict).c_str());
+    // A pass of some tests says nothing of the others: the line says so
+    // where CI logs and people look.
+    Coverage covered = coverage(run);
+    std::string partial = covered.partial ? " (PARTIAL: " + std::to_string(covered.ran) + " of the suite's "
+            + std::to_string(covered.suite) + " tests ran)"
+                                          : "";
+    printf("%u of %zu passed, total %.2f s: %s%s\n", passed, run.tests.size(), run.seconds,
+        shout(verdict.verdict).c_str(), partial.c_str());
     bool headed = false;
     auto failureLine = [&](const std::string& where, const std::string& line) {
         if (!headed) printf("failure lines:\n");
@@ -79,8 +85,7 @@ void Table::finish(const RunRecord& run, bool complete)
     auto more = [](uint64_t dropped) { return "(" + std::to_string(dropped) + " more failure lines not kept)"; };
     for (const RecordedTest& test : run.tests) {
         std::string label = testLabel(test.result.suite, test.result.number);
-        for (const std::string& line : test.result.failures) failureLine(label, line);
-        if (test.result.failuresDropped > 0) failureLine(label, more(test.result.failuresDropped));
+        for (const std::string& line : failureLinesWithAnswers(test.result)) failureLine(label, line);
     }
     for (const std::string& line : run.strayFailures) failureLine("outside any test", line);
     if (run.strayFailuresDropped > 0) failureLine("outside any test", more(run.strayFailuresDropped));

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <map>
 
-#include "operator/run/paper_check.h"
+#include "operator/record/paper_check.h"
 #include "operator/run/printer_control.h"
 #include "operator/run/prompts.h"
 #include "operator/run/run_folder.h"

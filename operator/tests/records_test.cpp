@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -7,9 +9,10 @@
 #include "operator/record/json_record.h"
 #include "operator/record/junit.h"
 #include "operator/record/library_identity.h"
+#include "operator/record/paper_check.h"
 #include "operator/record/records.h"
 #include "operator/record/verdict.h"
-#include "operator/run/paper_check.h"
+#include "operator/run/run_record.h"
 
 namespace {
 
@@ -95,11 +98,16 @@ RunRecord everyField(bool matrix)
     record.finished = "2026-12-08T03:07:46Z";
     record.host = "vm";
     record.bench = "lab.3";
+    record.runId = "0123456789abcdef0123456789abcdef";
+    record.build = "1.4.2";
+    record.by = "Ana";
+    record.note = "after the \"cover\" fix";
     record.portName = "/dev/ttyS0";
     record.portSettings = "baud=9600";
     record.mode = "manual";
-    record.library = LibraryFile { "/x/libKelmorPort.so", true, 42, std::string(64, 'a'), "1.2.3.4", true, "rebuilt" };
-    record.probeLibrary = LibraryFile { "/x/x86/KelmorPort.dll", false, 0, "", "", false, "" };
+    record.library
+        = LibraryFile { "/x/libKelmorPort.so", true, 42, std::string(64, 'a'), "1.2.3.4", true, "rebuilt", "" };
+    record.probeLibrary = LibraryFile { "/x/x86/KelmorPort.dll", false, 0, "", "", false, "", "cannot tell" };
     record.callingConvention = "stdcall";
     record.devbench = "33dbcc5";
     RecordedTest ran;
@@ -136,8 +144,10 @@ void expectSameLibrary(const std::optional<LibraryFile>& a, const std::optional<
 {
     ASSERT_EQ(a.has_value(), b.has_value());
     if (!a) return;
-    EXPECT_EQ(std::tie(a->path, a->read, a->size, a->sha256, a->fileVersion, a->replacedDuringRun, a->replacedNote),
-        std::tie(b->path, b->read, b->size, b->sha256, b->fileVersion, b->replacedDuringRun, b->replacedNote));
+    EXPECT_EQ(std::tie(a->path, a->read, a->size, a->sha256, a->fileVersion, a->replacedDuringRun, a->replacedNote,
+                  a->identityNote),
+        std::tie(b->path, b->read, b->size, b->sha256, b->fileVersion, b->replacedDuringRun, b->replacedNote,
+            b->identityNote));
 }
 
 void expectSameTest(const RecordedTest& a, const RecordedTest& b)
@@ -165,6 +175,8 @@ TEST(JsonRecord, WrittenAndReadBackIsTheSameRecord)
         RunRecord read;
         std::string error;
         ASSERT_TRUE(parseRecord(jsonRecord(written), &read, &error)) << error << "\n" << jsonRecord(written);
+        EXPECT_EQ(std::tie(read.runId, read.build, read.by, read.note),
+            std::tie(written.runId, written.build, written.by, written.note));
         EXPECT_EQ(std::tie(read.started, read.finished, read.host, read.bench, read.portName, read.portSettings,
                       read.mode, read.callingConvention, read.devbench, read.strayFailures, read.strayFailuresDropped,
                       read.brokeOff, read.seconds, read.matrix),
@@ -201,14 +213,15 @@ TEST(JsonRecord, HostileRecordsAreRefusedByName)
         { "run.json\n", "it is not JSON" },
         // Wrong at its last byte is not cut short.
         { "{}}", "it is not JSON" },
-        { "{\"schema\": 2}", "not a run record" },
-        { edited("\"schema\": 2", "\"schema\": 1"), "another version (schema 1)" },
+        { "{\"schema\": 3}", "not a run record" },
+        { edited("\"schema\": 3", "\"schema\": 4"),
+            "another version (schema 4); this vpoperator reads schemas 1 to 3: read it with a newer" },
         { edited("\"seconds\": 12.5", "\"seconds\": 1e400"), "number overflow" },
-        { edited("\"schema\": 2", "\"schema\": " + std::string(100000, '[') + std::string(100000, ']')),
+        { edited("\"schema\": 3", "\"schema\": " + std::string(100000, '[') + std::string(100000, ']')),
             "nests more than 32 levels" },
-        { edited("\"schema\": 2", "\"schema\": " + std::string(32, '[') + std::string(32, ']')),
+        { edited("\"schema\": 3", "\"schema\": " + std::string(32, '[') + std::string(32, ']')),
             "nests more than 32 levels" },
-        { edited("\"schema\": 2", "\"schema\": " + std::string(31, '[') + std::string(31, ']')), "another version" },
+        { edited("\"schema\": 3", "\"schema\": " + std::string(31, '[') + std::string(31, ']')), "another version" },
         { edited("\"number\": 20", "\"number\": 21"), "\"number\" is 21, above 20" },
         { edited("\"number\": 20", "\"number\": -1"), "\"number\" is not a count" },
         { edited("\"verdict\": \"broke off\"", "\"verdict\": \"pass\""), "judged \"broke off\"; was it edited?" },
@@ -297,3 +310,83 @@ TEST(Library, AFileReplacedOrRewrittenIsSaidSo)
 }
 
 } // namespace
+
+// Every seed of the record reader's fuzz corpus is a record it reads, a
+// matrix among them, so a change of format cannot leave the fuzzer without
+// a valid record to mutate.
+TEST(JsonRecord, EverySeedOfTheReadersCorpusReads)
+{
+    unsigned seeds = 0;
+    bool matrix = false;
+    for (const auto& entry : std::filesystem::directory_iterator(VPOP_SOURCE_DIR "/fuzz/corpus/record_reader")) {
+        RunRecord read;
+        std::string error;
+        EXPECT_TRUE(readRecord(entry.path().string(), &read, &error)) << error;
+        matrix |= read.matrix;
+        ++seeds;
+    }
+    EXPECT_GE(seeds, 3u);
+    EXPECT_TRUE(matrix);
+}
+
+std::string seed(const std::string& name)
+{
+    std::ifstream file(VPOP_SOURCE_DIR "/fuzz/corpus/record_reader/" + name, std::ios::binary);
+    EXPECT_TRUE(file) << name;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Every judgement a record states is derived again from its facts: a real
+// record edited to state another is refused, whichever judgement it is.
+TEST(JsonRecord, EveryStatedJudgementIsDerivedAgain)
+{
+    std::string matrix = seed("matrix.json");
+    std::string run = seed("pass-schema3.json");
+    auto edited = [](std::string text, const std::string& from, const std::string& to) {
+        size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    std::string unseen = edited(edited(matrix, "\"failure: line(56) onlineStatus != VX_TRUE\"", ""),
+        "\"verdict\": \"fail\"", "\"verdict\": \"pass\"");
+    const std::pair<std::string, std::string> cases[] = {
+        { edited(matrix, "\"expected_seen\": true", "\"expected_seen\": false"), "\"expected_seen\" is false" },
+        { unseen, "\"expected_seen\" is true, but its failure lines and findings say false" },
+        { edited(matrix, "\"caught\": true", "\"caught\": false"), "\"caught\" is false, but its tests say true" },
+        { edited(run, "\"failure_lines_dropped\": 0", "\"failure_lines_dropped\": 3"), "judged \"fail\"" },
+        { edited(run, "c3b3008984ac5b12", "d3b3008984ac5b12"), "judged \"fail\"" },
+        { edited(run, "\"passed\": 2", "\"passed\": 1"), "\"passed\" is 1, but the tests say 2" },
+        { edited(run, "\"partial\": true", "\"partial\": false"), "\"partial\" contradicts" },
+    };
+    for (const auto& [text, why] : cases) {
+        RunRecord read;
+        std::string error;
+        EXPECT_FALSE(parseRecord(text, &read, &error)) << why;
+        EXPECT_NE(error.find(why), std::string::npos) << error << " does not say " << why;
+    }
+}
+
+// A DLL's width is read from its header before anything loads it, so a
+// 32-bit DLL in the 64-bit folder is named instead of a bare status.
+TEST(Library, ADllOfTheWrongWidthIsNamedBeforeItLoads)
+{
+    std::string path = testing::TempDir() + "KelmorPort.dll";
+    auto write = [&](unsigned machine) {
+        std::string bytes(0x100, '\0');
+        bytes[0] = 'M', bytes[1] = 'Z', bytes[0x3C] = 0x40;
+        bytes.replace(0x40, 4, std::string("PE\0\0", 4));
+        bytes[0x44] = static_cast<char>(machine & 0xFF), bytes[0x45] = static_cast<char>(machine >> 8);
+        FILE* file = fopen(path.c_str(), "wb");
+        fwrite(bytes.data(), 1, machine == 0 ? 0x30 : bytes.size(), file);
+        fclose(file);
+    };
+    write(0x8664);
+    EXPECT_EQ(dllWidthProblem(path, 64), "");
+    EXPECT_NE(dllWidthProblem(path, 32).find("is a 64-bit DLL, where the 32-bit one belongs"), std::string::npos);
+    write(0x14C);
+    EXPECT_NE(dllWidthProblem(path, 64).find("in the 32-bit folder"), std::string::npos);
+    write(0);
+    EXPECT_NE(dllWidthProblem(path, 64).find("is no Windows DLL"), std::string::npos);
+    remove(path.c_str());
+    EXPECT_EQ(dllWidthProblem(path, 64), "");
+}

@@ -29,7 +29,7 @@ ReadRun run(const std::string& started, std::vector<RecordedTest> tests, const s
     read.file = started + ".json";
     read.record.started = started;
     read.record.finished = started;
-    read.record.library = LibraryFile { "/lib/libKelmorPort.so", true, 1, sha, "", false, "" };
+    read.record.library = LibraryFile { "/lib/libKelmorPort.so", true, 1, sha, "", false, "", "" };
     read.record.tests = std::move(tests);
     return read;
 }
@@ -231,3 +231,40 @@ TEST(Comparison, KeepsLittleOfEachRun)
 }
 
 } // namespace
+
+namespace {
+
+ReadRun benchRun(const std::string& bench, unsigned day, bool passes, const std::string& sha = "a")
+{
+    std::string started = "2026-12-" + std::to_string(10 + day) + "T02:00:00Z";
+    ReadRun read = run(started, { passes ? ran(3) : ran(3, { "failure: line(1) x" }) }, sha);
+    read.record.bench = bench;
+    return read;
+}
+
+} // namespace
+
+// Another bench's run is never a fix; a verdict that passes and fails in
+// turn under one build is flaky, not regressed; past the limit each bench
+// shows its last runs; CI's questions are asked of the same grid.
+TEST(Comparison, WithinEachBenchInTimeOrder)
+{
+    std::vector<ReadRun> runs
+        = { benchRun("b", 1, true), benchRun("a", 0, false), benchRun("a", 2, true, "new"), benchRun("b", 3, false) };
+    Grid grid = compareRuns(runs);
+    EXPECT_EQ(grid.columns[0]->record.bench, "a");
+    EXPECT_EQ(changes(grid, 0), (std::vector<Change> { Change::none, Change::fix, Change::none, Change::regression }));
+    EXPECT_TRUE(anyRegression(grid));
+    EXPECT_TRUE(lastRunFailed(grid));
+    ASSERT_EQ(grid.benches.size(), 2u);
+    EXPECT_EQ(std::make_tuple(grid.benches[1].runs, grid.benches[1].passed, grid.benches[1].regressions),
+        std::make_tuple(2u, 1u, 1u));
+
+    std::vector<ReadRun> unsteady;
+    for (unsigned day = 0; day < 14; ++day) unsteady.push_back(benchRun("a", day, day % 3 != 1));
+    Grid flaky = compareRuns(unsteady);
+    EXPECT_EQ(flaky.regressions + flaky.fixes, 0u);
+    EXPECT_EQ(flaky.flaky, 9u);
+    EXPECT_FALSE(anyRegression(flaky));
+    EXPECT_EQ(flaky.shown, (std::vector<size_t> { 9, 10, 11, 12, 13 }));
+}

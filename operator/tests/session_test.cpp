@@ -7,6 +7,7 @@
 #include "operator/record/records.h"
 #include "operator/record/verdict.h"
 #include "operator/run/dialogue.h"
+#include "operator/run/run_record.h"
 #include "operator/run/session.h"
 
 namespace {

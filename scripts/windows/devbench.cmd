@@ -7,9 +7,8 @@ pushd "%~dp0x86"
 "%~dp0x64\devbench.exe"
 set status=%errorlevel%
 popd
-rem A window opened by a double click would close before this could be read.
-if not "%status%"=="0" (
-    echo devbench ended with status %status%; see README.txt, "What a wrong width looks like".
-    pause
-)
+rem A window opened by a double click would close, and take the failure lines
+rem with it, before they could be read: it waits for a key whatever happened.
+if not "%status%"=="0" echo devbench ended with status %status%; see README.txt, "What a wrong width looks like".
+pause
 exit /b %status%

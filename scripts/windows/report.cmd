@@ -1,7 +1,8 @@
 @echo off
-rem Makes report.html, the sign-off page, from the last run that record.cmd
+rem Makes report-N.html, the sign-off page, from the last run that record.cmd
 rem recorded (the newest .json file in the current folder, or the record
-rem named) and opens it; report.html goes beside the record:
+rem named) and opens it; the page goes beside the record, numbered as
+rem record.cmd numbers its records, so an earlier sign-off is never overwritten:
 rem   report.cmd [RECORD.json] [--no-open]
 setlocal
 set "record="
@@ -22,7 +23,14 @@ set status=2
 goto failed
 :make
 rem vpoperator says where it wrote the page.
-for %%r in ("%record%") do set "html=%%~dprreport.html"
+for %%r in ("%record%") do set "folder=%%~dpr"
+set n=1
+:free
+if exist "%folder%report-%n%.html" (
+    set /a n+=1
+    goto free
+)
+set "html=%folder%report-%n%.html"
 "%~dp0x64\vpoperator.exe" report "%record%" --html "%html%"
 set status=%errorlevel%
 if not "%status%"=="0" goto failed

@@ -1,6 +1,6 @@
 // The timed chunked write against a library that takes one byte per call,
 // beside the floor: the same calls with one tick reading per chunk and nothing
-// else. The write's own bookkeeping must stay within 1.2 times the floor.
+// else. The write's own bookkeeping must stay within 1.1 times the floor.
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 
@@ -20,13 +20,15 @@ VX_BOOL WritePort(PortHandle, const void*, uint32_t size, uint32_t* written)
     return VX_TRUE;
 }
 VX_BOOL ClosePort(PortHandle) { return VX_TRUE; }
+// Linked in with the harness's open, never called.
+PortHandle OpenPortA(const char*, const char*, uint32_t) { return nullptr; }
 }
 
 namespace {
 
-// Above the bare calls by the guards around each call's count, checked
-// after every call: a few nanoseconds against a library's microseconds.
-const double ALLOWED_RATIO = 1.5;
+// Above the bare calls by the words next to the count, compared after each
+// call, and the whole guards, compared once per write.
+const double ALLOWED_RATIO = 1.1;
 PortHandle const port = reinterpret_cast<PortHandle>(0x10);
 
 void timedWrite(benchmark::State& state)

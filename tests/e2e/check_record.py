@@ -17,14 +17,15 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-FIELDS = {"schema", "verdict", "partial", "tests_run", "started", "finished", "host", "bench", "port_name",
+FIELDS = {"schema", "run_id", "verdict", "partial", "tests_run", "started", "finished", "host", "bench", "build", "by", "note", "port_name",
           "port_settings", "mode", "library", "probe_library", "calling_convention", "printer_firmware", "devbench",
           "tests", "passed", "failed", "not_run", "failure_lines_outside_tests", "failure_lines_outside_tests_dropped",
-          "seconds", "broke_off"}
+          "seconds", "broke_off", "stderr_outside_tests", "stderr_outside_tests_bytes_dropped"}
 VERDICTS = ("pass", "fail", "broke off", "not run")
 TEST_FIELDS = {"number", "name", "verdict", "banner_seen", "ended_in_order", "why", "failure_lines",
                "failure_lines_dropped", "operator_findings", "paper_checked", "paper_jobs", "seconds", "console",
-               "console_bytes_dropped", "stderr", "stderr_bytes_dropped"}
+               "console_bytes_dropped", "stderr", "stderr_bytes_dropped", "failure_answers",
+               "failure_answers_dropped"}
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
 
@@ -42,8 +43,8 @@ def xml_safe(text):
 def check_json(record, args):
     if not FIELDS <= record.keys():
         fail("missing fields: %s" % sorted(FIELDS - record.keys()))
-    if next(iter(record)) != "schema" or record["schema"] != 2:
-        fail("schema %r is not the first field, 2" % record["schema"])
+    if next(iter(record)) != "schema" or record["schema"] != 3:
+        fail("schema %r is not the first field, 3" % record["schema"])
     for stamp in ("started", "finished"):
         if not ISO.match(record[stamp]):
             fail("%s is not ISO 8601 UTC: %r" % (stamp, record[stamp]))
@@ -125,7 +126,17 @@ def check_junit(path, record, not_run_why):
     said = lambda kind: {case.find(kind).get("message") for case in cases if case.find(kind) is not None}
     if said("error") & said("skipped"):
         fail("junit: a test never run carries the message of one that broke off: %r" % (said("error") & said("skipped")))
-    check_run_case(cases[len(tests):], record)
+    extra = cases[len(tests):]
+    unplanned = [case for case in extra if case.get("name") != "devbench run"]
+    planned = {t["number"] for t in record["tests"]}
+    if len(unplanned) != (21 - len(planned) if record["partial"] else 0) or any(
+            case.find("skipped") is None for case in unplanned):
+        fail("junit: %d tests not planned in a run %s partial, %d skipped testcases" % (
+            21 - len(planned), "marked" if record["partial"] else "not", len(unplanned)))
+    if record["partial"] != ("partial" in properties):
+        fail("junit: property partial %r for a record whose partial is %r" % (properties.get("partial"),
+                                                                               record["partial"]))
+    check_run_case([case for case in extra if case.get("name") == "devbench run"], record)
     if float(suite.get("time")) < sum(test["seconds"] for test in tests) - 0.002:
         fail("junit: the suite's time %s is less than its tests'" % suite.get("time"))
     for test, case in zip(tests, cases):
@@ -143,8 +154,10 @@ def check_junit(path, record, not_run_why):
         if skipped is not None and not skipped.get("message", "").startswith("not run: "):
             fail("junit: %s skipped without its reason: %r" % (name, skipped.attrib))
         dropped = test["failure_lines_dropped"]
-        said = test["failure_lines"] + ["(%d more failure lines not kept)" % dropped] * (dropped > 0) \
-            + test["operator_findings"]
+        answers = ["  answer(%s): %s" % (a["check"], a["answer"]) for a in test["failure_answers"]]
+        lines = [line for i in range(max(len(test["failure_lines"]), len(answers)))
+                 for line in (test["failure_lines"][i:i + 1] + answers[i:i + 1])]
+        said = lines + ["(%d more failure lines not kept)" % dropped] * (dropped > 0) + test["operator_findings"]
         if failure is not None and (failure.get("message") != xml_safe(said[0])
                                     or failure.text != xml_safe("".join(l + "\n" for l in said))):
             fail("junit: %s failure %r / %r" % (name, failure.get("message"), failure.text))

@@ -65,8 +65,11 @@ run_locking_test() { # CWD [SETTINGS]
   [ $status -eq 0 ] || fail "devbench ended with status $status"
 }
 
+# devbench's standard output, which the same file holds beside its standard
+# error's answer lines.
+console() { grep -v '^  answer(' "$work/devbench.out"; }
 # The two lines that follow the test's banner.
-after_banner() { sed -n '/^testPortLocking$/{n;p;n;p;q}' "$work/devbench.out"; }
+after_banner() { console | sed -n '/^testPortLocking$/{n;p;n;p;q}'; }
 
 expect_port_free() {
   "$port_tool" try "$sock" >"$work/try.out" 2>&1 || fail "the port is still held (status $?)"
@@ -123,7 +126,7 @@ probe_cannot_load)
   cp "$build/holdprobe" "$work/nolib/"
   run_locking_test "$work/nolib"
   # The loader's own message comes first.
-  mapfile -t lines < <(after_banner | sed 1d; sed -n '/^testPortLocking$/{n;n;n;p;q}' "$work/devbench.out")
+  mapfile -t lines < <(after_banner | sed 1d; console | sed -n '/^testPortLocking$/{n;n;n;p;q}')
   [[ ${lines[0]:-} =~ $suite_line ]] || fail "no failure line after the loader's message"
   [[ ${lines[1]:-} =~ ^hint:\ holdprobe\ could\ not\ load\ libKelmorPort.so ]] || fail "no hint that the library is missing"
   ;;
@@ -137,6 +140,7 @@ probe_crashes)
   mapfile -t lines < <(after_banner)
   [[ ${lines[0]:-} =~ $suite_line ]] || fail "no failure line for a crashed probe"
   [[ ${lines[1]:-} =~ ^hint:\ holdprobe\ crashed\ \(status\ 139 ]] || fail "no hint that the probe crashed"
+  grep -q '^  answer(probe): holdprobe ended with status 139 ' "$work/devbench.out" || fail "no answer line with the status"
   ;;
 
 killed_probe_frees_port)
@@ -195,6 +199,19 @@ lock_folder_taken)
   grep -qF -- "$owner" "$work/try-error.out" || fail "the refusal does not say whose the folder is"
   run_locking_test "$build"
   grep -q '^failure: line' "$work/devbench.out" || fail "the suite passed with the lock folder taken"
+  # A folder above the lock folder that another user could change (theirs,
+  # or writable by all and not sticky) would let them swap the lock folder
+  # between our check and our open; a sticky one like /tmp cannot.
+  mkdir -m 755 "$work/theirs" && mkdir -m 1777 "$work/sticky"
+  above="can write in (mode 0777, not sticky)"
+  if [ "$(id -u)" = 0 ]; then chown 65534 "$work/theirs"; above="uid 65534"; else chmod 777 "$work/theirs"; fi
+  KELMORPORT_LOCK_DIR=$work/theirs/locks "$port_tool" try "$sock" >"$work/try.out" 2>"$work/try-error.out"
+  status=$?
+  [ $status -eq 4 ] || fail "a lock folder inside another user's folder was used (status $status)"
+  grep -F -- "$work/theirs/locks is inside $work/theirs" "$work/try-error.out" | grep -F -- "$above" |
+    grep -q KELMORPORT_LOCK_DIR || fail "the refusal does not name the folder, why and the way out"
+  KELMORPORT_LOCK_DIR=$work/sticky/locks "$port_tool" try "$sock" >"$work/try.out" 2>&1 ||
+    fail "a lock folder in a sticky folder was refused: $(cat "$work/try.out")"
 
   export KELMORPORT_LOCK_DIR=$work/own-locks
   "$port_tool" hold "$sock" >"$work/holder.out" 2>&1 &

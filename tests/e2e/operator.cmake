@@ -52,7 +52,19 @@ add_test(NAME e2e_all_tests_transcript
 set_tests_properties(e2e_all_tests_transcript PROPERTIES TIMEOUT 300 LABELS operator-all)
 
 # Run records and progress (records.sh says what each one checks).
-foreach(check json bytes manual live paper ending edges stderr flood)
+foreach(check json bytes manual live paper ending edges stderr library flood hostile)
   add_test(NAME operator_records_${check} COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/records.sh ${check} ${CMAKE_BINARY_DIR})
   set_tests_properties(operator_records_${check} PROPERTIES TIMEOUT 120)
 endforeach()
+
+# record/ is the operator's bottom floor: the run and the report build on the
+# record model, never the other way.
+add_test(NAME operator_record_is_the_bottom_floor
+  COMMAND sh -c "! grep -rnE '#include \"operator/(run|report)/' '${CMAKE_SOURCE_DIR}/operator/record'")
+# The lab's history: the same questions against SQLite and against a
+# throw-away PostgreSQL server (skipped, with the reason, where none starts).
+add_test(NAME history_sqlite COMMAND history_tests)
+add_test(NAME history_postgresql COMMAND bash ${CMAKE_SOURCE_DIR}/tests/history/postgres.sh $<TARGET_FILE:history_tests>)
+set_tests_properties(history_postgresql PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
+add_test(NAME history_run_adds COMMAND bash ${CMAKE_SOURCE_DIR}/tests/history/run_adds.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(history_run_adds PROPERTIES TIMEOUT 120)

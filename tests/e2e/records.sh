@@ -28,18 +28,29 @@
 #         the failure lines, in the exit status and both records; the jobs
 #         on the paper are what sha256 says of the bytes that arrived
 # edges   standard input, output and error closed: the run still passes; one file
-#         named twice (by path, by hard link), an empty path and a FIFO
-#         nobody reads are refused before the run; a killed operator takes
+#         named twice (by path, by hard link), an empty path, a FIFO
+#         nobody reads and a link another user planted are refused before
+#         the run (and by the report); a killed operator takes
 #         its printer with it and keeps the previous record, and the next
-#         start removes the folder it left but not a living operator's, nor
-#         a file its note names, and the record's temporary file a kill left
+#         start removes the folder it left but not a living operator's (one
+#         whose note names a PID of another namespace), nor one with a FIFO
+#         or a file a run does not make, nor a file its note names, and the
+#         record's temporary file a kill left
 # stderr  a library writing on standard error in the middle of a line of
 #         devbench's output, in a run by hand: the record keeps it by its
-#         test apart from the console, the terminal shows both lines whole
+#         test apart from the console, devbench's answer beside the failure
+#         line, the words before any test apart; the terminal shows both
+#         lines whole; ten runs of the stand-in's refusal, each under its test
+# library a library reached through a link, and one preloaded over it: the
+#         record names and hashes the file whose code ran
 # flood   a test printing megabytes: the record keeps its first MiB and its
 #         first failure lines, counts the rest (the table says so too), and
 #         the verdict is a fail; its standard error is kept apart, bounded
 #         the same way
+# hostile records made to cost the report gigabytes (20 M empty failure
+#         lines, an unknown field of 21 M objects, a field named twice): each
+#         refused by name, exit status 2, within a second and a few MB, as a
+#         record and as --baseline
 set -u
 check=$1
 build=$(cd "$2" && pwd)
@@ -171,7 +182,7 @@ ending)
         --junit "$work/crash.xml" >"$work/crash.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status after devbench crashed, expected 1"
     grep -Eq '^ +0  Test Open Port +BROKE OFF ' "$work/crash.out" || fail "the test devbench crashed after is not broken off"
-    grep -q '^0 of 2 passed, total .* s: BROKE OFF$' "$work/crash.out" || fail "the summary is not the run's verdict"
+    grep -q '^0 of 2 passed, total .* s: BROKE OFF (PARTIAL: 1 of the suite.s 21 tests ran)$' "$work/crash.out" || fail "the summary is not the run's verdict"
     records --json "$work/crash.json" --junit "$work/crash.xml" --verdicts "0:broke off,1:not run" \
         --broke-off "devbench ended in testOpenPort (0) (status 139)" --verdict "broke off" \
         --not-run-why "not run: the run broke off before it started"
@@ -241,18 +252,41 @@ edges)
             fail "--record '$path' gave status $status"
         grep -q "Test Open Port" "$work/path.out" && fail "the run went ahead without its record '$path'"
     done
+    # A link another user planted at the name in a shared folder leads where
+    # they chose: refused, not written through, by the run and the report.
+    if [ "$(id -u)" = 0 ]; then
+        mkdir -m 1777 "$work/shared" && echo precious >"$work/precious"
+        ln -s "$work/precious" "$work/shared/out" && chown -h 65534 "$work/shared/out"
+        status=0
+        fake --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record "$work/shared/out" >"$work/link.out" 2>&1 ||
+            status=$?
+        "$build/vpoperator" report "$work/closed.json" --html "$work/shared/out" >>"$work/link.out" 2>&1 &&
+            status=0
+        [ "$status" = 2 ] && [ "$(grep -c 'is a link that .*uid 65534) made' "$work/link.out")" = 2 ] &&
+            [ "$(cat "$work/precious")" = precious ] || fail "a link another user planted was written through"
+    fi
     export TMPDIR=$work/tmp
-    mkdir -p "$TMPDIR/vpoperator-of-a-living-one" "$TMPDIR/vpoperator-without-a-note"
-    echo $$ >"$TMPDIR/vpoperator-of-a-living-one/owner"
+    mkdir -p "$TMPDIR/vpoperator-Living" "$TMPDIR/vpoperator-NoNote" \
+        "$TMPDIR/vpoperator-AFifo1" "$TMPDIR/vpoperator-More01"
+    # A run alive in another PID namespace: its note names a process nobody
+    # has here, and its lock on the note says it lives.
+    echo 999999 >"$TMPDIR/vpoperator-Living/owner"
+    exec 8>>"$TMPDIR/vpoperator-Living/owner"
+    flock 8
+    mkfifo "$TMPDIR/vpoperator-AFifo1/owner"
+    touch "$TMPDIR/vpoperator-More01/"{owner,printer.sock,notes.txt}
     echo '{"kept": true}' >"$work/kept.json"
     "$build/vpoperator" --dir "$build" --tests 0 --devbench "$fakes/fake_devbench_silent.sh" --timeout 60 \
         --record "$work/kept.json" >"$work/killed.out" 2>&1 &
     operator=$!
+    # The run's own folder is named as the others are, and alone holds a socket.
+    left=
     for _ in $(seq 200); do
-        [ -S "$(ls -d "$TMPDIR"/vpoperator-??????)/printer.sock" ] 2>/dev/null && break
+        for folder in "$TMPDIR"/vpoperator-??????; do [ -S "$folder/printer.sock" ] && left=$folder; done
+        [ -n "$left" ] && break
         sleep 0.05
     done
-    left=$(ls -d "$TMPDIR"/vpoperator-??????) || fail "no folder for the printer's socket"
+    [ -n "$left" ] || fail "no folder for the printer's socket"
     kill -KILL "$operator" && wait "$operator" 2>/dev/null
     operator=
     for _ in $(seq 100); do pgrep -f "$left" >/dev/null || break; sleep 0.05; done
@@ -266,12 +300,15 @@ edges)
     touch "$work/.kept.json.Kill3d" "$work/.kept.json.toolong1" "$work/.other.json.Kill3d"
     exec 9>"$work/.kept.json.Held0n"
     flock 9
-    "$build/vpoperator" --dir "$build" --tests 0 --record "$work/kept.json" >"$work/next.out" 2>&1 ||
+    timeout 30 "$build/vpoperator" --dir "$build" --tests 0 --record "$work/kept.json" >"$work/next.out" 2>&1 ||
         fail "the next run failed"
-    exec 9>&-
+    exec 9>&- 8>&-
     [ -d "$left" ] && fail "the next start left the killed run's folder $left"
-    [ -d "$TMPDIR/vpoperator-of-a-living-one" ] && [ -d "$TMPDIR/vpoperator-without-a-note" ] ||
-        fail "the next start removed a folder that was not a killed run's"
+    [ -f "$TMPDIR/vpoperator-Living/owner" ] && [ -d "$TMPDIR/vpoperator-NoNote" ] &&
+        [ -p "$TMPDIR/vpoperator-AFifo1/owner" ] && [ "$(ls "$TMPDIR/vpoperator-More01" | wc -l)" = 3 ] ||
+        fail "the next start removed a folder, or files of one, that was not a killed run's"
+    grep -q "^vpoperator: left $TMPDIR/vpoperator-More01 alone: it holds notes.txt" "$work/next.out" ||
+        fail "no note of the folder left alone"
     [ -f "$work/named-in-a-note" ] || fail "the next start removed a file a note named"
     [ -e "$work/.kept.json.Kill3d" ] && fail "the next start left the killed run's temporary record"
     [ -f "$work/.kept.json.toolong1" ] && [ -f "$work/.other.json.Kill3d" ] && [ -f "$work/.kept.json.Held0n" ] ||
@@ -281,16 +318,38 @@ stderr)
     start_printer
     status=0
     printf '\n' | "$build/vpoperator" --manual --port "$work/printer.sock" --dir "$build" --tests 0 \
-        --devbench "$fakes/fake_devbench_stderr.sh" --record "$work/run.json" >"$work/run.out" 2>&1 || status=$?
+        --devbench "$fakes/fake_devbench_stderr.sh" --record "$work/run.json" --junit "$work/run.xml" \
+        >"$work/run.out" 2>&1 || status=$?
     [ "$status" = 1 ] || fail "status $status, expected 1"
     grep -qx "opening the port" "$work/run.out" && grep -qx "KelmorPort: bad setting 'x'" "$work/run.out" ||
         fail "a line was split by the other"
-    python3 - "$work/run.json" <<'EOF' || fail "standard error is not kept apart"
+    records --json "$work/run.json" --junit "$work/run.xml" --verdicts 0:fail --verdict fail
+    grep -qx '  0:   answer(open-port): NULL, last error 87' "$work/run.out" || fail "the table has no answer line"
+    python3 - "$work/run.json" "$work/run.xml" <<'EOF' || fail "standard error is not kept apart"
 import json, sys
-test = json.load(open(sys.argv[1]))["tests"][0]
+import xml.etree.ElementTree as ElementTree
+record = json.load(open(sys.argv[1]))
+test = record["tests"][0]
 assert test["stderr"] == "KelmorPort: bad setting 'x'\n" and test["stderr_bytes_dropped"] == 0, test
 assert "bad setting" not in test["console"] and "opening the port\n" in test["console"], test["console"]
+assert test["failure_answers"] == [{"check": "open-port", "answer": "NULL, last error 87"}], test["failure_answers"]
+assert record["stderr_outside_tests"] == "KelmorPort: library loaded\n", record["stderr_outside_tests"]
+err = ElementTree.parse(sys.argv[2]).getroot().find("testcase/system-err").text
+assert err.startswith("failure: line(17) OpenPortA return NULL\n  answer(open-port): NULL, last error 87\n"), err
 EOF
+    # The stand-in's words on a bad setting, under the test they came in,
+    # however the two pipes are read: ten runs, each in its test.
+    for run in $(seq 10); do
+        "$build/vpoperator" --dir "$build" --tests 0,0 --settings fault=bogus --record "$work/bogus$run.json" \
+            >"$work/bogus.out" 2>&1
+        python3 - "$work/bogus$run.json" <<'EOF' || fail "run $run: the library's words are not under their test"
+import json, sys
+record = json.load(open(sys.argv[1]))
+for test in record["tests"]:
+    assert "port settings 'fault=bogus' refused" in test["stderr"], test
+assert "refused" not in record["stderr_outside_tests"], record["stderr_outside_tests"]
+EOF
+    done
     ;;
 flood)
     status=0
@@ -313,6 +372,54 @@ assert test["stderr"].startswith("library complaint\n") and "chatter" not in tes
 assert len(test["stderr"]) == 1 << 20 and test["stderr_bytes_dropped"] == (1 << 20) + 1, test["stderr_bytes_dropped"]
 assert "complaint" not in test["console"], "standard error in the console"
 EOF
+    ;;
+hostile)
+    fake --tests 0 --devbench "$fakes/fake_devbench_failing.sh" --record "$work/run.json" >"$work/run.out" 2>&1
+    # Made by one python, read by another whose own memory stays small, so
+    # the reports it starts measure only themselves.
+    python3 - "$work" <<'EOF' || fail "cannot make the hostile records"
+import json, sys
+work = sys.argv[1]
+text = json.dumps(json.load(open(work + "/run.json")), separators=(",", ":"))
+open(work + "/lines.json", "w").write(text.replace('"failure_lines":[', '"failure_lines":[' + '"",' * 20000000, 1))
+open(work + "/unknown.json", "w").write(text[:-1] + ',"extra":[' + "{}," * 20999999 + "{}]}")
+open(work + "/twice.json", "w").write(text.replace('"verdict":"fail"', '"verdict":"pass","verdict":"fail"', 1))
+EOF
+    python3 - "$build/vpoperator" "$work" <<'EOF' || fail "a hostile record was not refused cheaply"
+import resource, subprocess, sys, time
+vpoperator, work = sys.argv[1], sys.argv[2]
+expected = {"lines": '"failure_lines" holds more than 4096 items', "unknown": '"extra" holds more than 4096 items',
+            "twice": '"verdict" is given twice'}
+for name, why in expected.items():
+    for args in (["%s/%s.json" % (work, name)], [work + "/run.json", "--baseline", "%s/%s.json" % (work, name)]):
+        started = time.monotonic()
+        done = subprocess.run([vpoperator, "report"] + args + ["--html", work + "/page.html"], capture_output=True,
+                              text=True, timeout=30)
+        took = time.monotonic() - started
+        assert done.returncode == 2 and why in done.stderr, (args, done.returncode, done.stderr)
+        assert took < 1.0, (args, "%.2f s" % took)
+# The most any report held (ASan's own memory included).
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+assert peak < 100 * 1024, "%d KiB" % peak
+EOF
+    ;;
+library)
+    # The usual layout, a link to the versioned file, and a second build
+    # preloaded over it: the record names the file whose code ran, by its
+    # hash, each time.
+    mkdir "$work/bench" "$work/preload"
+    cp "$build/devbench" "$build/holdprobe" "$build/vprinter" "$work/bench/"
+    cp "$build/libKelmorPort.so" "$work/bench/libKelmorPort.so.1.0"
+    ln -s libKelmorPort.so.1.0 "$work/bench/libKelmorPort.so"
+    "$build/vpoperator" --dir "$work/bench" --tests 0 --record "$work/link.json" >"$work/link.out" 2>&1 ||
+        fail "the run with a linked library failed"
+    records --json "$work/link.json" --library "$work/bench/libKelmorPort.so.1.0"
+    cp "$build/libKelmorPort.so" "$work/preload/libKelmorPort.so" && printf 'x' >>"$work/preload/libKelmorPort.so"
+    # A sanitizer's runtime would refuse to come after the preloaded file.
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+        LD_PRELOAD="$work/preload/libKelmorPort.so" "$build/vpoperator" --dir "$work/bench" --tests 0 \
+        --record "$work/preload.json" >"$work/preload.out" 2>&1 || fail "the run with a preloaded library failed"
+    records --json "$work/preload.json" --library "$work/preload/libKelmorPort.so"
     ;;
 *)
     fail "no such check"

@@ -11,6 +11,10 @@
 
 namespace fake {
 
+static std::string lastStderr;
+
+std::string capturedStderr() { return lastStderr; }
+
 static std::string readAndClose(FILE* out)
 {
     std::string text;
@@ -38,18 +42,28 @@ std::string runConsole(const std::string& input, const std::function<void()>& bo
     if (fseek(stdin, 0, SEEK_SET) != 0) abort();
 
     FILE* out = tmpfile();
-    if (out == nullptr) abort();
+    FILE* err = tmpfile();
+    if (out == nullptr || err == nullptr) abort();
     fflush(stdout);
+    fflush(stderr);
     int saved = _dup(1);
+    int savedErr = _dup(2);
     _dup2(_fileno(out), 1);
+    _dup2(_fileno(err), 2);
     _setmode(1, _O_BINARY);
+    _setmode(2, _O_BINARY);
     body();
     fflush(stdout);
+    fflush(stderr);
     _dup2(saved, 1);
+    _dup2(savedErr, 2);
     _close(saved);
+    _close(savedErr);
 
     std::string text = readAndClose(out);
+    lastStderr = readAndClose(err);
     expectFailureLinesNameChecks(text);
+    expectAnswerAfterEachFailure(text, lastStderr);
     return text;
 }
 #else
@@ -63,16 +77,25 @@ std::string runConsole(const std::string& input, const std::function<void()>& bo
     unlink(inPath);
 
     FILE* out = tmpfile();
+    FILE* err = tmpfile();
     fflush(stdout);
+    fflush(stderr);
     int saved = dup(STDOUT_FILENO);
+    int savedErr = dup(STDERR_FILENO);
     dup2(fileno(out), STDOUT_FILENO);
+    dup2(fileno(err), STDERR_FILENO);
     body();
     fflush(stdout);
+    fflush(stderr);
     dup2(saved, STDOUT_FILENO);
+    dup2(savedErr, STDERR_FILENO);
     close(saved);
+    close(savedErr);
 
     std::string text = readAndClose(out);
+    lastStderr = readAndClose(err);
     expectFailureLinesNameChecks(text);
+    expectAnswerAfterEachFailure(text, lastStderr);
     return text;
 }
 #endif

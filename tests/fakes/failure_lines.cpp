@@ -6,6 +6,7 @@
 
 #include <ctype.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "runner/stderr_lines.h"
 #include "tests/fakes/console.h"
 
 namespace fake {
@@ -85,6 +87,22 @@ void expectFailureLinesNameChecks(const std::string& out)
              at = line.find(FAILURE, at + 1))
             expectCheckAt(source, strtoul(line.c_str() + at + FAILURE.size(), nullptr, 10), line.substr(at));
     }
+}
+
+void expectAnswerAfterEachFailure(const std::string& out, const std::string& err)
+{
+    size_t failures = 0;
+    for (size_t at = out.find(FAILURE); at != std::string::npos; at = out.find(FAILURE, at + 1)) ++failures;
+    size_t answers = 0;
+    std::stringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, strlen(STDERR_ANSWER_PREFIX), STDERR_ANSWER_PREFIX) != 0) continue;
+        ++answers;
+        size_t close = line.find("): ");
+        EXPECT_NE(close, std::string::npos) << line;
+        EXPECT_GT(close, strlen(STDERR_ANSWER_PREFIX)) << "an answer line names no check: " << line;
+    }
+    EXPECT_EQ(answers, failures) << "failure lines:\n" << out << "answer lines:\n" << err;
 }
 
 } // namespace fake

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/platform.h"
+#include "runner/harness.h"
 
 namespace fake {
 namespace {
@@ -23,6 +24,7 @@ uint64_t sleptTotal = 0;
 uint32_t lastErrorCode = 0;
 uint32_t handleCount = 0;
 std::function<int(const char*, const char* const*)> starter;
+std::function<void()> handleCountHook;
 std::set<PortHandle> liveHandles;
 uintptr_t nextHandle = 0x1000;
 
@@ -37,7 +39,9 @@ void reset(uint32_t start)
     lastErrorCode = 0;
     handleCount = 20;
     starter = [](const char*, const char* const*) { return 0; };
+    handleCountHook = [] {};
     liveHandles.clear();
+    forgetAnswers();
     Library& lib = state();
     lib = Library();
     lib.open = [](const char*, const char*, uint32_t) { return reinterpret_cast<PortHandle>(nextHandle += 16); };
@@ -70,6 +74,7 @@ uint32_t now() { return clockNow; }
 void advance(uint32_t milliseconds) { clockNow += milliseconds; }
 uint32_t& lastError() { return lastErrorCode; }
 uint32_t& handles() { return handleCount; }
+std::function<void()>& beforeHandleCount() { return handleCountHook; }
 std::function<int(const char*, const char* const*)>& startAndWait() { return starter; }
 uint64_t slept() { return sleptTotal; }
 
@@ -94,11 +99,13 @@ uint32_t GetLastError() { return fake::lastErrorCode; }
 void clearLastError() { fake::lastErrorCode = 0; }
 bool countHandles(uint32_t* count)
 {
+    fake::handleCountHook();
     *count = fake::handleCount;
     return true;
 }
 // Input here is always a file, which keeps its keys.
 void readKeysOneAtATime() { }
+int readKey() { return getchar(); }
 void discardTypedKeys() { }
 // A person's console: the lines for a program reading the pipes stay out.
 bool stderrIsTerminal() { return true; }

@@ -49,6 +49,8 @@ uint32_t& lastError();
 // What platform::countHandles says the process holds; a test that leaks
 // raises it.
 uint32_t& handles();
+// Run before each count of handles: a test's library releases late ones here.
+std::function<void()>& beforeHandleCount();
 std::function<int(const char* path, const char* const* argv)>& startAndWait();
 // Total time the suite asked to sleep.
 uint64_t slept();

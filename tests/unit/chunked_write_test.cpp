@@ -123,7 +123,7 @@ TEST_F(ChunkedWriteTests, FailedOutcomesCloseThePortBeforeTheirLine)
         fake::reset();
         PortHandle p = OpenPortA("p", "s", 5000);
         bool passed = true;
-        std::string out = fake::runConsole("", [&] { passed = checkWriteOutcome(p, 42, c.outcome); });
+        std::string out = fake::runConsole("", [&] { passed = checkWriteOutcome(p, { 42, "write" }, c.outcome); });
         EXPECT_FALSE(passed);
         EXPECT_EQ(out, c.text);
         EXPECT_EQ(fake::library().closeOutputOffsets, std::vector<long> { 0 });

@@ -2,10 +2,14 @@
 
 #include <stdio.h>
 
+#include <string.h>
+
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cases/cases.h"
 #include "runner/harness.h"
 #include "tests/fakes/console.h"
 #include "tests/fakes/fake_port.h"
@@ -208,13 +212,75 @@ TEST(Console, FailureLinesCarryTheSourceLineAndExtraNumbers)
     fake::reset();
     PortHandle port = OpenPortA("P", "S", 5000);
     std::string out = fake::runConsole("", [&] {
-        EXPECT_FALSE(failure(42, "ReadPort did not produce the expected response - wrongCount = %u\n", 149u));
-        EXPECT_FALSE(closeAndFail(port, 7, "WritePort timed out\n"));
+        EXPECT_FALSE(failure(
+            { 42, "reply" }, WANT_SUCCESS, "ReadPort did not produce the expected response - wrongCount = %u\n", 149u));
+        EXPECT_FALSE(closeAndFail(port, { 7, "write" }, WANT_SUCCESS, "WritePort timed out\n"));
     });
     EXPECT_EQ(out,
         "failure: line(42) ReadPort did not produce the expected response - wrongCount = 149\n"
         "failure: line(7) WritePort timed out\n");
     EXPECT_EQ(fake::library().openHandles, 0);
+}
+
+// The line after each failure, on standard error, names the check, the call,
+// what it returned, the values read, the step and what was wanted; it says
+// when the answer did not change across the step, and how long End took.
+TEST(Console, EachFailureIsFollowedByWhatTheLibraryAnswered)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> library;
+        TestProcedure test;
+        const char* answer;
+    };
+    const Case cases[] = {
+        { "a flag of 2",
+            [] {
+                fake::library().onlineStatus = [](PortHandle, VX_BOOL* online) {
+                    *online = 2;
+                    return VX_TRUE;
+                };
+            },
+            testGetOnlineStatus,
+            "  answer(online): GetOnlineStatus returned VX_TRUE with online = 2 after \"Make the printer online\" "
+            "(wanted 1)\n" },
+        { "the printer not changed", [] {}, testGetOnlineStatus,
+            "  answer(offline): GetOnlineStatus returned VX_TRUE with online = 1 after \"Make the printer offline\" "
+            "(wanted 0); it answered the same before this step: the printer may not have been changed\n" },
+        { "a flag never set",
+            [] {
+                int calls = 0;
+                fake::library().onlineStatus = [calls](PortHandle, VX_BOOL* online) mutable {
+                    if (++calls == 1) *online = VX_TRUE;
+                    return VX_TRUE;
+                };
+            },
+            testGetOnlineStatusDisconnect,
+            "  answer(unplugged-unset): GetOnlineStatus returned VX_TRUE with online = 0xA5A5A5A5 (left unset) after "
+            "\"Disconnect the printer\" (wanted VX_FALSE, or the flag set)\n" },
+        { "End at the NOW step",
+            [] {
+                fake::library().endBlock = [](PortHandle, unsigned char* record) {
+                    memset(record, 0, VX_STATUS_LEVEL1_SIZE);
+                    fake::advance(30);
+                    return 5;
+                };
+            },
+            testEndCheckedBlockAscii,
+            "  answer(end-cover-opened): EndCheckedBlockEx returned 5 with offline = 0, coverOpen = 0 after \"Make the printer "
+            "offline (cover open), NOW\" (wanted VX_FALSE, or offline 1 and coverOpen 1); it answered the same before "
+            "this step: the printer may not have been changed; EndCheckedBlockEx took 30 ms\n" },
+        { "the probe's status", [] { fake::startAndWait() = [](const char*, const char* const*) { return 1; }; },
+            testPortLocking,
+            "  answer(probe): holdprobe ended with status 1 (wanted status 0: the port held, and the probe's copy "
+            "refused with 183)\n" },
+    };
+    for (const Case& c : cases) {
+        fake::reset();
+        c.library();
+        fake::runConsole("\n\n\n", [&] { EXPECT_FALSE(c.test("COM1", "")) << c.what; });
+        EXPECT_EQ(fake::capturedStderr(), c.answer) << c.what;
+    }
 }
 
 } // namespace

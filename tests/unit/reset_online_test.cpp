@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cases/cases.h"
+#include "runner/harness.h"
 #include "tests/fakes/console.h"
 #include "tests/fakes/fake_port.h"
 
@@ -96,11 +97,14 @@ TEST_F(ResetOnlineTests, OnlineStatusAcrossADisconnect)
     const Case cases[] = {
         { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_FALSE, 1 }, { VX_TRUE, 1 } }, nullptr },
         { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, 0 }, { VX_TRUE, 1 } }, nullptr },
-        // Unplugged, only a flag of exactly 0 is an answer.
-        { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, 2 } },
-            "GetOnlineStatus did not fail as expected\n" },
-        { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, -1 } },
-            "GetOnlineStatus did not fail as expected\n" },
+        // Unplugged, success with any flag but 1 is the expected failure; a
+        // flag left as lent is no answer at all.
+        { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, 2 }, { VX_TRUE, 1 } }, nullptr },
+        { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, -1 }, { VX_TRUE, 1 } }, nullptr },
+        { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, static_cast<VX_BOOL>(LENT_PATTERN) } },
+            "GetOnlineStatus returned VX_TRUE without setting onlineStatus\n" },
+        { testGetOnlineStatusDisconnect,
+            { { VX_TRUE, 1 }, { VX_FALSE, static_cast<VX_BOOL>(LENT_PATTERN) }, { VX_TRUE, 1 } }, nullptr },
         { testGetOnlineStatusDisconnect, { { VX_TRUE, 2 } }, "onlineStatus != VX_TRUE\n" },
         { testGetOnlineStatusDisconnect, { { VX_TRUE, 1 }, { VX_TRUE, 1 } },
             "GetOnlineStatus did not fail as expected\n" },

@@ -210,7 +210,8 @@ TEST(ResourceDiscipline, SuccessWithoutAValueFailsTheCheckThatReadsIt)
     } cases[] = {
         { testWriteDisconnect, WRITE, true, "WritePort did not fail as expected\n" },
         { testReadDisconnect, READ, true, "ReadPort did not fail as expected\n" },
-        { testGetOnlineStatusDisconnect, ONLINE, true, "GetOnlineStatus did not fail as expected\n" },
+        { testGetOnlineStatusDisconnect, ONLINE, true,
+            "GetOnlineStatus returned VX_TRUE without setting onlineStatus\n" },
         { testWrite, WRITE, false, "WritePort reported more bytes written than it was given\n" },
         { testRead, READ, false, "ReadPort reported more bytes than it was asked for\n" },
         { testGetOnlineStatus, ONLINE, false, "onlineStatus != VX_TRUE\n" },

@@ -94,19 +94,22 @@ grep -q '^Port name' "$asked" || fail "record.cmd with no arguments did not ask 
 grep -q 'Press any key' "$asked" || fail "record.cmd with no arguments did not wait for a key"
 [ $failures -eq 0 ] || { echo "--- record.cmd with no arguments"; cat "$asked"; }
 
-# report.cmd: the sign-off page of that run, beside its record; --no-open, as
+# report.cmd: the sign-off page of that run, beside its record, numbered; --no-open, as
 # no browser is to start here.
 report=$work/report.out
 (cd "$work" && timeout --kill-after=10 120 wine cmd.exe /c "Ж日\\$name\\report.cmd --no-open") </dev/null \
     2>&1 | tr -d '\r' >"$report"
 status=${PIPESTATUS[0]}
 [ "$status" -eq 0 ] || fail "report.cmd ended with status $status"
-page=$work/report.html
+page=$work/report-1.html
 # Tests 2 and 6 of the 21: a pass, marked partial.
 grep -q '<h1>devbench sign-off <span class="verdict pass">pass</span><span class="mark partial">partial: 2 of 21</span></h1>' "$page" 2>/dev/null \
     || fail "report.cmd made no page of a passed run"
 grep -q 'library (holdprobe, 32-bit)' "$page" 2>/dev/null || fail "the page does not name holdprobe's DLL"
 grep -q 'id="test-6"' "$page" 2>/dev/null || fail "the page has no row for Test Read"
+# A second page is numbered, never the first overwritten.
+(cd "$work" && timeout --kill-after=10 120 wine cmd.exe /c "Ж日\\$name\\report.cmd --no-open") </dev/null >/dev/null 2>&1
+[ -f "$work/report-2.html" ] || fail "report.cmd's second page is not report-2.html"
 [ $failures -eq 0 ] || { echo "--- report.cmd"; cat "$report"; }
 
 echo "wine package $(basename "$out"): $failures failed"

@@ -23,10 +23,28 @@ pe_machine() {
     od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ' | sed 's/^0*//'
 }
 
+# Debian's wine command starts the 32-bit loader whenever wine32 is
+# installed; a kernel that runs no 32-bit programs refuses it ("Exec format
+# error"), though the 64-bit loader works. Then `wine` is the 64-bit loader,
+# and the 32-bit checks say they cannot run.
+wine_loader_shim() {
+    loader32=/usr/lib/wine/wine
+    loader64=/usr/lib/wine/wine64
+    [ -x "$loader32" ] && [ -x "$loader64" ] || return 0
+    "$loader32" --version >/dev/null 2>&1 && return 0
+    "$loader64" --version >/dev/null 2>&1 || return 0
+    mkdir -p "$WINEPREFIX.bin" || return 0
+    printf '#!/bin/sh\nWINELOADER=%s exec %s "$@"\n' "$loader64" "$loader64" >"$WINEPREFIX.bin/wine"
+    chmod +x "$WINEPREFIX.bin/wine"
+    PATH=$WINEPREFIX.bin:$PATH
+    export PATH
+}
+
 wine_start() {
     command -v wine >/dev/null 2>&1 || { wine_skip "no wine command; see .ci/wine-setup.sh"; return 1; }
     WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/devbench-wine.XXXXXX") || return 1
     export WINEPREFIX
+    wine_loader_shim
     timeout 300 wine wineboot --init >/dev/null 2>&1
     timeout 60 wine cmd.exe /c exit 3 >/dev/null 2>&1
     [ $? = 3 ] || { wine_skip "wine cannot run a 64-bit program"; return 1; }
@@ -42,6 +60,6 @@ wine_start() {
 wine_stop() {
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
-    rm -rf "$WINEPREFIX"
+    rm -rf "$WINEPREFIX" "$WINEPREFIX.bin"
     unset WINEPREFIX
 }

@@ -732,12 +732,44 @@ TEST_F(PrinterTest, EveryAnswerForbidsFraming)
         { 403, "GET / HTTP/1.1\r\n" + host + "\r\n" },
         { 404, "GET /nothing HTTP/1.1\r\n" + host + secret + "\r\n" },
         { 413, "POST /set HTTP/1.1\r\n" + host + secret + "Content-Length: 99999\r\n\r\n" },
+        // Counts the server library would answer with its own head, twice.
+        { 400, "POST /set HTTP/1.1\r\n" + host + secret + "Content-Length: -1\r\n\r\n" },
+        { 400, "POST /set HTTP/1.1\r\n" + host + secret + "Content-Length: +13\r\n\r\npaper=out" },
+        { 413, "POST /set HTTP/1.1\r\n" + host + secret + "Content-Length: 99999999999999999999999\r\n\r\n" },
+        { 505, "GET / HTTP/9.9\r\n" + host + "\r\n" },
     };
     for (const auto& [status, request] : answers) {
         std::string head;
-        EXPECT_EQ(http(request, nullptr, &head), status) << request;
+        std::string body;
+        EXPECT_EQ(http(request, &body, &head), status) << request;
+        EXPECT_EQ(body.find("HTTP/1."), std::string::npos) << "a second answer in the body: " << body;
         EXPECT_NE(head.find("\r\nX-Frame-Options: DENY\r\n"), std::string::npos) << head;
         EXPECT_NE(head.find("\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"), std::string::npos) << head;
+    }
+}
+
+// Clients without the secret that send a head and then trickle a body hold
+// no place of the browser's: each is refused as its head is in.
+TEST_F(PrinterTest, ClientsWithoutTheSecretAreRefusedAtTheirHeadAndLockNobodyOut)
+{
+    startWithPage();
+    std::string head
+        = "POST /set HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(page) + "\r\nContent-Length: 4000\r\n\r\n";
+    std::vector<int> intruders;
+    for (int i = 0; i < 130; ++i) {
+        intruders.push_back(connectPage());
+        send(intruders.back(), head.data(), head.size(), MSG_NOSIGNAL);
+    }
+    for (int round = 0; round < 20; ++round) {
+        for (int fd : intruders) send(fd, "x", 1, MSG_NOSIGNAL);
+        EXPECT_EQ(ask("GET /state"), 200) << "round " << round;
+    }
+    for (int fd : intruders) {
+        pollfd p = { fd, POLLIN, 0 };
+        char answer[16] = "";
+        EXPECT_TRUE(
+            poll(&p, 1, 2000) == 1 && recv(fd, answer, 12, 0) == 12 && strncmp(answer, "HTTP/1.1 403", 12) == 0);
+        close(fd);
     }
 }
 

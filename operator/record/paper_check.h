@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "operator/run/session.h"
+#include "operator/record/test_record.h"
 
 namespace vpop {
 

@@ -1,4 +1,4 @@
-#include "operator/run/firmware_name.h"
+#include "operator/record/firmware_name.h"
 
 namespace vpop {
 

@@ -1,4 +1,4 @@
-#include "operator/run/paper_check.h"
+#include "operator/record/paper_check.h"
 
 #include <algorithm>
 #include <map>

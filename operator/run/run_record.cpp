@@ -1,0 +1,78 @@
+#include "operator/run/run_record.h"
+
+#include "operator/record/verdict.h"
+
+namespace vpop {
+
+namespace {
+
+// Each test that did not end in order gets its own reason: the one that
+// broke off the run's, a test never started only that it was not.
+std::string whyNotEnded(const TestRecord& result, const RunOutcome& outcome)
+{
+    if (result.finished) return "";
+    if (result.bannerSeen) return outcome.broken.empty() ? "devbench did not come back after it" : outcome.broken;
+    if (outcome.setupFailed) return "not run: the run could not start: " + outcome.broken;
+    if (!outcome.broken.empty()) return "not run: the run broke off before it started";
+    return "not run: devbench did not start it";
+}
+
+} // namespace
+
+void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan,
+    const std::vector<MenuChoice>& extendedPlan)
+{
+    if (record.portName.empty()) record.portName = outcome.portName;
+    if (!record.library) record.library = outcome.library;
+    if (record.brokeOff.empty()) record.brokeOff = outcome.broken;
+    record.seconds += outcome.seconds;
+    record.strayFailures.insert(record.strayFailures.end(), outcome.strayFailures.begin(), outcome.strayFailures.end());
+    record.strayFailuresDropped += outcome.strayFailuresDropped;
+    keepBounded(record.strayStderr, record.strayStderrDropped, outcome.strayStderr);
+    record.strayStderrDropped += outcome.strayStderrDropped;
+    std::vector<TestRecord> results = outcome.records;
+    // A run that never reached its dialogue has no session's records.
+    if (results.empty()) {
+        for (Suite suite : { Suite::Devbench, Suite::Extended }) {
+            for (const MenuChoice& choice : suite == Suite::Devbench ? plan : extendedPlan) {
+                for (unsigned test : choice.tests) {
+                    results.emplace_back();
+                    results.back().suite = suite;
+                    results.back().number = test;
+                }
+            }
+        }
+    }
+    for (const TestRecord& result : results) {
+        RecordedTest test;
+        test.result = result;
+        test.why = whyNotEnded(result, outcome);
+        record.tests.push_back(test);
+    }
+}
+
+void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note)
+{
+    size_t first = record.tests.size();
+    RunRecord run;
+    std::vector<MenuChoice> tests { { "", fault.tests } };
+    if (fault.suite == Suite::Extended)
+        addRun(run, outcome, {}, tests);
+    else
+        addRun(run, outcome, tests);
+    record.seconds += run.seconds;
+    record.strayFailures.insert(record.strayFailures.end(), run.strayFailures.begin(), run.strayFailures.end());
+    if (record.brokeOff.empty() && !run.brokeOff.empty())
+        record.brokeOff = std::string(fault.fault) + ": " + run.brokeOff;
+    record.tests.insert(record.tests.end(), run.tests.begin(), run.tests.end());
+    for (size_t i = first; i < record.tests.size(); ++i) {
+        RecordedTest& test = record.tests[i];
+        test.fault = fault.fault;
+        if (test.result.suite != fault.suite || test.result.number != fault.expectedTest) continue;
+        test.expectedFailure = fault.expectedLine;
+    }
+    record.faults.push_back({ std::string(fault.fault), fault.expectedTest, false, note, run.seconds, fault.suite });
+    deriveJudgements(record);
+}
+
+} // namespace vpop
