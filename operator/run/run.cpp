@@ -5,10 +5,6 @@
 
 namespace vpop {
 
-namespace {
-
-// Another spelling of the printer's endpoint that names the same socket or
-// port, for devbench-extended's question; empty when there is none.
 std::string otherSpelling(const std::string& endpoint)
 {
     size_t slash = endpoint.rfind('/');
@@ -17,8 +13,6 @@ std::string otherSpelling(const std::string& endpoint)
     if (endpoint.compare(0, loopback.size(), loopback) == 0) return "localhost:" + endpoint.substr(loopback.size());
     return "";
 }
-
-} // namespace
 
 RunOutcome runOperator(
     const RunOptions& options, const std::vector<MenuChoice>& plan, const std::vector<MenuChoice>& extendedPlan)

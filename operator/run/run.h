@@ -63,6 +63,10 @@ struct RunOutcome {
     bool interrupted = false;
 };
 
+// Another spelling of the printer's endpoint that names the same socket or
+// port, for devbench-extended's question; empty when there is none.
+std::string otherSpelling(const std::string& endpoint);
+
 // devbench's planned tests, then devbench-extended's (none: it is not run)
 // at the same printer: one outcome, the two suites' records in that order.
 RunOutcome runOperator(
