@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "portlib/KelmorPort.h"
+#include "standin/faults.h"
 #include "standin/lock_faults.h"
+#include "standin/record_faults.h"
 #include "wire/endpoint.h"
 #include "wire/fault_option.h"
 #include "wire/portlock.h"
@@ -28,6 +30,11 @@
 namespace {
 
 using namespace wire;
+using standin::applyBlockFaults;
+using standin::applyRecordFaults;
+using standin::cannedRecord;
+using standin::Faults;
+using standin::recordWord;
 
 const uint32_t DEFAULT_TIME_LIMIT_MS = 5000;
 const uint32_t MAX_TIME_LIMIT_MS = 10 * 60 * 1000;
@@ -37,249 +44,9 @@ const uint32_t END_BLOCK_MARGIN_MS = 2000;
 // resend-start-64k: where a library with a 64 KiB buffer starts it over.
 const uint32_t RESEND_AFTER = 64 * 1024;
 
-// Faults this library can be asked to show, for testing how the suite copes
-// with a misbehaving library. Each is one entry of FAULTS below.
-struct Faults {
-    uint32_t refuseOpen = 0;
-    uint32_t chattyRefusal = 0;
-    uint32_t chunk = 0;
-    bool countOver = false;
-    bool onlineFlag2 = false;
-    bool noExclusive = false;
-    uint32_t stallStatusMs = 0;
-    bool paperOffset = false;
-    bool noReconnect = false;
-    bool keepLock = false;
-    bool acceptNothing = false;
-    bool offlineStuck0 = false;
-    bool slipZero = false;
-    bool ignoreDisconnect = false;
-    bool loseTerminator = false;
-    bool crashHeld = false;
-    uint32_t closeFailsAfter = 0;
-    bool onlineKeepsFlag = false;
-    bool readKeepsCount = false;
-    bool writeKeepsCount = false;
-    uint32_t dropAfter = 0;
-    bool oldRecordAtLevel1Size = false;
-    uint32_t longStatusRecord = 0;
-    uint32_t longBlockRecord = 0;
-    bool coverLatched = false;
-    bool offlineCoverPaperOnly = false;
-    bool onlineKeyOnly = false;
-    bool slipMinus1 = false;
-    bool onlineUnknown = false;
-    bool statusFirstUnset = false;
-    bool readFirstUnset = false;
-    bool wideCount = false;
-    bool wideOnlineFlag = false;
-    uint32_t longRead = 0;
-    bool recordHeader = false;
-    bool removeHeldLock = false;
-    bool alwaysHeld = false;
-    bool leakHandle = false;
-    bool onlineWhileUnplugged = false;
-    uint32_t farCountWrite = 0;
-    // Faults only devbench-extended's procedures catch (docs/extended.md).
-    bool lockBySpelling = false;
-    bool lockRelative = false;
-    uint32_t lockStaleMs = 0;
-    bool lockInherited = false;
-    bool lockDroppedUnplugged = false;
-    bool refusalResets = false;
-    bool badNameClosesAll = false;
-    bool secondOpenSharesLock = false;
-    bool refusalLeaks = false;
-    bool unreachableHeld = false;
-    bool replayRefusedWrite = false;
-    bool replayReply = false;
-    bool cannedStatus = false;
-    bool oldStatusStale = false;
-    bool resetSilent = false;
-    uint32_t idleFailsMs = 0;
-    bool paperFromCover = false;
-    bool coverPaperFromOffline = false;
-    bool slipAnywhere = false;
-    bool blockOldLayout = false;
-    bool blockCoverOfflineSwapped = false;
-    bool endEarly = false;
-    bool endGaveUpFresh = false;
-    bool beginResets = false;
-    bool endFailsAfterFirst = false;
-    bool readNulPast = false;
-    bool readCountWhole = false;
-    bool offlineWriteClaimsAll = false;
-    uint32_t writeHeldMs = 0;
-    bool partialAsZero = false;
-    bool resendStart64k = false;
-    bool timeLimitNs32 = false;
-};
-
 struct Settings {
     uint32_t timeoutMs = 0;
     Faults faults;
-};
-
-struct FaultEntry {
-    const char* name;
-    bool takesNumber;
-    void (*apply)(Faults&, uint32_t);
-};
-
-const FaultEntry FAULTS[] = {
-    // The Nth OpenPortA of this process that carries this fault is refused.
-    { "refuse-open", true, [](Faults& f, uint32_t n) { f.refuseOpen = n; } },
-    // The first OpenPortA of this process that carries this fault prints N
-    // bytes on standard output without ending the line, and is refused: the
-    // suite's failure line lands far into one long line.
-    { "chatty-refusal", true, [](Faults& f, uint32_t n) { f.chattyRefusal = n; } },
-    // WritePort sends at most N bytes a call.
-    { "chunk", true, [](Faults& f, uint32_t n) { f.chunk = n; } },
-    // WritePort claims one byte more than it was given.
-    { "count-over", false, [](Faults& f, uint32_t) { f.countOver = true; } },
-    // Online is reported as 2 instead of 1.
-    { "online-flag-2", false, [](Faults& f, uint32_t) { f.onlineFlag2 = true; } },
-    // The port is not locked: a second opener is let in.
-    { "no-exclusive", false, [](Faults& f, uint32_t) { f.noExclusive = true; } },
-    // GetParsedStatus(Ex) take N ms longer.
-    { "stall-status", true, [](Faults& f, uint32_t n) { f.stallStatusMs = n; } },
-    // paperEmpty lands at the other record layout's offset.
-    { "paper-offset", false, [](Faults& f, uint32_t) { f.paperOffset = true; } },
-    // A session lost once is never opened again.
-    { "no-reconnect", false, [](Faults& f, uint32_t) { f.noReconnect = true; } },
-    // ClosePort keeps the port locked until the process ends.
-    { "keep-lock", false, [](Faults& f, uint32_t) { f.keepLock = true; } },
-    // WritePort succeeds without taking a byte, for ever.
-    { "accept-nothing", false, [](Faults& f, uint32_t) { f.acceptNothing = true; } },
-    // The records' offline word stays 0 whatever the printer says.
-    { "offline-stuck-0", false, [](Faults& f, uint32_t) { f.offlineStuck0 = true; } },
-    // The records' slip sensor words (TOF, COF, BOF) stay 0.
-    { "slip-zero", false, [](Faults& f, uint32_t) { f.slipZero = true; } },
-    // ResetDevice reports success while the printer is unreachable.
-    { "ignore-disconnect", false, [](Faults& f, uint32_t) { f.ignoreDisconnect = true; } },
-    // ReadPort drops zero bytes, the firmware reply's terminator among them.
-    { "lose-terminator", false, [](Faults& f, uint32_t) { f.loseTerminator = true; } },
-    // Opening a port that another process holds aborts this process.
-    { "crash-held", false, [](Faults& f, uint32_t) { f.crashHeld = true; } },
-    // ClosePort reports failure once N bytes or more went through the port.
-    { "close-fails-after", true, [](Faults& f, uint32_t n) { f.closeFailsAfter = n; } },
-    // While the printer is unreachable these report success without setting
-    // their flag or count.
-    { "online-keeps-flag", false, [](Faults& f, uint32_t) { f.onlineKeepsFlag = true; } },
-    { "read-keeps-count", false, [](Faults& f, uint32_t) { f.readKeepsCount = true; } },
-    { "write-keeps-count", false, [](Faults& f, uint32_t) { f.writeKeepsCount = true; } },
-    // WritePort sends only the first N bytes of a call, as a fixed buffer
-    // would, yet reports all of them written.
-    { "drop-after", true, [](Faults& f, uint32_t n) { f.dropAfter = n; } },
-    // Records written past the size the caller provides, as a library built
-    // against another header would: GetParsedStatus fills 176 bytes of the
-    // 144-byte old record; GetParsedStatusEx, or Begin and End, write N bytes
-    // past the level-1 record.
-    { "old-record-l1", false, [](Faults& f, uint32_t) { f.oldRecordAtLevel1Size = true; } },
-    { "long-record", true, [](Faults& f, uint32_t n) { f.longStatusRecord = n; } },
-    { "long-block-record", true, [](Faults& f, uint32_t n) { f.longBlockRecord = n; } },
-    // The records' coverOpen word, once 1, stays 1 until the port is closed,
-    // as an event latched and never cleared.
-    { "cover-latched", false, [](Faults& f, uint32_t) { f.coverLatched = true; } },
-    // The records' offline word is worked out from coverOpen and paperEmpty,
-    // blind to the Online key and a latched error.
-    { "offline-cover-paper-only", false, [](Faults& f, uint32_t) { f.offlineCoverPaperOnly = true; } },
-    // GetOnlineStatus looks at the Online key only: a printer offline with
-    // its cover open or its paper out reads online.
-    { "online-key-only", false, [](Faults& f, uint32_t) { f.onlineKeyOnly = true; } },
-    // The records' slip and validation words read -1, whatever the sensors say.
-    { "slip-minus-1", false, [](Faults& f, uint32_t) { f.slipMinus1 = true; } },
-    // GetOnlineStatus succeeds with the flag -1 ("unknown") while the printer
-    // is unreachable.
-    { "online-unknown", false, [](Faults& f, uint32_t) { f.onlineUnknown = true; } },
-    // The first record call of a port (GetParsedStatus(Ex), Begin or End)
-    // succeeds before the library has a status, leaving the record as it was.
-    { "status-first-unset", false, [](Faults& f, uint32_t) { f.statusFirstUnset = true; } },
-    // The first ReadPort of a port succeeds before the library has read
-    // anything, leaving the count as it was.
-    { "read-first-unset", false, [](Faults& f, uint32_t) { f.readFirstUnset = true; } },
-    // Written by a library built with 64-bit counts or booleans: WritePort and
-    // ReadPort write 8-byte counts, GetOnlineStatus an 8-byte flag.
-    { "wide-count", false, [](Faults& f, uint32_t) { f.wideCount = true; } },
-    { "wide-online-flag", false, [](Faults& f, uint32_t) { f.wideOnlineFlag = true; } },
-    // ReadPort writes N bytes past the buffer it was given, as a library that
-    // copies whole packets would.
-    { "long-read", true, [](Faults& f, uint32_t n) { f.longRead = n; } },
-    // GetParsedStatusEx writes a 4-byte size word in front of the record.
-    { "record-header", false, [](Faults& f, uint32_t) { f.recordHeader = true; } },
-    // Refusing a held port, the library takes the holder's lock file for a
-    // stale one and removes it, so the next opener gets the port. (POSIX: a
-    // Windows lock is an object no other process can remove.)
-    { "remove-held-lock", false, [](Faults& f, uint32_t) { f.removeHeldLock = true; } },
-    // Every refused open says the port is held (EBUSY, Windows' 183), whatever
-    // the reason.
-    { "always-held", false, [](Faults& f, uint32_t) { f.alwaysHeld = true; } },
-    // ClosePort forgets the connection's handle: it stays open until the
-    // process ends.
-    { "leak-handle", false, [](Faults& f, uint32_t) { f.leakHandle = true; } },
-    // GetOnlineStatus succeeds with the flag 1 while the printer is
-    // unreachable, as a library that answers from its last known state would.
-    { "online-while-unplugged", false, [](Faults& f, uint32_t) { f.onlineWhileUnplugged = true; } },
-    // WritePort also writes a zero word N bytes past the end of its count,
-    // as a library that fills a wider structure of its own would.
-    { "far-count-write", true, [](Faults& f, uint32_t n) { f.farCountWrite = n; } },
-    // The lock: named by how the port is spelled; a file in the current
-    // folder; taken for stale after N ms and taken over; inherited by the
-    // programs its holder starts; let go when the printer is unplugged and
-    // never taken again; a refusal that resets the printer under the holder;
-    // a refused bad name that closes every handle of the process; a second
-    // open in the process let in on the first one's lock, which its close
-    // lets go.
-    { "lock-by-spelling", false, [](Faults& f, uint32_t) { f.lockBySpelling = true; } },
-    { "lock-relative", false, [](Faults& f, uint32_t) { f.lockRelative = true; } },
-    { "lock-stale", true, [](Faults& f, uint32_t n) { f.lockStaleMs = n; } },
-    { "lock-inherited", false, [](Faults& f, uint32_t) { f.lockInherited = true; } },
-    { "lock-dropped-unplugged", false, [](Faults& f, uint32_t) { f.lockDroppedUnplugged = true; } },
-    { "refusal-resets", false, [](Faults& f, uint32_t) { f.refusalResets = true; } },
-    { "bad-name-closes-all", false, [](Faults& f, uint32_t) { f.badNameClosesAll = true; } },
-    { "second-open-shares-lock", false, [](Faults& f, uint32_t) { f.secondOpenSharesLock = true; } },
-    // Refusals: each keeps a descriptor; an unreachable printer is "held".
-    { "refusal-leaks", false, [](Faults& f, uint32_t) { f.refusalLeaks = true; } },
-    { "unreachable-held", false, [](Faults& f, uint32_t) { f.unreachableHeld = true; } },
-    // Reconnect: a write refused while unplugged sent after the reconnect;
-    // the last reply read handed out again; after one failed call a canned
-    // offline, cover open, no paper record; the old record answered from
-    // the last one while unplugged.
-    { "replay-refused-write", false, [](Faults& f, uint32_t) { f.replayRefusedWrite = true; } },
-    { "replay-reply", false, [](Faults& f, uint32_t) { f.replayReply = true; } },
-    { "canned-status", false, [](Faults& f, uint32_t) { f.cannedStatus = true; } },
-    { "old-status-stale", false, [](Faults& f, uint32_t) { f.oldStatusStale = true; } },
-    // Reset and idle: ResetDevice sends nothing; the first call after N ms
-    // without one fails.
-    { "reset-silent", false, [](Faults& f, uint32_t) { f.resetSilent = true; } },
-    { "idle-fails", true, [](Faults& f, uint32_t n) { f.idleFailsMs = n; } },
-    // Status words: paperEmpty copied from coverOpen; both from offline;
-    // each slip word set for paper anywhere in the slip; Begin and End
-    // records in the old layout, or with coverOpen and offline swapped.
-    { "paper-from-cover", false, [](Faults& f, uint32_t) { f.paperFromCover = true; } },
-    { "cover-paper-from-offline", false, [](Faults& f, uint32_t) { f.coverPaperFromOffline = true; } },
-    { "slip-anywhere", false, [](Faults& f, uint32_t) { f.slipAnywhere = true; } },
-    { "block-old-layout", false, [](Faults& f, uint32_t) { f.blockOldLayout = true; } },
-    { "block-cover-offline-swapped", false, [](Faults& f, uint32_t) { f.blockCoverOfflineSwapped = true; } },
-    // Checked blocks: End returns at once with a fresh status; End the
-    // printer gave up on reports success with a fresh status; Begin resets
-    // the printer; End fails every block after a handle's first.
-    { "end-early", false, [](Faults& f, uint32_t) { f.endEarly = true; } },
-    { "end-gave-up-fresh", false, [](Faults& f, uint32_t) { f.endGaveUpFresh = true; } },
-    { "begin-resets", false, [](Faults& f, uint32_t) { f.beginResets = true; } },
-    { "end-fails-after-first", false, [](Faults& f, uint32_t) { f.endFailsAfterFirst = true; } },
-    // Reads and writes: a NUL after the bytes read (past the buffer when
-    // they fill it); a count of the whole buffer; a write refused while
-    // offline reported whole; a write held N ms in the library; a partial
-    // write reported as 0; past 64 KiB in one call the buffer's start sent
-    // again; the time limit in nanoseconds in 32 bits.
-    { "read-nul-past", false, [](Faults& f, uint32_t) { f.readNulPast = true; } },
-    { "read-count-whole", false, [](Faults& f, uint32_t) { f.readCountWhole = true; } },
-    { "offline-write-claims-all", false, [](Faults& f, uint32_t) { f.offlineWriteClaimsAll = true; } },
-    { "write-held", true, [](Faults& f, uint32_t n) { f.writeHeldMs = n; } },
-    { "partial-as-zero", false, [](Faults& f, uint32_t) { f.partialAsZero = true; } },
-    { "resend-start-64k", false, [](Faults& f, uint32_t) { f.resendStart64k = true; } },
-    { "time-limit-ns32", false, [](Faults& f, uint32_t) { f.timeLimitNs32 = true; } },
 };
 
 bool parseNumber(const std::string& text, uint32_t* value)
@@ -289,33 +56,9 @@ bool parseNumber(const std::string& text, uint32_t* value)
     return true;
 }
 
-// Every fault this library knows, as a person would write it.
-std::string knownFaults()
-{
-    std::string known;
-    for (const FaultEntry& fault : FAULTS)
-        known += std::string(known.empty() ? "" : ", ") + fault.name + (fault.takesNumber ? ":N" : "");
-    return known;
-}
-
 bool applyFault(Settings& settings, const std::string& value, std::string* error)
 {
-    FaultOption option = splitFaultOption(value);
-    for (const FaultEntry& fault : FAULTS) {
-        if (option.name != fault.name) continue;
-        uint32_t number = 0;
-        // Every numbered fault counts or measures something: 0 would mean no fault.
-        if (fault.takesNumber != option.hasNumber
-            || (fault.takesNumber && (!parseNumber(option.number, &number) || number == 0))) {
-            *error = fault.takesNumber ? "fault " + option.name + " needs a number above 0: fault=" + option.name + ":N"
-                                       : "fault " + option.name + " takes no number";
-            return false;
-        }
-        fault.apply(settings.faults, number);
-        return true;
-    }
-    *error = "unknown fault '" + value + "' (known: " + knownFaults() + ")";
-    return false;
+    return standin::applyFault(settings.faults, value, error);
 }
 
 struct SettingEntry {
@@ -533,74 +276,6 @@ std::vector<uint8_t> u32Payload(uint32_t value)
 
 uint32_t recordSize(Layout layout) { return layout == LAYOUT_OLD ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE; }
 
-void setRecordWord(std::vector<uint8_t>& words, uint32_t offset, int32_t value)
-{
-    memcpy(words.data() + offset, &value, sizeof value);
-}
-
-int32_t recordWord(const std::vector<uint8_t>& words, uint32_t offset)
-{
-    int32_t value;
-    memcpy(&value, words.data() + offset, sizeof value);
-    return value;
-}
-
-// The faults that change the words of a record as the printer sent it.
-void applyRecordFaults(Port& port, Layout layout, std::vector<uint8_t>& words)
-{
-    const Faults& faults = port.settings.faults;
-    uint32_t paperEmpty = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_OLD : VX_OFFSET_PAPER_EMPTY_LEVEL1;
-    if (faults.paperOffset) {
-        uint32_t wrong = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_LEVEL1 : VX_OFFSET_PAPER_EMPTY_OLD;
-        setRecordWord(words, wrong, recordWord(words, paperEmpty));
-        setRecordWord(words, paperEmpty, 0);
-    }
-    if (faults.offlineStuck0) setRecordWord(words, VX_OFFSET_OFFLINE, 0);
-    if (faults.offlineCoverPaperOnly) {
-        bool coverOrPaper = recordWord(words, VX_OFFSET_COVER_OPEN) != 0 || recordWord(words, paperEmpty) != 0;
-        setRecordWord(words, VX_OFFSET_OFFLINE, coverOrPaper ? 1 : 0);
-    }
-    if (faults.coverLatched) {
-        port.coverSeenOpen = port.coverSeenOpen || recordWord(words, VX_OFFSET_COVER_OPEN) != 0;
-        if (port.coverSeenOpen) setRecordWord(words, VX_OFFSET_COVER_OPEN, 1);
-    }
-    if (faults.paperFromCover) setRecordWord(words, paperEmpty, recordWord(words, VX_OFFSET_COVER_OPEN));
-    if (faults.coverPaperFromOffline) {
-        setRecordWord(words, paperEmpty, recordWord(words, VX_OFFSET_OFFLINE));
-        setRecordWord(words, VX_OFFSET_COVER_OPEN, recordWord(words, VX_OFFSET_OFFLINE));
-    }
-    if (layout == LAYOUT_OLD) return;
-    if (faults.slipAnywhere) {
-        bool anywhere = recordWord(words, VX_OFFSET_SLIP_TOF) != 0 || recordWord(words, VX_OFFSET_SLIP_COF) != 0
-            || recordWord(words, VX_OFFSET_SLIP_BOF) != 0;
-        for (uint32_t offset : { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF })
-            setRecordWord(words, offset, anywhere ? 1 : 0);
-    }
-    if (faults.slipZero) {
-        for (uint32_t offset : { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF })
-            setRecordWord(words, offset, 0);
-    }
-    if (faults.slipMinus1) {
-        for (uint32_t offset :
-            { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF, VX_OFFSET_VALIDATION_PAPER_PRESENCE })
-            setRecordWord(words, offset, -1);
-    }
-}
-
-// Begin's and End's records as a library that fills them its own way.
-void applyBlockFaults(const Faults& faults, std::vector<uint8_t>& words)
-{
-    if (faults.blockOldLayout) {
-        setRecordWord(words, VX_OFFSET_PAPER_EMPTY_OLD, recordWord(words, VX_OFFSET_PAPER_EMPTY_LEVEL1));
-        setRecordWord(words, VX_OFFSET_PAPER_EMPTY_LEVEL1, 0);
-    }
-    if (faults.blockCoverOfflineSwapped) {
-        int32_t cover = recordWord(words, VX_OFFSET_COVER_OPEN);
-        setRecordWord(words, VX_OFFSET_COVER_OPEN, recordWord(words, VX_OFFSET_OFFLINE));
-        setRecordWord(words, VX_OFFSET_OFFLINE, cover);
-    }
-}
-
 // Copies a record reply into the caller's record, never more than its size
 // (unless a fault says otherwise: `overrun` bytes past it).
 VX_BOOL fillRecord(
@@ -608,10 +283,7 @@ VX_BOOL fillRecord(
 {
     if (reply.status != STATUS_OK || reply.payload.size() != recordSize(layout)) return fail(EIO);
     if (port.settings.faults.cannedStatus && port.callFailed) {
-        std::vector<uint8_t> canned(recordSize(layout), 0);
-        uint32_t paper = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_OLD : VX_OFFSET_PAPER_EMPTY_LEVEL1;
-        for (uint32_t offset : { uint32_t(VX_OFFSET_COVER_OPEN), uint32_t(VX_OFFSET_OFFLINE), paper })
-            setRecordWord(canned, offset, 1);
+        std::vector<uint8_t> canned = cannedRecord(layout);
         memcpy(record, canned.data(), canned.size());
         return VX_TRUE;
     }
@@ -621,7 +293,7 @@ VX_BOOL fillRecord(
         return VX_TRUE;
     }
     std::vector<uint8_t> words = reply.payload;
-    applyRecordFaults(port, layout, words);
+    applyRecordFaults(port.settings.faults, layout, words, &port.coverSeenOpen);
     if (block) applyBlockFaults(port.settings.faults, words);
     words.resize(words.size() + overrun);
     uint8_t* to = static_cast<uint8_t*>(record);
