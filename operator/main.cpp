@@ -48,10 +48,14 @@ const char usage[]
       "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
       "printer it starts (or the one already serving at ENDPOINT) and answers every prompt.\n"
       "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
-      "N runs at a time (default 4), each with its own virtual printer.\n"
+      "and every test of both programs under each healthy variation of the library, which must\n"
+      "pass them all;\n"
+      "N runs at a time (default 6), each with its own virtual printer.\n"
+      "--timeout SEC is how long devbench may print nothing (default 30, --manual 300); in a test\n"
+      "it may also take what the test's own time limits allow (Test Open Port: 200 opens and closes).\n"
       "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
       "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
-      "at each prompt; it changes nothing on the printer (default --timeout 300 there).\n"
+      "at each prompt; it changes nothing on the printer.\n"
       "--extended runs devbench-extended's procedures (found beside devbench) after the tests of\n"
       "--tests, at the same printer: one run, one record, one verdict; its tests are numbered x0, x1...\n"
       "Its yes/no questions are answered from the virtual printer's record (or by the technician).\n"
@@ -77,7 +81,7 @@ struct Options {
     std::vector<MenuChoice> extendedPlan;
     bool matrix = false;
     bool extended = false;
-    unsigned jobs = 4;
+    unsigned jobs = 6;
     bool jobsGiven = false;
     bool manual = false;
     bool timeoutGiven = false;

@@ -1,16 +1,12 @@
 #include "standin/faults.h"
 
-#include "wire/fault_option.h"
+#include "standin/named_entry.h"
 
 namespace standin {
 
 namespace {
 
-struct FaultEntry {
-    const char* name;
-    bool takesNumber;
-    void (*apply)(Faults&, uint32_t);
-};
+using FaultEntry = NamedEntry<Faults>;
 
 const FaultEntry FAULTS[] = {
     // The Nth OpenPortA of this process that carries this fault is refused.
@@ -75,9 +71,6 @@ const FaultEntry FAULTS[] = {
     { "online-key-only", false, [](Faults& f, uint32_t) { f.onlineKeyOnly = true; } },
     // The records' slip and validation words read -1, whatever the sensors say.
     { "slip-minus-1", false, [](Faults& f, uint32_t) { f.slipMinus1 = true; } },
-    // GetOnlineStatus succeeds with the flag -1 ("unknown") while the printer
-    // is unreachable.
-    { "online-unknown", false, [](Faults& f, uint32_t) { f.onlineUnknown = true; } },
     // The first record call of a port (GetParsedStatus(Ex), Begin or End)
     // succeeds before the library has a status, leaving the record as it was.
     { "status-first-unset", false, [](Faults& f, uint32_t) { f.statusFirstUnset = true; } },
@@ -168,42 +161,11 @@ const FaultEntry FAULTS[] = {
     { "time-limit-ns32", false, [](Faults& f, uint32_t) { f.timeLimitNs32 = true; } },
 };
 
-bool parseNumber(const std::string& text, uint32_t* value)
-{
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    *value = static_cast<uint32_t>(std::stoul(text));
-    return true;
-}
-
-// Every fault this library knows, as a person would write it.
-std::string knownFaults()
-{
-    std::string known;
-    for (const FaultEntry& fault : FAULTS)
-        known += std::string(known.empty() ? "" : ", ") + fault.name + (fault.takesNumber ? ":N" : "");
-    return known;
-}
-
 } // namespace
 
 bool applyFault(Faults& faults, const std::string& value, std::string* error)
 {
-    wire::FaultOption option = wire::splitFaultOption(value);
-    for (const FaultEntry& fault : FAULTS) {
-        if (option.name != fault.name) continue;
-        uint32_t number = 0;
-        // Every numbered fault counts or measures something: 0 would mean no fault.
-        if (fault.takesNumber != option.hasNumber
-            || (fault.takesNumber && (!parseNumber(option.number, &number) || number == 0))) {
-            *error = fault.takesNumber ? "fault " + option.name + " needs a number above 0: fault=" + option.name + ":N"
-                                       : "fault " + option.name + " takes no number";
-            return false;
-        }
-        fault.apply(faults, number);
-        return true;
-    }
-    *error = "unknown fault '" + value + "' (known: " + knownFaults() + ")";
-    return false;
+    return applyNamed(FAULTS, "fault", faults, value, error);
 }
 
 } // namespace standin

@@ -39,7 +39,6 @@ struct Faults {
     bool offlineCoverPaperOnly = false;
     bool onlineKeyOnly = false;
     bool slipMinus1 = false;
-    bool onlineUnknown = false;
     bool statusFirstUnset = false;
     bool readFirstUnset = false;
     bool wideCount = false;

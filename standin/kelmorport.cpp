@@ -20,7 +20,10 @@
 #include "portlib/KelmorPort.h"
 #include "standin/faults.h"
 #include "standin/lock_faults.h"
+#include "standin/named_entry.h"
 #include "standin/record_faults.h"
+#include "standin/side_files.h"
+#include "standin/variations.h"
 #include "wire/endpoint.h"
 #include "wire/fault_option.h"
 #include "wire/portlock.h"
@@ -35,6 +38,7 @@ using standin::applyRecordFaults;
 using standin::cannedRecord;
 using standin::Faults;
 using standin::recordWord;
+using standin::setRecordWord;
 
 const uint32_t DEFAULT_TIME_LIMIT_MS = 5000;
 const uint32_t MAX_TIME_LIMIT_MS = 10 * 60 * 1000;
@@ -43,22 +47,25 @@ const uint32_t MAX_TIME_LIMIT_MS = 10 * 60 * 1000;
 const uint32_t END_BLOCK_MARGIN_MS = 2000;
 // resend-start-64k: where a library with a 64 KiB buffer starts it over.
 const uint32_t RESEND_AFTER = 64 * 1024;
+// Between the tries of a call under unplugged-retry.
+const uint32_t RETRY_PAUSE_MS = 100;
 
 struct Settings {
     uint32_t timeoutMs = 0;
     Faults faults;
+    standin::Variations variations;
 };
 
-bool parseNumber(const std::string& text, uint32_t* value)
-{
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    *value = static_cast<uint32_t>(std::stoul(text));
-    return true;
-}
+using standin::parseNumber;
 
 bool applyFault(Settings& settings, const std::string& value, std::string* error)
 {
     return standin::applyFault(settings.faults, value, error);
+}
+
+bool applyVariation(Settings& settings, const std::string& value, std::string* error)
+{
+    return standin::applyVariation(settings.variations, value, error);
 }
 
 struct SettingEntry {
@@ -75,10 +82,11 @@ const SettingEntry SETTINGS[] = {
             return false;
         } },
     { "fault", applyFault },
+    { "variation", applyVariation },
 };
 
-// "key=value,key=value"; empty items are skipped. A key, or a fault, given
-// twice is refused: which of the two was meant cannot be told.
+// "key=value,key=value"; empty items are skipped. A key, a fault or a
+// variation given twice is refused: which of the two was meant cannot be told.
 bool parseSettings(const std::string& text, Settings* settings, std::string* error)
 {
     std::set<std::string> given;
@@ -96,10 +104,11 @@ bool parseSettings(const std::string& text, Settings* settings, std::string* err
             if (key == e.key) entry = &e;
         }
         if (entry == nullptr || equals == std::string::npos) {
-            *error = "unknown setting '" + item + "' (known: timeout=MS, fault=NAME[:N])";
+            *error = "unknown setting '" + item + "' (known: timeout=MS, fault=NAME[:N], variation=NAME[:N])";
             return false;
         }
-        std::string once = key == "fault" ? "fault=" + splitFaultOption(item.substr(equals + 1)).name : key;
+        bool named = key == "fault" || key == "variation";
+        std::string once = named ? key + "=" + splitFaultOption(item.substr(equals + 1)).name : key;
         if (!given.insert(once).second) {
             *error = "'" + once + "' is given twice";
             return false;
@@ -136,6 +145,12 @@ struct Port {
     std::vector<uint8_t> lastOldRecord;
     uint32_t endsDone = 0;
     bool sharedLock = false;
+    // For the variations: the session's trace file, the last status the
+    // library had (records by layout), the notes written on standard error.
+    FILE* trace = nullptr;
+    VX_BOOL lastOnline = VX_TRUE;
+    std::vector<uint8_t> lastRecord[2];
+    unsigned notes = 0;
 };
 
 // A count or flag as a library built with 64-bit ones writes it: the value,
@@ -146,7 +161,8 @@ void putWide(void* to, uint32_t value)
     memcpy(to, &wide, sizeof wide);
 }
 
-// Handles are numbers that are never reused, so a stale handle can only miss.
+// Handles are numbers that are never reused, so a stale handle can only miss
+// (but under handle-is-address).
 std::mutex tableMutex;
 std::map<uintptr_t, std::shared_ptr<Port>> ports;
 uintptr_t nextHandle = 0x1000;
@@ -205,7 +221,8 @@ bool openSession(Port& port)
 // One request and its reply. A session that broke since the last call (the
 // printer was unplugged and is back) is replaced once; a fresh session that
 // fails, a timeout or an unreachable printer fails the call.
-bool callOnce(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, uint32_t waitMs);
+bool callOnce(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs);
+bool retriedCall(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs);
 
 // What the extended faults do around each request.
 bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, uint32_t waitMs)
@@ -219,7 +236,7 @@ bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, u
         return fail(ETIMEDOUT);
     }
     bool wasLost = port.socket == NO_SOCKET;
-    bool done = callOnce(port, op, std::move(payload), reply, waitMs);
+    bool done = retriedCall(port, op, payload, reply, waitMs);
     if (!done) port.callFailed = true;
     if (!done && faults.lockDroppedUnplugged && port.lock != NO_LOCK) {
         releasePortLock(port.lockName, port.lock);
@@ -235,7 +252,7 @@ bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, u
     return done;
 }
 
-bool callOnce(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, uint32_t waitMs)
+bool callOnce(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         bool fresh = false;
@@ -262,9 +279,22 @@ bool callOnce(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* repl
     return fail(EIO);
 }
 
-bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply)
+// A call that fails is tried again (unplugged-retry) until `waitMs` is spent.
+bool retriedCall(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs)
 {
-    return call(port, op, std::move(payload), reply, port.timeLimitMs);
+    uint64_t deadline = monotonicMs() + waitMs;
+    for (;;) {
+        if (callOnce(port, op, payload, reply, waitMs)) return true;
+        uint64_t now = monotonicMs();
+        if (!port.settings.variations.unpluggedRetry || now + RETRY_PAUSE_MS >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(RETRY_PAUSE_MS));
+        waitMs = static_cast<uint32_t>(deadline - monotonicMs());
+    }
+}
+
+bool call(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply)
+{
+    return call(port, op, payload, reply, port.timeLimitMs);
 }
 
 std::vector<uint8_t> u32Payload(uint32_t value)
@@ -275,6 +305,41 @@ std::vector<uint8_t> u32Payload(uint32_t value)
 }
 
 uint32_t recordSize(Layout layout) { return layout == LAYOUT_OLD ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE; }
+
+// The words of a record this build knows: the ones the contract names.
+std::vector<uint32_t> knownWords(Layout layout)
+{
+    if (layout == LAYOUT_OLD) return { VX_OFFSET_COVER_OPEN, VX_OFFSET_OFFLINE, VX_OFFSET_PAPER_EMPTY_OLD };
+    return { VX_OFFSET_COVER_OPEN, VX_OFFSET_OFFLINE, VX_OFFSET_PAPER_EMPTY_LEVEL1, VX_OFFSET_SLIP_TOF,
+        VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF, VX_OFFSET_VALIDATION_PAPER_PRESENCE };
+}
+
+// The variations that write a record's words their own way.
+void applyRecordVariations(const standin::Variations& variations, Layout layout, std::vector<uint8_t>& words)
+{
+    if (variations.slipSensorBits && layout == LAYOUT_L1) {
+        const std::pair<uint32_t, int32_t> bits[] = { { VX_OFFSET_SLIP_TOF, 0x02 }, { VX_OFFSET_SLIP_COF, 0x04 },
+            { VX_OFFSET_SLIP_BOF, 0x08 }, { VX_OFFSET_VALIDATION_PAPER_PRESENCE, 0x20 } };
+        for (auto [offset, bit] : bits) setRecordWord(words, offset, recordWord(words, offset) != 0 ? bit : 0);
+    }
+    if (!variations.unreadWordsFilled) return;
+    std::vector<uint32_t> known = knownWords(layout);
+    for (uint32_t offset = 0; offset + sizeof(int32_t) <= recordSize(layout); offset += sizeof(int32_t)) {
+        if (std::find(known.begin(), known.end(), offset) == known.end())
+            setRecordWord(words, offset, static_cast<int32_t>(0xCDCDCDCDu));
+    }
+}
+
+std::vector<uint8_t>& lastRecord(Port& port, Layout layout) { return port.lastRecord[layout == LAYOUT_OLD ? 0 : 1]; }
+
+// A record call that failed: under failed-calls-fill the record gets the
+// last status the library had all the same.
+VX_BOOL recordCallFailed(Port& port, Layout layout, void* record)
+{
+    const std::vector<uint8_t>& last = lastRecord(port, layout);
+    if (port.settings.variations.failedCallsFill && !last.empty()) memcpy(record, last.data(), last.size());
+    return VX_FALSE;
+}
 
 // Copies a record reply into the caller's record, never more than its size
 // (unless a fault says otherwise: `overrun` bytes past it).
@@ -292,16 +357,24 @@ VX_BOOL fillRecord(
         port.recordFilled = true;
         return VX_TRUE;
     }
+    const standin::Variations& variations = port.settings.variations;
     std::vector<uint8_t> words = reply.payload;
     applyRecordFaults(port.settings.faults, layout, words, &port.coverSeenOpen);
     if (block) applyBlockFaults(port.settings.faults, words);
+    applyRecordVariations(variations, layout, words);
+    lastRecord(port, layout) = words;
     words.resize(words.size() + overrun);
     uint8_t* to = static_cast<uint8_t*>(record);
     if (port.settings.faults.recordHeader && layout == LAYOUT_L1) {
         uint32_t size = recordSize(layout);
         memcpy(to - sizeof size, &size, sizeof size);
     }
-    memcpy(to, words.data(), words.size());
+    if (!variations.unreadWordsKept) {
+        memcpy(to, words.data(), words.size());
+        return VX_TRUE;
+    }
+    for (uint32_t offset : knownWords(layout)) memcpy(to + offset, words.data() + offset, sizeof(int32_t));
+    memcpy(to + recordSize(layout), words.data() + recordSize(layout), overrun);
     return VX_TRUE;
 }
 
@@ -312,26 +385,55 @@ bool layoutOf(uint32_t level, Layout* layout)
     return true;
 }
 
+void pause(uint32_t ms)
+{
+    if (ms != 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// What the variations keep of each call: a line in the process's log and
+// the session's trace, a note on standard error. The reason for a failure
+// stays what the call left.
+void note(Port& port, const char* call, VX_BOOL result)
+{
+    const standin::Variations& variations = port.settings.variations;
+    if (!variations.processLog && port.trace == nullptr && !variations.stderrNotes) return;
+    int reason = errno;
+    std::string text = std::string(call) + (result == VX_FALSE ? " failed" : " done");
+    if (variations.processLog) standin::logNote(text.c_str());
+    if (port.trace != nullptr) fprintf(port.trace, "%s\n", text.c_str());
+    // Only every fourth note ends its line.
+    if (variations.stderrNotes) fprintf(stderr, "KelmorPort: %s%s", text.c_str(), ++port.notes % 4 == 0 ? "\n" : "; ");
+    errno = reason;
+}
+
+// A call's result as this build reports it, once noted.
+VX_BOOL answer(Port& port, const char* call, VX_BOOL result)
+{
+    note(port, call, result);
+    if (result == VX_FALSE) return VX_FALSE;
+    if (port.settings.variations.staleError) reportError(EBUSY);
+    return port.settings.variations.successMinus1 ? -1 : result;
+}
+
 // Runs body on the port behind handle, one call at a time per port.
-template <typename Body> VX_BOOL withPort(PortHandle handle, Body body)
+template <typename Body> VX_BOOL withPort(PortHandle handle, const char* name, Body body)
 {
     std::shared_ptr<Port> port = find(handle);
     if (!port) return fail(EBADF);
     std::lock_guard<std::mutex> guard(port->mutex);
-    return body(*port);
+    return answer(*port, name, body(*port));
 }
 
 VX_BOOL status(PortHandle handle, void* record, Layout layout)
 {
     if (record == nullptr) return fail(EINVAL);
-    return withPort(handle, [&](Port& port) {
-        if (port.settings.faults.stallStatusMs) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(port.settings.faults.stallStatusMs));
-        }
+    return withPort(handle, layout == LAYOUT_OLD ? "GetParsedStatus" : "GetParsedStatusEx", [&](Port& port) {
+        pause(port.settings.faults.stallStatusMs + port.settings.variations.statusDelayMs);
         Frame reply;
         const Faults& faults = port.settings.faults;
         if (!call(port, OP_STATUS, u32Payload(layout), &reply)) {
-            if (!faults.oldStatusStale || layout != LAYOUT_OLD || port.lastOldRecord.empty()) return VX_FALSE;
+            if (!faults.oldStatusStale || layout != LAYOUT_OLD || port.lastOldRecord.empty())
+                return recordCallFailed(port, layout, record);
             memcpy(record, port.lastOldRecord.data(), port.lastOldRecord.size());
             return VX_TRUE;
         }
@@ -422,6 +524,41 @@ VX_BOOL holdWrite(Port& port, const uint8_t* data, uint32_t size, uint32_t* writ
     return VX_TRUE;
 }
 
+// Takes the port's lock for a session just opened; false, with the reason
+// set and the session closed (or, refusal-leaks, kept), when another holder
+// has it.
+bool lockPort(Port& port, const char* portName)
+{
+    const Faults& faults = port.settings.faults;
+    // Named once the printer has answered, so its socket is there to be named
+    // by its identity, not by the spelling of its path.
+    port.lockName = faults.lockBySpelling ? spellingLockName(portName) : lockName(port.endpoint);
+    if (faults.noExclusive || shareHeldLock(port)) return true;
+    std::string error;
+    LockResult locked = takeLock(port, &error);
+    if (locked == LockResult::Locked) return true;
+    if (locked == LockResult::Busy && faults.refusalResets) {
+        Frame ignored;
+        callOnce(port, OP_RESET, {}, &ignored, port.timeLimitMs);
+    }
+    if (faults.refusalLeaks)
+        standin::leakOneHandle();
+    else
+        closeSocket(port.socket);
+    // As a library with a failed assertion would.
+    if (locked == LockResult::Busy && faults.crashHeld) abort();
+    if (locked == LockResult::Busy && faults.removeHeldLock) remove(portLockPlace(port.lockName).c_str());
+    if (locked == LockResult::Busy) {
+        reportError(EBUSY);
+        // flock's own word for it; Windows' last error stays 183.
+        if (port.settings.variations.heldWouldBlock) errno = EWOULDBLOCK;
+        return false;
+    }
+    fprintf(stderr, "KelmorPort: %s\n", error.c_str());
+    reportError(EACCES);
+    return false;
+}
+
 // The open once the settings are read.
 PortHandle openPort(const std::shared_ptr<Port>& port, const char* portName, uint32_t timeLimit)
 {
@@ -443,38 +580,18 @@ PortHandle openPort(const std::shared_ptr<Port>& port, const char* portName, uin
     }
     const Faults& faults = port->settings.faults;
     if (!parseEndpoint(portName, &port->endpoint, &error)) return refuse(faults, ENOENT);
-    uint32_t limit = port->settings.timeoutMs ? port->settings.timeoutMs : timeLimit;
-    if (faults.timeLimitNs32) limit = static_cast<uint32_t>(limit * 1000000u) / 1000000u;
-    port->timeLimitMs = limit == 0 ? DEFAULT_TIME_LIMIT_MS : std::min(limit, MAX_TIME_LIMIT_MS);
+    uint64_t limit = port->settings.timeoutMs ? port->settings.timeoutMs : timeLimit;
+    if (faults.timeLimitNs32) limit = static_cast<uint32_t>(static_cast<uint32_t>(limit) * 1000000u) / 1000000u;
+    if (port->settings.variations.timeLimitInSeconds) limit *= 1000;
+    port->timeLimitMs
+        = limit == 0 ? DEFAULT_TIME_LIMIT_MS : static_cast<uint32_t>(std::min<uint64_t>(limit, MAX_TIME_LIMIT_MS));
 
     if (!openSession(*port)) return refuse(faults, faults.unreachableHeld && errno == EIO ? EBUSY : errno);
-    // Named once the printer has answered, so its socket is there to be named
-    // by its identity, not by the spelling of its path.
-    port->lockName = faults.lockBySpelling ? spellingLockName(portName) : lockName(port->endpoint);
-    if (!port->settings.faults.noExclusive && !shareHeldLock(*port)) {
-        LockResult locked = takeLock(*port, &error);
-        if (locked != LockResult::Locked) {
-            if (locked == LockResult::Busy && faults.refusalResets) {
-                Frame ignored;
-                callOnce(*port, OP_RESET, {}, &ignored, port->timeLimitMs);
-            }
-            if (faults.refusalLeaks) standin::leakOneHandle();
-            if (!faults.refusalLeaks) closeSocket(port->socket);
-            // As a library with a failed assertion would.
-            if (locked == LockResult::Busy && port->settings.faults.crashHeld) abort();
-            if (locked == LockResult::Busy && port->settings.faults.removeHeldLock)
-                remove(portLockPlace(port->lockName).c_str());
-            if (locked == LockResult::Busy) {
-                reportError(EBUSY);
-                return nullptr;
-            }
-            fprintf(stderr, "KelmorPort: %s\n", error.c_str());
-            reportError(EACCES);
-            return nullptr;
-        }
-    }
+    if (!lockPort(*port, portName)) return nullptr;
+    if (port->settings.variations.traceCloseDelayMs != 0) port->trace = standin::openTrace();
     std::lock_guard<std::mutex> guard(tableMutex);
-    uintptr_t handle = nextHandle++;
+    uintptr_t handle
+        = port->settings.variations.handleIsAddress ? reinterpret_cast<uintptr_t>(port.get()) : nextHandle++;
     ports[handle] = port;
     return reinterpret_cast<PortHandle>(handle);
 }
@@ -498,8 +615,17 @@ PortHandle OpenPortA(const char* portName, const char* portSettings, uint32_t ti
         reportError(EINVAL);
         return nullptr;
     }
+    const standin::Variations& variations = port->settings.variations;
+    if (variations.stdoutBanner) {
+        static std::once_flag banner;
+        std::call_once(banner, [] { printf("KelmorPort: stand-in library loaded\n"); });
+    }
+    if (variations.processLog) standin::openProcessLog();
+    pause(variations.openDelayMs);
     PortHandle handle = openPort(port, portName, timeLimit);
     if (handle == nullptr && port->settings.faults.alwaysHeld) reportError(EBUSY);
+    note(*port, "OpenPortA", handle == nullptr ? VX_FALSE : VX_TRUE);
+    if (handle != nullptr && variations.staleError) reportError(EBUSY);
     return handle;
 }
 
@@ -533,17 +659,23 @@ VX_BOOL ClosePort(PortHandle handle)
     }
     port->lock = NO_LOCK;
     uint32_t failAfter = port->settings.faults.closeFailsAfter;
-    if (failAfter != 0 && port->bytesWritten >= failAfter) return fail(EIO);
-    return VX_TRUE;
+    VX_BOOL result
+        = answer(*port, "ClosePort", failAfter != 0 && port->bytesWritten >= failAfter ? fail(EIO) : VX_TRUE);
+    // The writer thread closes the trace once it has written what was queued.
+    standin::closeTraceLater(port->trace, port->settings.variations.traceCloseDelayMs);
+    port->trace = nullptr;
+    return result;
 }
 
 VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t* written)
 {
     if (written == nullptr || (bytes == nullptr && size != 0)) return fail(EINVAL);
-    return withPort(handle, [&](Port& port) {
+    return withPort(handle, "WritePort", [&](Port& port) {
+        const standin::Variations& variations = port.settings.variations;
         // A larger write goes out in part; the count says how much.
         uint32_t offered = std::min(size, MAX_PAYLOAD);
         if (port.settings.faults.chunk) offered = std::min(offered, port.settings.faults.chunk);
+        if (variations.writeLimit) offered = std::min(offered, variations.writeLimit);
         const uint8_t* data = static_cast<const uint8_t*>(bytes);
         if (port.settings.faults.acceptNothing) {
             *written = 0;
@@ -559,7 +691,11 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
         Frame reply;
         if (!call(port, OP_WRITE, payload, &reply)) {
             if (faults.replayRefusedWrite) port.refusedWrite = payload;
-            return port.settings.faults.writeKeepsCount ? VX_TRUE : VX_FALSE;
+            if (port.settings.faults.writeKeepsCount) return VX_TRUE;
+            // Nothing moved yet, or (failed-calls-fill) what the queue took.
+            if (variations.unpluggedCountZero || variations.failedCallsFill)
+                *written = variations.unpluggedCountZero ? 0 : sent;
+            return variations.unpluggedCountZero ? VX_TRUE : VX_FALSE;
         }
         if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
         uint32_t accepted = getU32(reply.payload.data());
@@ -586,16 +722,23 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
 VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
 {
     if (got == nullptr || (buffer == nullptr && size != 0)) return fail(EINVAL);
-    return withPort(handle, [&](Port& port) {
+    return withPort(handle, "ReadPort", [&](Port& port) {
         const Faults& faults = port.settings.faults;
+        const standin::Variations& variations = port.settings.variations;
         if (faults.readFirstUnset && !port.readDone) {
             port.readDone = true;
             return VX_TRUE;
         }
         uint32_t wanted = std::min(size, MAX_PAYLOAD);
+        if (variations.readLimit) wanted = std::min(wanted, variations.readLimit);
         Frame reply;
-        if (!call(port, OP_READ, u32Payload(wanted), &reply))
-            return port.settings.faults.readKeepsCount ? VX_TRUE : VX_FALSE;
+        if (!call(port, OP_READ, u32Payload(wanted), &reply)) {
+            if (faults.readKeepsCount) return VX_TRUE;
+            // Nothing arrived yet, or (failed-calls-fill) what was asked for.
+            if (variations.unpluggedCountZero || variations.failedCallsFill)
+                *got = variations.unpluggedCountZero ? 0 : wanted;
+            return variations.unpluggedCountZero ? VX_TRUE : VX_FALSE;
+        }
         // Never more than was asked for, whatever the printer sends.
         if (reply.status != STATUS_OK || reply.payload.size() > wanted) return fail(EIO);
         if (port.settings.faults.loseTerminator) {
@@ -605,6 +748,10 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
         port.replyAgain = false;
         if (!reply.payload.empty()) port.lastReply = reply.payload;
         if (!reply.payload.empty()) memcpy(buffer, reply.payload.data(), reply.payload.size());
+        // The whole packet buffer, which is never larger than a frame.
+        if (variations.readFillsBuffer)
+            memset(static_cast<uint8_t*>(buffer) + reply.payload.size(), 0,
+                std::min(size, MAX_PAYLOAD) - reply.payload.size());
         if (faults.longRead) memset(static_cast<uint8_t*>(buffer) + size, 0, faults.longRead);
         uint32_t count = static_cast<uint32_t>(reply.payload.size());
         if (faults.readNulPast) static_cast<uint8_t*>(buffer)[count] = 0;
@@ -620,7 +767,7 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
 
 VX_BOOL ResetDevice(PortHandle handle)
 {
-    return withPort(handle, [&](Port& port) {
+    return withPort(handle, "ResetDevice", [&](Port& port) {
         if (port.settings.faults.resetSilent) return VX_TRUE;
         Frame reply;
         if (!call(port, OP_RESET, {}, &reply)) return port.settings.faults.ignoreDisconnect ? VX_TRUE : VX_FALSE;
@@ -631,22 +778,28 @@ VX_BOOL ResetDevice(PortHandle handle)
 VX_BOOL GetOnlineStatus(PortHandle handle, VX_BOOL* online)
 {
     if (online == nullptr) return fail(EINVAL);
-    return withPort(handle, [&](Port& port) {
+    return withPort(handle, "GetOnlineStatus", [&](Port& port) {
         const Faults& faults = port.settings.faults;
+        const standin::Variations& variations = port.settings.variations;
+        pause(variations.statusDelayMs);
         Frame reply;
         if (!call(port, OP_ONLINE, {}, &reply)) {
             if (faults.onlineWhileUnplugged) {
                 *online = VX_TRUE;
                 return VX_TRUE;
             }
-            if (!faults.onlineUnknown) return faults.onlineKeepsFlag ? VX_TRUE : VX_FALSE;
-            *online = -1;
-            return VX_TRUE;
+            if (variations.unpluggedFlagGiven) {
+                *online = variations.unpluggedFlag;
+                return VX_TRUE;
+            }
+            if (variations.failedCallsFill) *online = port.lastOnline;
+            return faults.onlineKeepsFlag ? VX_TRUE : VX_FALSE;
         }
         if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
         VX_BOOL flag = getU32(reply.payload.data()) != 0 ? VX_TRUE : VX_FALSE;
         if (flag == VX_FALSE && faults.onlineKeyOnly && offlineByCoverOrPaper(port)) flag = VX_TRUE;
         if (flag == VX_TRUE && faults.onlineFlag2) flag = 2;
+        port.lastOnline = flag;
         if (faults.wideOnlineFlag) {
             putWide(online, static_cast<uint32_t>(flag));
         } else {
@@ -669,10 +822,11 @@ VX_BOOL BeginCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
 {
     Layout layout;
     if (record == nullptr || !layoutOf(level, &layout)) return fail(EINVAL);
-    return withPort(handle, [&](Port& port) {
+    return withPort(handle, "BeginCheckedBlockEx", [&](Port& port) {
+        pause(port.settings.variations.statusDelayMs);
         Frame reply;
         if (port.settings.faults.beginResets && !call(port, OP_RESET, {}, &reply)) return VX_FALSE;
-        if (!call(port, OP_BEGIN_BLOCK, u32Payload(layout), &reply)) return VX_FALSE;
+        if (!call(port, OP_BEGIN_BLOCK, u32Payload(layout), &reply)) return recordCallFailed(port, layout, record);
         return fillRecord(port, reply, layout, record, port.settings.faults.longBlockRecord, true);
     });
 }
@@ -681,7 +835,8 @@ VX_BOOL EndCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
 {
     Layout layout;
     if (record == nullptr || !layoutOf(level, &layout)) return fail(EINVAL);
-    return withPort(handle, [&](Port& port) {
+    return withPort(handle, "EndCheckedBlockEx", [&](Port& port) {
+        pause(port.settings.variations.statusDelayMs);
         // The printer gives up on the job at the time limit and says so; the
         // margin is for that answer to arrive.
         const Faults& faults = port.settings.faults;
@@ -689,7 +844,8 @@ VX_BOOL EndCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
         std::vector<uint8_t> payload = u32Payload(layout);
         putU32(payload, faults.endEarly ? 0 : port.timeLimitMs);
         Frame reply;
-        if (!call(port, OP_END_BLOCK, payload, &reply, port.timeLimitMs + END_BLOCK_MARGIN_MS)) return VX_FALSE;
+        if (!call(port, OP_END_BLOCK, payload, &reply, port.timeLimitMs + END_BLOCK_MARGIN_MS))
+            return recordCallFailed(port, layout, record);
         // A block the printer gave up on, reported ended with a fresh status.
         if (reply.status == STATUS_TIMED_OUT && (faults.endEarly || faults.endGaveUpFresh)
             && !call(port, OP_STATUS, u32Payload(layout), &reply))

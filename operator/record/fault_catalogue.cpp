@@ -119,6 +119,12 @@ bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record)
     return showsExpected(fault.expectedLine, record);
 }
 
+ProfileTests faultTests(const FaultCase& fault)
+{
+    if (fault.suite == Suite::Extended) return { {}, fault.tests, fault.personPace };
+    return { fault.tests, {}, fault.personPace };
+}
+
 std::vector<unsigned> catalogueTests(Suite suite)
 {
     std::vector<unsigned> tests;

@@ -29,6 +29,17 @@ struct FaultCase {
     bool personPace = false;
 };
 
+// What one run of the matrix runs: its tests of each program, one menu
+// choice each, devbench's first, and whether at a person's pace.
+struct ProfileTests {
+    std::vector<unsigned> devbench;
+    std::vector<unsigned> extended;
+    bool personPace = false;
+};
+
+// A fault's tests, in the program its expected test is in.
+ProfileTests faultTests(const FaultCase& fault);
+
 // devbench-extended's faults first (their runs are the longest), then
 // devbench's.
 const std::vector<FaultCase>& faultCatalogue();

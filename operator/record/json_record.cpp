@@ -63,6 +63,7 @@ Json testJson(const RecordedTest& test, bool matrix)
     out["verdict"] = verdictWord(testVerdict(result));
     if (matrix) {
         out["fault"] = textOrNull(test.fault);
+        out["variation"] = textOrNull(test.variation);
         out["expected_failure"] = textOrNull(test.expectedFailure);
         out["expected_seen"] = test.expectedSeen;
     }
@@ -85,6 +86,12 @@ Json testJson(const RecordedTest& test, bool matrix)
     out["stderr"] = result.stderrText;
     out["stderr_bytes_dropped"] = result.stderrBytesDropped;
     return out;
+}
+
+Json variationJson(const VariationResult& variation)
+{
+    return { { "variation", variation.variation }, { "what", variation.what }, { "allowed_by", variation.allowedBy },
+        { "passed", variation.passed }, { "note", variation.note }, { "seconds", milliseconds(variation.seconds) } };
 }
 
 Json facts(const RunRecord& record)
@@ -134,6 +141,9 @@ std::string jsonRecord(const RunRecord& record)
                 { "expected_suite", suiteName(fault.suite) }, { "caught", fault.caught }, { "note", fault.note },
                 { "seconds", milliseconds(fault.seconds) } });
         out["faults"] = std::move(faults);
+        Json variations = Json::array();
+        for (const VariationResult& variation : record.variations) variations.push_back(variationJson(variation));
+        out["variations"] = std::move(variations);
     }
     out["failure_lines_outside_tests"] = record.strayFailures;
     out["failure_lines_outside_tests_dropped"] = record.strayFailuresDropped;
@@ -316,6 +326,7 @@ void readTest(Fields& fields, bool matrix, RecordedTest* test)
     result.number = static_cast<unsigned>(fields.count("number", tests - 1));
     if (matrix) {
         test->fault = fields.text("fault");
+        test->variation = fields.text("variation", fields.since(3));
         test->expectedFailure = fields.text("expected_failure");
         test->expectedSeen = fields.flag("expected_seen");
     }
@@ -373,6 +384,8 @@ void checkJudgements(Fields& fields, RunRecord* run)
     for (const RecordedTest& test : run->tests) seen.push_back(test.expectedSeen);
     std::vector<bool> caught;
     for (const FaultResult& fault : run->faults) caught.push_back(fault.caught);
+    std::vector<bool> passed;
+    for (const VariationResult& variation : run->variations) passed.push_back(variation.passed);
     deriveJudgements(*run);
     auto stated = [](bool value) { return value ? "true" : "false"; };
     for (size_t i = 0; i < seen.size(); ++i) {
@@ -386,6 +399,12 @@ void checkJudgements(Fields& fields, RunRecord* run)
         return fields.fail("faults",
             "holds fault " + std::to_string(i + 1) + " (" + run->faults[i].fault + ") whose \"caught\" is "
                 + stated(caught[i]) + ", but its tests say " + stated(!caught[i]) + "; was it edited?");
+    }
+    for (size_t i = 0; i < passed.size(); ++i) {
+        if (passed[i] == run->variations[i].passed) continue;
+        return fields.fail("variations",
+            "holds control " + std::to_string(i + 1) + " (" + run->variations[i].variation + ") whose \"passed\" is "
+                + stated(passed[i]) + ", but its tests say " + stated(!passed[i]) + "; was it edited?");
     }
 }
 
@@ -408,6 +427,26 @@ void checkCounts(Fields& fields, const RunRecord& run)
         fields.fail("partial", "contradicts how many of the suite's tests ran; was it edited?");
 }
 
+void readMatrix(Fields& fields, RunRecord* run)
+{
+    fields.objects("faults", "fault", [&](Fields& fault) {
+        std::string name = fault.text("fault");
+        Suite suite = readSuite(fault, "expected_suite");
+        unsigned expected = static_cast<unsigned>(fault.count("expected_test", testCount(suite) - 1));
+        run->faults.push_back(
+            { name, expected, fault.flag("caught"), fault.text("note"), fault.seconds("seconds"), suite });
+    });
+    // Controls came with schema 3; an older matrix had none.
+    fields.objects(
+        "variations", "control",
+        [&](Fields& variation) {
+            run->variations.push_back(
+                { variation.text("variation"), variation.text("what"), variation.text("allowed_by"),
+                    variation.flag("passed"), variation.text("note"), variation.seconds("seconds") });
+        },
+        fields.since(3));
+}
+
 // `verdictStated`: the earliest records of schema 1 stated no run verdict.
 void readRun(const Json& object, int schema, bool verdictStated, RunRecord* run, std::string* error)
 {
@@ -418,15 +457,7 @@ void readRun(const Json& object, int schema, bool verdictStated, RunRecord* run,
         run->tests.emplace_back();
         readTest(test, run->matrix, &run->tests.back());
     });
-    if (run->matrix) {
-        fields.objects("faults", "fault", [&](Fields& fault) {
-            std::string name = fault.text("fault");
-            Suite suite = readSuite(fault, "expected_suite");
-            unsigned expected = static_cast<unsigned>(fault.count("expected_test", testCount(suite) - 1));
-            run->faults.push_back(
-                { name, expected, fault.flag("caught"), fault.text("note"), fault.seconds("seconds"), suite });
-        });
-    }
+    if (run->matrix) readMatrix(fields, run);
     run->strayFailures = fields.lines("failure_lines_outside_tests");
     run->strayFailuresDropped = fields.count("failure_lines_outside_tests_dropped");
     run->strayStderr = fields.text("stderr_outside_tests", fields.since(3));

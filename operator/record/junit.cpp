@@ -64,13 +64,16 @@ std::string outcome(const RecordedTest& test, Counts* counts)
         return "    <failure" + attribute("message", message) + attribute("type", "not caught") + ">" + lines(said)
             + "</failure>\n";
     }
+    // A healthy variation's failure is the suite's fault, not the library's.
+    std::string type = !test.variation.empty() ? "false failure"
+        : result.failures.empty()              ? "operator finding"
+                                               : "failure line";
     switch (verdict) {
     case Verdict::Pass:
         return "";
     case Verdict::Fail:
         ++counts->failures;
-        return "    <failure" + attribute("message", said.front())
-            + attribute("type", result.failures.empty() ? "operator finding" : "failure line") + ">" + lines(said)
+        return "    <failure" + attribute("message", said.front()) + attribute("type", type) + ">" + lines(said)
             + "</failure>\n";
     case Verdict::BrokeOff:
         ++counts->errors;
@@ -86,7 +89,7 @@ std::string testcase(const RecordedTest& test, const std::string& classname, Cou
 {
     const TestRecord& result = test.result;
     std::string name = testTitle(result.suite, result.number);
-    if (!test.fault.empty()) name += " (fault " + test.fault + ")";
+    name += profileText(test);
     std::string out = "  <testcase" + attribute("name", name) + attribute("classname", classname)
         + attribute("time", seconds(result.seconds())) + ">\n";
     out += outcome(test, counts);
@@ -190,6 +193,11 @@ std::string properties(const RunRecord& record)
             "partial", std::to_string(covered.ran) + " of the " + std::to_string(covered.suite) + " tests ran");
     if (!record.brokeOff.empty()) out += property("broke_off", record.brokeOff);
     for (const std::string& line : record.strayFailures) out += property("failure_line_outside_tests", line);
+    // The matrix's controls, with what each does and the words that allow it.
+    for (const VariationResult& variation : record.variations)
+        out += property("control " + variation.variation,
+            std::string(variationOutcome(variation)) + ": " + variation.what + "; allowed by " + variation.allowedBy
+                + (variation.note.empty() ? "" : "; " + variation.note));
     return out + "  </properties>\n";
 }
 

@@ -58,4 +58,13 @@ std::optional<RecordTime> recordMoment(const std::string& text)
     return RecordTime(std::chrono::seconds(seconds));
 }
 
+const std::string& profileOf(const RecordedTest& test) { return test.fault.empty() ? test.variation : test.fault; }
+
+std::string profileText(const RecordedTest& test)
+{
+    if (!test.fault.empty()) return " (fault " + test.fault + ")";
+    if (!test.variation.empty()) return " (variation " + test.variation + ")";
+    return "";
+}
+
 } // namespace vpop

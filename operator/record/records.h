@@ -17,10 +17,11 @@ struct RecordedTest {
     TestRecord result;
     // Why it broke off or never ran; empty for a test that ended in order.
     std::string why;
-    // Fault matrix only: the profile it ran under (empty for the healthy
-    // run), the failure line the catalogue expects of it (empty when it must
-    // pass) and whether that line came.
+    // Fault matrix only: the fault or the healthy variation it ran under
+    // (both empty for the healthy run), the failure line the catalogue
+    // expects of it (empty when it must pass) and whether that line came.
     std::string fault;
+    std::string variation;
     std::string expectedFailure;
     bool expectedSeen = false;
 };
@@ -33,6 +34,18 @@ struct FaultResult {
     std::string note;
     double seconds = 0;
     Suite suite = Suite::Devbench;
+};
+
+// A control of the matrix, a healthy variation of the library: what it
+// does, the contract's words that allow it, and whether every test passed
+// under it (derived from its tests, as a fault's `caught` is).
+struct VariationResult {
+    std::string variation;
+    std::string what;
+    std::string allowedBy;
+    bool passed = false;
+    std::string note;
+    double seconds = 0;
 };
 
 struct RunRecord {
@@ -71,7 +84,15 @@ struct RunRecord {
     double seconds = 0;
     bool matrix = false;
     std::vector<FaultResult> faults;
+    std::vector<VariationResult> variations;
 };
+
+// The fault or the variation a matrix's test ran under; empty for the
+// healthy run's.
+const std::string& profileOf(const RecordedTest& test);
+// " (fault stall-status:300)", " (variation read-limit:1)" or "": what a
+// matrix's test ran under, after its name.
+std::string profileText(const RecordedTest& test);
 
 std::optional<std::string> printerFirmware(const RunRecord& record);
 

@@ -1,6 +1,6 @@
 // The suites' fixed facts that every record is read by: their tests' names
-// and banners, in the order of each program's own table, and how a failure
-// line starts.
+// and banners, in the order of each program's own table, how long each may
+// lawfully go quiet, and how a failure line starts.
 #pragma once
 
 #include <array>
@@ -11,10 +11,21 @@ namespace vpop {
 
 inline constexpr std::string_view failurePrefix = "failure: line(";
 
+// The longest stretch a test may lawfully go without printing a line, in
+// the suite's own limits: library calls, each within the open's time limit;
+// timed chunked writes, each within the stall limit and a last call; and the
+// test's own waits.
+struct QuietStretch {
+    unsigned calls;
+    unsigned chunkedWrites;
+    unsigned waitsMs;
+};
+
 struct SuiteTest {
     std::string_view name;
     // The first line the test prints; not unique (two tests share one).
     std::string_view banner;
+    QuietStretch quiet;
 };
 
 inline constexpr unsigned suiteTestCount = 21;

@@ -18,18 +18,27 @@ std::string_view failureText(std::string_view line)
 
 std::string testNamed(const TestRecord& record) { return "test " + testTitle(record.suite, record.number); }
 
-// A matrix passes when the healthy run passed and every fault was caught;
-// the expected tests' own verdicts are then `fail`, as they should be.
+// A matrix passes when the healthy run passed, every fault was caught and
+// every control (a healthy variation) passed every test; the expected
+// tests' own verdicts are then `fail`, as they should be.
 RunVerdict matrixVerdict(const RunRecord& record)
 {
     for (const RecordedTest& test : record.tests) {
         Verdict verdict = testVerdict(test.result);
-        if (test.fault.empty() && verdict != Verdict::Pass)
-            return { Verdict::Fail,
-                "the healthy run: " + testNamed(test.result) + " " + std::string(verdictWord(verdict)) };
+        if (verdict == Verdict::Pass || !test.fault.empty()) continue;
+        std::string failed = testNamed(test.result) + " " + std::string(verdictWord(verdict));
+        if (test.variation.empty()) return { Verdict::Fail, "the healthy run: " + failed };
+        // A library the contract allows failed: the suite's fault.
+        return { Verdict::Fail, "a false failure: under the healthy variation " + test.variation + ", " + failed };
     }
     for (const FaultResult& fault : record.faults) {
         if (!fault.caught) return { Verdict::Fail, "fault " + fault.fault + " not caught: " + fault.note };
+    }
+    for (const VariationResult& variation : record.variations) {
+        if (!variation.passed)
+            return { Verdict::Fail,
+                "control " + variation.variation
+                    + " not passed: " + (variation.note.empty() ? "none of its tests ran" : variation.note) };
     }
     return { Verdict::Pass, "" };
 }
@@ -88,7 +97,7 @@ bool expectationMet(
     bool ran = false;
     bool failingRan = false;
     for (const RecordedTest& test : record.tests) {
-        if (test.fault != profile) continue;
+        if (profileOf(test) != profile) continue;
         ran = true;
         if (judgedVerdict(test) != Verdict::Pass) return false;
         failingRan |= failingTest && test.result.suite == failingSuite && test.result.number == *failingTest
@@ -103,6 +112,8 @@ void deriveJudgements(RunRecord& record)
         test.expectedSeen = !test.expectedFailure.empty() && showsExpected(test.expectedFailure, test.result);
     for (FaultResult& fault : record.faults)
         fault.caught = expectationMet(record, fault.fault, fault.expectedTest, fault.suite);
+    for (VariationResult& variation : record.variations)
+        variation.passed = expectationMet(record, variation.variation, std::nullopt);
 }
 
 Verdict judgedVerdict(const RecordedTest& test)
@@ -156,6 +167,11 @@ RunVerdict runVerdict(const RunRecord& record)
             testNamed(test.result) + " " + std::string(verdictWord(verdict)) };
     }
     return { Verdict::Pass, "" };
+}
+
+std::string_view variationOutcome(const VariationResult& variation)
+{
+    return variation.passed ? "passed" : "false failure";
 }
 
 int exitStatus(const RunVerdict& verdict) { return verdict.verdict == Verdict::Pass ? 0 : 1; }

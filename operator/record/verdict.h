@@ -35,7 +35,7 @@ bool expectationMet(const RunRecord& record, std::string_view profile, std::opti
     Suite failingSuite = Suite::Devbench);
 
 // Every judgement a record states that its facts decide: each matrix test's
-// `expectedSeen` and each fault's `caught`. The operator writes with it; the
+// `expectedSeen`, each fault's `caught` and each control's `passed`. The operator writes with it; the
 // reader derives them again and refuses a record that states others.
 void deriveJudgements(RunRecord& record);
 
@@ -70,6 +70,10 @@ struct RunVerdict {
 };
 
 RunVerdict runVerdict(const RunRecord& record);
+
+// A control of the matrix in words: "passed", or "false failure" (a test
+// under it did not pass, or none ran).
+std::string_view variationOutcome(const VariationResult& variation);
 
 // 0 for a run that passed, 1 for any other.
 int exitStatus(const RunVerdict& verdict);

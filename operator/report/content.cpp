@@ -19,7 +19,7 @@ const size_t KEPT_REASON_BYTES = 512;
 
 bool failing(Verdict verdict) { return verdict == Verdict::Fail || verdict == Verdict::BrokeOff; }
 
-// A row is one test of one fault profile; a test planned twice has two.
+// A row is one test of one fault or variation; a test planned twice has two.
 using RowKey = std::tuple<std::string, Suite, unsigned, unsigned>;
 
 std::string libraryKey(const RunRecord& run)
@@ -192,9 +192,10 @@ Grid compareRuns(const std::vector<ReadRun>& runs, const ReadRun* baseline)
         for (const RecordedTest& test : grid.columns[column]->record.tests) {
             Suite suite = test.result.suite;
             unsigned number = test.result.number;
-            RowKey key { test.fault, suite, number, seen[{ test.fault, suite, number }]++ };
+            std::string profile = profileText(test);
+            RowKey key { profile, suite, number, seen[{ profile, suite, number }]++ };
             auto [it, added] = rowOf.emplace(key, grid.rows.size());
-            if (added) grid.rows.push_back({ suite, number, test.fault, std::vector<Cell>(grid.columns.size()) });
+            if (added) grid.rows.push_back({ suite, number, profile, std::vector<Cell>(grid.columns.size()) });
             grid.rows[it->second].cells[column].test = &test;
         }
     }
@@ -266,19 +267,33 @@ std::string countsText(const RunRecord& record)
         size_t caught = std::count_if(
             record.faults.begin(), record.faults.end(), [](const FaultResult& fault) { return fault.caught; });
         out += "; " + std::to_string(caught) + " of " + std::to_string(record.faults.size()) + " faults caught";
+        size_t passed = std::count_if(record.variations.begin(), record.variations.end(),
+            [](const VariationResult& variation) { return variation.passed; });
+        if (!record.variations.empty())
+            out += "; " + std::to_string(passed) + " of " + std::to_string(record.variations.size())
+                + " controls passed";
     }
     return out;
 }
 
 std::string testTitle(const RecordedTest& test)
 {
-    return testTitle(test.result.suite, test.result.number) + (test.fault.empty() ? "" : " (fault " + test.fault + ")");
+    return testTitle(test.result.suite, test.result.number) + profileText(test);
 }
 
 std::string expectationText(const RecordedTest& test)
 {
     if (test.expectedFailure.empty()) return "";
     return (test.expectedSeen ? "caught: " : "not caught: no ") + test.expectedFailure;
+}
+
+std::vector<ControlRow> controlRows(const RunRecord& record)
+{
+    std::vector<ControlRow> rows;
+    for (const VariationResult& variation : record.variations)
+        rows.push_back({ variation.variation, variation.passed, std::string(variationOutcome(variation)),
+            variation.what, variation.allowedBy, variation.note });
+    return rows;
 }
 
 std::string replacedText(const LibraryFile& library)

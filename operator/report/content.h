@@ -39,7 +39,8 @@ struct Cell {
 struct GridRow {
     Suite suite = Suite::Devbench;
     unsigned number = 0;
-    std::string fault;
+    // What the matrix ran it under, as profileText says it.
+    std::string profile;
     std::vector<Cell> cells;
 };
 
@@ -116,6 +117,17 @@ std::string testTitle(const RecordedTest& test);
 // For a matrix test that was to catch its fault: "caught: ..." or "not
 // caught: ..."; empty for any other test.
 std::string expectationText(const RecordedTest& test);
+// A matrix's controls: "read-limit:1: passed" ... each with what it does and
+// the contract's words that allow it, for a page or Markdown to lay out.
+struct ControlRow {
+    std::string variation;
+    bool passed = false;
+    std::string outcome;
+    std::string what;
+    std::string allowedBy;
+    std::string note;
+};
+std::vector<ControlRow> controlRows(const RunRecord& record);
 // What the record says of a library file devbench did not keep to the end,
 // or that the operator cannot tell is the one whose code ran; empty for one
 // known to the end.

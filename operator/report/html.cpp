@@ -110,10 +110,11 @@ std::string jobTable(const RecordedTest& test)
     return out + "</table>\n";
 }
 
-// A matrix run holds a test once per fault.
+// A matrix run holds a test once per fault and variation.
 std::string testId(const RecordedTest& test, size_t index)
 {
-    return "test-" + std::to_string(test.result.number) + (test.fault.empty() ? "" : "-" + std::to_string(index));
+    return "test-" + std::to_string(test.result.number)
+        + (profileText(test).empty() ? "" : "-" + std::to_string(index));
 }
 
 // At a glance, before the table: what failed and how.
@@ -162,6 +163,24 @@ std::string faultTable(const RunRecord& run)
         out += "<tr><td>" + code(fault.fault) + "</td><td>" + htmlText(testTitle(fault.suite, fault.expectedTest))
             + "</td><td>" + badge(fault.caught ? Verdict::Pass : Verdict::Fail) + "</td><td>" + htmlText(fault.note)
             + "</td></tr>\n";
+    }
+    return out + "</table>\n</section>\n";
+}
+
+// The matrix's controls: the healthy variations, each with the contract's
+// words that allow it.
+std::string controlTable(const RunRecord& run)
+{
+    std::vector<ControlRow> rows = controlRows(run);
+    if (rows.empty()) return "";
+    std::string out = "<section class=\"sheet\" id=\"controls\"><h2>Controls: healthy variations</h2>\n<table "
+                      "class=\"faults\">\n<thead><tr><th>variation</th><th>what it does</th><th>allowed by the "
+                      "library contract</th><th>outcome</th><th>note</th></tr></thead>\n";
+    for (const ControlRow& row : rows) {
+        out += "<tr><td>" + code(row.variation) + "</td><td>" + htmlText(row.what) + "</td><td>"
+            + htmlText(row.allowedBy) + "</td><td><span class=\"verdict "
+            + cssClass(verdictWord(row.passed ? Verdict::Pass : Verdict::Fail)) + "\">" + htmlText(row.outcome)
+            + "</span></td><td>" + htmlText(row.note) + "</td></tr>\n";
     }
     return out + "</table>\n</section>\n";
 }
@@ -240,8 +259,7 @@ std::string gridBody(const Grid& grid)
 {
     std::string out = "<tbody>\n";
     for (const GridRow& row : grid.rows) {
-        std::string name = std::string(suiteTest(row.suite, row.number).name)
-            + (row.fault.empty() ? "" : " (fault " + row.fault + ")");
+        std::string name = std::string(suiteTest(row.suite, row.number).name) + row.profile;
         out += "<tr><td class=\"number\">" + testLabel(row.suite, row.number) + "</td><td>" + htmlText(name) + "</td>";
         for (size_t column : grid.shown) out += gridCell(row.cells[column], groupStart(grid, column));
         out += "</tr>\n";
@@ -293,7 +311,7 @@ std::string htmlReport(const ReadRun& read)
     bool virtualRun = run.mode == "virtual";
     std::string body
         = "<header>\n<h1>devbench sign-off " + runBadge(run) + "</h1>\n" + runFacts(run) + "</header>\n<main>\n";
-    body += failedSummary(run) + strayLines(run) + faultTable(run);
+    body += failedSummary(run) + strayLines(run) + faultTable(run) + controlTable(run);
     body += "<section class=\"sheet\"><h2>Tests</h2>\n<table class=\"tests\">\n<thead><tr><th>#</th><th>test</th>"
             "<th>verdict</th><th>time</th></tr></thead>\n";
     for (size_t i = 0; i < run.tests.size(); ++i) body += testRows(run.tests[i], i, virtualRun);

@@ -80,6 +80,21 @@ std::string failures(const RunRecord& run, const std::string& heading)
     return out.empty() ? "" : "\n" + heading + "\n" + out;
 }
 
+// The matrix's controls, each with the contract's words that allow it.
+std::string controls(const RunRecord& run)
+{
+    std::vector<ControlRow> rows = controlRows(run);
+    if (rows.empty()) return "";
+    std::string out = "\n### Controls: healthy variations\n\n| Variation | What it does | Allowed by the library "
+                      "contract | Outcome |\n|---|---|---|---|\n";
+    for (const ControlRow& row : rows) {
+        std::string outcome = row.outcome == "false failure" ? "**" + row.outcome + "**" : row.outcome;
+        out += "| " + markdownText(row.variation) + " | " + markdownText(row.what) + " | " + markdownText(row.allowedBy)
+            + " | " + outcome + (row.note.empty() ? "" : ": " + markdownText(row.note)) + " |\n";
+    }
+    return out;
+}
+
 std::string changeText(Change change)
 {
     switch (change) {
@@ -128,7 +143,7 @@ std::string markdownReport(const ReadRun& read)
         out += "| " + label + " | " + markdownText(testTitle(test).substr(label.size() + 1)) + " | "
             + verdictText(judgedVerdict(test)) + " | " + secondsText(test) + " |\n";
     }
-    return out + failures(run, "### Failures");
+    return out + controls(run) + failures(run, "### Failures");
 }
 
 std::string benchTable(const Grid& grid)
@@ -173,9 +188,7 @@ std::string markdownComparison(const std::vector<ReadRun>& runs, const ReadRun* 
     out += "\n";
     for (const GridRow& row : grid.rows) {
         out += "| " + testLabel(row.suite, row.number) + " | "
-            + markdownText(std::string(suiteTest(row.suite, row.number).name)
-                + (row.fault.empty() ? "" : " (fault " + row.fault + ")"))
-            + " |";
+            + markdownText(std::string(suiteTest(row.suite, row.number).name) + row.profile) + " |";
         for (size_t column : grid.shown) {
             const Cell& cell = row.cells[column];
             out += " "

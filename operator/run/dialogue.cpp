@@ -44,7 +44,7 @@ private:
     bool act(const std::vector<Action>& actions, std::string* why);
     bool answer(const std::string& question, std::string* why);
     std::string ended();
-    std::string silence() const;
+    std::string silence(double limit) const;
     void identifyLibrary();
 
     const RunOptions& options_;
@@ -83,11 +83,13 @@ std::string Dialogue::run(Events& events, bool* interrupted)
             if (typeEnter(&why)) continue;
             if (!why.empty()) return why;
         }
-        // Waiting for the technician has no time limit; devbench at work does.
+        // Waiting for the technician has no time limit; devbench at work has
+        // what its test may lawfully take.
         double wait = -1;
         if (!technician) {
-            wait = options_.timeout - (monotonicSeconds() - lastOutput_);
-            if (wait <= 0) return silence();
+            double limit = silenceLimit(session_.runningTest(), options_.timeout, session_.suite());
+            wait = limit - (monotonicSeconds() - lastOutput_);
+            if (wait <= 0) return silence(limit);
         }
         if (!handle(events.next(wait), &why, interrupted)) return why;
     }
@@ -266,7 +268,7 @@ void Dialogue::flush(bool end)
     held_.clear();
     if (midLine_ && stderrHeld_.size() < LineSplitter::MAX_LINE) return;
     fflush(stdout);
-    fwrite(stderrHeld_.data(), 1, stderrHeld_.size(), stderr);
+    if (options_.echoStderr) fwrite(stderrHeld_.data(), 1, stderrHeld_.size(), stderr);
     stderrHeld_.clear();
 }
 
@@ -339,10 +341,10 @@ std::string Dialogue::ended()
     return "";
 }
 
-std::string Dialogue::silence() const
+std::string Dialogue::silence(double limit) const
 {
     char seconds[32];
-    snprintf(seconds, sizeof seconds, "%g", options_.timeout);
+    snprintf(seconds, sizeof seconds, "%g", limit);
     const std::string& pending = session_.pendingOutput();
     return "devbench printed nothing for " + std::string(seconds) + " s " + session_.where()
         + (pending.empty() ? "" : "; it last printed '" + pending + "'");

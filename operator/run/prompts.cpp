@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "portlib/open_limit.h"
+#include "runner/harness.h"
+
 namespace vpop {
 
 namespace {
@@ -62,6 +65,15 @@ std::vector<MenuChoice> allTests(Suite suite)
     MenuChoice all { "a", {} };
     for (unsigned i = 0; i < testCount(suite); ++i) all.tests.push_back(i);
     return { all };
+}
+
+double silenceLimit(std::optional<unsigned> runningTest, double base, Suite suite)
+{
+    if (!runningTest || *runningTest >= testCount(suite)) return base;
+    const QuietStretch& quiet = suiteTest(suite, *runningTest).quiet;
+    double ms = double(quiet.calls) * OPEN_TIME_LIMIT
+        + double(quiet.chunkedWrites) * (WRITE_STALL_LIMIT_MS + OPEN_TIME_LIMIT) + quiet.waitsMs;
+    return base + ms / 1000;
 }
 
 std::optional<std::vector<MenuChoice>> parseTestList(std::string_view text, std::string* error)

@@ -60,6 +60,11 @@ const PromptRule* findPrompt(std::string_view line);
 // not in the table is refused rather than answered with a guess.
 bool looksLikePrompt(std::string_view line);
 
+// How long devbench may print nothing before the run breaks off: `base`
+// (--timeout) where the suite bounds nothing of its own (start-up, the menu,
+// between tests), and in a test `base` and all its quiet stretch may take.
+double silenceLimit(std::optional<unsigned> runningTest, double base, Suite suite = Suite::Devbench);
+
 // One answer at the menu and the tests it runs, in the order they run.
 struct MenuChoice {
     std::string answer;

@@ -30,6 +30,9 @@ struct RunOptions {
     bool extendedOnly = false;
     std::string settings;
     bool verbose = false;
+    // devbench's standard error (the library's words) is shown as well as
+    // kept; the matrix's parallel runs only keep it, unless verbose.
+    bool echoStderr = true;
     double timeout = 30;
     std::vector<std::string> printerOptions;
     // A printer already running; empty to start one.

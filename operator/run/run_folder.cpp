@@ -86,20 +86,22 @@ std::string strangeEntry(int dir)
     return strange;
 }
 
-// The lock names the owner noted.
-std::vector<std::string> notedLocks(int owner)
+// The lock names the owner noted. False for a note not yet written: its run
+// writes it only once it holds the lock, so an empty one may be a run that
+// has made its owner file and not yet locked it.
+bool notedLocks(int owner, std::vector<std::string>* locks)
 {
     std::string text(NOTE_LIMIT, '\0');
     ssize_t got = pread(owner, text.data(), text.size(), 0);
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
     std::istringstream lines(text);
     std::string line;
-    std::vector<std::string> locks;
     std::getline(lines, line);
+    if (line.empty()) return false;
     while (std::getline(lines, line)) {
-        if (!line.empty()) locks.push_back(line);
+        if (!line.empty()) locks->push_back(line);
     }
-    return locks;
+    return true;
 }
 
 // Removes a run's folder whose owner holds no lock on it, and only when it
@@ -120,8 +122,8 @@ void cleanFolder(const std::string& folder, bool loud)
         strange = "its owner file changed as it was read";
     if (!strange.empty()) {
         if (loud) note(folder, strange);
-    } else if (flock(owner, LOCK_EX | LOCK_NB) == 0) {
-        for (const std::string& lock : notedLocks(owner)) removeFreeLock(lock);
+    } else if (std::vector<std::string> locks; flock(owner, LOCK_EX | LOCK_NB) == 0 && notedLocks(owner, &locks)) {
+        for (const std::string& lock : locks) removeFreeLock(lock);
         unlinkat(dir, SOCKET, 0);
         unlinkat(dir, OWNER, 0);
         rmdir(folder.c_str());
@@ -178,7 +180,9 @@ bool makeRunFolder(std::string* folder, std::string* error)
     *folder = buffer.data();
     std::string path = *folder + "/" + OWNER;
     int owner = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_CLOEXEC, 0600);
-    if (owner < 0 || flock(owner, LOCK_EX | LOCK_NB) != 0) {
+    // Another run's clean-up may hold the new file a moment, finds no note
+    // and lets go: wait for it rather than fail.
+    if (owner < 0 || flock(owner, LOCK_EX) != 0) {
         *error = "cannot make the run's owner file " + path + ": " + strerror(errno);
         if (owner >= 0) close(owner);
         rmdir(folder->c_str());

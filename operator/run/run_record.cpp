@@ -51,27 +51,57 @@ void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<Menu
     }
 }
 
-void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note)
+namespace {
+
+// The failure line a profile's run is to show, and in which test.
+struct ExpectedLine {
+    Suite suite;
+    unsigned test;
+    std::string_view line;
+};
+
+// One run of the matrix under `profile`: its tests of both programs join
+// the record's, the expected test with its line (none when that is empty);
+// its time.
+double addProfileRun(RunRecord& record, const RunOutcome& outcome, const ProfileTests& tests, std::string_view profile,
+    ExpectedLine expected)
 {
     size_t first = record.tests.size();
     RunRecord run;
-    std::vector<MenuChoice> tests { { "", fault.tests } };
-    if (fault.suite == Suite::Extended)
-        addRun(run, outcome, {}, tests);
-    else
-        addRun(run, outcome, tests);
+    addRun(run, outcome, { { "", tests.devbench } }, { { "", tests.extended } });
     record.seconds += run.seconds;
     record.strayFailures.insert(record.strayFailures.end(), run.strayFailures.begin(), run.strayFailures.end());
-    if (record.brokeOff.empty() && !run.brokeOff.empty())
-        record.brokeOff = std::string(fault.fault) + ": " + run.brokeOff;
+    if (record.brokeOff.empty() && !run.brokeOff.empty()) record.brokeOff = std::string(profile) + ": " + run.brokeOff;
     record.tests.insert(record.tests.end(), run.tests.begin(), run.tests.end());
     for (size_t i = first; i < record.tests.size(); ++i) {
         RecordedTest& test = record.tests[i];
-        test.fault = fault.fault;
-        if (test.result.suite != fault.suite || test.result.number != fault.expectedTest) continue;
-        test.expectedFailure = fault.expectedLine;
+        if (!expected.line.empty() && test.result.suite == expected.suite && test.result.number == expected.test)
+            test.expectedFailure = expected.line;
     }
-    record.faults.push_back({ std::string(fault.fault), fault.expectedTest, false, note, run.seconds, fault.suite });
+    return run.seconds;
+}
+
+} // namespace
+
+void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note)
+{
+    size_t first = record.tests.size();
+    double seconds = addProfileRun(
+        record, outcome, faultTests(fault), fault.fault, { fault.suite, fault.expectedTest, fault.expectedLine });
+    for (size_t i = first; i < record.tests.size(); ++i) record.tests[i].fault = fault.fault;
+    record.faults.push_back({ std::string(fault.fault), fault.expectedTest, false, note, seconds, fault.suite });
+    deriveJudgements(record);
+}
+
+void addVariationRun(
+    RunRecord& record, const RunOutcome& outcome, const VariationCase& variation, const std::string& note)
+{
+    size_t first = record.tests.size();
+    double seconds
+        = addProfileRun(record, outcome, variationTests(variation), variation.variation, { Suite::Devbench, 0, "" });
+    for (size_t i = first; i < record.tests.size(); ++i) record.tests[i].variation = variation.variation;
+    record.variations.push_back({ std::string(variation.variation), std::string(variation.what),
+        std::string(variation.allowedBy), false, note, seconds });
     deriveJudgements(record);
 }
 

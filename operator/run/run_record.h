@@ -1,11 +1,12 @@
 // A run's outcome put on its record: every planned test, run or not, and in
-// a fault matrix what each fault's run was to show.
+// a fault matrix what each fault's or control's run was to show.
 #pragma once
 
 #include <vector>
 
 #include "operator/record/fault_catalogue.h"
 #include "operator/record/records.h"
+#include "operator/record/variation_catalogue.h"
 #include "operator/run/run.h"
 
 namespace vpop {
@@ -16,5 +17,8 @@ void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<Menu
 // Whether the fault was caught is derived from its tests (deriveJudgements);
 // `note` says what else happened.
 void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note);
+// A control's run: whether every test passed under it is derived the same way.
+void addVariationRun(
+    RunRecord& record, const RunOutcome& outcome, const VariationCase& variation, const std::string& note);
 
 } // namespace vpop

@@ -418,6 +418,12 @@ bool Session::finish(double now, std::string* why)
     return false;
 }
 
+std::optional<unsigned> Session::runningTest() const
+{
+    if (!running()) return std::nullopt;
+    return records_[current_].number;
+}
+
 std::string Session::where() const
 {
     if (current_ < records_.size()) {

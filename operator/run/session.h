@@ -161,6 +161,10 @@ public:
     const std::string& pendingOutput() const { return lines_.pending(); }
     // "in testRead (6)", "at the menu", ... for messages.
     std::string where() const;
+    // The number of the test whose output is coming; none outside tests.
+    std::optional<unsigned> runningTest() const;
+    // The program whose tests the session runs.
+    Suite suite() const { return suite_; }
 
 private:
     enum class Stage { PortName, PortSettings, Menu, Leaving };

@@ -28,16 +28,16 @@ TEST(FaultMatrix, CaughtOnlyByTheExpectedLineOfTheExpectedTest)
 {
     RunOutcome outcome;
     outcome.records = { record(10, { "failure: line(57) onlineStatus != VX_TRUE" }), record(8) };
-    EXPECT_TRUE(judge(fault, outcome).caught);
+    EXPECT_TRUE(judge(fault, outcome).met);
 
     // The same test failing for another reason proves nothing about the fault.
     outcome.records[0].failures = { "failure: line(50) GetOnlineStatus returned VX_FALSE" };
     Judgement other = judge(fault, outcome);
-    EXPECT_FALSE(other.caught);
+    EXPECT_FALSE(other.met);
     EXPECT_NE(other.note.find("GetOnlineStatus returned VX_FALSE"), std::string::npos);
 
     outcome.records[0].failures.clear();
-    EXPECT_FALSE(judge(fault, outcome).caught);
+    EXPECT_FALSE(judge(fault, outcome).met);
 }
 
 // A fault that also breaks an unrelated test is caught for the wrong reason,
@@ -48,7 +48,7 @@ TEST(FaultMatrix, ANeighbourChangingVerdictSpoilsTheCatch)
     outcome.records = { record(10, { "failure: line(57) onlineStatus != VX_TRUE" }),
         record(8, { "failure: line(20) ResetDevice returned VX_FALSE" }) };
     Judgement judgement = judge(fault, outcome);
-    EXPECT_FALSE(judgement.caught);
+    EXPECT_FALSE(judgement.met);
     EXPECT_NE(judgement.note.find("8 fail"), std::string::npos);
 }
 
@@ -58,7 +58,7 @@ TEST(FaultMatrix, ARunThatBrokeOffCatchesNothing)
     outcome.records = { record(10, { "failure: line(57) onlineStatus != VX_TRUE" }), record(8) };
     outcome.broken = "devbench printed nothing for 30 s in testResetDevice (8)";
     Judgement judgement = judge(fault, outcome);
-    EXPECT_FALSE(judgement.caught);
+    EXPECT_FALSE(judgement.met);
     EXPECT_NE(judgement.note.find("printed nothing"), std::string::npos);
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 
 #include "operator/run/prompts.h"
 #include "operator/tests/source_text.h"
@@ -89,6 +91,35 @@ TEST(PromptTable, OnlineAnswersPressOnlineLast)
     const PromptRule* now = findPrompt("Make the printer offline (cover open), NOW");
     ASSERT_NE(now, nullptr);
     EXPECT_FALSE(now->answerWithEnter);
+}
+
+// The figure a case names `name` (static const ... NAME = N;), as the case
+// has it now.
+double caseFigure(const char* file, const std::string& name)
+{
+    std::ifstream in(std::string(VPOP_SOURCE_DIR "/cases/") + file);
+    std::stringstream text;
+    text << in.rdbuf();
+    size_t at = text.str().find(" " + name + " = ");
+    EXPECT_NE(at, std::string::npos) << name << " is not in cases/" << file;
+    return at == std::string::npos ? 0 : std::stod(text.str().substr(at + name.size() + 4));
+}
+
+// A limit below what a test may lawfully take breaks off a healthy but slow
+// library's run; outside the tests the base alone catches a silent devbench.
+TEST(SilenceLimit, CoversWhatEachTestMayLawfullyTake)
+{
+    const double base = 30;
+    EXPECT_EQ(silenceLimit(std::nullopt, base), base);
+    // Up to twice the pairs, each open and close within its 5 s, and a wait
+    // for late releases after each hundred.
+    double open
+        = caseFigure("open.cpp", "OPEN_REPEATS") * 2 * 2 * 5 + 2 * caseFigure("open.cpp", "HANDLE_SETTLE_MS") / 1000;
+    EXPECT_GE(silenceLimit(0, base), base + open) << "200 opens and closes, each within its 5 s, and two waits";
+    EXPECT_GE(silenceLimit(6, base), base + caseFigure("read.cpp", "REPLY_TIME_LIMIT_MS") / 1000);
+    EXPECT_GE(silenceLimit(7, base), base + caseFigure("read.cpp", "REPLY_WAIT_MS") / 1000 + 5 * 5);
+    EXPECT_GE(silenceLimit(15, base), base + caseFigure("parsed_status.cpp", "VALIDATION_WAIT_MS") / 1000 + 5 + 5);
+    for (unsigned test = 1; test < suiteTestCount; ++test) EXPECT_LT(silenceLimit(test, base), base + 60) << test;
 }
 
 TEST(TestList, AllIsOneMenuAnswerRunningTheTableInOrder)

@@ -127,10 +127,12 @@ RunRecord everyField(bool matrix)
         ran.expectedFailure = "ReadPort timed out";
         ran.expectedSeen = true;
         record.faults = { { "stall-status:300", 6, true, "", 2.5 }, { "chunk:4", 3, false, "test 3 pass", 0.75 } };
+        record.variations = { { "read-limit:1", "a byte a call", "\"count 0 to size\"", false, "20 not run", 1.5 } };
     }
     RecordedTest notRun;
     notRun.result.number = 20;
     notRun.why = "not run: the run broke off before it started";
+    if (matrix) notRun.variation = "read-limit:1";
     record.tests = { ran, notRun };
     record.strayFailures = { "failure: line(1) between" };
     record.strayFailuresDropped = 2;
@@ -164,8 +166,8 @@ void expectSameTest(const RecordedTest& a, const RecordedTest& b)
     for (size_t i = 0; x.paper && i < x.paper->size() && i < y.paper->size(); ++i)
         EXPECT_EQ(std::tie((*x.paper)[i].number, (*x.paper)[i].size, (*x.paper)[i].sha256),
             std::tie((*y.paper)[i].number, (*y.paper)[i].size, (*y.paper)[i].sha256));
-    EXPECT_EQ(std::tie(a.why, a.fault, a.expectedFailure, a.expectedSeen),
-        std::tie(b.why, b.fault, b.expectedFailure, b.expectedSeen));
+    EXPECT_EQ(std::tie(a.why, a.fault, a.variation, a.expectedFailure, a.expectedSeen),
+        std::tie(b.why, b.fault, b.variation, b.expectedFailure, b.expectedSeen));
 }
 
 TEST(JsonRecord, WrittenAndReadBackIsTheSameRecord)
@@ -193,6 +195,13 @@ TEST(JsonRecord, WrittenAndReadBackIsTheSameRecord)
                           read.faults[i].note, read.faults[i].seconds),
                 std::tie(written.faults[i].fault, written.faults[i].expectedTest, written.faults[i].caught,
                     written.faults[i].note, written.faults[i].seconds));
+        ASSERT_EQ(read.variations.size(), written.variations.size());
+        for (size_t i = 0; i < read.variations.size(); ++i) {
+            const VariationResult& x = read.variations[i];
+            const VariationResult& y = written.variations[i];
+            EXPECT_EQ(std::tie(x.variation, x.what, x.allowedBy, x.passed, x.note, x.seconds),
+                std::tie(y.variation, y.what, y.allowedBy, y.passed, y.note, y.seconds));
+        }
         EXPECT_EQ(jsonRecord(read), jsonRecord(written));
     }
 }
@@ -342,6 +351,7 @@ TEST(JsonRecord, EveryStatedJudgementIsDerivedAgain)
 {
     std::string matrix = seed("matrix.json");
     std::string run = seed("pass-schema3.json");
+    std::string controls = seed("matrix-controls.json");
     auto edited = [](std::string text, const std::string& from, const std::string& to) {
         size_t at = text.find(from);
         EXPECT_NE(at, std::string::npos) << from;
@@ -353,6 +363,7 @@ TEST(JsonRecord, EveryStatedJudgementIsDerivedAgain)
         { edited(matrix, "\"expected_seen\": true", "\"expected_seen\": false"), "\"expected_seen\" is false" },
         { unseen, "\"expected_seen\" is true, but its failure lines and findings say false" },
         { edited(matrix, "\"caught\": true", "\"caught\": false"), "\"caught\" is false, but its tests say true" },
+        { edited(controls, "\"passed\": true", "\"passed\": false"), "\"passed\" is false, but its tests say true" },
         { edited(run, "\"failure_lines_dropped\": 0", "\"failure_lines_dropped\": 3"), "judged \"fail\"" },
         { edited(run, "c3b3008984ac5b12", "d3b3008984ac5b12"), "judged \"fail\"" },
         { edited(run, "\"passed\": 2", "\"passed\": 1"), "\"passed\" is 1, but the tests say 2" },

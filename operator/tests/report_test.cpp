@@ -123,7 +123,7 @@ TEST(Matrix, ReadsAsTheMatrixJudgedIt)
     EXPECT_EQ(judgedVerdict(lost.record.tests[1]), Verdict::Fail);
     Grid grid = compareRuns({ lost, good });
     EXPECT_EQ(std::make_pair(grid.regressions, grid.fixes), std::make_pair(1u, 0u));
-    EXPECT_EQ(grid.rows[1].fault, "online-flag-2");
+    EXPECT_EQ(grid.rows[1].profile, " (fault online-flag-2)");
     EXPECT_EQ(changes(grid, 1), (std::vector<Change> { Change::none, Change::regression }));
 
     std::string passing = htmlReport(good);
@@ -139,6 +139,34 @@ TEST(Matrix, ReadsAsTheMatrixJudgedIt)
     // CI shows the matrix green exactly when every fault was caught.
     EXPECT_EQ(junitReport(good.record).find("<failure"), std::string::npos) << junitReport(good.record);
     EXPECT_NE(junitReport(lost.record).find("type=\"not caught\""), std::string::npos);
+}
+
+// A control passes every test; any failure under it is the suite's false
+// failure, which fails the matrix and reads as such in JUnit and the counts.
+TEST(Matrix, AControlsFailureIsTheSuites)
+{
+    RunRecord record = matrix(true);
+    for (unsigned number : { 10u, 11u }) {
+        record.tests.push_back(ran(number));
+        record.tests.back().variation = "online-unknown";
+    }
+    record.variations = { { "online-unknown", "flag -1 unplugged", "\"may instead succeed\"", false, "", 1 } };
+    deriveJudgements(record);
+    EXPECT_TRUE(record.variations[0].passed);
+    EXPECT_EQ(runVerdict(record).verdict, Verdict::Pass) << runVerdict(record).why;
+    EXPECT_NE(countsText(record).find("1 of 1 controls passed"), std::string::npos);
+    EXPECT_NE(markdownReport({ "m.json", record }).find("| online-unknown | flag -1 unplugged |"), std::string::npos);
+
+    RunRecord falseFailure = record;
+    falseFailure.tests.back().result.failures = { "failure: line(50) GetOnlineStatus did not fail as expected" };
+    deriveJudgements(falseFailure);
+    EXPECT_FALSE(falseFailure.variations[0].passed);
+    EXPECT_NE(runVerdict(falseFailure)
+                  .why.find("a false failure: under the healthy variation online-unknown, test "
+                            "11 Test Get Online Status Disconnect fail"),
+        std::string::npos);
+    EXPECT_NE(junitReport(falseFailure).find("type=\"false failure\""), std::string::npos);
+    EXPECT_NE(countsText(falseFailure).find("0 of 1 controls passed"), std::string::npos);
 }
 
 TEST(PartialRun, SaysHowManyOfTheSuiteRan)

@@ -29,6 +29,11 @@ endfunction()
 
 vpop_fake_run(operator_times_out_silent_devbench 1 "devbench printed nothing for 1 s"
   --timeout 1 --tests 0 --devbench ${vpop_tests}/fake_devbench_silent.sh)
+# In a test the limit is --timeout and what the test may lawfully take:
+# Test Bad Port Name's open and a close, 5 s each.
+vpop_fake_run(operator_times_out_silent_test 1 "devbench printed nothing for 11 s in testBadPortName \\(1\\)"
+  --timeout 1 --tests 1 --devbench ${vpop_tests}/fake_devbench_silent.sh)
+set_tests_properties(operator_times_out_silent_test PROPERTIES ENVIRONMENT "VPOP_SILENT_IN=testBadPortName")
 vpop_fake_run(operator_reports_failure_line 1 "0  Test Open Port +FAIL"
   --tests 0 --devbench ${vpop_tests}/fake_devbench_failing.sh)
 vpop_fake_run(operator_refuses_unknown_prompt 1 "'Make the printer sparkle, then hit enter'.*not guessing"

@@ -267,13 +267,15 @@ edges)
     fi
     export TMPDIR=$work/tmp
     mkdir -p "$TMPDIR/vpoperator-Living" "$TMPDIR/vpoperator-NoNote" \
-        "$TMPDIR/vpoperator-AFifo1" "$TMPDIR/vpoperator-More01"
+        "$TMPDIR/vpoperator-AFifo1" "$TMPDIR/vpoperator-More01" "$TMPDIR/vpoperator-Fresh1"
     # A run alive in another PID namespace: its note names a process nobody
     # has here, and its lock on the note says it lives.
     echo 999999 >"$TMPDIR/vpoperator-Living/owner"
     exec 8>>"$TMPDIR/vpoperator-Living/owner"
     flock 8
     mkfifo "$TMPDIR/vpoperator-AFifo1/owner"
+    # A run that has made its owner file and not yet locked it or noted itself.
+    touch "$TMPDIR/vpoperator-Fresh1/owner"
     touch "$TMPDIR/vpoperator-More01/"{owner,printer.sock,notes.txt}
     echo '{"kept": true}' >"$work/kept.json"
     "$build/vpoperator" --dir "$build" --tests 0 --devbench "$fakes/fake_devbench_silent.sh" --timeout 60 \
@@ -305,7 +307,8 @@ edges)
     exec 9>&- 8>&-
     [ -d "$left" ] && fail "the next start left the killed run's folder $left"
     [ -f "$TMPDIR/vpoperator-Living/owner" ] && [ -d "$TMPDIR/vpoperator-NoNote" ] &&
-        [ -p "$TMPDIR/vpoperator-AFifo1/owner" ] && [ "$(ls "$TMPDIR/vpoperator-More01" | wc -l)" = 3 ] ||
+        [ -p "$TMPDIR/vpoperator-AFifo1/owner" ] && [ "$(ls "$TMPDIR/vpoperator-More01" | wc -l)" = 3 ] &&
+        [ -f "$TMPDIR/vpoperator-Fresh1/owner" ] ||
         fail "the next start removed a folder, or files of one, that was not a killed run's"
     grep -q "^vpoperator: left $TMPDIR/vpoperator-More01 alone: it holds notes.txt" "$work/next.out" ||
         fail "no note of the folder left alone"

@@ -36,6 +36,7 @@ def test(number, failed):
     lines = [FAILURES[number]] if failed else []
     return {"number": number, "name": NAMES[number], "verdict": "fail" if failed else "pass", "banner_seen": True,
             "ended_in_order": True, "why": None, "failure_lines": lines, "failure_lines_dropped": 0,
+            "failure_answers": [], "failure_answers_dropped": 0,
             "operator_findings": [], "paper_checked": False, "paper_jobs": [], "seconds": 0.05,
             "console": "\n".join(["test%d" % number] + lines) + "\n", "console_bytes_dropped": 0,
             "stderr": "", "stderr_bytes_dropped": 0}
@@ -58,10 +59,11 @@ def run(bench, week, rng):
         "host": "bench-%d" % bench, "bench": "bench-%d" % bench, "build": build, "by": "technician %d" % bench,
         "note": None, "port_name": "COM3", "port_settings": "", "mode": "manual",
         "library": {"path": "C:\\devbench\\KelmorPort.dll", "size": 888736, "sha256": sha, "file_version": None,
-                    "replaced_during_run": False, "replaced_note": None},
+                    "replaced_during_run": False, "replaced_note": None, "identity_note": None},
         "probe_library": None, "calling_convention": None, "printer_firmware": None, "devbench": "lab",
         "tests": tests, "passed": 21 - len(failing), "failed": len(failing), "not_run": 0,
-        "failure_lines_outside_tests": [], "failure_lines_outside_tests_dropped": 0, "seconds": 7.0,
+        "failure_lines_outside_tests": [], "failure_lines_outside_tests_dropped": 0,
+        "stderr_outside_tests": "", "stderr_outside_tests_bytes_dropped": 0, "seconds": 7.0,
         "broke_off": None}
 
 
