@@ -33,44 +33,54 @@ using namespace vpop;
 const int EXIT_FAILED = 1;
 const int EXIT_USAGE = 2;
 
-const char usage[] = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--settings TEXT] [--verbose]\n"
-                     "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--port ENDPOINT]\n"
-                     "                  [--devbench PATH] [--record FILE] [--junit FILE] [--bench NAME]\n"
-                     "                  [--build LABEL] [--by NAME] [--note TEXT] [--history [--db STORE]]\n"
-                     "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
-                     "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
-                     "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--record FILE]\n"
-                     "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
-                     "       vpoperator report RECORD.json [MORE.json ...] [--html FILE] [--markdown FILE]\n"
-                     "       vpoperator history [add RECORD... | first-failure | flaky | passed | report] ...\n"
-                     "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
-                     "printer it starts (or the one already serving at ENDPOINT) and answers every prompt.\n"
-                     "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
-                     "and every test under each healthy variation of the library, which must pass them all;\n"
-                     "N runs at a time (default 6), each with its own virtual printer.\n"
-                     "--timeout SEC is how long devbench may print nothing (default 30, --manual 300); in a test\n"
-                     "it may also take what the test's own time limits allow (Test Open Port: 200 opens and closes).\n"
-                     "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
-                     "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
-                     "at each prompt; it changes nothing on the printer.\n"
-                     "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
-                     "--record FILE writes a JSON record of the run, --junit FILE a JUnit report; --bench NAME\n"
-                     "names the bench in both (default: the host name), so several benches' reports merge;\n"
-                     "--build LABEL (the library build as its maker names it), --by NAME (the technician) and\n"
-                     "--note TEXT label the run in both. --history adds the run to the lab's history as it\n"
-                     "ends (--db PATH or postgresql://...; `vpoperator history --help`).\n"
-                     "--port is the port name devbench is given: a real printer's with --manual, else the\n"
-                     "endpoint of a virtual printer. --endpoint and --build-dir are older names of --port, --dir.\n"
-                     "report is a command of its own (it reads records and runs nothing); --matrix and --manual\n"
-                     "are ways to run devbench and take the run's options.\n"
-                     "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup\n"
-                     "error, or a record that could not be written.\n";
+const char usage[]
+    = "usage: vpoperator [--dir BUILD_DIR] [--tests a|all|N,N,...] [--extended] [--pace fast|person]\n"
+      "                  [--settings TEXT] [--verbose]\n"
+      "                  [--timeout SEC] [--printer-option 'OPT...' ...] [--port ENDPOINT]\n"
+      "                  [--devbench PATH] [--record FILE] [--junit FILE] [--bench NAME]\n"
+      "                  [--build LABEL] [--by NAME] [--note TEXT] [--history [--db STORE]]\n"
+      "       vpoperator --matrix [--jobs N] [--dir BUILD_DIR] [--settings TEXT] [--verbose]\n"
+      "                  [--timeout SEC] [--record FILE] [--junit FILE]\n"
+      "       vpoperator --manual --port NAME [--settings TEXT] [--tests LIST] [--extended] [--record FILE]\n"
+      "                  [--junit FILE] [--dir DIR] [--devbench PATH] [--timeout SEC]\n"
+      "       vpoperator report RECORD.json [MORE.json ...] [--html FILE] [--markdown FILE]\n"
+      "       vpoperator history [add RECORD... | first-failure | flaky | passed | report] ...\n"
+      "Runs devbench from BUILD_DIR (default: this program's directory) against a virtual\n"
+      "printer it starts (or the one already serving at ENDPOINT) and answers every prompt.\n"
+      "--matrix runs the tests of every fault profile and shows which faults the suite catches,\n"
+      "and every test of both programs under each healthy variation of the library, which must\n"
+      "pass them all;\n"
+      "N runs at a time (default 6), each with its own virtual printer.\n"
+      "--timeout SEC is how long devbench may print nothing (default 30, --manual 300); in a test\n"
+      "it may also take what the test's own time limits allow (Test Open Port: 200 opens and closes).\n"
+      "--manual runs devbench (in DIR) for a technician at a real printer: it answers the port\n"
+      "name, settings and menu, shows devbench's output and passes the technician's Enter back\n"
+      "at each prompt; it changes nothing on the printer.\n"
+      "--extended runs devbench-extended's procedures (found beside devbench) after the tests of\n"
+      "--tests, at the same printer: one run, one record, one verdict; its tests are numbered x0, x1...\n"
+      "Its yes/no questions are answered from the virtual printer's record (or by the technician).\n"
+      "--pace person: the printer prints at its own speed over a slow link and the operator waits\n"
+      "2 s at each prompt and question, as a person would (default fast).\n"
+      "--printer-option passes words to `vprinter serve`: --printer-option '--fault slow-status:300'.\n"
+      "--record FILE writes a JSON record of the run, --junit FILE a JUnit report; --bench NAME\n"
+      "names the bench in both (default: the host name), so several benches' reports merge;\n"
+      "--build LABEL (the library build as its maker names it), --by NAME (the technician) and\n"
+      "--note TEXT label the run in both. --history adds the run to the lab's history as it\n"
+      "ends (--db PATH or postgresql://...; `vpoperator history --help`).\n"
+      "--port is the port name devbench is given: a real printer's with --manual, else the\n"
+      "endpoint of a virtual printer. --endpoint and --build-dir are older names of --port, --dir.\n"
+      "report is a command of its own (it reads records and runs nothing); --matrix and --manual\n"
+      "are ways to run devbench and take the run's options.\n"
+      "Exit status: 0 all tests passed, 1 a test failed or the run broke off, 2 usage or setup\n"
+      "error, or a record that could not be written.\n";
 
 struct Options {
     RunOptions run;
     std::string tests = "a";
     std::vector<MenuChoice> plan;
+    std::vector<MenuChoice> extendedPlan;
     bool matrix = false;
+    bool extended = false;
     unsigned jobs = 6;
     bool jobsGiven = false;
     bool manual = false;
@@ -88,10 +98,11 @@ struct Options {
 
 // Every option, for the one that a mistyped name was meant to be. The older
 // names (--build-dir, --endpoint) are kept for scripts that use them.
-const std::vector<std::string> flagOptions = { "--verbose", "--matrix", "--manual", "--history", "--help" };
+const std::vector<std::string> flagOptions
+    = { "--verbose", "--matrix", "--manual", "--extended", "--history", "--help" };
 const std::vector<std::string> valueOptions
-    = { "--dir", "--tests", "--settings", "--timeout", "--jobs", "--printer-option", "--port", "--devbench", "--record",
-          "--junit", "--bench", "--build", "--by", "--note", "--db", "--build-dir", "--endpoint" };
+    = { "--dir", "--tests", "--settings", "--timeout", "--jobs", "--pace", "--printer-option", "--port", "--devbench",
+          "--record", "--junit", "--bench", "--build", "--by", "--note", "--db", "--build-dir", "--endpoint" };
 
 // The names a run is found by: CI shows the bench in every test's class
 // name, the lab's pages show them all; a control character would garble both.
@@ -149,6 +160,9 @@ bool valueOption(const std::string& arg, const std::string& value, Options* opti
             return false;
         }
         options->jobs = static_cast<unsigned>(jobs);
+    } else if (arg == "--pace") {
+        if (value != "fast" && value != "person") return *why = "--pace is fast or person, not '" + value + "'", false;
+        run.paceMs = value == "person" ? PERSON_PACE_MS : 0;
     } else if (arg == "--printer-option") {
         // "--fault slow-status:300" as one quoted option is two words to the printer.
         std::istringstream words(value);
@@ -206,6 +220,7 @@ int parseOptions(int argc, char** argv, Options* options)
         bool* flag = arg == "--verbose" ? &run.verbose
             : arg == "--matrix"         ? &options->matrix
             : arg == "--manual"         ? &options->manual
+            : arg == "--extended"       ? &options->extended
             : arg == "--history"        ? &options->history
                                         : nullptr;
         if (flag != nullptr) {
@@ -238,6 +253,9 @@ int parseOptions(int argc, char** argv, Options* options)
     if (options->manual && !options->timeoutGiven) run.timeout = 300;
     run.dir = absolutePath(run.dir.empty() ? programDirectory(argv[0]) : run.dir);
     run.devbench = run.devbench.empty() ? joinPath(run.dir, devbenchProgram) : absolutePath(run.devbench);
+    // devbench-extended stands beside the devbench that runs.
+    run.devbenchExtended = joinPath(directoryOf(run.devbench), devbenchExtendedProgram);
+    if (options->extended) options->extendedPlan = allTests(Suite::Extended);
     return -1;
 }
 
@@ -247,8 +265,9 @@ int runTests(const Options& options, RunRecord* record)
     Table table(options.manual);
     RunOptions run = options.run;
     run.onTestEnded = [&table](const TestRecord& test) { table.row(test); };
-    RunOutcome outcome = options.manual ? runManual(run, options.port, options.plan) : runOperator(run, options.plan);
-    addRun(*record, outcome, options.plan);
+    RunOutcome outcome = options.manual ? runManual(run, options.port, options.plan, options.extendedPlan)
+                                        : runOperator(run, options.plan, options.extendedPlan);
+    addRun(*record, outcome, options.plan, options.extendedPlan);
     if (outcome.setupFailed) {
         fprintf(stderr, "vpoperator: %s\n", outcome.broken.c_str());
         return outcome.interrupted ? EXIT_FAILED : EXIT_USAGE;

@@ -67,6 +67,24 @@ bool moduleFile(const void* address, char* path, uint32_t size, const void** bas
 // exit status, or -1 when it cannot be started.
 int startAndWait(const char* path, const char* const* argv);
 
+// A program started without waiting for it, and the same for one that
+// starts in `folder` (the current folder when null; then give `path` whole,
+// as it is not completed from the current folder). NO_PROGRAM when it cannot
+// be started. Handles and descriptors the caller lets be inherited are
+// inherited, as any program a library's user starts would inherit them.
+typedef intptr_t ProgramHandle;
+const ProgramHandle NO_PROGRAM = -1;
+ProgramHandle startProgram(const char* path, const char* const* argv, const char* folder);
+// Waits for it to end; its status as startAndWait's.
+int waitProgram(ProgramHandle program);
+
+// This program's own file, the current folder, and a folder for temporary
+// files (never the current one unless the system says so): false where the
+// system cannot tell or the name does not fit.
+bool programFile(char* path, uint32_t size);
+bool currentFolder(char* path, uint32_t size);
+bool tempFolder(char* path, uint32_t size);
+
 // False, after a line that says where the port library came from and where
 // it belongs, when it was not loaded from the program's own folder. Windows
 // also searches its system folders and the current folder for a DLL missing

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -88,19 +89,55 @@ bool moduleFile(const void* address, char* path, uint32_t size, const void** bas
     return true;
 }
 
-int startAndWait(const char* path, const char* const* argv)
+ProgramHandle startProgram(const char* path, const char* const* argv, const char* folder)
 {
     // Whatever the child prints must follow what we printed before it.
     fflush(stdout);
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return NO_PROGRAM;
     pid_t child;
-    if (posix_spawn(&child, path, nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) return -1;
+    bool started = (folder == nullptr || posix_spawn_file_actions_addchdir_np(&actions, folder) == 0)
+        && posix_spawn(&child, path, &actions, nullptr, const_cast<char* const*>(argv), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return started ? static_cast<ProgramHandle>(child) : NO_PROGRAM;
+}
+
+int waitProgram(ProgramHandle program)
+{
+    if (program == NO_PROGRAM) return -1;
     int status;
-    while (waitpid(child, &status, 0) < 0) {
+    while (waitpid(static_cast<pid_t>(program), &status, 0) < 0) {
         if (errno != EINTR) return -1;
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     // A child killed by a signal has no exit status; report it as a shell would.
     return 128 + WTERMSIG(status);
+}
+
+int startAndWait(const char* path, const char* const* argv) { return waitProgram(startProgram(path, argv, nullptr)); }
+
+static bool fits(const char* text, char* path, uint32_t size)
+{
+    if (text == nullptr || strlen(text) >= size) return false;
+    snprintf(path, size, "%s", text);
+    return true;
+}
+
+bool programFile(char* path, uint32_t size)
+{
+    if (size == 0) return false;
+    ssize_t length = readlink("/proc/self/exe", path, size - 1);
+    if (length <= 0 || static_cast<uint32_t>(length) >= size - 1) return false;
+    path[length] = '\0';
+    return true;
+}
+
+bool currentFolder(char* path, uint32_t size) { return size > 0 && getcwd(path, size) != nullptr; }
+
+bool tempFolder(char* path, uint32_t size)
+{
+    const char* chosen = getenv("TMPDIR");
+    return fits(chosen != nullptr && chosen[0] == '/' ? chosen : "/tmp", path, size);
 }
 
 } // namespace platform

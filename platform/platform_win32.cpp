@@ -180,13 +180,13 @@ bool moduleFile(const void* address, char* path, uint32_t size, const void** bas
     return true;
 }
 
-int startAndWait(const char* path, const char* const* argv)
+ProgramHandle startProgram(const char* path, const char* const* argv, const char* folder)
 {
     // Whatever the child prints must follow what we printed before it.
     fflush(stdout);
 
     static char commandLine[COMMAND_LINE_CAPACITY];
-    if (!buildCommandLine(argv, commandLine, sizeof commandLine)) return -1;
+    if (!buildCommandLine(argv, commandLine, sizeof commandLine)) return NO_PROGRAM;
 
     // The child shares our console and standard handles, so its lines land in
     // the same stream as ours even when that stream is a pipe or a file.
@@ -201,18 +201,43 @@ int startAndWait(const char* path, const char* const* argv)
     // Given as the application name, path is completed from the current
     // directory and never searched for. It is not made absolute here: an ANSI
     // full path turns a folder name outside the code page into "?".
-    if (!CreateProcessA(path, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        return -1;
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, TRUE, 0, nullptr, folder, &startup, &process)) {
+        return NO_PROGRAM;
     }
     CloseHandle(process.hThread);
+    return reinterpret_cast<ProgramHandle>(process.hProcess);
+}
 
+int waitProgram(ProgramHandle program)
+{
+    if (program == NO_PROGRAM) return -1;
+    HANDLE process = reinterpret_cast<HANDLE>(program);
     DWORD status = 0;
-    bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0
-        && GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
+    bool ended = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &status);
+    CloseHandle(process);
     if (!ended) return -1;
     // Exit codes are 32-bit; exit(-1) in the child reads back as -1 here.
     return static_cast<int>(status);
+}
+
+int startAndWait(const char* path, const char* const* argv) { return waitProgram(startProgram(path, argv, nullptr)); }
+
+bool programFile(char* path, uint32_t size)
+{
+    DWORD length = GetModuleFileNameA(nullptr, path, size);
+    return length > 0 && length < size;
+}
+
+bool currentFolder(char* path, uint32_t size)
+{
+    DWORD length = GetCurrentDirectoryA(size, path);
+    return length > 0 && length < size;
+}
+
+bool tempFolder(char* path, uint32_t size)
+{
+    DWORD length = GetTempPathA(size, path);
+    return length > 0 && length < size;
 }
 
 } // namespace platform

@@ -62,10 +62,15 @@ static void runTest(const TestProcedure* procedures, unsigned number, const char
 
 int runDialogue(const TestProcedure* procedures, const char* const* names)
 {
+    return runDialogue(SuiteTable { "devbench", TEST_COUNT, procedures, names });
+}
+
+int runDialogue(const SuiteTable& suite)
+{
     static char portName[ANSWER_SIZE];
     static char portSettings[ANSWER_SIZE];
 
-    printf("devbench\n");
+    printf("%s\n", suite.banner);
     printf("Enter the port name: ");
     readAnswer(portName, ANSWER_SIZE);
     printf("\n");
@@ -75,7 +80,7 @@ int runDialogue(const TestProcedure* procedures, const char* const* names)
 
     for (;;) {
         printf("Available tests:\n");
-        for (unsigned i = 0; i < TEST_COUNT; ++i) printf("%u - %s\n", i, names[i]);
+        for (unsigned i = 0; i < suite.count; ++i) printf("%u - %s\n", i, suite.names[i]);
         printf("\n");
         printf("Enter the test number to execute, or a for all, or e for exit: ");
         char choice[3] = { 0, 0, 0 };
@@ -83,10 +88,10 @@ int runDialogue(const TestProcedure* procedures, const char* const* names)
         printf("\n\n");
         if (!answered || choice[0] == 'e') return 0;
         if (choice[0] == 'a') {
-            for (unsigned i = 0; i < TEST_COUNT; ++i) runTest(procedures, i, portName, portSettings);
+            for (unsigned i = 0; i < suite.count; ++i) runTest(suite.procedures, i, portName, portSettings);
         } else {
             unsigned number = static_cast<unsigned>(choiceNumber(choice));
-            if (number < TEST_COUNT) runTest(procedures, number, portName, portSettings);
+            if (number < suite.count) runTest(suite.procedures, number, portName, portSettings);
         }
         printf("\n");
     }

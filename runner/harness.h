@@ -27,6 +27,24 @@ void operatorPrompt(const char* text);
 // the step from then on.
 void announce(const char* text);
 
+// Asks what only the person at the printer can tell (did it restart? did a
+// line come out?): prints the question, then " (y/n) ", and reads a line
+// until it is a yes or a no. Nothing at end of input.
+enum YesNo { SAID_NO, SAID_YES, SAID_NOTHING };
+YesNo operatorSays(const char* question);
+
+// Asks for a text such as a second name of the port: prints the question and
+// reads one line (cut to fit). False for an empty answer, which skips the step.
+bool operatorTypes(const char* question, char* buffer, unsigned size);
+
+// Prints "note: " and the formatted text: what a library did that the
+// contract leaves open, for the technician to know, never a failure.
+void note(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 // --- checks and what the library answered ------------------------------------
 //
 // Every failure line on standard output ("failure: line(N) ...") is followed
@@ -193,6 +211,20 @@ bool checkWriteOutcome(PortHandle port, Check check, WriteOutcome outcome);
 // to fit), then discards the character that ended it.
 void readAnswer(char* buffer, unsigned size);
 
+// Names on standard error the file whose code runs as the library, whatever
+// the loader's search, a preloaded library or a link led to.
+void nameLibrary();
+
+// One program's menu: the banner it prints first and its table of tests.
+struct SuiteTable {
+    const char* banner;
+    unsigned count;
+    const TestProcedure* procedures;
+    const char* const* names;
+};
+
 // The whole program after the payloads are built: banner, questions, menu
-// loop over the given table of TEST_COUNT entries. Returns the exit status.
+// loop over the suite's table. Returns the exit status.
+int runDialogue(const SuiteTable& suite);
+// devbench's own table of TEST_COUNT entries.
 int runDialogue(const TestProcedure* procedures, const char* const* names);

@@ -3,7 +3,6 @@
 
 #include "platform/platform.h"
 #include "runner/harness.h"
-#include "runner/stderr_lines.h"
 
 static const char HELP[] = "usage: devbench\n"
                            "The acceptance suite for the KelmorPort library. It takes no options: it asks for\n"
@@ -11,19 +10,6 @@ static const char HELP[] = "usage: devbench\n"
                            "all, e to leave). A test that passes prints only its banner and its prompts; a failed\n"
                            "check prints \"failure: line(N) ...\". Start it where holdprobe is: Test Port Locking\n"
                            "starts holdprobe from the current directory.\n";
-
-// Which file's code runs as the library, whatever the loader's search, a
-// preloaded library or a link led to.
-static void nameLibrary()
-{
-    static char path[4096];
-    const void* base = nullptr;
-    if (platform::moduleFile(reinterpret_cast<const void*>(&OpenPortA), path, sizeof path, &base)) {
-        fprintf(stderr, STDERR_LIBRARY_LINE, path, base);
-    } else {
-        fprintf(stderr, "%s", STDERR_LIBRARY_UNKNOWN);
-    }
-}
 
 int main(int argc, char** argv)
 {

@@ -4,7 +4,8 @@
 #   devbench-windows-CALLCONV/   (cdecl or stdcall: the package is made for one)
 #     devbench.cmd        starts x64\devbench.exe with x86\ as its current folder
 #     record.cmd          the same through x64\vpoperator.exe, which records the run
-#     x64/devbench.exe    beside the vendor's 64-bit KelmorPort.dll
+#     x64/devbench.exe    beside the vendor's 64-bit KelmorPort.dll, with
+#                         devbench-extended.exe (run it after devbench, the same way)
 #     x86/holdprobe.exe   beside the vendor's 32-bit KelmorPort.dll
 #     x86/calling-convention.txt  cdecl or stdcall, for the run records
 #     README.txt          where each DLL goes, the calling convention, wrong widths
@@ -57,7 +58,7 @@ win32=$root/build-win32
 [ $callconv = stdcall ] && win32=$root/build-win32-stdcall
 # Only a new build directory reads its toolchain file; naming it again is no mistake.
 cmake --no-warn-unused-cli -S "$root" -B "$win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-ninja -C "$win64" -j"$jobs" devbench vpoperator
+ninja -C "$win64" -j"$jobs" devbench devbench-extended vpoperator
 cmake --no-warn-unused-cli -S "$root" -B "$win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
     -DKELMORPORT_CALLCONV=$callconv >/dev/null
 ninja -C "$win32" -j"$jobs" holdprobe
@@ -68,7 +69,7 @@ name=devbench-windows-$callconv
 package=$out/$name
 rm -rf "$package" "$out/$name.zip" "$out/$name-symbols"
 mkdir -p "$package/x64" "$package/x86"
-cp "$win64/devbench.exe" "$win64/vpoperator.exe" "$package/x64/"
+cp "$win64/devbench.exe" "$win64/devbench-extended.exe" "$win64/vpoperator.exe" "$package/x64/"
 cp "$win32/holdprobe.exe" "$package/x86/"
 if [ $stand_in = yes ]; then
     cp "$win64/KelmorPort.dll" "$package/x64/"

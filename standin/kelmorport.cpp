@@ -18,7 +18,10 @@
 #include <vector>
 
 #include "portlib/KelmorPort.h"
+#include "standin/faults.h"
+#include "standin/lock_faults.h"
 #include "standin/named_entry.h"
+#include "standin/record_faults.h"
 #include "standin/side_files.h"
 #include "standin/variations.h"
 #include "wire/endpoint.h"
@@ -30,58 +33,22 @@
 namespace {
 
 using namespace wire;
+using standin::applyBlockFaults;
+using standin::applyRecordFaults;
+using standin::cannedRecord;
+using standin::Faults;
+using standin::recordWord;
+using standin::setRecordWord;
 
 const uint32_t DEFAULT_TIME_LIMIT_MS = 5000;
 const uint32_t MAX_TIME_LIMIT_MS = 10 * 60 * 1000;
 // The printer answers an ended block at the limit it was given; this is for
 // the reply itself to arrive.
 const uint32_t END_BLOCK_MARGIN_MS = 2000;
+// resend-start-64k: where a library with a 64 KiB buffer starts it over.
+const uint32_t RESEND_AFTER = 64 * 1024;
 // Between the tries of a call under unplugged-retry.
 const uint32_t RETRY_PAUSE_MS = 100;
-
-// Faults this library can be asked to show, for testing how the suite copes
-// with a misbehaving library. Each is one entry of FAULTS below.
-struct Faults {
-    uint32_t refuseOpen = 0;
-    uint32_t chattyRefusal = 0;
-    uint32_t chunk = 0;
-    bool countOver = false;
-    bool onlineFlag2 = false;
-    bool noExclusive = false;
-    uint32_t stallStatusMs = 0;
-    bool paperOffset = false;
-    bool noReconnect = false;
-    bool keepLock = false;
-    bool acceptNothing = false;
-    bool offlineStuck0 = false;
-    bool slipZero = false;
-    bool ignoreDisconnect = false;
-    bool loseTerminator = false;
-    bool crashHeld = false;
-    uint32_t closeFailsAfter = 0;
-    bool onlineKeepsFlag = false;
-    bool readKeepsCount = false;
-    bool writeKeepsCount = false;
-    uint32_t dropAfter = 0;
-    bool oldRecordAtLevel1Size = false;
-    uint32_t longStatusRecord = 0;
-    uint32_t longBlockRecord = 0;
-    bool coverLatched = false;
-    bool offlineCoverPaperOnly = false;
-    bool onlineKeyOnly = false;
-    bool slipMinus1 = false;
-    bool statusFirstUnset = false;
-    bool readFirstUnset = false;
-    bool wideCount = false;
-    bool wideOnlineFlag = false;
-    uint32_t longRead = 0;
-    bool recordHeader = false;
-    bool removeHeldLock = false;
-    bool alwaysHeld = false;
-    bool leakHandle = false;
-    bool onlineWhileUnplugged = false;
-    uint32_t farCountWrite = 0;
-};
 
 struct Settings {
     uint32_t timeoutMs = 0;
@@ -89,109 +56,11 @@ struct Settings {
     standin::Variations variations;
 };
 
-using FaultEntry = standin::NamedEntry<Faults>;
-
-const FaultEntry FAULTS[] = {
-    // The Nth OpenPortA of this process that carries this fault is refused.
-    { "refuse-open", true, [](Faults& f, uint32_t n) { f.refuseOpen = n; } },
-    // The first OpenPortA of this process that carries this fault prints N
-    // bytes on standard output without ending the line, and is refused: the
-    // suite's failure line lands far into one long line.
-    { "chatty-refusal", true, [](Faults& f, uint32_t n) { f.chattyRefusal = n; } },
-    // WritePort sends at most N bytes a call.
-    { "chunk", true, [](Faults& f, uint32_t n) { f.chunk = n; } },
-    // WritePort claims one byte more than it was given.
-    { "count-over", false, [](Faults& f, uint32_t) { f.countOver = true; } },
-    // Online is reported as 2 instead of 1.
-    { "online-flag-2", false, [](Faults& f, uint32_t) { f.onlineFlag2 = true; } },
-    // The port is not locked: a second opener is let in.
-    { "no-exclusive", false, [](Faults& f, uint32_t) { f.noExclusive = true; } },
-    // GetParsedStatus(Ex) take N ms longer.
-    { "stall-status", true, [](Faults& f, uint32_t n) { f.stallStatusMs = n; } },
-    // paperEmpty lands at the other record layout's offset.
-    { "paper-offset", false, [](Faults& f, uint32_t) { f.paperOffset = true; } },
-    // A session lost once is never opened again.
-    { "no-reconnect", false, [](Faults& f, uint32_t) { f.noReconnect = true; } },
-    // ClosePort keeps the port locked until the process ends.
-    { "keep-lock", false, [](Faults& f, uint32_t) { f.keepLock = true; } },
-    // WritePort succeeds without taking a byte, for ever.
-    { "accept-nothing", false, [](Faults& f, uint32_t) { f.acceptNothing = true; } },
-    // The records' offline word stays 0 whatever the printer says.
-    { "offline-stuck-0", false, [](Faults& f, uint32_t) { f.offlineStuck0 = true; } },
-    // The records' slip sensor words (TOF, COF, BOF) stay 0.
-    { "slip-zero", false, [](Faults& f, uint32_t) { f.slipZero = true; } },
-    // ResetDevice reports success while the printer is unreachable.
-    { "ignore-disconnect", false, [](Faults& f, uint32_t) { f.ignoreDisconnect = true; } },
-    // ReadPort drops zero bytes, the firmware reply's terminator among them.
-    { "lose-terminator", false, [](Faults& f, uint32_t) { f.loseTerminator = true; } },
-    // Opening a port that another process holds aborts this process.
-    { "crash-held", false, [](Faults& f, uint32_t) { f.crashHeld = true; } },
-    // ClosePort reports failure once N bytes or more went through the port.
-    { "close-fails-after", true, [](Faults& f, uint32_t n) { f.closeFailsAfter = n; } },
-    // While the printer is unreachable these report success without setting
-    // their flag or count.
-    { "online-keeps-flag", false, [](Faults& f, uint32_t) { f.onlineKeepsFlag = true; } },
-    { "read-keeps-count", false, [](Faults& f, uint32_t) { f.readKeepsCount = true; } },
-    { "write-keeps-count", false, [](Faults& f, uint32_t) { f.writeKeepsCount = true; } },
-    // WritePort sends only the first N bytes of a call, as a fixed buffer
-    // would, yet reports all of them written.
-    { "drop-after", true, [](Faults& f, uint32_t n) { f.dropAfter = n; } },
-    // Records written past the size the caller provides, as a library built
-    // against another header would: GetParsedStatus fills 176 bytes of the
-    // 144-byte old record; GetParsedStatusEx, or Begin and End, write N bytes
-    // past the level-1 record.
-    { "old-record-l1", false, [](Faults& f, uint32_t) { f.oldRecordAtLevel1Size = true; } },
-    { "long-record", true, [](Faults& f, uint32_t n) { f.longStatusRecord = n; } },
-    { "long-block-record", true, [](Faults& f, uint32_t n) { f.longBlockRecord = n; } },
-    // The records' coverOpen word, once 1, stays 1 until the port is closed,
-    // as an event latched and never cleared.
-    { "cover-latched", false, [](Faults& f, uint32_t) { f.coverLatched = true; } },
-    // The records' offline word is worked out from coverOpen and paperEmpty,
-    // blind to the Online key and a latched error.
-    { "offline-cover-paper-only", false, [](Faults& f, uint32_t) { f.offlineCoverPaperOnly = true; } },
-    // GetOnlineStatus looks at the Online key only: a printer offline with
-    // its cover open or its paper out reads online.
-    { "online-key-only", false, [](Faults& f, uint32_t) { f.onlineKeyOnly = true; } },
-    // The records' slip and validation words read -1, whatever the sensors say.
-    { "slip-minus-1", false, [](Faults& f, uint32_t) { f.slipMinus1 = true; } },
-    // The first record call of a port (GetParsedStatus(Ex), Begin or End)
-    // succeeds before the library has a status, leaving the record as it was.
-    { "status-first-unset", false, [](Faults& f, uint32_t) { f.statusFirstUnset = true; } },
-    // The first ReadPort of a port succeeds before the library has read
-    // anything, leaving the count as it was.
-    { "read-first-unset", false, [](Faults& f, uint32_t) { f.readFirstUnset = true; } },
-    // Written by a library built with 64-bit counts or booleans: WritePort and
-    // ReadPort write 8-byte counts, GetOnlineStatus an 8-byte flag.
-    { "wide-count", false, [](Faults& f, uint32_t) { f.wideCount = true; } },
-    { "wide-online-flag", false, [](Faults& f, uint32_t) { f.wideOnlineFlag = true; } },
-    // ReadPort writes N bytes past the buffer it was given, as a library that
-    // copies whole packets would.
-    { "long-read", true, [](Faults& f, uint32_t n) { f.longRead = n; } },
-    // GetParsedStatusEx writes a 4-byte size word in front of the record.
-    { "record-header", false, [](Faults& f, uint32_t) { f.recordHeader = true; } },
-    // Refusing a held port, the library takes the holder's lock file for a
-    // stale one and removes it, so the next opener gets the port. (POSIX: a
-    // Windows lock is an object no other process can remove.)
-    { "remove-held-lock", false, [](Faults& f, uint32_t) { f.removeHeldLock = true; } },
-    // Every refused open says the port is held (EBUSY, Windows' 183), whatever
-    // the reason.
-    { "always-held", false, [](Faults& f, uint32_t) { f.alwaysHeld = true; } },
-    // ClosePort forgets the connection's handle: it stays open until the
-    // process ends.
-    { "leak-handle", false, [](Faults& f, uint32_t) { f.leakHandle = true; } },
-    // GetOnlineStatus succeeds with the flag 1 while the printer is
-    // unreachable, as a library that answers from its last known state would.
-    { "online-while-unplugged", false, [](Faults& f, uint32_t) { f.onlineWhileUnplugged = true; } },
-    // WritePort also writes a zero word N bytes past the end of its count,
-    // as a library that fills a wider structure of its own would.
-    { "far-count-write", true, [](Faults& f, uint32_t n) { f.farCountWrite = n; } },
-};
-
 using standin::parseNumber;
 
 bool applyFault(Settings& settings, const std::string& value, std::string* error)
 {
-    return standin::applyNamed(FAULTS, "fault", settings.faults, value, error);
+    return standin::applyFault(settings.faults, value, error);
 }
 
 bool applyVariation(Settings& settings, const std::string& value, std::string* error)
@@ -264,6 +133,18 @@ struct Port {
     // For the faults of a port's first record call and first read.
     bool recordFilled = false;
     bool readDone = false;
+    // For the extended faults: when the last call came, whether one failed,
+    // what is held back or kept to be handed out again, Ends so far.
+    uint64_t lastCallMs = 0;
+    bool callFailed = false;
+    std::vector<uint8_t> refusedWrite;
+    std::vector<uint8_t> heldWrite;
+    uint64_t heldSince = 0;
+    std::vector<uint8_t> lastReply;
+    bool replyAgain = false;
+    std::vector<uint8_t> lastOldRecord;
+    uint32_t endsDone = 0;
+    bool sharedLock = false;
     // For the variations: the session's trace file, the last status the
     // library had (records by layout), the notes written on standard error.
     FILE* trace = nullptr;
@@ -340,6 +221,37 @@ bool openSession(Port& port)
 // One request and its reply. A session that broke since the last call (the
 // printer was unplugged and is back) is replaced once; a fresh session that
 // fails, a timeout or an unreachable printer fails the call.
+bool callOnce(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs);
+bool retriedCall(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs);
+
+// What the extended faults do around each request.
+bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, uint32_t waitMs)
+{
+    const Faults& faults = port.settings.faults;
+    uint64_t now = monotonicMs();
+    bool idle = faults.idleFailsMs != 0 && port.lastCallMs != 0 && now - port.lastCallMs > faults.idleFailsMs;
+    port.lastCallMs = now;
+    if (idle) {
+        dropSession(port);
+        return fail(ETIMEDOUT);
+    }
+    bool wasLost = port.socket == NO_SOCKET;
+    bool done = retriedCall(port, op, payload, reply, waitMs);
+    if (!done) port.callFailed = true;
+    if (!done && faults.lockDroppedUnplugged && port.lock != NO_LOCK) {
+        releasePortLock(port.lockName, port.lock);
+        port.lock = NO_LOCK;
+    }
+    if (done && wasLost && port.lost) port.replyAgain = faults.replayReply;
+    if (done && wasLost && port.lost && faults.replayRefusedWrite && !port.refusedWrite.empty()) {
+        std::vector<uint8_t> replay;
+        replay.swap(port.refusedWrite);
+        Frame ignored;
+        callOnce(port, OP_WRITE, replay, &ignored, waitMs);
+    }
+    return done;
+}
+
 bool callOnce(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -368,7 +280,7 @@ bool callOnce(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Fram
 }
 
 // A call that fails is tried again (unplugged-retry) until `waitMs` is spent.
-bool call(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs)
+bool retriedCall(Port& port, uint16_t op, const std::vector<uint8_t>& payload, Frame* reply, uint32_t waitMs)
 {
     uint64_t deadline = monotonicMs() + waitMs;
     for (;;) {
@@ -393,49 +305,6 @@ std::vector<uint8_t> u32Payload(uint32_t value)
 }
 
 uint32_t recordSize(Layout layout) { return layout == LAYOUT_OLD ? VX_STATUS_OLD_SIZE : VX_STATUS_LEVEL1_SIZE; }
-
-void setRecordWord(std::vector<uint8_t>& words, uint32_t offset, int32_t value)
-{
-    memcpy(words.data() + offset, &value, sizeof value);
-}
-
-int32_t recordWord(const std::vector<uint8_t>& words, uint32_t offset)
-{
-    int32_t value;
-    memcpy(&value, words.data() + offset, sizeof value);
-    return value;
-}
-
-// The faults that change the words of a record as the printer sent it.
-void applyRecordFaults(Port& port, Layout layout, std::vector<uint8_t>& words)
-{
-    const Faults& faults = port.settings.faults;
-    uint32_t paperEmpty = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_OLD : VX_OFFSET_PAPER_EMPTY_LEVEL1;
-    if (faults.paperOffset) {
-        uint32_t wrong = layout == LAYOUT_OLD ? VX_OFFSET_PAPER_EMPTY_LEVEL1 : VX_OFFSET_PAPER_EMPTY_OLD;
-        setRecordWord(words, wrong, recordWord(words, paperEmpty));
-        setRecordWord(words, paperEmpty, 0);
-    }
-    if (faults.offlineStuck0) setRecordWord(words, VX_OFFSET_OFFLINE, 0);
-    if (faults.offlineCoverPaperOnly) {
-        bool coverOrPaper = recordWord(words, VX_OFFSET_COVER_OPEN) != 0 || recordWord(words, paperEmpty) != 0;
-        setRecordWord(words, VX_OFFSET_OFFLINE, coverOrPaper ? 1 : 0);
-    }
-    if (faults.coverLatched) {
-        port.coverSeenOpen = port.coverSeenOpen || recordWord(words, VX_OFFSET_COVER_OPEN) != 0;
-        if (port.coverSeenOpen) setRecordWord(words, VX_OFFSET_COVER_OPEN, 1);
-    }
-    if (layout == LAYOUT_OLD) return;
-    if (faults.slipZero) {
-        for (uint32_t offset : { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF })
-            setRecordWord(words, offset, 0);
-    }
-    if (faults.slipMinus1) {
-        for (uint32_t offset :
-            { VX_OFFSET_SLIP_TOF, VX_OFFSET_SLIP_COF, VX_OFFSET_SLIP_BOF, VX_OFFSET_VALIDATION_PAPER_PRESENCE })
-            setRecordWord(words, offset, -1);
-    }
-}
 
 // The words of a record this build knows: the ones the contract names.
 std::vector<uint32_t> knownWords(Layout layout)
@@ -474,16 +343,24 @@ VX_BOOL recordCallFailed(Port& port, Layout layout, void* record)
 
 // Copies a record reply into the caller's record, never more than its size
 // (unless a fault says otherwise: `overrun` bytes past it).
-VX_BOOL fillRecord(Port& port, const Frame& reply, Layout layout, void* record, uint32_t overrun = 0)
+VX_BOOL fillRecord(
+    Port& port, const Frame& reply, Layout layout, void* record, uint32_t overrun = 0, bool block = false)
 {
     if (reply.status != STATUS_OK || reply.payload.size() != recordSize(layout)) return fail(EIO);
+    if (port.settings.faults.cannedStatus && port.callFailed) {
+        std::vector<uint8_t> canned = cannedRecord(layout);
+        memcpy(record, canned.data(), canned.size());
+        return VX_TRUE;
+    }
+    if (layout == LAYOUT_OLD) port.lastOldRecord = reply.payload;
     if (port.settings.faults.statusFirstUnset && !port.recordFilled) {
         port.recordFilled = true;
         return VX_TRUE;
     }
     const standin::Variations& variations = port.settings.variations;
     std::vector<uint8_t> words = reply.payload;
-    applyRecordFaults(port, layout, words);
+    applyRecordFaults(port.settings.faults, layout, words, &port.coverSeenOpen);
+    if (block) applyBlockFaults(port.settings.faults, words);
     applyRecordVariations(variations, layout, words);
     lastRecord(port, layout) = words;
     words.resize(words.size() + overrun);
@@ -553,8 +430,13 @@ VX_BOOL status(PortHandle handle, void* record, Layout layout)
     return withPort(handle, layout == LAYOUT_OLD ? "GetParsedStatus" : "GetParsedStatusEx", [&](Port& port) {
         pause(port.settings.faults.stallStatusMs + port.settings.variations.statusDelayMs);
         Frame reply;
-        if (!call(port, OP_STATUS, u32Payload(layout), &reply)) return recordCallFailed(port, layout, record);
         const Faults& faults = port.settings.faults;
+        if (!call(port, OP_STATUS, u32Payload(layout), &reply)) {
+            if (!faults.oldStatusStale || layout != LAYOUT_OLD || port.lastOldRecord.empty())
+                return recordCallFailed(port, layout, record);
+            memcpy(record, port.lastOldRecord.data(), port.lastOldRecord.size());
+            return VX_TRUE;
+        }
         uint32_t overrun = layout == LAYOUT_OLD
             ? (faults.oldRecordAtLevel1Size ? VX_STATUS_LEVEL1_SIZE - VX_STATUS_OLD_SIZE : 0)
             : faults.longStatusRecord;
@@ -573,21 +455,99 @@ bool offlineByCoverOrPaper(Port& port)
         || recordWord(reply.payload, VX_OFFSET_PAPER_EMPTY_LEVEL1) != 0;
 }
 
-// Takes the port's lock for a session just opened; false, with the reason
-// set and the session closed, when another holder has it.
-bool lockPort(Port& port)
+// A refused open, and what the extended faults do with one.
+PortHandle refuse(const Faults& faults, int error)
 {
+    if (faults.refusalLeaks) standin::leakOneHandle();
+    if (faults.badNameClosesAll) {
+        std::lock_guard<std::mutex> guard(tableMutex);
+        ports.clear();
+    }
+    reportError(error);
+    return nullptr;
+}
+
+// lock-by-spelling: the port's name as typed, made a file name.
+std::string spellingLockName(const std::string& portName)
+{
+    std::string name = "spelling-";
+    for (char c : portName) name += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
+// second-open-shares-lock: a port this process holds lets a second open in
+// on its own lock.
+bool shareHeldLock(Port& port)
+{
+    if (!port.settings.faults.secondOpenSharesLock) return false;
+    std::lock_guard<std::mutex> guard(tableMutex);
+    for (const auto& [handle, other] : ports) {
+        if (other->lockName != port.lockName || other->lock == NO_LOCK) continue;
+        port.lock = other->lock;
+        port.sharedLock = true;
+        return true;
+    }
+    return false;
+}
+
+LockResult takeLock(Port& port, std::string* error)
+{
+    const Faults& faults = port.settings.faults;
+    if (faults.lockRelative) return standin::lockInCurrentFolder(port.lockName, &port.lock);
+    LockResult locked = acquirePortLock(port.lockName, &port.lock, error);
+    if (locked == LockResult::Busy && faults.lockStaleMs != 0
+        && standin::removeIfOlder(port.lockName, faults.lockStaleMs))
+        locked = acquirePortLock(port.lockName, &port.lock, error);
+    if (locked == LockResult::Locked && faults.lockInherited) standin::letInherit(port.lock);
+    return locked;
+}
+
+void flushHeld(Port& port, bool now)
+{
+    if (port.heldWrite.empty()) return;
+    if (!now && monotonicMs() - port.heldSince < port.settings.faults.writeHeldMs) return;
+    Frame ignored;
+    std::vector<uint8_t> bytes;
+    bytes.swap(port.heldWrite);
+    port.heldSince = 0;
+    callOnce(port, OP_WRITE, bytes, &ignored, port.timeLimitMs);
+}
+
+// write-held: the bytes wait in the library and go out with the first call
+// at least writeHeldMs after they came, or at ClosePort.
+VX_BOOL holdWrite(Port& port, const uint8_t* data, uint32_t size, uint32_t* written)
+{
+    flushHeld(port, false);
+    port.heldWrite.insert(port.heldWrite.end(), data, data + size);
+    if (port.heldSince == 0) port.heldSince = monotonicMs();
+    *written = size;
+    return VX_TRUE;
+}
+
+// Takes the port's lock for a session just opened; false, with the reason
+// set and the session closed (or, refusal-leaks, kept), when another holder
+// has it.
+bool lockPort(Port& port, const char* portName)
+{
+    const Faults& faults = port.settings.faults;
     // Named once the printer has answered, so its socket is there to be named
     // by its identity, not by the spelling of its path.
-    port.lockName = lockName(port.endpoint);
-    if (port.settings.faults.noExclusive) return true;
+    port.lockName = faults.lockBySpelling ? spellingLockName(portName) : lockName(port.endpoint);
+    if (faults.noExclusive || shareHeldLock(port)) return true;
     std::string error;
-    LockResult locked = acquirePortLock(port.lockName, &port.lock, &error);
+    LockResult locked = takeLock(port, &error);
     if (locked == LockResult::Locked) return true;
-    closeSocket(port.socket);
+    if (locked == LockResult::Busy && faults.refusalResets) {
+        Frame ignored;
+        callOnce(port, OP_RESET, {}, &ignored, port.timeLimitMs);
+    }
+    if (faults.refusalLeaks)
+        standin::leakOneHandle();
+    else
+        closeSocket(port.socket);
     // As a library with a failed assertion would.
-    if (locked == LockResult::Busy && port.settings.faults.crashHeld) abort();
-    if (locked == LockResult::Busy && port.settings.faults.removeHeldLock) remove(portLockPlace(port.lockName).c_str());
+    if (locked == LockResult::Busy && faults.crashHeld) abort();
+    if (locked == LockResult::Busy && faults.removeHeldLock) remove(portLockPlace(port.lockName).c_str());
     if (locked == LockResult::Busy) {
         reportError(EBUSY);
         // flock's own word for it; Windows' last error stays 183.
@@ -618,16 +578,16 @@ PortHandle openPort(const std::shared_ptr<Port>& port, const char* portName, uin
             return nullptr;
         }
     }
-    if (!parseEndpoint(portName, &port->endpoint, &error)) {
-        reportError(ENOENT);
-        return nullptr;
-    }
+    const Faults& faults = port->settings.faults;
+    if (!parseEndpoint(portName, &port->endpoint, &error)) return refuse(faults, ENOENT);
     uint64_t limit = port->settings.timeoutMs ? port->settings.timeoutMs : timeLimit;
+    if (faults.timeLimitNs32) limit = static_cast<uint32_t>(static_cast<uint32_t>(limit) * 1000000u) / 1000000u;
     if (port->settings.variations.timeLimitInSeconds) limit *= 1000;
     port->timeLimitMs
         = limit == 0 ? DEFAULT_TIME_LIMIT_MS : static_cast<uint32_t>(std::min<uint64_t>(limit, MAX_TIME_LIMIT_MS));
 
-    if (!openSession(*port) || !lockPort(*port)) return nullptr;
+    if (!openSession(*port)) return refuse(faults, faults.unreachableHeld && errno == EIO ? EBUSY : errno);
+    if (!lockPort(*port, portName)) return nullptr;
     if (port->settings.variations.traceCloseDelayMs != 0) port->trace = standin::openTrace();
     std::lock_guard<std::mutex> guard(tableMutex);
     uintptr_t handle
@@ -681,11 +641,19 @@ VX_BOOL ClosePort(PortHandle handle)
     }
     // A call still running on another thread finishes first.
     std::lock_guard<std::mutex> portGuard(port->mutex);
+    flushHeld(*port, true);
     if (port->settings.faults.leakHandle) port->socket = NO_SOCKET;
     dropSession(*port);
-    if (port->settings.faults.keepLock) {
+    const Faults& faults = port->settings.faults;
+    if (faults.keepLock) {
         std::lock_guard<std::mutex> guard(tableMutex);
         keptLocks.push_back(port->lock);
+    } else if (port->sharedLock) {
+        standin::unlockKeeping(port->lock);
+    } else if (faults.lockRelative) {
+        standin::releaseCurrentFolderLock(port->lockName, port->lock);
+    } else if (faults.lockInherited) {
+        standin::releaseKeepingFile(port->lock);
     } else {
         releasePortLock(port->lockName, port->lock);
     }
@@ -713,9 +681,16 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
             *written = 0;
             return VX_TRUE;
         }
+        const Faults& faults = port.settings.faults;
+        if (faults.writeHeldMs != 0) return holdWrite(port, data, offered, written);
         uint32_t sent = port.settings.faults.dropAfter ? std::min(offered, port.settings.faults.dropAfter) : offered;
+        std::vector<uint8_t> payload(data, data + sent);
+        // resend-start-64k: past 64 KiB the buffer's start goes again.
+        if (faults.resendStart64k && sent > RESEND_AFTER)
+            std::copy(data, data + (sent - RESEND_AFTER), payload.begin() + RESEND_AFTER);
         Frame reply;
-        if (!call(port, OP_WRITE, std::vector<uint8_t>(data, data + sent), &reply)) {
+        if (!call(port, OP_WRITE, payload, &reply)) {
+            if (faults.replayRefusedWrite) port.refusedWrite = payload;
             if (port.settings.faults.writeKeepsCount) return VX_TRUE;
             // Nothing moved yet, or (failed-calls-fill) what the queue took.
             if (variations.unpluggedCountZero || variations.failedCallsFill)
@@ -728,6 +703,8 @@ VX_BOOL WritePort(PortHandle handle, const void* bytes, uint32_t size, uint32_t*
         port.bytesWritten += accepted;
         // The dropped bytes count as written once the printer took the rest.
         if (accepted == sent) accepted = offered;
+        if (faults.offlineWriteClaimsAll && accepted == 0) accepted = offered;
+        if (faults.partialAsZero && accepted < offered) accepted = 0;
         uint32_t reported = port.settings.faults.countOver ? size + 1 : accepted;
         if (port.settings.faults.wideCount) {
             putWide(written, reported);
@@ -767,6 +744,9 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
         if (port.settings.faults.loseTerminator) {
             reply.payload.erase(std::remove(reply.payload.begin(), reply.payload.end(), 0), reply.payload.end());
         }
+        if (port.replyAgain && reply.payload.empty()) reply.payload = port.lastReply;
+        port.replyAgain = false;
+        if (!reply.payload.empty()) port.lastReply = reply.payload;
         if (!reply.payload.empty()) memcpy(buffer, reply.payload.data(), reply.payload.size());
         // The whole packet buffer, which is never larger than a frame.
         if (variations.readFillsBuffer)
@@ -774,6 +754,8 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
                 std::min(size, MAX_PAYLOAD) - reply.payload.size());
         if (faults.longRead) memset(static_cast<uint8_t*>(buffer) + size, 0, faults.longRead);
         uint32_t count = static_cast<uint32_t>(reply.payload.size());
+        if (faults.readNulPast) static_cast<uint8_t*>(buffer)[count] = 0;
+        if (faults.readCountWhole && count > 0) count = size;
         if (faults.wideCount) {
             putWide(got, count);
         } else {
@@ -786,6 +768,7 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
 VX_BOOL ResetDevice(PortHandle handle)
 {
     return withPort(handle, "ResetDevice", [&](Port& port) {
+        if (port.settings.faults.resetSilent) return VX_TRUE;
         Frame reply;
         if (!call(port, OP_RESET, {}, &reply)) return port.settings.faults.ignoreDisconnect ? VX_TRUE : VX_FALSE;
         return reply.status == STATUS_OK ? VX_TRUE : fail(EIO);
@@ -842,8 +825,9 @@ VX_BOOL BeginCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
     return withPort(handle, "BeginCheckedBlockEx", [&](Port& port) {
         pause(port.settings.variations.statusDelayMs);
         Frame reply;
+        if (port.settings.faults.beginResets && !call(port, OP_RESET, {}, &reply)) return VX_FALSE;
         if (!call(port, OP_BEGIN_BLOCK, u32Payload(layout), &reply)) return recordCallFailed(port, layout, record);
-        return fillRecord(port, reply, layout, record, port.settings.faults.longBlockRecord);
+        return fillRecord(port, reply, layout, record, port.settings.faults.longBlockRecord, true);
     });
 }
 
@@ -855,12 +839,18 @@ VX_BOOL EndCheckedBlockEx(PortHandle handle, void* record, uint32_t level)
         pause(port.settings.variations.statusDelayMs);
         // The printer gives up on the job at the time limit and says so; the
         // margin is for that answer to arrive.
+        const Faults& faults = port.settings.faults;
+        if (faults.endFailsAfterFirst && port.endsDone++ > 0) return fail(EIO);
         std::vector<uint8_t> payload = u32Payload(layout);
-        putU32(payload, port.timeLimitMs);
+        putU32(payload, faults.endEarly ? 0 : port.timeLimitMs);
         Frame reply;
         if (!call(port, OP_END_BLOCK, payload, &reply, port.timeLimitMs + END_BLOCK_MARGIN_MS))
             return recordCallFailed(port, layout, record);
-        return fillRecord(port, reply, layout, record, port.settings.faults.longBlockRecord);
+        // A block the printer gave up on, reported ended with a fresh status.
+        if (reply.status == STATUS_TIMED_OUT && (faults.endEarly || faults.endGaveUpFresh)
+            && !call(port, OP_STATUS, u32Payload(layout), &reply))
+            return VX_FALSE;
+        return fillRecord(port, reply, layout, record, faults.longBlockRecord, true);
     });
 }
 

@@ -185,6 +185,7 @@ void Device::reset()
     latchIfCaused();
     forgetData();
     lastCommand_ = "reset";
+    ++resets_;
 }
 
 std::vector<uint8_t> Device::record(wire::Layout layout) const

@@ -86,6 +86,9 @@ public:
     bool errorLatched() const { return errorLatched_; }
     uint64_t bytesReceived() const { return bytesReceived_; }
     const std::string& lastCommand() const { return lastCommand_; }
+    // How many times the host reset the printer since it started: a person
+    // sees a printer restart, a program reads this.
+    uint64_t resets() const { return resets_; }
 
     // Takes as many bytes as the printer accepts now and returns that count.
     size_t receive(const uint8_t* bytes, size_t size, uint64_t nowMs);
@@ -127,6 +130,7 @@ private:
     bool errorLatched_ = false;
     uint64_t bytesReceived_ = 0;
     std::string lastCommand_ = "-";
+    uint64_t resets_ = 0;
     std::deque<uint8_t> replies_;
     FirmwareFault firmwareFault_;
     // An endless name follows the queued replies: when it began, and how many

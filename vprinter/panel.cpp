@@ -124,6 +124,7 @@ std::vector<std::pair<std::string, std::string>> describeState(const Device& dev
     state.emplace_back("error", device.errorLatched() ? "yes" : "no");
     state.emplace_back("bytes", std::to_string(device.bytesReceived()));
     state.emplace_back("last", device.lastCommand());
+    state.emplace_back("resets", std::to_string(device.resets()));
     return state;
 }
 

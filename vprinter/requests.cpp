@@ -198,7 +198,7 @@ Answer Requests::immediate(const wire::Frame& request, uint64_t now)
     case wire::OP_SET:
         return set(request);
     case wire::OP_GET:
-        return get(request);
+        return get(request, now);
     case wire::OP_JOB:
         return job(request);
     case wire::OP_MARK:
@@ -245,10 +245,13 @@ Answer Requests::set(const wire::Frame& request)
     return replyTo(request, wire::STATUS_OK);
 }
 
-Answer Requests::get(const wire::Frame& request)
+Answer Requests::get(const wire::Frame& request, uint64_t now)
 {
     std::string text;
     for (const auto& [key, value] : describeState(device_)) text += key + "=" + value + "\n";
+    // The last checked block's job, as a person at the printer sees it.
+    static const char* const JOB_STATES[] = { "printing", "printed", "interrupted" };
+    text += std::string("job=") + JOB_STATES[static_cast<int>(device_.jobState(now))] + "\n";
     return replyText(request, wire::STATUS_OK, text + describeJobs(paper_));
 }
 

@@ -67,7 +67,7 @@ private:
     Answer write(Conversation& conversation, const wire::Frame& request, uint64_t now);
     Answer endBlock(Conversation& conversation, const wire::Frame& request, uint64_t now);
     Answer set(const wire::Frame& request);
-    Answer get(const wire::Frame& request);
+    Answer get(const wire::Frame& request, uint64_t now);
     Answer job(const wire::Frame& request);
     Answer mark(const wire::Frame& request);
 

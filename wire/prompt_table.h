@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runner/extended_texts.h"
+
 namespace wire {
 
 struct PromptRule {
@@ -62,6 +64,11 @@ inline const std::vector<PromptRule>& promptTable()
         { "Take the paper out of the COF, then hit enter", { "validation=out" }, true },
         { "Make the printer offline (cover open), NOW", { "cover=open" }, false,
             "the test is already finishing its block and waits for no Enter" },
+        // devbench-extended's own.
+        { EXT_PROMPT_COVER_ONLY, ready({ "cover=open" }), true },
+        { EXT_PROMPT_PAPER_ONLY, { "cover=closed", "paper=out" }, true },
+        { EXT_PROMPT_COVER_BLINK, { "cover=open", "cover=closed" }, true,
+            "a printer that latches the error stays offline until told otherwise" },
     };
     return table;
 }

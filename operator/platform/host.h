@@ -14,8 +14,10 @@
 
 namespace vpop {
 
-// "devbench" or "devbench.exe", and the library file devbench loads.
+// "devbench" or "devbench.exe", devbench-extended beside it, and the library
+// file both load.
 extern const char devbenchProgram[];
+extern const char devbenchExtendedProgram[];
 extern const char libraryFileName[];
 
 // Paths and arguments are UTF-8 throughout. On Windows the command line is

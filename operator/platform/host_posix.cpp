@@ -20,6 +20,7 @@
 namespace vpop {
 
 const char devbenchProgram[] = "devbench";
+const char devbenchExtendedProgram[] = "devbench-extended";
 const char libraryFileName[] = "libKelmorPort.so";
 
 namespace {

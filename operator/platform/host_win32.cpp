@@ -24,6 +24,7 @@
 namespace vpop {
 
 const char devbenchProgram[] = "devbench.exe";
+const char devbenchExtendedProgram[] = "devbench-extended.exe";
 const char libraryFileName[] = "KelmorPort.dll";
 
 namespace {

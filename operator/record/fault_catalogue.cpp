@@ -104,17 +104,33 @@ const std::vector<FaultCase> catalogue = {
 
 } // namespace
 
-const std::vector<FaultCase>& faultCatalogue() { return catalogue; }
+const std::vector<FaultCase>& faultCatalogue()
+{
+    static const std::vector<FaultCase> both = [] {
+        std::vector<FaultCase> all = extendedFaults();
+        all.insert(all.end(), catalogue.begin(), catalogue.end());
+        return all;
+    }();
+    return both;
+}
 
 bool printsExpectedFailure(const FaultCase& fault, const TestRecord& record)
 {
     return showsExpected(fault.expectedLine, record);
 }
 
-std::vector<unsigned> catalogueTests()
+ProfileTests faultTests(const FaultCase& fault)
+{
+    if (fault.suite == Suite::Extended) return { {}, fault.tests, fault.personPace };
+    return { fault.tests, {}, fault.personPace };
+}
+
+std::vector<unsigned> catalogueTests(Suite suite)
 {
     std::vector<unsigned> tests;
-    for (const FaultCase& fault : faultCatalogue()) tests.insert(tests.end(), fault.tests.begin(), fault.tests.end());
+    for (const FaultCase& fault : faultCatalogue()) {
+        if (fault.suite == suite) tests.insert(tests.end(), fault.tests.begin(), fault.tests.end());
+    }
     std::sort(tests.begin(), tests.end());
     tests.erase(std::unique(tests.begin(), tests.end()), tests.end());
     return tests;

@@ -58,7 +58,8 @@ Json testJson(const RecordedTest& test, bool matrix)
     const TestRecord& result = test.result;
     Json out;
     out["number"] = result.number;
-    out["name"] = suiteTests()[result.number].name;
+    out["suite"] = suiteName(result.suite);
+    out["name"] = suiteTest(result.suite, result.number).name;
     out["verdict"] = verdictWord(testVerdict(result));
     if (matrix) {
         out["fault"] = textOrNull(test.fault);
@@ -137,7 +138,8 @@ std::string jsonRecord(const RunRecord& record)
         Json faults = Json::array();
         for (const FaultResult& fault : record.faults)
             faults.push_back({ { "fault", fault.fault }, { "expected_test", fault.expectedTest },
-                { "caught", fault.caught }, { "note", fault.note }, { "seconds", milliseconds(fault.seconds) } });
+                { "expected_suite", suiteName(fault.suite) }, { "caught", fault.caught }, { "note", fault.note },
+                { "seconds", milliseconds(fault.seconds) } });
         out["faults"] = std::move(faults);
         Json variations = Json::array();
         for (const VariationResult& variation : record.variations) variations.push_back(variationJson(variation));
@@ -305,10 +307,22 @@ void checkVerdict(Fields& fields, Verdict judged, bool ofTest)
                 + "\"; was it edited?");
 }
 
+// Older records, and a record made before devbench-extended was run, hold
+// devbench's tests only: no suite is devbench.
+Suite readSuite(Fields& fields, const char* name)
+{
+    Suite read = Suite::Devbench;
+    std::string suite = fields.text(name, false);
+    if (!suite.empty() && !suiteOfName(suite, &read))
+        fields.fail(name, "is \"" + suite + "\", not devbench or devbench-extended");
+    return read;
+}
+
 void readTest(Fields& fields, bool matrix, RecordedTest* test)
 {
     TestRecord& result = test->result;
-    unsigned tests = static_cast<unsigned>(suiteTests().size());
+    result.suite = readSuite(fields, "suite");
+    unsigned tests = testCount(result.suite);
     result.number = static_cast<unsigned>(fields.count("number", tests - 1));
     if (matrix) {
         test->fault = fields.text("fault");
@@ -415,10 +429,12 @@ void checkCounts(Fields& fields, const RunRecord& run)
 
 void readMatrix(Fields& fields, RunRecord* run)
 {
-    unsigned tests = static_cast<unsigned>(suiteTests().size());
     fields.objects("faults", "fault", [&](Fields& fault) {
-        run->faults.push_back({ fault.text("fault"), static_cast<unsigned>(fault.count("expected_test", tests - 1)),
-            fault.flag("caught"), fault.text("note"), fault.seconds("seconds") });
+        std::string name = fault.text("fault");
+        Suite suite = readSuite(fault, "expected_suite");
+        unsigned expected = static_cast<unsigned>(fault.count("expected_test", testCount(suite) - 1));
+        run->faults.push_back(
+            { name, expected, fault.flag("caught"), fault.text("note"), fault.seconds("seconds"), suite });
     });
     // Controls came with schema 3; an older matrix had none.
     fields.objects(

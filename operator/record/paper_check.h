@@ -31,6 +31,9 @@ struct SentJob {
 // take part) or that sends none.
 const std::vector<SentJob>* sentJobs(unsigned test);
 
+// The raster job as devbench sends it, byte for byte.
+const std::vector<unsigned char>& rasterJobBytes();
+
 // Findings on the jobs one test left on the paper: none when they are what
 // it sent.
 std::vector<std::string> comparePaper(unsigned test, const std::vector<PaperJob>& paper);

@@ -28,10 +28,12 @@ struct RecordedTest {
 
 struct FaultResult {
     std::string fault;
+    // The test expected to catch it, numbered in its suite's menu.
     unsigned expectedTest = 0;
     bool caught = false;
     std::string note;
     double seconds = 0;
+    Suite suite = Suite::Devbench;
 };
 
 // A control of the matrix, a healthy variation of the library: what it

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "operator/record/suite.h"
+
 namespace vpop {
 
 // A job on the virtual printer's paper, as `vprinter get` lists it.
@@ -41,6 +43,8 @@ void keepBounded(std::string& kept, uint64_t& dropped, std::string_view text);
 
 // What one planned test did; its verdict is testVerdict's (verdict.h).
 struct TestRecord {
+    // The program the test is in, and its number in that program's menu.
+    Suite suite = Suite::Devbench;
     unsigned number = 0;
     bool bannerSeen = false;
     // devbench came back after it, in order: the next test's banner or the

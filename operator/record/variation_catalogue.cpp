@@ -107,11 +107,30 @@ const std::vector<VariationCase> catalogue = {
         "asked for, GetOnlineStatus and the record calls the last status it had",
         "\"VX_FALSE on failure\" is all a failed call promises; \"on success the library sets the count and fills "
         "every word the suite reads\"" },
+    // A technician's pace through the procedures whose verdict rests on
+    // timing: the printer at its own speed over a 40,000 byte/s link, each
+    // prompt and question answered 2 s late.
+    { "person-pace", "", {},
+        "a healthy library at a person's pace: the printer prints at its own speed over a slow link, and each "
+        "prompt and question is answered 2 s late",
+        "\"OpenPortA | port name, port settings, time limit (5000; 2000 in one test)\": every call waits for the "
+        "printer within that limit, however slowly it prints",
+        true },
 };
 
 } // namespace
 
 const std::vector<VariationCase>& variationCatalogue() { return catalogue; }
+
+ProfileTests variationTests(const VariationCase& variation)
+{
+    // Checked Blocks In A Row and Write Whole And At Once: an End that must
+    // wait for the job, a link slower than one call.
+    if (variation.personPace) return { {}, { 11, 13 }, true };
+    std::vector<unsigned> extended;
+    for (unsigned test = 0; test < extendedTestCount; ++test) extended.push_back(test);
+    return { variationTests(), extended, false };
+}
 
 std::vector<unsigned> variationTests()
 {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "operator/record/fault_catalogue.h"
+
 namespace vpop {
 
 struct VariationCase {
@@ -19,11 +21,17 @@ struct VariationCase {
     std::string_view what;
     // The words of the library contract that allow it.
     std::string_view allowedBy;
+    // A healthy library at a person's pace: only the procedures whose
+    // verdict rests on timing run, each at the printer's own speed.
+    bool personPace = false;
 };
 
 const std::vector<VariationCase>& variationCatalogue();
 
-// Every test of the suite, once each, in table order: what each control runs.
+// Every test of the suite, once each, in table order.
 std::vector<unsigned> variationTests();
+// What a control runs: every test of devbench and every procedure of
+// devbench-extended; at a person's pace, the timing procedures.
+ProfileTests variationTests(const VariationCase& variation);
 
 } // namespace vpop

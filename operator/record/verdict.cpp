@@ -16,10 +16,7 @@ std::string_view failureText(std::string_view line)
     return close == std::string_view::npos ? line : line.substr(close + 2);
 }
 
-std::string testNamed(const TestRecord& record)
-{
-    return "test " + std::to_string(record.number) + " " + std::string(suiteTests()[record.number].name);
-}
+std::string testNamed(const TestRecord& record) { return "test " + testTitle(record.suite, record.number); }
 
 // A matrix passes when the healthy run passed, every fault was caught and
 // every control (a healthy variation) passed every test; the expected
@@ -92,7 +89,8 @@ bool showsExpected(std::string_view expected, const TestRecord& record)
         [&](const std::string& line) { return failureText(line) == expected; });
 }
 
-bool expectationMet(const RunRecord& record, std::string_view profile, std::optional<unsigned> failingTest)
+bool expectationMet(
+    const RunRecord& record, std::string_view profile, std::optional<unsigned> failingTest, Suite failingSuite)
 {
     // A run that broke off proves nothing of the tests it did not finish.
     if (record.brokeOff.rfind(std::string(profile) + ": ", 0) == 0) return false;
@@ -102,7 +100,8 @@ bool expectationMet(const RunRecord& record, std::string_view profile, std::opti
         if (profileOf(test) != profile) continue;
         ran = true;
         if (judgedVerdict(test) != Verdict::Pass) return false;
-        failingRan |= failingTest && test.result.number == *failingTest && !test.expectedFailure.empty();
+        failingRan |= failingTest && test.result.suite == failingSuite && test.result.number == *failingTest
+            && !test.expectedFailure.empty();
     }
     return ran && (!failingTest || failingRan);
 }
@@ -111,7 +110,8 @@ void deriveJudgements(RunRecord& record)
 {
     for (RecordedTest& test : record.tests)
         test.expectedSeen = !test.expectedFailure.empty() && showsExpected(test.expectedFailure, test.result);
-    for (FaultResult& fault : record.faults) fault.caught = expectationMet(record, fault.fault, fault.expectedTest);
+    for (FaultResult& fault : record.faults)
+        fault.caught = expectationMet(record, fault.fault, fault.expectedTest, fault.suite);
     for (VariationResult& variation : record.variations)
         variation.passed = expectationMet(record, variation.variation, std::nullopt);
 }
@@ -131,6 +131,8 @@ Coverage coverage(const RunRecord& record)
     std::vector<bool> ran(coverage.suite);
     for (const RecordedTest& test : record.tests) {
         unsigned number = test.result.number;
+        // devbench-extended's procedures add to the sign-off; they are not part of it.
+        if (test.result.suite != Suite::Devbench) continue;
         if (number >= coverage.suite || ran[number] || testVerdict(test.result) == Verdict::NotRun) continue;
         ran[number] = true;
         ++coverage.ran;

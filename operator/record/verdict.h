@@ -31,7 +31,8 @@ bool showsExpected(std::string_view expected, const TestRecord& record);
 // it ran passed as the matrix judges it, and the test that is to fail under
 // it (none for a healthy variation, which must pass every test) ran and
 // printed its expected failure.
-bool expectationMet(const RunRecord& record, std::string_view profile, std::optional<unsigned> failingTest);
+bool expectationMet(const RunRecord& record, std::string_view profile, std::optional<unsigned> failingTest,
+    Suite failingSuite = Suite::Devbench);
 
 // Every judgement a record states that its facts decide: each matrix test's
 // `expectedSeen`, each fault's `caught` and each control's `passed`. The operator writes with it; the

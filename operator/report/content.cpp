@@ -20,7 +20,7 @@ const size_t KEPT_REASON_BYTES = 512;
 bool failing(Verdict verdict) { return verdict == Verdict::Fail || verdict == Verdict::BrokeOff; }
 
 // A row is one test of one fault or variation; a test planned twice has two.
-using RowKey = std::tuple<std::string, unsigned, unsigned>;
+using RowKey = std::tuple<std::string, Suite, unsigned, unsigned>;
 
 std::string libraryKey(const RunRecord& run)
 {
@@ -188,13 +188,14 @@ Grid compareRuns(const std::vector<ReadRun>& runs, const ReadRun* baseline)
     orderColumns(runs, baseline, &grid);
     std::map<RowKey, size_t> rowOf;
     for (size_t column = 0; column < grid.columns.size(); ++column) {
-        std::map<std::pair<std::string, unsigned>, unsigned> seen;
+        std::map<std::tuple<std::string, Suite, unsigned>, unsigned> seen;
         for (const RecordedTest& test : grid.columns[column]->record.tests) {
+            Suite suite = test.result.suite;
             unsigned number = test.result.number;
             std::string profile = profileText(test);
-            RowKey key { profile, number, seen[{ profile, number }]++ };
+            RowKey key { profile, suite, number, seen[{ profile, suite, number }]++ };
             auto [it, added] = rowOf.emplace(key, grid.rows.size());
-            if (added) grid.rows.push_back({ number, profile, std::vector<Cell>(grid.columns.size()) });
+            if (added) grid.rows.push_back({ suite, number, profile, std::vector<Cell>(grid.columns.size()) });
             grid.rows[it->second].cells[column].test = &test;
         }
     }
@@ -221,7 +222,8 @@ std::vector<JobCheck> checkJobs(const RecordedTest& test)
     const TestRecord& result = test.result;
     if (!result.paper) return checks;
     const std::vector<PaperJob>& jobs = *result.paper;
-    const std::vector<SentJob>* sent = result.paperChecked ? sentJobs(result.number) : nullptr;
+    const std::vector<SentJob>* sent
+        = result.paperChecked && result.suite == Suite::Devbench ? sentJobs(result.number) : nullptr;
     size_t sentCount = sent == nullptr ? 0 : sent->size();
     for (size_t i = 0; i < std::max(jobs.size(), sentCount); ++i) {
         JobCheck check;
@@ -276,8 +278,7 @@ std::string countsText(const RunRecord& record)
 
 std::string testTitle(const RecordedTest& test)
 {
-    return std::to_string(test.result.number) + " " + std::string(suiteTests()[test.result.number].name)
-        + profileText(test);
+    return testTitle(test.result.suite, test.result.number) + profileText(test);
 }
 
 std::string expectationText(const RecordedTest& test)

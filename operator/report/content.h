@@ -37,6 +37,7 @@ struct Cell {
 };
 
 struct GridRow {
+    Suite suite = Suite::Devbench;
     unsigned number = 0;
     // What the matrix ran it under, as profileText says it.
     std::string profile;

@@ -143,9 +143,9 @@ std::string testRows(const RecordedTest& test, size_t index, bool virtualRun)
 {
     Verdict verdict = judgedVerdict(test);
     std::string out = "<tbody class=\"test " + cssClass(verdictWord(verdict)) + "\" id=\"" + testId(test, index)
-        + "\">\n<tr><td class=\"number\">" + std::to_string(test.result.number) + "</td><td>"
-        + htmlText(testTitle(test).substr(std::to_string(test.result.number).size() + 1)) + "</td><td>" + badge(verdict)
-        + "</td><td class=\"time\">" + htmlText(secondsText(test)) + "</td></tr>\n";
+        + "\">\n<tr><td class=\"number\">" + testLabel(test.result.suite, test.result.number) + "</td><td>"
+        + htmlText(testTitle(test).substr(testLabel(test.result.suite, test.result.number).size() + 1)) + "</td><td>"
+        + badge(verdict) + "</td><td class=\"time\">" + htmlText(secondsText(test)) + "</td></tr>\n";
     std::string detail = verdict == Verdict::Pass && test.expectedFailure.empty() ? "" : failureDetail(test);
     if (virtualRun) detail += jobTable(test);
     if (!test.result.console.empty())
@@ -160,9 +160,9 @@ std::string faultTable(const RunRecord& run)
     std::string out = "<section class=\"sheet\" id=\"faults\"><h2>Faults</h2>\n<table class=\"faults\">\n<thead><tr>"
                       "<th>fault</th><th>expected test</th><th>caught</th><th>note</th></tr></thead>\n";
     for (const FaultResult& fault : run.faults) {
-        out += "<tr><td>" + code(fault.fault) + "</td><td>" + std::to_string(fault.expectedTest) + " "
-            + htmlText(suiteTests()[fault.expectedTest].name) + "</td><td>"
-            + badge(fault.caught ? Verdict::Pass : Verdict::Fail) + "</td><td>" + htmlText(fault.note) + "</td></tr>\n";
+        out += "<tr><td>" + code(fault.fault) + "</td><td>" + htmlText(testTitle(fault.suite, fault.expectedTest))
+            + "</td><td>" + badge(fault.caught ? Verdict::Pass : Verdict::Fail) + "</td><td>" + htmlText(fault.note)
+            + "</td></tr>\n";
     }
     return out + "</table>\n</section>\n";
 }
@@ -259,8 +259,8 @@ std::string gridBody(const Grid& grid)
 {
     std::string out = "<tbody>\n";
     for (const GridRow& row : grid.rows) {
-        std::string name = std::string(suiteTests()[row.number].name) + row.profile;
-        out += "<tr><td class=\"number\">" + std::to_string(row.number) + "</td><td>" + htmlText(name) + "</td>";
+        std::string name = std::string(suiteTest(row.suite, row.number).name) + row.profile;
+        out += "<tr><td class=\"number\">" + testLabel(row.suite, row.number) + "</td><td>" + htmlText(name) + "</td>";
         for (size_t column : grid.shown) out += gridCell(row.cells[column], groupStart(grid, column));
         out += "</tr>\n";
     }

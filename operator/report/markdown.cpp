@@ -139,8 +139,8 @@ std::string markdownReport(const ReadRun& read)
         + "\n\n" + runLines(run);
     out += "\n| # | Test | Verdict | Time |\n|---:|---|---|---:|\n";
     for (const RecordedTest& test : run.tests) {
-        out += "| " + std::to_string(test.result.number) + " | "
-            + markdownText(testTitle(test).substr(std::to_string(test.result.number).size() + 1)) + " | "
+        std::string label = testLabel(test.result.suite, test.result.number);
+        out += "| " + label + " | " + markdownText(testTitle(test).substr(label.size() + 1)) + " | "
             + verdictText(judgedVerdict(test)) + " | " + secondsText(test) + " |\n";
     }
     return out + controls(run) + failures(run, "### Failures");
@@ -187,8 +187,8 @@ std::string markdownComparison(const std::vector<ReadRun>& runs, const ReadRun* 
     for (size_t i = 0; i < grid.shown.size(); ++i) out += "---|";
     out += "\n";
     for (const GridRow& row : grid.rows) {
-        out += "| " + std::to_string(row.number) + " | "
-            + markdownText(std::string(suiteTests()[row.number].name) + row.profile) + " |";
+        out += "| " + testLabel(row.suite, row.number) + " | "
+            + markdownText(std::string(suiteTest(row.suite, row.number).name) + row.profile) + " |";
         for (size_t column : grid.shown) {
             const Cell& cell = row.cells[column];
             out += " "

@@ -3,6 +3,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <chrono>
+#include <thread>
+
 #include "operator/platform/events.h"
 #include "operator/platform/host.h"
 #include "operator/platform/processes.h"
@@ -39,6 +42,7 @@ private:
     void stderrOutput(std::string_view chunk);
     void show(std::string_view piece, const std::vector<Action>& actions, bool waited);
     bool act(const std::vector<Action>& actions, std::string* why);
+    bool answer(const std::string& question, std::string* why);
     std::string ended();
     std::string silence(double limit) const;
     void identifyLibrary();
@@ -71,11 +75,11 @@ std::string Dialogue::run(Events& events, bool* interrupted)
     lastOutput_ = monotonicSeconds();
     for (;;) {
         std::string why;
-        bool technician = session_.askingToGoOn() || session_.awaitingEnter();
+        bool technician = session_.askingToGoOn() || session_.awaitingEnter() || session_.awaitingLine();
         if (session_.askingToGoOn()) {
             if (askToGoOn(&why)) continue;
             if (!why.empty()) return why;
-        } else if (session_.awaitingEnter()) {
+        } else if (session_.awaitingEnter() || session_.awaitingLine()) {
             if (typeEnter(&why)) continue;
             if (!why.empty()) return why;
         }
@@ -83,7 +87,7 @@ std::string Dialogue::run(Events& events, bool* interrupted)
         // what its test may lawfully take.
         double wait = -1;
         if (!technician) {
-            double limit = silenceLimit(session_.runningTest(), options_.timeout);
+            double limit = silenceLimit(session_.runningTest(), options_.timeout, session_.suite());
             wait = limit - (monotonicSeconds() - lastOutput_);
             if (wait <= 0) return silence(limit);
         }
@@ -141,10 +145,12 @@ bool Dialogue::typeEnter(std::string* why)
         if (keysEnded_) *why = "the technician's input ended while devbench waited for Enter " + session_.where();
         return false;
     }
+    // A question's answer is the whole line; a prompt's, only its Enter.
+    std::string line = session_.awaitingLine() ? keys_.substr(0, newline + 1) : "\n";
     keys_.erase(0, newline + 1);
     session_.enterGiven();
     lastOutput_ = monotonicSeconds();
-    if (writeInput(devbench_, "\n")) return true;
+    if (writeInput(devbench_, line)) return true;
     *why = "devbench stopped reading its input " + session_.where();
     return false;
 }
@@ -273,6 +279,8 @@ bool Dialogue::act(const std::vector<Action>& actions, std::string* why)
         case Action::Echo:
             break;
         case Action::SetPrinter: {
+            // A person takes a moment to get to the printer.
+            if (options_.paceMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.paceMs));
             std::string words;
             for (const std::string& word : action.settings) words += (words.empty() ? "" : " ") + word;
             if (options_.verbose) printf("operator: %s\n", words.c_str());
@@ -294,9 +302,30 @@ bool Dialogue::act(const std::vector<Action>& actions, std::string* why)
         case Action::Stop:
             *why = action.text;
             return false;
+        case Action::Ask:
+            if (!answer(action.text, why)) return false;
+            break;
         }
     }
     return true;
+}
+
+// The printer is looked at the moment the question comes, as a person
+// would; the answer is typed after a person's pause.
+bool Dialogue::answer(const std::string& question, std::string* why)
+{
+    const QuestionRule* rule = findQuestion(question + EXT_YES_NO_END);
+    bool yes = false;
+    std::string error = "no printer to look at";
+    if (rule == nullptr || !answerer_.answerQuestion || !answerer_.answerQuestion(rule->fact, &yes, &error)) {
+        *why = "cannot answer '" + question + "' " + session_.where() + ": " + error;
+        return false;
+    }
+    if (options_.verbose) printf("operator: %s %s\n", question.c_str(), yes ? "yes" : "no");
+    if (options_.paceMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.paceMs));
+    if (writeInput(devbench_, yes ? "y\n" : "n\n")) return true;
+    *why = "devbench stopped reading its input " + session_.where();
+    return false;
 }
 
 // devbench's output ended: it left as asked with status 0, or the run broke
@@ -321,7 +350,52 @@ std::string Dialogue::silence(double limit) const
         + (pending.empty() ? "" : "; it last printed '" + pending + "'");
 }
 
+// Every planned test of a suite that never started, on record all the same.
+std::vector<TestRecord> notRun(Suite suite, const std::vector<MenuChoice>& plan)
+{
+    std::vector<TestRecord> records;
+    for (const MenuChoice& choice : plan) {
+        for (unsigned number : choice.tests) {
+            records.emplace_back();
+            records.back().suite = suite;
+            records.back().number = number;
+        }
+    }
+    return records;
+}
+
 } // namespace
+
+RunOutcome converseBoth(const RunOptions& options, const std::vector<MenuChoice>& plan,
+    const std::vector<MenuChoice>& extendedPlan, const Answerer& answerer,
+    const std::function<Session(Suite, const std::vector<MenuChoice>&)>& makeSession)
+{
+    RunOutcome outcome;
+    if (!plan.empty()) {
+        Session session = makeSession(Suite::Devbench, plan);
+        outcome = converse(options, session, answerer);
+    }
+    if (extendedPlan.empty()) return outcome;
+    if (!outcome.broken.empty() || outcome.setupFailed) {
+        std::vector<TestRecord> skipped = notRun(Suite::Extended, extendedPlan);
+        outcome.records.insert(outcome.records.end(), skipped.begin(), skipped.end());
+        return outcome;
+    }
+    RunOptions extended = options;
+    extended.devbench = options.devbenchExtended;
+    Session session = makeSession(Suite::Extended, extendedPlan);
+    RunOutcome more = converse(extended, session, answerer);
+    if (plan.empty()) return more;
+    outcome.records.insert(outcome.records.end(), more.records.begin(), more.records.end());
+    outcome.strayFailures.insert(outcome.strayFailures.end(), more.strayFailures.begin(), more.strayFailures.end());
+    outcome.strayFailuresDropped += more.strayFailuresDropped;
+    outcome.seconds += more.seconds;
+    outcome.broken = more.broken;
+    outcome.setupFailed = more.setupFailed;
+    outcome.interrupted = more.interrupted;
+    if (!outcome.library) outcome.library = more.library;
+    return outcome;
+}
 
 RunOutcome converse(const RunOptions& options, Session& session, const Answerer& answerer)
 {

@@ -24,10 +24,20 @@ struct Answerer {
     // The virtual printer's output (-1 without one), and who takes it.
     int printerOutput = -1;
     std::function<void(std::string_view)> takePrinterOutput;
+    // Answers one of devbench-extended's yes/no questions from the printer's
+    // own record: true for yes; false with `error` when it cannot be read.
+    std::function<bool(PrinterFact, bool* yes, std::string* error)> answerQuestion;
 };
 
 // Until devbench leaves or the run breaks off. The outcome's records are the
 // session's.
 RunOutcome converse(const RunOptions& options, Session& session, const Answerer& answerer);
+
+// devbench's dialogue and then devbench-extended's, each in a session that
+// `makeSession` makes for its suite and plan (an empty plan is not run);
+// the second runs only if the first ended well.
+RunOutcome converseBoth(const RunOptions& options, const std::vector<MenuChoice>& plan,
+    const std::vector<MenuChoice>& extendedPlan, const Answerer& answerer,
+    const std::function<Session(Suite, const std::vector<MenuChoice>&)>& makeSession);
 
 } // namespace vpop

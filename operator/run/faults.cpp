@@ -36,7 +36,7 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
     bool expectedRan = false;
     for (const TestRecord& record : outcome.records) {
         Verdict verdict = testVerdict(record);
-        if (record.number != fault.expectedTest) {
+        if (record.suite != fault.suite || record.number != fault.expectedTest) {
             if (verdict != Verdict::Pass) others += notPassed(record);
             continue;
         }
@@ -46,10 +46,10 @@ Judgement judge(const FaultCase& fault, const RunOutcome& outcome)
             judgement.note
                 = "other failure: " + (record.failures.empty() ? record.findings.front() : record.failures.front());
         } else {
-            judgement.note = "test " + std::to_string(record.number) + " " + std::string(verdictWord(verdict));
+            judgement.note = "test " + testLabel(record.suite, record.number) + " " + std::string(verdictWord(verdict));
         }
     }
-    if (!expectedRan) judgement.note = "test " + std::to_string(fault.expectedTest) + " did not run";
+    if (!expectedRan) judgement.note = "test " + testLabel(fault.suite, fault.expectedTest) + " did not run";
     if (!outcome.strayFailures.empty()) others += " failure outside any test (" + outcome.strayFailures[0] + ")";
     if (!others.empty()) judgement.note += (judgement.note.empty() ? "" : "; ") + std::string("also changed:") + others;
     return judgement;

@@ -6,7 +6,8 @@
 
 namespace vpop {
 
-RunOutcome runManual(const RunOptions& options, const std::string& port, const std::vector<MenuChoice>& plan)
+RunOutcome runManual(const RunOptions& options, const std::string& port, const std::vector<MenuChoice>& plan,
+    const std::vector<MenuChoice>& extendedPlan)
 {
     RunOutcome outcome;
     outcome.portName = port;
@@ -26,10 +27,12 @@ RunOutcome runManual(const RunOptions& options, const std::string& port, const s
         problem = loadedDllProblem(joinPath(options.dir, "holdprobe.exe"), joinPath(options.dir, libraryFileName));
     if (!problem.empty()) return setupFailed(problem);
 #endif
-    Session session(port, options.settings, plan);
     Answerer technician;
     technician.byHand = true;
-    outcome = converse(options, session, technician);
+    outcome = converseBoth(
+        options, plan, extendedPlan, technician, [&](Suite suite, const std::vector<MenuChoice>& suitePlan) {
+            return Session(port, options.settings, suitePlan, suite);
+        });
     outcome.portName = port;
     return outcome;
 }

@@ -15,6 +15,7 @@ namespace vpop {
 // Uses the options' dir (devbench's working directory), devbench, settings,
 // timeout (how long devbench may be silent while it is not waiting for the
 // technician) and onTestEnded.
-RunOutcome runManual(const RunOptions& options, const std::string& port, const std::vector<MenuChoice>& plan);
+RunOutcome runManual(const RunOptions& options, const std::string& port, const std::vector<MenuChoice>& plan,
+    const std::vector<MenuChoice>& extendedPlan = {});
 
 } // namespace vpop

@@ -37,18 +37,18 @@ std::vector<MenuChoice> oneByOne(const std::vector<unsigned>& tests)
 struct PlannedRun {
     std::string_view librarySetting;
     std::vector<std::string_view> printerOptions;
-    std::vector<unsigned> tests;
+    ProfileTests tests;
 };
 
 // The healthy run first, then one per fault, then one per variation, each
 // in catalogue order.
 std::vector<PlannedRun> plannedRuns()
 {
-    std::vector<PlannedRun> runs { { "", {}, catalogueTests() } };
+    std::vector<PlannedRun> runs { { "", {}, { catalogueTests(), catalogueTests(Suite::Extended) } } };
     for (const FaultCase& fault : faultCatalogue())
-        runs.push_back({ fault.librarySetting, fault.printerOptions, fault.tests });
+        runs.push_back({ fault.librarySetting, fault.printerOptions, faultTests(fault) });
     for (const VariationCase& variation : variationCatalogue())
-        runs.push_back({ variation.librarySetting, variation.printerOptions, variationTests() });
+        runs.push_back({ variation.librarySetting, variation.printerOptions, variationTests(variation) });
     return runs;
 }
 
@@ -107,7 +107,8 @@ private:
             options.echoStderr = options_.verbose;
             options.settings = combinedSettings(options_.settings, run.librarySetting);
             for (std::string_view option : run.printerOptions) options.printerOptions.emplace_back(option);
-            RunOutcome outcome = runOperator(options, oneByOne(run.tests));
+            options.paceMs = run.tests.personPace ? PERSON_PACE_MS : 0;
+            RunOutcome outcome = runOperator(options, oneByOne(run.tests.devbench), oneByOne(run.tests.extended));
             std::lock_guard<std::mutex> lock(mutex_);
             outcomes_[index] = std::move(outcome);
             ended_.notify_all();
@@ -143,8 +144,7 @@ struct Tally {
 
 void printFaultRow(const FaultCase& fault, const Judgement& judgement)
 {
-    const auto& tests = suiteTests();
-    std::string expected = std::to_string(fault.expectedTest) + " " + std::string(tests[fault.expectedTest].name);
+    std::string expected = testTitle(fault.suite, fault.expectedTest);
     printf("%-28s %-42s %s%s%s\n", std::string(fault.fault).c_str(), expected.c_str(), judgement.met ? "yes" : "NO",
         judgement.note.empty() ? "" : "  ", judgement.note.c_str());
 }
@@ -199,12 +199,12 @@ int runMatrix(const RunOptions& options, unsigned jobs, RunRecord* record)
 {
     double started = monotonicSeconds();
     printf("healthy run of the %zu tests the matrix uses, beside the first faults and variations ...\n",
-        catalogueTests().size());
+        catalogueTests().size() + catalogueTests(Suite::Extended).size());
     fflush(stdout);
     Runs runs(options, jobs);
     // A test that fails without any fault would make every catch meaningless.
     const RunOutcome& healthy = runs.outcome(0);
-    addRun(*record, healthy, oneByOne(catalogueTests()));
+    addRun(*record, healthy, oneByOne(catalogueTests()), oneByOne(catalogueTests(Suite::Extended)));
     if (runVerdict(*record).verdict != Verdict::Pass) {
         runs.stopStarting();
         printTable(*record);

@@ -27,6 +27,25 @@ const PromptRule* findPrompt(std::string_view line)
     return nullptr;
 }
 
+const QuestionRule* findQuestion(std::string_view asked)
+{
+    static const QuestionRule rules[] = {
+        { EXT_ASK_RESET, PrinterFact::Reset },
+        { EXT_ASK_UNPLUGGED_LINE, PrinterFact::UnpluggedLine },
+        { EXT_ASK_OFFLINE_LINE, PrinterFact::OfflineLine },
+        { EXT_ASK_ONCE_LINE, PrinterFact::OnceLine },
+        { EXT_ASK_STILL_PRINTING, PrinterFact::StillPrinting },
+        { EXT_ASK_RASTER_WHOLE, PrinterFact::RasterWhole },
+    };
+    constexpr std::string_view end = EXT_YES_NO_END;
+    if (asked.size() <= end.size() || asked.substr(asked.size() - end.size()) != end) return nullptr;
+    std::string_view text = asked.substr(0, asked.size() - end.size());
+    for (const QuestionRule& rule : rules) {
+        if (rule.text == text) return &rule;
+    }
+    return nullptr;
+}
+
 bool looksLikePrompt(std::string_view line)
 {
     std::string text = lower(line);
@@ -41,10 +60,17 @@ bool looksLikePrompt(std::string_view line)
     return false;
 }
 
-double silenceLimit(std::optional<unsigned> runningTest, double base)
+std::vector<MenuChoice> allTests(Suite suite)
 {
-    if (!runningTest || *runningTest >= suiteTestCount) return base;
-    const QuietStretch& quiet = suiteTests()[*runningTest].quiet;
+    MenuChoice all { "a", {} };
+    for (unsigned i = 0; i < testCount(suite); ++i) all.tests.push_back(i);
+    return { all };
+}
+
+double silenceLimit(std::optional<unsigned> runningTest, double base, Suite suite)
+{
+    if (!runningTest || *runningTest >= testCount(suite)) return base;
+    const QuietStretch& quiet = suiteTest(suite, *runningTest).quiet;
     double ms = double(quiet.calls) * OPEN_TIME_LIMIT
         + double(quiet.chunkedWrites) * (WRITE_STALL_LIMIT_MS + OPEN_TIME_LIMIT) + quiet.waitsMs;
     return base + ms / 1000;
@@ -53,12 +79,7 @@ double silenceLimit(std::optional<unsigned> runningTest, double base)
 std::optional<std::vector<MenuChoice>> parseTestList(std::string_view text, std::string* error)
 {
     std::vector<MenuChoice> choices;
-    if (text == "a") {
-        MenuChoice all { "a", {} };
-        for (unsigned i = 0; i < suiteTestCount; ++i) all.tests.push_back(i);
-        choices.push_back(all);
-        return choices;
-    }
+    if (text == "a") return allTests(Suite::Devbench);
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find(',', start);

@@ -13,10 +13,21 @@
 
 namespace vpop {
 
+// How long the operator at a person's pace (--pace person) waits before it
+// changes the printer or answers a question.
+const unsigned PERSON_PACE_MS = 2000;
+
 struct RunOptions {
     // Where devbench, holdprobe and vprinter are; devbench runs in it.
     std::string dir;
     std::string devbench;
+    // devbench-extended, run after devbench at the same printer when
+    // `extended` (its procedures are all run).
+    std::string devbenchExtended;
+    bool extended = false;
+    // Run only devbench-extended's procedures, not devbench's (the matrix's
+    // runs of the extended catalogue).
+    bool extendedOnly = false;
     std::string settings;
     bool verbose = false;
     // devbench's standard error (the library's words) is shown as well as
@@ -28,6 +39,10 @@ struct RunOptions {
     std::string endpoint;
     // Becomes readable when the operator is asked to stop.
     int stopFd = -1;
+    // A person's pace (--pace person): the printer prints at its own speed
+    // over a slow link, and the operator waits this long before it changes
+    // the printer or answers; 0 answers at once.
+    unsigned paceMs = 0;
     // Called the moment each test ends in order.
     std::function<void(const TestRecord&)> onTestEnded;
 };
@@ -51,6 +66,13 @@ struct RunOutcome {
     bool interrupted = false;
 };
 
-RunOutcome runOperator(const RunOptions& options, const std::vector<MenuChoice>& plan);
+// Another spelling of the printer's endpoint that names the same socket or
+// port, for devbench-extended's question; empty when there is none.
+std::string otherSpelling(const std::string& endpoint);
+
+// devbench's planned tests, then devbench-extended's (none: it is not run)
+// at the same printer: one outcome, the two suites' records in that order.
+RunOutcome runOperator(
+    const RunOptions& options, const std::vector<MenuChoice>& plan, const std::vector<MenuChoice>& extendedPlan = {});
 
 } // namespace vpop

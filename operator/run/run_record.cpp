@@ -19,7 +19,8 @@ std::string whyNotEnded(const TestRecord& result, const RunOutcome& outcome)
 
 } // namespace
 
-void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan)
+void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan,
+    const std::vector<MenuChoice>& extendedPlan)
 {
     if (record.portName.empty()) record.portName = outcome.portName;
     if (!record.library) record.library = outcome.library;
@@ -32,10 +33,13 @@ void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<Menu
     std::vector<TestRecord> results = outcome.records;
     // A run that never reached its dialogue has no session's records.
     if (results.empty()) {
-        for (const MenuChoice& choice : plan) {
-            for (unsigned test : choice.tests) {
-                results.emplace_back();
-                results.back().number = test;
+        for (Suite suite : { Suite::Devbench, Suite::Extended }) {
+            for (const MenuChoice& choice : suite == Suite::Devbench ? plan : extendedPlan) {
+                for (unsigned test : choice.tests) {
+                    results.emplace_back();
+                    results.back().suite = suite;
+                    results.back().number = test;
+                }
             }
         }
     }
@@ -49,21 +53,30 @@ void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<Menu
 
 namespace {
 
-// One run of the matrix under `profile`: its tests join the record's, the
-// expected test with `expected` (none when that is empty); its time.
-double addProfileRun(RunRecord& record, const RunOutcome& outcome, const std::vector<unsigned>& tests,
-    std::string_view profile, unsigned expectedTest, std::string_view expected)
+// The failure line a profile's run is to show, and in which test.
+struct ExpectedLine {
+    Suite suite;
+    unsigned test;
+    std::string_view line;
+};
+
+// One run of the matrix under `profile`: its tests of both programs join
+// the record's, the expected test with its line (none when that is empty);
+// its time.
+double addProfileRun(RunRecord& record, const RunOutcome& outcome, const ProfileTests& tests, std::string_view profile,
+    ExpectedLine expected)
 {
     size_t first = record.tests.size();
     RunRecord run;
-    addRun(run, outcome, { { "", tests } });
+    addRun(run, outcome, { { "", tests.devbench } }, { { "", tests.extended } });
     record.seconds += run.seconds;
     record.strayFailures.insert(record.strayFailures.end(), run.strayFailures.begin(), run.strayFailures.end());
     if (record.brokeOff.empty() && !run.brokeOff.empty()) record.brokeOff = std::string(profile) + ": " + run.brokeOff;
     record.tests.insert(record.tests.end(), run.tests.begin(), run.tests.end());
     for (size_t i = first; i < record.tests.size(); ++i) {
         RecordedTest& test = record.tests[i];
-        if (!expected.empty() && test.result.number == expectedTest) test.expectedFailure = expected;
+        if (!expected.line.empty() && test.result.suite == expected.suite && test.result.number == expected.test)
+            test.expectedFailure = expected.line;
     }
     return run.seconds;
 }
@@ -73,9 +86,10 @@ double addProfileRun(RunRecord& record, const RunOutcome& outcome, const std::ve
 void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note)
 {
     size_t first = record.tests.size();
-    double seconds = addProfileRun(record, outcome, fault.tests, fault.fault, fault.expectedTest, fault.expectedLine);
+    double seconds = addProfileRun(
+        record, outcome, faultTests(fault), fault.fault, { fault.suite, fault.expectedTest, fault.expectedLine });
     for (size_t i = first; i < record.tests.size(); ++i) record.tests[i].fault = fault.fault;
-    record.faults.push_back({ std::string(fault.fault), fault.expectedTest, false, note, seconds });
+    record.faults.push_back({ std::string(fault.fault), fault.expectedTest, false, note, seconds, fault.suite });
     deriveJudgements(record);
 }
 
@@ -83,7 +97,8 @@ void addVariationRun(
     RunRecord& record, const RunOutcome& outcome, const VariationCase& variation, const std::string& note)
 {
     size_t first = record.tests.size();
-    double seconds = addProfileRun(record, outcome, variationTests(), variation.variation, 0, "");
+    double seconds
+        = addProfileRun(record, outcome, variationTests(variation), variation.variation, { Suite::Devbench, 0, "" });
     for (size_t i = first; i < record.tests.size(); ++i) record.tests[i].variation = variation.variation;
     record.variations.push_back({ std::string(variation.variation), std::string(variation.what),
         std::string(variation.allowedBy), false, note, seconds });

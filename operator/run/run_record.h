@@ -11,7 +11,9 @@
 
 namespace vpop {
 
-void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan);
+// `extendedPlan`: devbench-extended's procedures, run after `plan`'s tests.
+void addRun(RunRecord& record, const RunOutcome& outcome, const std::vector<MenuChoice>& plan,
+    const std::vector<MenuChoice>& extendedPlan = {});
 // Whether the fault was caught is derived from its tests (deriveJudgements);
 // `note` says what else happened.
 void addFaultRun(RunRecord& record, const RunOutcome& outcome, const FaultCase& fault, const std::string& note);

@@ -4,7 +4,7 @@ namespace vpop {
 
 // The virtual printer runs on Linux; on Windows the operator only serves a
 // technician at a real printer (--manual).
-RunOutcome runOperator(const RunOptions&, const std::vector<MenuChoice>&)
+RunOutcome runOperator(const RunOptions&, const std::vector<MenuChoice>&, const std::vector<MenuChoice>&)
 {
     RunOutcome outcome;
     outcome.setupFailed = true;

@@ -101,9 +101,10 @@ bool fitsAnswer(std::string_view text)
     return text.size() <= MAX_ANSWER && text.find_first_of("\t\n") == std::string_view::npos;
 }
 
-Session::Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan)
+Session::Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan, Suite suite)
     : portName_(std::move(portName))
     , portSettings_(std::move(portSettings))
+    , suite_(suite)
     , plan_(std::move(plan))
     , lines_(DEVBENCH_CRLF)
     , stderrLines_(DEVBENCH_CRLF)
@@ -113,6 +114,7 @@ Session::Session(std::string portName, std::string portSettings, std::vector<Men
     for (const MenuChoice& choice : plan_) {
         for (unsigned number : choice.tests) {
             TestRecord record;
+            record.suite = suite_;
             record.number = number;
             records_.push_back(record);
         }
@@ -251,10 +253,10 @@ void Session::line(std::string_view text, bool ended, double now, std::vector<Ac
     std::string_view newline = ended ? "\n" : "";
     actions.push_back({ Action::Echo, std::string(text), {} });
     awaitingEnter_ = false;
-    const auto& tests = suiteTests();
+    awaitingLine_ = false;
     // Two tests share a banner, so a banner only counts as the one the run
     // order expects next.
-    if (whole && nextBanner_ < choiceEnd_ && text == tests[records_[nextBanner_].number].banner) {
+    if (whole && nextBanner_ < choiceEnd_ && text == suiteTest(suite_, records_[nextBanner_].number).banner) {
         endCurrent(now);
         current_ = nextBanner_++;
         records_[current_].bannerSeen = true;
@@ -318,6 +320,7 @@ void Session::question(double now, std::vector<Action>& actions)
         stage_ = Stage::Menu;
         return answer(portSettings_);
     }
+    if (extendedQuestion(actions)) return;
     if (partial != menuQuestion) return;
     if (stage_ != Stage::Menu) return stop("devbench showed the menu out of turn", actions);
     endCurrent(now);
@@ -333,6 +336,33 @@ void Session::question(double now, std::vector<Action>& actions)
     nextBanner_ = choiceEnd_;
     choiceEnd_ += plan_[choicesMade_].tests.size();
     answer(plan_[choicesMade_++].answer);
+}
+
+// devbench-extended's questions within a test: another name of the port,
+// answered with the one the run was given, and yes/no questions, answered
+// by whoever looks at the printer. A technician types both.
+bool Session::extendedQuestion(std::vector<Action>& actions)
+{
+    const std::string& partial = lines_.pending();
+    bool named = partial == otherNameQuestion;
+    const QuestionRule* rule = named ? nullptr : findQuestion(partial);
+    if (!named && rule == nullptr) return false;
+    actions.push_back({ Action::Echo, partial, {} });
+    lines_.clearPending();
+    if (!running()) {
+        stop("a question outside any test: '" + partial + "'", actions);
+        return true;
+    }
+    if (manual_) {
+        awaitingLine_ = true;
+        return true;
+    }
+    if (named) {
+        actions.push_back({ Action::Write, otherPortName_ + "\n", {} });
+    } else {
+        actions.push_back({ Action::Ask, std::string(rule->text), {} });
+    }
+    return true;
 }
 
 void Session::endCurrent(double now)
@@ -357,8 +387,8 @@ bool Session::testMayBeEnding() const
     if (partial.empty()) return false;
     auto starts = [&](std::string_view line) { return line.substr(0, partial.size()) == partial; };
     if (starts(menuHeading)) return true;
-    for (const SuiteTest& test : suiteTests()) {
-        if (starts(test.banner)) return true;
+    for (unsigned number = 0; number < testCount(suite_); ++number) {
+        if (starts(suiteTest(suite_, number).banner)) return true;
     }
     return false;
 }
@@ -398,7 +428,7 @@ std::string Session::where() const
 {
     if (current_ < records_.size()) {
         unsigned number = records_[current_].number;
-        return "in " + std::string(suiteTests()[number].banner) + " (" + std::to_string(number) + ")";
+        return "in " + std::string(suiteTest(suite_, number).banner) + " (" + testLabel(suite_, number) + ")";
     }
     switch (stage_) {
     case Stage::PortName:

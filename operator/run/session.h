@@ -26,6 +26,9 @@ struct Action {
         Write,
         // Give up: `text` says why. Nothing follows it.
         Stop,
+        // devbench-extended asks the yes/no question `text` (without its
+        // " (y/n) "): the answerer looks at the printer and types y or n.
+        Ask,
     };
     Kind kind;
     std::string text;
@@ -87,7 +90,12 @@ private:
 
 class Session {
 public:
-    Session(std::string portName, std::string portSettings, std::vector<MenuChoice> plan);
+    Session(
+        std::string portName, std::string portSettings, std::vector<MenuChoice> plan, Suite suite = Suite::Devbench);
+
+    // The answer to devbench-extended's question for another name of the
+    // same port (empty skips its step).
+    void setOtherPortName(std::string name) { otherPortName_ = std::move(name); }
 
     // Called when a test's banner comes.
     void onTestStarted(std::function<void(const TestRecord&)> callback) { onTestStarted_ = std::move(callback); }
@@ -103,7 +111,14 @@ public:
     bool manual() const { return manual_; }
     // devbench printed a prompt and now waits for Enter (manual sessions).
     bool awaitingEnter() const { return awaitingEnter_; }
-    void enterGiven() { awaitingEnter_ = false; }
+    // devbench-extended asked a question whose answer is a line of text,
+    // not only Enter (manual sessions).
+    bool awaitingLine() const { return awaitingLine_; }
+    void enterGiven()
+    {
+        awaitingEnter_ = false;
+        awaitingLine_ = false;
+    }
     // A run by hand whose Test Open Port failed: before the other tests'
     // prompts, the technician is to say whether to go on (goOn), as a
     // mistyped port fails them all.
@@ -148,6 +163,8 @@ public:
     std::string where() const;
     // The number of the test whose output is coming; none outside tests.
     std::optional<unsigned> runningTest() const;
+    // The program whose tests the session runs.
+    Suite suite() const { return suite_; }
 
 private:
     enum class Stage { PortName, PortSettings, Menu, Leaving };
@@ -155,6 +172,7 @@ private:
     void line(std::string_view text, bool ended, double now, std::vector<Action>& actions);
     void prompt(std::string_view text, std::vector<Action>& actions);
     void question(double now, std::vector<Action>& actions);
+    bool extendedQuestion(std::vector<Action>& actions);
     void endCurrent(double now);
     bool running() const { return current_ < records_.size() && !closing_; }
     void stop(std::string why, std::vector<Action>& actions);
@@ -168,6 +186,8 @@ private:
 
     std::string portName_;
     std::string portSettings_;
+    Suite suite_;
+    std::string otherPortName_;
     std::vector<MenuChoice> plan_;
     size_t choicesMade_ = 0;
     Stage stage_ = Stage::PortName;
@@ -205,6 +225,7 @@ private:
     std::function<void(const TestRecord&)> onTestEnded_;
     bool manual_ = false;
     bool awaitingEnter_ = false;
+    bool awaitingLine_ = false;
     bool openFailed_ = false;
     bool askingToGoOn_ = false;
     bool goOnGiven_ = false;

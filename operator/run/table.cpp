@@ -39,16 +39,17 @@ void Table::head()
 void Table::printRow(const TestRecord& record)
 {
     std::string verdict = shout(testVerdict(record));
-    printf("%3u  %-38s %-9s %6.2f s%s\n", record.number, std::string(suiteTests()[record.number].name).c_str(),
-        verdict.c_str(), record.seconds(), findingNote(record).c_str());
+    printf("%3s  %-38s %-9s %6.2f s%s\n", testLabel(record.suite, record.number).c_str(),
+        std::string(suiteTest(record.suite, record.number).name).c_str(), verdict.c_str(), record.seconds(),
+        findingNote(record).c_str());
 }
 
 void Table::row(const TestRecord& record)
 {
     if (amidConsole_) {
         std::string verdict = shout(testVerdict(record));
-        printf("vpoperator: %u %s: %s, %.2f s\n", record.number, std::string(suiteTests()[record.number].name).c_str(),
-            verdict.c_str(), record.seconds());
+        printf("vpoperator: %s: %s, %.2f s\n", testTitle(record.suite, record.number).c_str(), verdict.c_str(),
+            record.seconds());
     } else {
         head();
         printRow(record);
@@ -83,8 +84,8 @@ void Table::finish(const RunRecord& run, bool complete)
     };
     auto more = [](uint64_t dropped) { return "(" + std::to_string(dropped) + " more failure lines not kept)"; };
     for (const RecordedTest& test : run.tests) {
-        for (const std::string& line : failureLinesWithAnswers(test.result))
-            failureLine(std::to_string(test.result.number), line);
+        std::string label = testLabel(test.result.suite, test.result.number);
+        for (const std::string& line : failureLinesWithAnswers(test.result)) failureLine(label, line);
     }
     for (const std::string& line : run.strayFailures) failureLine("outside any test", line);
     if (run.strayFailuresDropped > 0) failureLine("outside any test", more(run.strayFailuresDropped));
@@ -94,7 +95,7 @@ void Table::finish(const RunRecord& run, bool complete)
         for (const std::string& finding : record.findings) {
             if (!findingsHeaded) printf("the operator's own findings:\n");
             findingsHeaded = true;
-            printf("  %u: %s\n", record.number, finding.c_str());
+            printf("  %s: %s\n", testLabel(record.suite, record.number).c_str(), finding.c_str());
         }
     }
     fflush(stdout);

@@ -7,6 +7,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <map>
+
 #include "operator/record/paper_check.h"
 #include "operator/run/printer_control.h"
 #include "operator/run/prompts.h"
@@ -23,6 +26,27 @@ namespace {
 // NOW line at once, so fast jobs keep the run short. --printer-option may
 // still ask for another pace: the printer takes the last value.
 const std::vector<std::string> FAST_PRINTING = { "--print-ms", "100", "--print-speed", "4000000" };
+// A person's pace: a job's feed and cut take their real time, and the link
+// is slower than one call, so a write is taken in part.
+const std::vector<std::string> PERSON_PRINTING = { "--rate", "40000" };
+
+uint64_t number(const std::map<std::string, std::string>& state, const std::string& key)
+{
+    auto it = state.find(key);
+    return it == state.end() ? 0 : strtoull(it->second.c_str(), nullptr, 10);
+}
+
+// How often `text` appears in `bytes`.
+size_t occurrences(const std::vector<uint8_t>& bytes, std::string_view text)
+{
+    size_t count = 0;
+    auto at = bytes.begin();
+    while ((at = std::search(at, bytes.end(), text.begin(), text.end())) != bytes.end()) {
+        ++count;
+        at += static_cast<std::ptrdiff_t>(text.size());
+    }
+    return count;
+}
 
 } // namespace
 
@@ -42,7 +66,8 @@ bool VirtualPrinter::start(std::string* error)
     if (!makeRunFolder(&socketDir_, error)) return false;
     std::string program = options_.dir + "/vprinter";
     std::vector<std::string> args = { program, "serve", runSocket(socketDir_), "--no-console" };
-    args.insert(args.end(), FAST_PRINTING.begin(), FAST_PRINTING.end());
+    const std::vector<std::string>& pace = options_.paceMs > 0 ? PERSON_PRINTING : FAST_PRINTING;
+    args.insert(args.end(), pace.begin(), pace.end());
     args.insert(args.end(), options_.printerOptions.begin(), options_.printerOptions.end());
     ChildOptions childOptions;
     childOptions.pipeOutput = true;
@@ -114,7 +139,13 @@ void VirtualPrinter::startPaper()
 void VirtualPrinter::markTest(const TestRecord& record)
 {
     std::string error;
-    std::string text = std::to_string(record.number) + " " + std::string(suiteTests()[record.number].name);
+    std::string text
+        = testLabel(record.suite, record.number) + " " + std::string(suiteTest(record.suite, record.number).name);
+    std::map<std::string, std::string> state;
+    if (vprinterGet(endpoint_, &state, &error)) {
+        testJobs_ = number(state, "jobs");
+        resetsSeen_ = number(state, "resets");
+    }
     // Only the page shows marks; the paper check does not need them.
     if (!wire::vprinterMark(endpoint_, text, &error) && options_.verbose)
         printf("operator: cannot mark the paper for %s: %s\n", text.c_str(), error.c_str());
@@ -136,6 +167,44 @@ void VirtualPrinter::readPaper(TestRecord& record)
     judgePaper(record, std::nullopt, error);
     // The next test's jobs start after whatever the printer holds now.
     startPaper();
+}
+
+bool VirtualPrinter::answer(PrinterFact fact, bool* yes, std::string* error)
+{
+    std::string text;
+    if (!wire::vprinterGetText(endpoint_, &text, error)) return false;
+    std::map<std::string, std::string> state;
+    for (auto& [key, value] : wire::settingsFromText(text)) state[key] = value;
+    uint64_t resets = number(state, "resets");
+    std::vector<uint8_t> printed;
+    for (const wire::JobSummary& job : wire::jobsFromText(text)) {
+        std::vector<uint8_t> bytes;
+        if (job.number <= testJobs_) continue;
+        if (!wire::vprinterJob(endpoint_, job.number, &bytes, error)) return false;
+        printed.insert(printed.end(), bytes.begin(), bytes.end());
+    }
+    switch (fact) {
+    case PrinterFact::Reset:
+        *yes = resets > resetsSeen_;
+        break;
+    case PrinterFact::UnpluggedLine:
+        *yes = occurrences(printed, EXT_LINE_UNPLUGGED) > 0;
+        break;
+    case PrinterFact::OfflineLine:
+        *yes = occurrences(printed, EXT_LINE_OFFLINE) > 0;
+        break;
+    case PrinterFact::OnceLine:
+        *yes = occurrences(printed, EXT_LINE_ONCE) > 0;
+        break;
+    case PrinterFact::StillPrinting:
+        *yes = state["job"] == "printing";
+        break;
+    case PrinterFact::RasterWhole:
+        *yes = printed == rasterJobBytes();
+        break;
+    }
+    resetsSeen_ = resets;
+    return true;
 }
 
 void VirtualPrinter::stop()

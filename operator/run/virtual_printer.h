@@ -46,6 +46,10 @@ public:
     // The jobs the ended test left on the paper, judged against what it sent.
     void readPaper(TestRecord& record);
 
+    // One of devbench-extended's yes/no questions, answered from what the
+    // printer holds now and what it took since the test began.
+    bool answer(PrinterFact fact, bool* yes, std::string* error);
+
     // Ends the printer we started and removes its folder, socket and lock file.
     void stop();
 
@@ -61,6 +65,10 @@ private:
     // its paper could not be read (paperError_ says why).
     std::optional<uint64_t> paperSeen_;
     std::string paperError_;
+    // When the running test began: the printer's jobs so far; and its resets
+    // when the test began or the last question was answered.
+    uint64_t testJobs_ = 0;
+    uint64_t resetsSeen_ = 0;
 };
 
 } // namespace vpop

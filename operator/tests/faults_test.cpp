@@ -72,8 +72,9 @@ bool matches(const std::string& literal, size_t f, const std::string& line, size
             if (matches(literal, f + 2, line, end)) return true;
         return false;
     }
-    if (literal.compare(f, 2, "%u") == 0) {
+    if (literal.compare(f, 2, "%u") == 0 || literal.compare(f, 2, "%d") == 0) {
         size_t end = l;
+        if (literal[f + 1] == 'd' && end < line.size() && line[end] == '-') ++end;
         while (end < line.size() && isdigit(static_cast<unsigned char>(line[end]))) ++end;
         for (; end > l; --end)
             if (matches(literal, f + 2, line, end)) return true;
@@ -88,7 +89,8 @@ bool printable(const std::string& literal, const std::string& line)
 {
     size_t conversions = 0;
     for (size_t at = 0; (at = literal.find('%', at)) != std::string::npos; ++at)
-        if (literal.compare(at, 2, "%s") == 0 || literal.compare(at, 2, "%u") == 0) ++conversions;
+        if (literal.compare(at, 2, "%s") == 0 || literal.compare(at, 2, "%u") == 0 || literal.compare(at, 2, "%d") == 0)
+            ++conversions;
     if (conversions == 0) return literal == line;
     return literal.size() - 2 * conversions >= 10 && matches(literal, 0, line, 0);
 }
@@ -100,7 +102,8 @@ TEST(FaultMatrix, CatalogueNamesLinesTheSuitePrintsAndRunsItsExpectedTest)
 {
     std::vector<std::string> printed = { std::string(paperDiffers) + "\n" };
     for (const char* dir : { VPOP_SOURCE_DIR "/cases", VPOP_SOURCE_DIR "/runner" }) {
-        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+            if (!entry.is_regular_file()) continue;
             for (std::string& text : literals(entry.path())) printed.push_back(text);
         }
     }
@@ -110,7 +113,12 @@ TEST(FaultMatrix, CatalogueNamesLinesTheSuitePrintsAndRunsItsExpectedTest)
             std::any_of(printed.begin(), printed.end(), [&](const std::string& p) { return printable(p, line); }))
             << c.fault << ": " << c.expectedLine;
         EXPECT_NE(std::find(c.tests.begin(), c.tests.end(), c.expectedTest), c.tests.end()) << c.fault;
-        EXPECT_GE(c.tests.size(), 2u) << c.fault << " has no neighbour";
+        // devbench-extended's procedures are long and each stands alone: a
+        // fault's run is its one procedure.
+        if (c.suite == Suite::Devbench) {
+            EXPECT_GE(c.tests.size(), 2u) << c.fault << " has no neighbour";
+        }
+        EXPECT_LT(c.expectedTest, testCount(c.suite)) << c.fault;
     }
 }
 

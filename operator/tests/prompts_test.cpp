@@ -21,9 +21,13 @@ struct CasesText {
 CasesText casesText()
 {
     CasesText cases;
-    for (const auto& entry : std::filesystem::directory_iterator(VPOP_SOURCE_DIR "/cases")) {
-        if (entry.path().extension() != ".cpp") continue;
-        for (std::string value : literals(entry.path())) {
+    // devbench-extended's prompts are in its table of texts.
+    std::vector<std::filesystem::path> files = { VPOP_SOURCE_DIR "/runner/extended_texts.h" };
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(VPOP_SOURCE_DIR "/cases")) {
+        if (entry.path().extension() == ".cpp") files.push_back(entry.path());
+    }
+    for (const std::filesystem::path& file : files) {
+        for (std::string value : literals(file)) {
             if (value.find("test not built yet") != std::string::npos) cases.complete = false;
             cases.all += value + '\x01';
             // Prompts are printed either through operatorPrompt or, for the

@@ -7,6 +7,7 @@
 #include "operator/record/records.h"
 #include "operator/record/verdict.h"
 #include "operator/run/dialogue.h"
+#include "operator/run/run.h"
 #include "operator/run/run_record.h"
 #include "operator/run/session.h"
 
@@ -25,9 +26,10 @@ struct Driver {
     std::string typed;
     std::vector<std::vector<std::string>> printerSets;
     std::string stopped;
+    std::vector<std::string> asked;
 
-    explicit Driver(std::string tests, bool manual = false)
-        : session("/tmp/p.sock", "opt=1", *parseTestList(tests, nullptr))
+    explicit Driver(std::string tests, bool manual = false, Suite suite = Suite::Devbench)
+        : session("/tmp/p.sock", "opt=1", *parseTestList(tests, nullptr), suite)
     {
         if (manual) session.setManual();
     }
@@ -41,6 +43,7 @@ struct Driver {
                 if (action.kind == Action::Write) typed += action.text;
                 if (action.kind == Action::SetPrinter) printerSets.push_back(action.settings);
                 if (action.kind == Action::Stop) stopped = action.text;
+                if (action.kind == Action::Ask) asked.push_back(action.text);
             }
         }
     }
@@ -343,6 +346,41 @@ TEST(Session, AFailedOpenInARunByHandAsksBeforeTheOtherTests)
         d.out("\n\ntestOpenPort\n" + failure + "\n\n" + menu);
         EXPECT_FALSE(d.session.askingToGoOn());
     }
+}
+
+// devbench-extended's questions: the second name is typed from the run's
+// other spelling (an empty one skips the step), a yes/no question goes to
+// whoever looks at the printer; by hand the technician types both.
+TEST(Session, DevbenchExtendedQuestionsAreAnsweredOrLeftToTheTechnician)
+{
+    const std::string yesNo = std::string(EXT_ASK_RESET) + EXT_YES_NO_END;
+    for (bool manual : { false, true }) {
+        Driver d("0", manual, Suite::Extended);
+        d.session.setOtherPortName("/tmp/./p.sock");
+        d.begin();
+        size_t before = d.typed.size();
+        d.out("\n\ntestLockOtherNames\n" EXT_ASK_OTHER_NAME);
+        EXPECT_EQ(d.typed.substr(before), manual ? "" : "/tmp/./p.sock\n") << manual;
+        EXPECT_EQ(d.session.awaitingLine(), manual);
+        d.session.enterGiven();
+        d.out("\n" + yesNo);
+        EXPECT_EQ(d.asked, manual ? std::vector<std::string>() : std::vector<std::string> { EXT_ASK_RESET });
+        EXPECT_EQ(d.session.awaitingLine(), manual);
+        EXPECT_EQ(d.stopped, "");
+    }
+    Driver outside("0", false, Suite::Extended);
+    outside.begin();
+    outside.out("\n\n" + yesNo);
+    EXPECT_NE(outside.stopped.find("a question outside any test"), std::string::npos) << outside.stopped;
+}
+
+// The second name names the same socket or port another way; a name it
+// cannot respell gives none, and the procedure skips that step.
+TEST(Session, TheOtherSpellingNamesTheSamePrinter)
+{
+    EXPECT_EQ(otherSpelling("/tmp/run/printer.sock"), "/tmp/run/./printer.sock");
+    EXPECT_EQ(otherSpelling("127.0.0.1:9100"), "localhost:9100");
+    EXPECT_EQ(otherSpelling("printer.example:9100"), "");
 }
 
 // The next choice's test is still told by its own banner.

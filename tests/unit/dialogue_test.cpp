@@ -201,6 +201,40 @@ TEST(Console, PromptPrintsTextAndNewlineThenTakesOneCharacter)
     EXPECT_EQ(next, 'X');
 }
 
+// A yes/no question takes y, yes, n or no in any case, with a Windows line
+// end too; anything else asks again, and the end of input is no answer.
+TEST(Console, YesNoQuestionsTakeOnlyAYesOrANo)
+{
+    struct Case {
+        const char* input;
+        YesNo said;
+        unsigned asked;
+    };
+    for (const Case& c : { Case { "y\n", SAID_YES, 1 }, Case { "YES\r\n", SAID_YES, 1 }, Case { "No\n", SAID_NO, 1 },
+             Case { "maybe\n\nyes please\nn\n", SAID_NO, 4 }, Case { "", SAID_NOTHING, 1 },
+             Case { "maybe", SAID_NOTHING, 2 } }) {
+        YesNo said = SAID_NOTHING;
+        std::string out = fake::runConsole(c.input, [&] { said = operatorSays("Did it restart?"); });
+        EXPECT_EQ(said, c.said) << c.input;
+        size_t asked = 0;
+        for (size_t at = 0; (at = out.find("Did it restart? (y/n) ", at)) != std::string::npos; ++at) ++asked;
+        EXPECT_EQ(asked, c.asked) << c.input;
+    }
+}
+
+// The second name is one line, cut to fit; an empty one skips the step.
+TEST(Console, TheSecondNameIsOneLineAndAnEmptyOneSkips)
+{
+    char name[8];
+    bool named = true;
+    std::string out = fake::runConsole("\n", [&] { named = operatorTypes("Another name: ", name, sizeof name); });
+    EXPECT_FALSE(named);
+    EXPECT_EQ(out, "Another name: ");
+    fake::runConsole("\\\\.\\COM3 and more\nX", [&] { named = operatorTypes("Another name: ", name, sizeof name); });
+    EXPECT_TRUE(named);
+    EXPECT_STREQ(name, "\\\\.\\COM");
+}
+
 TEST(Console, PromptTextIsNotAFormat)
 {
     std::string out = fake::runConsole("\n", [] { operatorPrompt("100% %s %n"); });
@@ -267,7 +301,8 @@ TEST(Console, EachFailureIsFollowedByWhatTheLibraryAnswered)
                 };
             },
             testEndCheckedBlockAscii,
-            "  answer(end-cover-opened): EndCheckedBlockEx returned 5 with offline = 0, coverOpen = 0 after \"Make the printer "
+            "  answer(end-cover-opened): EndCheckedBlockEx returned 5 with offline = 0, coverOpen = 0 after \"Make the "
+            "printer "
             "offline (cover open), NOW\" (wanted VX_FALSE, or offline 1 and coverOpen 1); it answered the same before "
             "this step: the printer may not have been changed; EndCheckedBlockEx took 30 ms\n" },
         { "the probe's status", [] { fake::startAndWait() = [](const char*, const char* const*) { return 1; }; },

@@ -30,8 +30,8 @@ else
 fi
 package=$folder/$name
 
-for file in devbench.cmd record.cmd report.cmd README.txt x64/devbench.exe x64/vpoperator.exe x64/KelmorPort.dll \
-    x86/holdprobe.exe x86/KelmorPort.dll x86/calling-convention.txt; do
+for file in devbench.cmd record.cmd report.cmd README.txt x64/devbench.exe x64/devbench-extended.exe \
+    x64/vpoperator.exe x64/KelmorPort.dll x86/holdprobe.exe x86/KelmorPort.dll x86/calling-convention.txt; do
     [ -f "$package/$file" ] || { echo "FAIL: the package has no $file"; rm -rf "$work"; exit 1; }
 done
 
