@@ -206,6 +206,17 @@ Grid compareRuns(const std::vector<ReadRun>& runs, const ReadRun* baseline)
     return grid;
 }
 
+static std::string counted(unsigned count, const std::string& one, const std::string& many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string changeCounts(const Grid& grid)
+{
+    return counted(grid.regressions, "regression", "regressions") + ", " + counted(grid.fixes, "fix", "fixes") + ", "
+        + counted(grid.otherFailures, "other failure", "other failures") + ", " + std::to_string(grid.flaky) + " flaky";
+}
+
 bool anyRegression(const Grid& grid) { return grid.regressions > 0; }
 
 bool lastRunFailed(const Grid& grid)

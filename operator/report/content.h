@@ -95,6 +95,9 @@ Grid compareRuns(const std::vector<ReadRun>& runs, const ReadRun* baseline = nul
 // What `report --fail-on` asks: any regression, or a bench whose last run
 // did not pass.
 bool anyRegression(const Grid& grid);
+// "1 regression, 2 fixes, 0 other failures, 1 flaky": the page's and
+// Markdown's one sentence of what changed.
+std::string changeCounts(const Grid& grid);
 bool lastRunFailed(const Grid& grid);
 
 // One job the printer took, against the job the test sent in its place.

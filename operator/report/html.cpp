@@ -267,11 +267,6 @@ std::string gridBody(const Grid& grid)
     return out + "</tbody>\n";
 }
 
-std::string plural(unsigned count, const std::string& one, const std::string& many)
-{
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 // One row per bench: a page of hundreds of runs stays readable.
 std::string benchTable(const Grid& grid)
 {
@@ -328,9 +323,7 @@ std::string htmlReport(const ReadRun& read)
 std::string htmlComparison(const std::vector<ReadRun>& runs, const ReadRun* baseline)
 {
     Grid grid = compareRuns(runs, baseline);
-    std::string counts = plural(grid.regressions, "regression", "regressions") + ", "
-        + plural(grid.fixes, "fix", "fixes") + ", " + plural(grid.otherFailures, "other failure", "other failures")
-        + ", " + std::to_string(grid.flaky) + " flaky";
+    std::string counts = changeCounts(grid);
     std::string body = "<header>\n<h1>devbench comparison of " + std::to_string(grid.columns.size()) + " runs</h1>\n";
     body += "<p class=\"counts\" id=\"changes\"><strong>" + counts + "</strong><span class=\"note\">"
         + (grid.baseline ? "each run against the baseline"

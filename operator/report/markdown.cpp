@@ -165,9 +165,7 @@ std::string benchTable(const Grid& grid)
 std::string markdownComparison(const std::vector<ReadRun>& runs, const ReadRun* baseline)
 {
     Grid grid = compareRuns(runs, baseline);
-    std::string out = "## devbench comparison: " + std::to_string(grid.regressions) + " regressions, "
-        + std::to_string(grid.fixes) + " fixes, " + std::to_string(grid.otherFailures) + " other failures, "
-        + std::to_string(grid.flaky) + " flaky\n\n";
+    std::string out = "## devbench comparison: " + changeCounts(grid) + "\n\n";
     if (grid.benches.size() > 1 || grid.shown.size() < grid.columns.size()) out += benchTable(grid);
     if (grid.shown.size() < grid.columns.size())
         out += "The last " + std::to_string(LAST_RUNS_PER_BENCH) + " runs of each bench, of "
