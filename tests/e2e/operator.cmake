@@ -71,5 +71,9 @@ add_test(NAME operator_record_is_the_bottom_floor
 add_test(NAME history_sqlite COMMAND history_tests)
 add_test(NAME history_postgresql COMMAND bash ${CMAKE_SOURCE_DIR}/tests/history/postgres.sh $<TARGET_FILE:history_tests>)
 set_tests_properties(history_postgresql PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
+# Their stores and pages are named by test: two builds testing at once must
+# not share them.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/history-scratch)
+set_tests_properties(history_sqlite history_postgresql PROPERTIES ENVIRONMENT TEST_TMPDIR=${CMAKE_BINARY_DIR}/history-scratch/)
 add_test(NAME history_run_adds COMMAND bash ${CMAKE_SOURCE_DIR}/tests/history/run_adds.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(history_run_adds PROPERTIES TIMEOUT 120)
