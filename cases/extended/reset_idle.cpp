@@ -32,8 +32,8 @@ bool testResetRestarts(const char* portName, const char* portSettings)
     if (!sendFirmwareQuery(port, { __LINE__, "query" })) return false;
     if (!expectFirmwareReply(port, 100, { __LINE__, "reply" })) return false;
     if (!writeLine(port, "devbench-extended: written after a reset", { __LINE__, "write-after" })) return false;
-    if (!expectProbeRefused(port, portName, portSettings, nullptr, { __LINE__, "held-after" },
-            "after a reset and a print job"))
+    if (!expectProbeRefused(
+            port, portName, portSettings, nullptr, { __LINE__, "held-after" }, "after a reset and a print job"))
         return false;
     noteCall("ClosePort", ClosePort(port));
     return expectProbeLetIn(
