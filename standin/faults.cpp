@@ -171,6 +171,8 @@ const FaultEntry FAULTS[] = {
     { "status-stale-unplugged", false, [](Faults& f, uint32_t) { f.statusStaleUnplugged = true; } },
     { "replay-refused-reset", false, [](Faults& f, uint32_t) { f.replayRefusedReset = true; } },
     { "online-stuck-after-loss", false, [](Faults& f, uint32_t) { f.onlineStuckAfterLoss = true; } },
+    // A socket kept by each call of an open session that fails (unplugged).
+    { "failed-call-leaks", false, [](Faults& f, uint32_t) { f.failedCallLeaks = true; } },
 };
 
 } // namespace

@@ -88,6 +88,7 @@ struct Faults {
     bool statusStaleUnplugged = false;
     bool replayRefusedReset = false;
     bool onlineStuckAfterLoss = false;
+    bool failedCallLeaks = false;
 };
 
 // Sets the fault `value` names ("NAME" or "NAME:N"); false, with the reason

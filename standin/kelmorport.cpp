@@ -240,6 +240,7 @@ bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, u
     bool wasLost = port.socket == NO_SOCKET;
     bool done = retriedCall(port, op, payload, reply, waitMs);
     if (!done) port.callFailed = true;
+    if (!done && faults.failedCallLeaks) standin::leakOneHandle();
     if (!done && faults.lockDroppedUnplugged && port.lock != NO_LOCK) {
         releasePortLock(port.lockName, port.lock);
         port.lock = NO_LOCK;

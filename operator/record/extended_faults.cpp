@@ -26,6 +26,8 @@ const std::vector<FaultCase> extended = {
     { "bad-name-closes-all", "fault=bad-name-closes-all", {}, { 2 }, 2, "GetParsedStatusEx returned VX_FALSE", X },
     { "second-open-shares-lock", "fault=second-open-shares-lock", {}, { 2 }, 2,
         "holdprobe was not refused the port as held (183) after a second open came and went", X },
+    { "failed-call-leaks", "fault=failed-call-leaks", {}, { 3 }, 3,
+        "40 more handles held after 40 calls while unplugged", X },
     { "refusal-leaks", "fault=refusal-leaks", {}, { 4 }, 4, "40 more handles held after 40 refused opens of a bad name",
         X },
     { "unreachable-held", "fault=unreachable-held", {}, { 5 }, 5,
