@@ -2,7 +2,14 @@
 // name and settings and returns true when the test passed.
 #pragma once
 
+#include <stdint.h>
+
 #include "portlib/open_limit.h"
+
+// The process's handle count once it is at most `bound`, or as it stands
+// after a second's recounts (a library may release a handle a moment late);
+// the count itself on a system that cannot count.
+uint32_t settledHandles(uint32_t bound);
 
 bool testOpenPort(const char* portName, const char* portSettings);
 bool testBadPortName(const char* portName, const char* portSettings);

@@ -38,9 +38,7 @@ static bool openAndClose(const char* portName, const char* portSettings, unsigne
     return true;
 }
 
-// The count once it is at most `bound`, or as it stands when the settling
-// time is up; the count itself on a system that cannot count.
-static uint32_t settledHandles(uint32_t bound)
+uint32_t settledHandles(uint32_t bound)
 {
     uint32_t count = 0;
     for (uint32_t waited = 0;; waited += HANDLE_RECOUNT_MS) {

@@ -159,6 +159,20 @@ const FaultEntry FAULTS[] = {
     { "partial-as-zero", false, [](Faults& f, uint32_t) { f.partialAsZero = true; } },
     { "resend-start-64k", false, [](Faults& f, uint32_t) { f.resendStart64k = true; } },
     { "time-limit-ns32", false, [](Faults& f, uint32_t) { f.timeLimitNs32 = true; } },
+    // The lock over the session's life: ResetDevice reopens the port without
+    // its lock; a session that wrote lets the lock go N ms after ClosePort,
+    // once its writer thread has drained.
+    { "reset-unlocks", false, [](Faults& f, uint32_t) { f.resetUnlocks = true; } },
+    { "close-lock-lingers", true, [](Faults& f, uint32_t n) { f.closeLockLingersMs = n; } },
+    // Asked again while unplugged: GetParsedStatusEx answers its second and
+    // later failures from the last record; a ResetDevice refused while
+    // unplugged is sent after the reconnect; GetOnlineStatus keeps the flag it
+    // had before a failed call.
+    { "status-stale-unplugged", false, [](Faults& f, uint32_t) { f.statusStaleUnplugged = true; } },
+    { "replay-refused-reset", false, [](Faults& f, uint32_t) { f.replayRefusedReset = true; } },
+    { "online-stuck-after-loss", false, [](Faults& f, uint32_t) { f.onlineStuckAfterLoss = true; } },
+    // A socket kept by each call of an open session that fails (unplugged).
+    { "failed-call-leaks", false, [](Faults& f, uint32_t) { f.failedCallLeaks = true; } },
 };
 
 } // namespace

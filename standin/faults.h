@@ -83,6 +83,12 @@ struct Faults {
     bool partialAsZero = false;
     bool resendStart64k = false;
     bool timeLimitNs32 = false;
+    bool resetUnlocks = false;
+    uint32_t closeLockLingersMs = 0;
+    bool statusStaleUnplugged = false;
+    bool replayRefusedReset = false;
+    bool onlineStuckAfterLoss = false;
+    bool failedCallLeaks = false;
 };
 
 // Sets the fault `value` names ("NAME" or "NAME:N"); false, with the reason

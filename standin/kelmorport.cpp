@@ -143,6 +143,8 @@ struct Port {
     std::vector<uint8_t> lastReply;
     bool replyAgain = false;
     std::vector<uint8_t> lastOldRecord;
+    uint32_t statusFailures = 0;
+    bool resetRefused = false;
     uint32_t endsDone = 0;
     bool sharedLock = false;
     // For the variations: the session's trace file, the last status the
@@ -238,6 +240,7 @@ bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, u
     bool wasLost = port.socket == NO_SOCKET;
     bool done = retriedCall(port, op, payload, reply, waitMs);
     if (!done) port.callFailed = true;
+    if (!done && faults.failedCallLeaks) standin::leakOneHandle();
     if (!done && faults.lockDroppedUnplugged && port.lock != NO_LOCK) {
         releasePortLock(port.lockName, port.lock);
         port.lock = NO_LOCK;
@@ -248,6 +251,11 @@ bool call(Port& port, uint16_t op, std::vector<uint8_t> payload, Frame* reply, u
         replay.swap(port.refusedWrite);
         Frame ignored;
         callOnce(port, OP_WRITE, replay, &ignored, waitMs);
+    }
+    if (done && wasLost && port.lost && port.resetRefused) {
+        port.resetRefused = false;
+        Frame ignored;
+        callOnce(port, OP_RESET, {}, &ignored, waitMs);
     }
     return done;
 }
@@ -424,6 +432,17 @@ template <typename Body> VX_BOOL withPort(PortHandle handle, const char* name, B
     return answer(*port, name, body(*port));
 }
 
+// status-stale-unplugged: a failure is reported once; the calls after it are
+// answered from the last record until one gets through.
+bool staleAfterFailure(Port& port, Layout layout, void* record)
+{
+    const std::vector<uint8_t>& last = lastRecord(port, layout);
+    if (!port.settings.faults.statusStaleUnplugged || layout != LAYOUT_L1 || last.empty()) return false;
+    if (port.statusFailures++ == 0) return false;
+    memcpy(record, last.data(), last.size());
+    return true;
+}
+
 VX_BOOL status(PortHandle handle, void* record, Layout layout)
 {
     if (record == nullptr) return fail(EINVAL);
@@ -432,6 +451,7 @@ VX_BOOL status(PortHandle handle, void* record, Layout layout)
         Frame reply;
         const Faults& faults = port.settings.faults;
         if (!call(port, OP_STATUS, u32Payload(layout), &reply)) {
+            if (staleAfterFailure(port, layout, record)) return VX_TRUE;
             if (!faults.oldStatusStale || layout != LAYOUT_OLD || port.lastOldRecord.empty())
                 return recordCallFailed(port, layout, record);
             memcpy(record, port.lastOldRecord.data(), port.lastOldRecord.size());
@@ -440,6 +460,7 @@ VX_BOOL status(PortHandle handle, void* record, Layout layout)
         uint32_t overrun = layout == LAYOUT_OLD
             ? (faults.oldRecordAtLevel1Size ? VX_STATUS_LEVEL1_SIZE - VX_STATUS_OLD_SIZE : 0)
             : faults.longStatusRecord;
+        port.statusFailures = 0;
         return fillRecord(port, reply, layout, record, overrun);
     });
 }
@@ -490,9 +511,40 @@ bool shareHeldLock(Port& port)
     return false;
 }
 
+// close-lock-lingers: the writer thread lets the lock go once it has
+// drained; till then an open in this process takes the lock over.
+std::map<std::string, LockHandle> lingeringLocks;
+
+void releaseLockLater(const std::string& name, LockHandle lock, uint32_t ms)
+{
+    {
+        std::lock_guard<std::mutex> guard(tableMutex);
+        lingeringLocks[name] = lock;
+    }
+    std::thread([name, lock, ms] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        std::lock_guard<std::mutex> guard(tableMutex);
+        auto it = lingeringLocks.find(name);
+        if (it == lingeringLocks.end() || it->second != lock) return;
+        lingeringLocks.erase(it);
+        releasePortLock(name, lock);
+    }).detach();
+}
+
+bool takeLingeringLock(Port& port)
+{
+    std::lock_guard<std::mutex> guard(tableMutex);
+    auto it = lingeringLocks.find(port.lockName);
+    if (it == lingeringLocks.end()) return false;
+    port.lock = it->second;
+    lingeringLocks.erase(it);
+    return true;
+}
+
 LockResult takeLock(Port& port, std::string* error)
 {
     const Faults& faults = port.settings.faults;
+    if (faults.closeLockLingersMs != 0 && takeLingeringLock(port)) return LockResult::Locked;
     if (faults.lockRelative) return standin::lockInCurrentFolder(port.lockName, &port.lock);
     LockResult locked = acquirePortLock(port.lockName, &port.lock, error);
     if (locked == LockResult::Busy && faults.lockStaleMs != 0
@@ -654,6 +706,8 @@ VX_BOOL ClosePort(PortHandle handle)
         standin::releaseCurrentFolderLock(port->lockName, port->lock);
     } else if (faults.lockInherited) {
         standin::releaseKeepingFile(port->lock);
+    } else if (faults.closeLockLingersMs != 0 && port->bytesWritten != 0) {
+        releaseLockLater(port->lockName, port->lock, faults.closeLockLingersMs);
     } else {
         releasePortLock(port->lockName, port->lock);
     }
@@ -768,10 +822,20 @@ VX_BOOL ReadPort(PortHandle handle, void* buffer, uint32_t size, uint32_t* got)
 VX_BOOL ResetDevice(PortHandle handle)
 {
     return withPort(handle, "ResetDevice", [&](Port& port) {
-        if (port.settings.faults.resetSilent) return VX_TRUE;
+        const Faults& faults = port.settings.faults;
+        if (faults.resetSilent) return VX_TRUE;
         Frame reply;
-        if (!call(port, OP_RESET, {}, &reply)) return port.settings.faults.ignoreDisconnect ? VX_TRUE : VX_FALSE;
-        return reply.status == STATUS_OK ? VX_TRUE : fail(EIO);
+        if (!call(port, OP_RESET, {}, &reply)) {
+            port.resetRefused = faults.replayRefusedReset;
+            return faults.ignoreDisconnect ? VX_TRUE : VX_FALSE;
+        }
+        if (reply.status != STATUS_OK) return fail(EIO);
+        // reset-unlocks: the port is opened again from scratch, without its lock.
+        if (faults.resetUnlocks && port.lock != NO_LOCK) {
+            releasePortLock(port.lockName, port.lock);
+            port.lock = NO_LOCK;
+        }
+        return VX_TRUE;
     });
 }
 
@@ -797,6 +861,8 @@ VX_BOOL GetOnlineStatus(PortHandle handle, VX_BOOL* online)
         }
         if (reply.status != STATUS_OK || reply.payload.size() != 4) return fail(EIO);
         VX_BOOL flag = getU32(reply.payload.data()) != 0 ? VX_TRUE : VX_FALSE;
+        // online-stuck-after-loss: the flag cached before a failed call is kept.
+        if (faults.onlineStuckAfterLoss && port.callFailed) flag = port.lastOnline;
         if (flag == VX_FALSE && faults.onlineKeyOnly && offlineByCoverOrPaper(port)) flag = VX_TRUE;
         if (flag == VX_TRUE && faults.onlineFlag2) flag = 2;
         port.lastOnline = flag;

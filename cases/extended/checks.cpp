@@ -28,6 +28,7 @@ static const Wanted WANT_COVER[] = { { "coverOpen", "0" }, { "coverOpen", "1" } 
 static const Wanted WANT_OFFLINE[] = { { "offline", "0" }, { "offline", "1" } };
 static const Wanted WANT_PAPER[] = { { "paperEmpty", "0" }, { "paperEmpty", "1" } };
 static const Wanted WANT_PROBE_REFUSED = { "", "holdprobe's copy refused the port with 183 (status 0)" };
+static const Wanted WANT_PROBE_LET_IN = { "last error", "a port free for another process at once" };
 static const Wanted WANT_RUNNABLE = { "", "holdprobe in the current folder" };
 static const Wanted WANT_NOTHING = { "", "nothing of the library: a fault of this computer" };
 static const Wanted WANT_WHOLE_QUERY = { "count", "5" };
@@ -78,21 +79,42 @@ static bool probePath(const char* folder, char* path)
     return length > 0 && static_cast<uint32_t>(length) < PATH_SIZE;
 }
 
-bool expectProbeRefused(
-    PortHandle port, const char* name, const char* portSettings, const char* folder, Check check, const char* what)
+// Runs holdprobe's child role: its exit status (0: refused with the held
+// code), or -1 with the line printed when it could not be started from here.
+static int probeStatus(const char* name, const char* portSettings, const char* folder, Check check)
 {
     char path[PATH_SIZE];
-    if (!probePath(folder, path))
-        return closeAndFail(port, check, WANT_NOTHING, "the current folder's name is too long\n");
+    if (!probePath(folder, path)) {
+        failure(check, WANT_NOTHING, "the current folder's name is too long\n");
+        return -1;
+    }
     const char* const argv[] = { path, name, portSettings, ".", nullptr };
     int status = platform::waitProgram(platform::startProgram(path, argv, folder));
     noteExitStatus("holdprobe", status);
+    if (status == 0 || platform::programEnd(status) == platform::PROGRAM_EXITED) return status;
+    failure(check, WANT_RUNNABLE, "%s could not run (status %d); it must be in the current folder\n", PROBE_PROGRAM,
+        status);
+    return -1;
+}
+
+bool expectProbeRefused(
+    PortHandle port, const char* name, const char* portSettings, const char* folder, Check check, const char* what)
+{
+    int status = probeStatus(name, portSettings, folder, check);
     if (status == 0) return true;
-    if (platform::programEnd(status) != platform::PROGRAM_EXITED)
-        return closeAndFail(port, check, WANT_RUNNABLE,
-            "%s could not run (status %d); it must be in the current folder\n", PROBE_PROGRAM, status);
-    return closeAndFail(
-        port, check, WANT_PROBE_REFUSED, "%s was not refused the port as held (183) %s\n", PROBE_PROGRAM, what);
+    if (status > 0)
+        failure(check, WANT_PROBE_REFUSED, "%s was not refused the port as held (183) %s\n", PROBE_PROGRAM, what);
+    noteCall("ClosePort", ClosePort(port));
+    return false;
+}
+
+bool expectProbeLetIn(const char* name, const char* portSettings, Check check, const char* what)
+{
+    int status = probeStatus(name, portSettings, nullptr, check);
+    if (status > 0) return true;
+    if (status == 0)
+        failure(check, WANT_PROBE_LET_IN, "%s was refused the port as held (183) %s\n", PROBE_PROGRAM, what);
+    return false;
 }
 
 bool writeLine(PortHandle port, const char* text, Check check)

@@ -34,6 +34,14 @@ bool expectStatus(PortHandle port, const StatusQuery& query, CoverPaperOnline wa
 bool expectProbeRefused(
     PortHandle port, const char* name, const char* portSettings, const char* folder, Check check, const char* what);
 
+// holdprobe's child role on `name` just after the port was closed: false,
+// with the line printed, when it was refused with the held code.
+bool expectProbeLetIn(const char* name, const char* portSettings, Check check, const char* what);
+
+// GetParsedStatusEx asked again and again of an unplugged printer: false,
+// with the port closed and the line printed, when each call keeps a handle.
+bool failedCallsReturnHandles(PortHandle port, Check check);
+
 // Writes the whole text and a line feed, as one timed chunked write.
 bool writeLine(PortHandle port, const char* text, Check check);
 

@@ -126,9 +126,7 @@ bool testLockAcrossDisconnect(const char* portName, const char* portSettings)
     PortHandle port = openPort(portName, portSettings, OPEN_TIME_LIMIT);
     if (port == nullptr) return failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
     operatorPrompt("Disconnect the printer and hit enter");
-    RecordArea area;
-    VX_BOOL result = VX_FALSE;
-    if (!askStatus(port, LEVEL1_STATUS, area, { __LINE__, "unplugged" }, &result)) return false;
+    if (!failedCallsReturnHandles(port, { __LINE__, "unplugged-handles" })) return false;
     operatorPrompt("Connect the printer and hit enter");
     if (!expectStatus(port, LEVEL1_STATUS, PRINTER_READY, { __LINE__, "status" })) return false;
     if (!expectProbeRefused(

@@ -9,12 +9,27 @@
 
 static const uint32_t REPLY_WAIT_MS = 500;
 static const uint32_t READ_SIZE = 100;
+static const unsigned STATUS_ASKS = 2;
 static const unsigned char REPLY_HEAD[] = { 0x1B, 0x23, 0x2A, 0x2C };
 
 static const Wanted WANT_NOTHING_WRITTEN = { "count", "VX_FALSE, or a count of 0" };
 static const Wanted WANT_OFFLINE_OR_FAILED = { "offline", "VX_FALSE, or 1" };
 static const Wanted WANT_NO_OLD_REPLY = { "count", "no firmware reply nobody asked for" };
+static const Wanted WANT_NOT_RESET = { "", "the technician's no: the refused reset never happened" };
 static const Wanted WANT_NOT_REPLAYED = { "", "the technician's no: the refused line never printed" };
+
+// A record asked for while unplugged: the call may fail, but a record it
+// gives must not claim the printer online.
+static bool unpluggedRecord(PortHandle port, const StatusQuery& query, Check check)
+{
+    RecordArea area;
+    VX_BOOL result = VX_FALSE;
+    if (!askStatus(port, query, area, check, &result)) return false;
+    if (result != VX_FALSE && statusWord(lentPart(area), VX_OFFSET_OFFLINE) == 0)
+        return closeAndFail(
+            port, check, WANT_OFFLINE_OR_FAILED, "%s reported an unplugged printer online\n", query.name);
+    return true;
+}
 
 // While unplugged: the write must fail or take nothing, and the old record
 // (which the contract does not oblige to fail) must not claim the printer.
@@ -28,12 +43,12 @@ static bool unpluggedCalls(PortHandle port)
             port, { __LINE__, "unplugged-write" }, WANT_NOTHING_WRITTEN, "WritePort did not fail as expected\n");
     if (outcome != WRITE_ALL_WRITTEN && outcome != WRITE_RETURNED_FALSE)
         return checkWriteOutcome(port, { __LINE__, "unplugged-write-lent" }, outcome);
-    RecordArea area;
-    VX_BOOL result = VX_FALSE;
-    if (!askStatus(port, OLD_STATUS, area, { __LINE__, "unplugged-old-lent" }, &result)) return false;
-    if (result != VX_FALSE && statusWord(lentPart(area), VX_OFFSET_OFFLINE) == 0)
-        return closeAndFail(port, { __LINE__, "unplugged-old" }, WANT_OFFLINE_OR_FAILED,
-            "GetParsedStatus reported an unplugged printer online\n");
+    if (!unpluggedRecord(port, OLD_STATUS, { __LINE__, "unplugged-old" })) return false;
+    // Asked again: a library may fail the first call and answer the next
+    // ones from what it last had.
+    for (unsigned i = 0; i < STATUS_ASKS; ++i) {
+        if (!unpluggedRecord(port, LEVEL1_STATUS, { __LINE__, "unplugged-status" })) return false;
+    }
     return true;
 }
 
@@ -57,6 +72,15 @@ static bool noReplyAgain(PortHandle port)
     return true;
 }
 
+// The Online key pressed after the reconnect: the flag follows it both ways.
+static bool flagFollows(PortHandle port)
+{
+    operatorPrompt("Make the printer online, then make it offline, then hit enter");
+    if (!expectOnlineFlag(port, VX_FALSE, { __LINE__, "offline-after" })) return false;
+    operatorPrompt("Make the printer online, then hit enter");
+    return expectOnlineFlag(port, VX_TRUE, { __LINE__, "online-again" });
+}
+
 bool testReconnect(const char* portName, const char* portSettings)
 {
     printf("testReconnect\n");
@@ -66,9 +90,11 @@ bool testReconnect(const char* portName, const char* portSettings)
     if (!sendFirmwareQuery(port, { __LINE__, "query" })) return false;
     if (!expectFirmwareReply(port, READ_SIZE, { __LINE__, "reply" })) return false;
     if (!expectStatus(port, OLD_STATUS, PRINTER_READY, { __LINE__, "old-before" })) return false;
+    if (!expectStatus(port, LEVEL1_STATUS, PRINTER_READY, { __LINE__, "status-before" })) return false;
 
     operatorPrompt("Disconnect the printer and hit enter");
     if (!unpluggedCalls(port)) return false;
+    bool resetRefused = noteCall("ResetDevice", ResetDevice(port)) == VX_FALSE;
 
     // Every call must answer for the printer as it is now, not as a failed
     // call left it.
@@ -77,6 +103,10 @@ bool testReconnect(const char* portName, const char* portSettings)
     if (!expectStatus(port, OLD_STATUS, PRINTER_READY, { __LINE__, "old-after" })) return false;
     if (!expectOnlineFlag(port, VX_TRUE, { __LINE__, "online-after" })) return false;
     if (!noReplyAgain(port)) return false;
+    if (!flagFollows(port)) return false;
+    if (resetRefused && operatorSays(EXT_ASK_RESET) == SAID_YES)
+        return closeAndFail(port, { __LINE__, "reset-replayed" }, WANT_NOT_RESET,
+            "ResetDevice refused while unplugged reset the printer after the reconnect\n");
     if (!writeLine(port, "devbench-extended: written after the reconnect", { __LINE__, "write-after" })) return false;
     if (operatorSays(EXT_ASK_UNPLUGGED_LINE) == SAID_YES)
         return closeAndFail(port, { __LINE__, "replayed" }, WANT_NOT_REPLAYED,

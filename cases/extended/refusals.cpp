@@ -1,5 +1,6 @@
 #include <stdio.h>
 
+#include "cases/cases.h"
 #include "cases/extended/checks.h"
 #include "cases/extended/extended.h"
 #include "platform/platform.h"
@@ -9,9 +10,15 @@
 // may open once and keep (a log, a thread, a helper's handles).
 static const unsigned REFUSALS = 40;
 static const uint32_t HANDLE_SLACK = 8;
+// Failed calls counted twice over: past the slack, the count must stop
+// growing. A library that rides out a loose cable spends seconds on each
+// failed call; its handles are not counted (too slow for a procedure).
+static const unsigned FAILED_CALLS = 20;
+static const uint32_t QUICK_FAILURE_MS = 1000;
 static const char BAD_SUFFIX[] = "aReallyHorriblyBadSuffix";
 
 static const Wanted WANT_HANDLES_BACK = { "", "at most 8 more handles held after the opens" };
+static const Wanted WANT_NO_GROWTH = { "", "at most 8 more handles after the last 20 failed calls than before them" };
 static const Wanted WANT_NOT_HELD = { "last error", "not 183: the port is not held" };
 
 // Opens `name` REFUSALS times; any open let in is closed again. True when the
@@ -94,4 +101,34 @@ bool testRefusalUnreachable(const char* portName, const char* portSettings)
     if (port == nullptr) return failure({ __LINE__, "open" }, WANT_HANDLE, "OpenPortA return NULL\n");
     noteCall("ClosePort", ClosePort(port));
     return true;
+}
+
+static bool askStatusTimes(PortHandle port, unsigned times, Check check)
+{
+    for (unsigned i = 0; i < times; ++i) {
+        RecordArea area;
+        VX_BOOL result = VX_FALSE;
+        if (!askStatus(port, LEVEL1_STATUS, area, check, &result)) return false;
+    }
+    return true;
+}
+
+bool failedCallsReturnHandles(PortHandle port, Check check)
+{
+    uint32_t start = platform::GetTickCount();
+    if (!askStatusTimes(port, 1, check)) return false;
+    if (platform::GetTickCount() - start > QUICK_FAILURE_MS) {
+        note("GetParsedStatusEx took over 1 s while unplugged; handles are not counted around failed calls\n");
+        return true;
+    }
+    uint32_t first = 0;
+    if (!platform::countHandles(&first)) return true;
+    if (!askStatusTimes(port, FAILED_CALLS, check)) return false;
+    uint32_t before = settledHandles(first + HANDLE_SLACK);
+    if (before <= first + HANDLE_SLACK) return true;
+    if (!askStatusTimes(port, FAILED_CALLS, check)) return false;
+    uint32_t after = settledHandles(before + HANDLE_SLACK);
+    if (after <= before + HANDLE_SLACK) return true;
+    return closeAndFail(port, check, WANT_NO_GROWTH, "%u more handles held after %u calls while unplugged\n",
+        after - first, 2 * FAILED_CALLS);
 }

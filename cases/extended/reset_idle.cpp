@@ -26,12 +26,18 @@ bool testResetRestarts(const char* portName, const char* portSettings)
         return closeAndFail(port, { __LINE__, "restarted" }, WANT_RESTARTED,
             "ResetDevice returned VX_TRUE but the printer did not reset\n");
     platform::Sleep(RESET_SETTLE_MS);
-    // The handle serves on after the reset.
+    // The handle serves on after the reset, and holds the port through it and
+    // a print job; the port is free at once after ClosePort all the same.
     if (!expectStatus(port, LEVEL1_STATUS, PRINTER_READY, { __LINE__, "status-after" })) return false;
     if (!sendFirmwareQuery(port, { __LINE__, "query" })) return false;
     if (!expectFirmwareReply(port, 100, { __LINE__, "reply" })) return false;
+    if (!writeLine(port, "devbench-extended: written after a reset", { __LINE__, "write-after" })) return false;
+    if (!expectProbeRefused(
+            port, portName, portSettings, nullptr, { __LINE__, "held-after" }, "after a reset and a print job"))
+        return false;
     noteCall("ClosePort", ClosePort(port));
-    return true;
+    return expectProbeLetIn(
+        portName, portSettings, { __LINE__, "free-after" }, "at once after ClosePort of a session that printed");
 }
 
 bool testIdleSession(const char* portName, const char* portSettings)
