@@ -57,11 +57,16 @@ public:
     virtual ~Connection() = default;
 
     // Runs a statement; false with `error` saying what the store answered.
-    virtual bool execute(const std::string& sql, const std::vector<Param>& params, std::string* error) = 0;
+    bool execute(const std::string& sql, const std::vector<Param>& params, std::string* error)
+    {
+        return run(sql, params, nullptr, error);
+    }
     // Runs a query and keeps every row.
-    virtual bool query(
-        const std::string& sql, const std::vector<Param>& params, std::vector<Row>* rows, std::string* error)
-        = 0;
+    bool query(const std::string& sql, const std::vector<Param>& params, std::vector<Row>* rows, std::string* error)
+    {
+        rows->clear();
+        return run(sql, params, rows, error);
+    }
     // A transaction that writes: it waits for every other writer of the
     // store (SQLite: its one write lock, a busy timeout long; PostgreSQL: a
     // lock of the store's own), so reading before writing sees what others
@@ -71,6 +76,12 @@ public:
     virtual void rollback() = 0;
     // The store as a person names it: its file, or the server and database.
     virtual std::string name() const = 0;
+
+protected:
+    // One statement, its rows kept when `rows` is given.
+    virtual bool run(
+        const std::string& sql, const std::vector<Param>& params, std::vector<Row>* rows, std::string* error)
+        = 0;
 };
 
 // The store `db` names: a PostgreSQL server for postgresql:// or

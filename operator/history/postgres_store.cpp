@@ -37,18 +37,6 @@ public:
 
     ~PostgresConnection() override { PQfinish(connection_); }
 
-    bool execute(const std::string& sql, const std::vector<Param>& params, std::string* error) override
-    {
-        return run(sql, params, nullptr, error);
-    }
-
-    bool query(
-        const std::string& sql, const std::vector<Param>& params, std::vector<Row>* rows, std::string* error) override
-    {
-        rows->clear();
-        return run(sql, params, rows, error);
-    }
-
     bool beginWriting(std::string* error) override
     {
         return execute("BEGIN", {}, error) && execute(LOCK_WRITERS, {}, error);
@@ -58,7 +46,8 @@ public:
     std::string name() const override { return name_; }
 
 private:
-    bool run(const std::string& sql, const std::vector<Param>& params, std::vector<Row>* rows, std::string* error)
+    bool run(
+        const std::string& sql, const std::vector<Param>& params, std::vector<Row>* rows, std::string* error) override
     {
         // Every parameter as text: the server gives each the type of the
         // column or value it meets.

@@ -29,18 +29,6 @@ public:
         sqlite3_close(db_);
     }
 
-    bool execute(const std::string& sql, const std::vector<Param>& params, std::string* error) override
-    {
-        return run(sql, params, nullptr, error);
-    }
-
-    bool query(
-        const std::string& sql, const std::vector<Param>& params, std::vector<Row>* rows, std::string* error) override
-    {
-        rows->clear();
-        return run(sql, params, rows, error);
-    }
-
     // IMMEDIATE takes the write lock now, waiting out the busy timeout; a
     // deferred transaction that reads first would be refused at its first
     // write without waiting.
@@ -97,7 +85,8 @@ private:
         return out;
     }
 
-    bool run(const std::string& sql, const std::vector<Param>& params, std::vector<Row>* rows, std::string* error)
+    bool run(
+        const std::string& sql, const std::vector<Param>& params, std::vector<Row>* rows, std::string* error) override
     {
         sqlite3_stmt* statement = prepared(sql, error);
         if (statement == nullptr) return false;
